@@ -1,0 +1,96 @@
+#include "cuvc/cuvc.h"
+
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "cuvc/descriptor_walk.h"
+#include "platform/usb/carrier.h"
+#include "platform/usb/service.h"
+
+namespace usb = velto::usb;
+
+struct cuvc_handle {
+  std::unique_ptr<usb::Carrier> carrier;  // owned; destroying it releases the device
+  std::uint8_t interfaceNumber = 0;       // low byte of every request's wIndex
+};
+
+namespace {
+
+constexpr std::uint8_t kClassInterfaceIn = 0xA1;
+constexpr std::uint8_t kClassInterfaceOut = 0x21;
+
+// Builds the setup packet for one class request to a VideoControl unit and hands it to the
+// carrier. The status comes back unchanged.
+cuvc_status request(cuvc_handle* handle, std::uint8_t requestType, std::uint8_t code,
+                    std::uint8_t unit, std::uint8_t selector, void* data, std::uint16_t length,
+                    std::uint16_t* transferred) {
+  if (handle == nullptr || handle->carrier == nullptr || (data == nullptr && length != 0)) {
+    return usb::status::badArgument;
+  }
+  usb::DeviceRequest req;
+  req.bmRequestType = requestType;
+  req.bRequest = code;
+  req.wValue = static_cast<std::uint16_t>(selector << 8);
+  req.wIndex = static_cast<std::uint16_t>((unit << 8) | handle->interfaceNumber);
+  req.wLength = length;
+  req.pData = data;
+  req.wLenDone = 0;
+  req.noDataTimeout = CUVC_NO_DATA_TIMEOUT_MS;
+  req.completionTimeout = CUVC_COMPLETION_TIMEOUT_MS;
+  const cuvc_status status = handle->carrier->deviceRequest(req);
+  if (transferred != nullptr) *transferred = static_cast<std::uint16_t>(req.wLenDone);
+  return status;
+}
+
+}  // namespace
+
+extern "C" {
+
+cuvc_handle* cuvc_open(const cuvc_service* service, cuvc_info* info) {
+  if (info == nullptr) return nullptr;
+  *info = cuvc_info{};
+  if (service == nullptr || !service->connect) return nullptr;
+
+  std::unique_ptr<usb::Carrier> carrier = service->connect();
+  if (carrier == nullptr) return nullptr;
+
+  std::vector<std::uint8_t> config;
+  if (carrier->configurationDescriptor(config) != usb::status::success) return nullptr;
+  if (!velto::cuvc::walkDescriptors(config, *info)) return nullptr;
+
+  info->vendorID = carrier->vendorID();
+  info->productID = carrier->productID();
+  info->locationID = carrier->locationID();
+
+  auto* handle = new (std::nothrow) cuvc_handle;
+  if (handle == nullptr) return nullptr;
+  handle->carrier = std::move(carrier);
+  handle->interfaceNumber = info->interfaceNumber;
+  return handle;
+}
+
+void cuvc_close(cuvc_handle* handle) { delete handle; }
+
+cuvc_status cuvc_get(cuvc_handle* handle, uint8_t code, uint8_t unit, uint8_t selector, void* data,
+                     uint16_t length, uint16_t* transferred) {
+  return request(handle, kClassInterfaceIn, code, unit, selector, data, length, transferred);
+}
+
+cuvc_status cuvc_set(cuvc_handle* handle, uint8_t unit, uint8_t selector, const void* data,
+                     uint16_t length) {
+  // The carrier only reads an OUT request's data.
+  return request(handle, kClassInterfaceOut, CUVC_SET_CUR, unit, selector, const_cast<void*>(data),
+                 length, nullptr);
+}
+
+cuvc_status cuvc_reenumerate(cuvc_handle* handle) {
+  if (handle == nullptr || handle->carrier == nullptr) return usb::status::badArgument;
+  const cuvc_status opened = handle->carrier->open();
+  if (opened != usb::status::success) return opened;
+  const cuvc_status status = handle->carrier->reenumerate();
+  handle->carrier->close();
+  return status;
+}
+
+}  // extern "C"

@@ -1,0 +1,88 @@
+/*
+ * cuvc: the USB control transport of Velto Camera.
+ *
+ * Opens a USB device's UVC VideoControl interface, finds the camera terminal, the processing unit
+ * and the first extension unit in its configuration descriptor, and issues UVC class control
+ * requests (GET_* and SET_CUR) on the default pipe. Every request is built here; the device's
+ * carrier (platform/usb/carrier.h) only moves it.
+ *
+ * The module keeps no state besides one opaque handle per opened device and takes no locks:
+ * callers serialise every call on one handle. All calls block, a request for at most
+ * CUVC_COMPLETION_TIMEOUT_MS. Statuses are the 32-bit codes of platform/usb/status.h, passed up
+ * unchanged; 0 is success, and nothing here retries.
+ */
+#ifndef VELTO_CUVC_H
+#define VELTO_CUVC_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+namespace velto::usb {
+struct Service;
+}
+typedef velto::usb::Service cuvc_service;
+extern "C" {
+#else
+typedef struct cuvc_service cuvc_service; /* a USB device as the registry lists it */
+#endif
+
+typedef uint32_t cuvc_status;
+#define CUVC_SUCCESS 0u
+
+/* UVC request codes. GET_LEN and GET_INFO are never issued. */
+#define CUVC_SET_CUR 0x01u
+#define CUVC_GET_CUR 0x81u
+#define CUVC_GET_MIN 0x82u
+#define CUVC_GET_MAX 0x83u
+#define CUVC_GET_RES 0x84u
+#define CUVC_GET_DEF 0x87u
+
+/* Time-outs of every request: without any data, and for the whole exchange. */
+#define CUVC_NO_DATA_TIMEOUT_MS 500u
+#define CUVC_COMPLETION_TIMEOUT_MS 1000u
+
+/* What opening a device found. Every field is zero when not found. */
+typedef struct cuvc_info {
+  uint16_t vendorID;           /* idVendor */
+  uint16_t productID;          /* idProduct */
+  uint32_t locationID;         /* stable per physical port */
+  uint8_t interfaceNumber;     /* bInterfaceNumber of the first VideoControl interface */
+  uint8_t cameraTerminalID;    /* bTerminalID of the first camera input terminal */
+  uint32_t cameraControls;     /* its bmControls, first up to 4 bytes, little-endian */
+  uint8_t processingUnitID;    /* bUnitID of the first processing unit */
+  uint32_t processingControls; /* its bmControls, as above */
+  uint8_t extensionUnitID;     /* bUnitID of the first extension unit, any GUID */
+  uint32_t extensionControls;  /* its bmControls, as above */
+  uint8_t extensionGUID[16];   /* its guidExtensionCode in descriptor byte order */
+} cuvc_info;
+
+typedef struct cuvc_handle cuvc_handle;
+
+/* Opens `service` and fills `info` (cleared first). Returns null when the device cannot be reached,
+ * its descriptor cannot be read or has no VideoControl interface; `info` must not be used then.
+ * Blocks for about one request time-out at most. */
+cuvc_handle* cuvc_open(const cuvc_service* service, cuvc_info* info);
+
+/* Releases the device and frees the handle. A null handle is accepted and does nothing. */
+void cuvc_close(cuvc_handle* handle);
+
+/* Sends a UVC read request (`request` is one of the CUVC_GET_* codes) to `unit`/`selector` and
+ * receives up to `length` bytes into `data`. A short answer is not an error: `transferred`, when
+ * not null, receives the count, and the rest of `data` keeps its previous contents. */
+cuvc_status cuvc_get(cuvc_handle* handle, uint8_t request, uint8_t unit, uint8_t selector,
+                     void* data, uint16_t length, uint16_t* transferred);
+
+/* Sends SET_CUR with `length` bytes of `data` to `unit`/`selector`. */
+cuvc_status cuvc_set(cuvc_handle* handle, uint8_t unit, uint8_t selector, const void* data,
+                     uint16_t length);
+
+/* Makes the device leave the bus and return (a USB re-enumeration). Returns the status of the
+ * exclusive open when that fails, and then does nothing else. The handle stays allocated; its
+ * requests fail from then on. */
+cuvc_status cuvc_reenumerate(cuvc_handle* handle);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VELTO_CUVC_H */

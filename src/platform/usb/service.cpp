@@ -1,0 +1,14 @@
+#include "platform/usb/service.h"
+
+namespace velto::usb {
+
+std::string_view carrierName(CarrierKind kind) {
+  switch (kind) {
+    case CarrierKind::sim: return "sim";
+    case CarrierKind::v4l2: return "v4l2";
+    case CarrierKind::libusb: return "libusb";
+  }
+  return "unknown";
+}
+
+}  // namespace velto::usb

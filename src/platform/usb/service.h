@@ -1,0 +1,38 @@
+// A USB device as the registry lists it: its identity and where it sits, and a way to reach it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/usb/carrier.h"
+
+namespace velto::usb {
+
+enum class CarrierKind : std::uint8_t { sim, v4l2, libusb };
+
+// "sim", "v4l2" or "libusb".
+std::string_view carrierName(CarrierKind kind);
+
+struct Service {
+  // Unique for one enumeration of the device: a re-enumerated device comes back with a new one.
+  std::uint64_t registryID = 0;
+  std::uint16_t vendorID = 0;
+  std::uint16_t productID = 0;
+  // Bus number in the top byte, then one nibble per port of the port chain from bit 20 down.
+  std::uint32_t locationID = 0;
+  // The device's product string; absent when the device has none.
+  std::optional<std::string> productName;
+  CarrierKind carrier = CarrierKind::sim;
+  // Where the carrier finds the device: a socket path, a sysfs directory.
+  std::string path;
+
+  // Creates a carrier for this device; returns null when the device cannot be reached (gone,
+  // no permission). May block for about one request time-out. Safe to call from any thread.
+  std::function<std::unique_ptr<Carrier>()> connect;
+};
+
+}  // namespace velto::usb
