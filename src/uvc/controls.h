@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -82,6 +83,10 @@ struct ControlRange {
 
   friend bool operator==(const ControlRange&, const ControlRange&) = default;
 };
+
+// Values and ranges by control; iteration follows catalogue order.
+using ControlValues = std::map<ControlID, std::int64_t>;
+using ControlRanges = std::map<ControlID, ControlRange>;
 
 // All 22 controls in catalogue order.
 const std::array<ControlID, kControlCount>& allControls();

@@ -1,0 +1,86 @@
+// One opened USB camera: which controls it offers, their ranges and values, and the only way the
+// application writes to it. Every operation is synchronous and may block for the request
+// time-outs of each request it sends (one second at most per request); the store runs them on its
+// I/O queue, never on the main thread. Holds no main-thread state.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cuvc/cuvc.h"
+#include "platform/usb/service.h"
+#include "platform/usb/status.h"
+#include "uvc/camera_key.h"
+#include "uvc/controls.h"
+
+namespace velto {
+
+class UVCDevice {
+ public:
+  // The vendor extension unit's GUID in descriptor byte order.
+  static const std::array<std::uint8_t, 16> ankerExtensionGUID;
+
+  // Opens every listed device that has a VideoControl interface, whatever its vendor; devices
+  // that cannot be opened are left out. Takes no lock; any thread.
+  static std::vector<std::shared_ptr<UVCDevice>> connected(std::span<const usb::Service> services);
+
+  // Opens one device; null when the transport cannot open it. Any thread.
+  static std::shared_ptr<UVCDevice> create(const usb::Service& service);
+
+  ~UVCDevice();  // closes the transport handle
+  UVCDevice(const UVCDevice&) = delete;
+  UVCDevice& operator=(const UVCDevice&) = delete;
+
+  const std::string& name() const { return name_; }
+  CameraKey key() const { return key_; }
+  std::uint32_t locationID() const { return info_.locationID; }
+  std::uint64_t registryID() const { return registryID_; }
+  const cuvc_info& info() const { return info_; }
+  // The controls this camera offers, in catalogue order.
+  const std::vector<ControlID>& supported() const { return supported_; }
+  bool supports(ControlID id) const;
+  // True for the C200 recognised by its IDs and its extension unit's GUID.
+  bool isAnkerC200() const { return anker_; }
+
+  // Ranges of the supported controls: fixed for the vendor controls, asked of the camera for the
+  // others; a control whose range cannot be learned is left out.
+  ControlRanges readRanges();
+
+  // Current values of the supported readable controls (never hdr); failed reads are left out, so
+  // an unplugged camera gives an empty map.
+  ControlValues readAll();
+
+  // Writes `values` in catalogue order, one SET_CUR per shared request; controls the camera does
+  // not offer are skipped silently. Returns the controls whose request failed (a failed shared
+  // request reports every control of the batch that was in it). No retries, no rollback.
+  std::vector<ControlID> write(const ControlValues& values);
+
+  // The current value of one control; none on failure and for a control the camera does not offer.
+  std::optional<std::int64_t> read(ControlID id);
+
+  // Makes the camera leave the bus and return. This object is stale afterwards.
+  usb::Status reenumerate();
+
+ private:
+  UVCDevice(cuvc_handle* handle, const cuvc_info& info, const usb::Service& service);
+  std::uint8_t unitID(UnitKind unit) const;
+  // Sends one read request for `spec`'s control; the payload on success. Caller holds lock_.
+  std::optional<std::vector<std::uint8_t>> get(std::uint8_t request, const ControlSpec& spec);
+
+  std::string name_;
+  CameraKey key_;
+  std::uint64_t registryID_ = 0;
+  bool anker_ = false;
+  std::vector<ControlID> supported_;
+  cuvc_info info_{};
+  cuvc_handle* handle_ = nullptr;  // owned
+  std::mutex lock_;                // held for the whole of every operation that talks to the camera
+};
+
+}  // namespace velto
