@@ -1,0 +1,46 @@
+// A main-thread loop built from single-shot timers: wait one period, run the tick, repeat. The
+// next wait starts when the tick returns, so ticks are a period plus the tick's own time apart
+// and never overlap or pile up after a stall.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "support/clock.h"
+
+namespace velto {
+
+// Owned by (or living no longer than) its context; used only on the context's thread.
+class PeriodicTask {
+ public:
+  // Does not start. `context` is held weakly, as by Clock::singleShot: once it is destroyed the
+  // loop ends without another tick.
+  PeriodicTask(Clock& clock, QObject* context, Clock::Duration period,
+               std::function<void()> tick);
+  // Stops; safe inside the tick.
+  ~PeriodicTask();
+  PeriodicTask(const PeriodicTask&) = delete;
+  PeriodicTask& operator=(const PeriodicTask&) = delete;
+
+  // The first tick comes one period from now. Does nothing while already running.
+  void start();
+  // No further tick runs, even when called from inside the tick. start() may follow.
+  void stop();
+  // From start() until stop(), also while the tick runs.
+  [[nodiscard]] bool isRunning() const;
+
+ private:
+  void scheduleNext();
+  void fire();
+
+  Clock& clock_;
+  QObject* context_;
+  Clock::Duration period_;
+  std::function<void()> tick_;
+  bool running_ = false;
+  TimerHandle next_;
+  // Cleared by the destructor, so a tick that destroys this task is noticed after it returns.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace velto

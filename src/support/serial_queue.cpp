@@ -1,0 +1,75 @@
+#include "support/serial_queue.h"
+
+#include <QtGlobal>
+
+#include <pthread.h>
+
+#include <utility>
+
+namespace velto {
+
+SerialQueue::SerialQueue(std::string name) : name_(std::move(name)), worker_([this] { run(); }) {}
+
+SerialQueue::~SerialQueue() {
+  if (isCurrent()) {
+    qFatal("SerialQueue \"%s\" destroyed from its own thread", name_.c_str());
+  }
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  workAvailable_.notify_one();
+  worker_.join();
+}
+
+void SerialQueue::post(std::function<void()> task) {
+  {
+    std::lock_guard lock(mutex_);
+    tasks_.push_back(std::move(task));
+  }
+  workAvailable_.notify_one();
+}
+
+void SerialQueue::waitUntilIdle() {
+  if (isCurrent()) {
+    qFatal("SerialQueue \"%s\" waited for itself from its own thread", name_.c_str());
+  }
+  std::unique_lock lock(mutex_);
+  idle_.wait(lock, [this] { return tasks_.empty() && !busy_; });
+}
+
+bool SerialQueue::isCurrent() const { return std::this_thread::get_id() == worker_.get_id(); }
+
+std::size_t SerialQueue::backlog() const {
+  std::lock_guard lock(mutex_);
+  return tasks_.size() + (busy_ ? 1 : 0);
+}
+
+void SerialQueue::run() {
+  // 15 characters and the terminator: Linux refuses longer thread names outright.
+  const std::string threadName = name_.substr(0, 15);
+  pthread_setname_np(pthread_self(), threadName.c_str());
+
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    workAvailable_.wait(lock, [this] { return !tasks_.empty() || stopping_; });
+    if (tasks_.empty()) {
+      return;  // stopping, and everything posted has run
+    }
+    auto task = std::move(tasks_.front());
+    tasks_.pop_front();
+    busy_ = true;
+    lock.unlock();
+    task();
+    // Captures are released before the queue reports idle, so a test that waits for idleness
+    // also sees what the task held (a device, a result) let go.
+    task = nullptr;
+    lock.lock();
+    busy_ = false;
+    if (tasks_.empty()) {
+      idle_.notify_all();
+    }
+  }
+}
+
+}  // namespace velto
