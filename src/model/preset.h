@@ -1,0 +1,40 @@
+// A named set of control values. Presets are global: one list, applied to whichever camera is
+// connected (controls it does not offer are skipped).
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QUuid>
+#include <optional>
+
+#include "uvc/controls.h"
+
+namespace velto {
+
+// The manual control an auto mode governs (exposure for autoExposure, ...); none otherwise.
+std::optional<ControlID> governedControl(ControlID id);
+// The auto mode governing a manual control; none otherwise.
+std::optional<ControlID> governingControl(ControlID id);
+// Whether an auto-mode value means "automatic": autoExposure when value & 0x0A (auto or
+// aperture priority), the others when non-zero.
+bool isAutoOn(ControlID autoControl, std::int64_t value);
+// What the store writes to switch an auto mode: 2/1 for autoExposure, 1/0 for the others.
+std::int64_t autoModeValue(ControlID autoControl, bool on);
+
+struct Preset {
+  QUuid id;
+  QString name;
+  ControlValues values;
+  // Members of a stored preset that name no control this version knows; written back unchanged.
+  QJsonObject unknownValues;
+
+  // `values` without the manual controls that the preset's own auto modes override.
+  ControlValues effectiveValues() const;
+
+  // Identity and content; unknownValues do not take part.
+  friend bool operator==(const Preset& a, const Preset& b) {
+    return a.id == b.id && a.name == b.name && a.values == b.values;
+  }
+};
+
+}  // namespace velto

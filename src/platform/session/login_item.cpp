@@ -1,0 +1,78 @@
+#include "platform/session/login_item.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QTextStream>
+
+namespace velto {
+namespace {
+
+// Desktop entry values are "true"/"false"; a key appearing twice keeps its first value.
+std::optional<bool> entryFlag(const QString& text, const QString& key) {
+  bool inDesktopEntry = false;
+  for (const QString& raw : text.split('\n')) {
+    const QString line = raw.trimmed();
+    if (line.startsWith('[')) {
+      inDesktopEntry = line == QLatin1String("[Desktop Entry]");
+      continue;
+    }
+    if (!inDesktopEntry) continue;
+    const qsizetype eq = line.indexOf('=');
+    if (eq <= 0 || line.left(eq).trimmed() != key) continue;
+    const QString value = line.mid(eq + 1).trimmed();
+    if (value == QLatin1String("true")) return true;
+    if (value == QLatin1String("false")) return false;
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+LoginItem::LoginItem(QString execCommand, QString autostartDir)
+    : execCommand_(std::move(execCommand)), directory_(std::move(autostartDir)) {}
+
+QString LoginItem::defaultDirectory() {
+  QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+  if (config.isEmpty() || !QDir::isAbsolutePath(config)) config = QDir::homePath() + "/.config";
+  return config + "/autostart";
+}
+
+QString LoginItem::entryPath() const { return directory_ + "/velto-camera.desktop"; }
+
+LoginItem::Status LoginItem::status() const {
+  QFile file(entryPath());
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return Status::notRegistered;
+  const QString text = QString::fromUtf8(file.readAll());
+  if (entryFlag(text, "Hidden").value_or(false)) return Status::disabled;
+  if (!entryFlag(text, "X-GNOME-Autostart-enabled").value_or(true)) return Status::disabled;
+  return Status::enabled;
+}
+
+std::optional<QString> LoginItem::registerItem() {
+  if (!QDir().mkpath(directory_)) return QStringLiteral("Cannot create the folder %1.").arg(directory_);
+  QSaveFile file(entryPath());
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) return file.errorString();
+  QTextStream out(&file);
+  out << "[Desktop Entry]\n"
+         "Type=Application\n"
+         "Name=Velto Camera\n"
+         "Comment=Keeps your webcam's settings the way you want them\n"
+      << "Exec=" << execCommand_ << "\n"
+      << "Icon=velto-camera\n"
+         "Terminal=false\n"
+         "X-GNOME-Autostart-enabled=true\n";
+  out.flush();
+  if (!file.commit()) return file.errorString();
+  return std::nullopt;
+}
+
+std::optional<QString> LoginItem::unregisterItem() {
+  QFile file(entryPath());
+  if (!file.exists()) return std::nullopt;
+  if (!file.remove()) return file.errorString();
+  return std::nullopt;
+}
+
+}  // namespace velto

@@ -1,0 +1,51 @@
+// The application's user defaults: a small key-value store in one INI file,
+// $XDG_CONFIG_HOME/velto-camera/velto-camera.conf (~/.config when the variable is unset). JSON
+// documents are stored as data values, preferences as booleans. The application and velto-ctl
+// share the file. Writes land in memory at once and reach the file from the event loop soon after,
+// at sync() or at destruction, whichever comes first; changes made by another process are merged
+// at that point, key by key.
+//
+// Main thread only (like QSettings, it is not meant to be shared between threads).
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+#include <optional>
+
+class QSettings;
+
+namespace velto {
+
+class UserDefaults {
+ public:
+  static QString defaultPath();
+
+  explicit UserDefaults(const QString& path = defaultPath());
+  ~UserDefaults();
+  UserDefaults(const UserDefaults&) = delete;
+  UserDefaults& operator=(const UserDefaults&) = delete;
+
+  QString path() const;
+
+  // The data stored under `key`; none when there is none or it is not data (a hand-edited
+  // string counts as its UTF-8 bytes).
+  std::optional<QByteArray> data(const QString& key) const;
+  // Replaces what `key` held.
+  void setData(const QString& key, const QByteArray& value);
+
+  // The boolean under `key`; none when missing or not a boolean.
+  std::optional<bool> boolean(const QString& key) const;
+  void setBoolean(const QString& key, bool value);
+
+  void remove(const QString& key);
+
+  // Writes pending changes to the file and reads what other processes wrote. False when the file
+  // cannot be written or is malformed.
+  bool sync();
+
+ private:
+  std::unique_ptr<QSettings> settings_;
+};
+
+}  // namespace velto

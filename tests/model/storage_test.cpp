@@ -1,0 +1,154 @@
+#include "model/storage.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+
+#include "platform/session/user_defaults.h"
+
+namespace velto {
+namespace {
+
+class StorageTest : public ::testing::Test {
+ protected:
+  QTemporaryDir dir;
+  QString path = dir.filePath("velto-camera.conf");
+  std::unique_ptr<UserDefaults> defaults = std::make_unique<UserDefaults>(path);
+  Storage storage{*defaults};
+
+  // Writes raw JSON under a key, as another version of the application might have.
+  void store(const QString& key, const char* json) { defaults->setData(key, QByteArray(json)); }
+  QJsonDocument stored(const QString& key) { return QJsonDocument::fromJson(*defaults->data(key)); }
+};
+
+TEST_F(StorageTest, AFreshInstallationHasNothing) {
+  EXPECT_EQ(storage.loadPresets(), std::nullopt);
+  EXPECT_EQ(storage.loadPreferredCamera(), std::nullopt);
+  EXPECT_EQ(storage.loadSettings({0x291A, 0x3369}), std::nullopt);
+  EXPECT_EQ(storage.loadBoolean("keepLocked"), std::nullopt);
+}
+
+TEST_F(StorageTest, SettingsUseTheExactKeyAndShape) {
+  EXPECT_EQ(Storage::settingsKey({0x291A, 0x3369}), "settings.291a:3369");
+  EXPECT_EQ(Storage::settingsKey({0x046D, 0x0825}), "settings.046d:0825");
+  storage.saveSettings({0x291A, 0x3369}, {{ControlID::brightness, -12}, {ControlID::exposure, 156}});
+  EXPECT_EQ(stored("settings.291a:3369").object(),
+            (QJsonObject{{"brightness", -12}, {"exposure", 156}}));
+  // Another model keeps its own map.
+  storage.saveSettings({0x291A, 0x3370}, {{ControlID::brightness, 5}});
+  EXPECT_EQ(storage.loadSettings({0x291A, 0x3369})->at(ControlID::brightness), -12);
+  EXPECT_EQ(storage.loadSettings({0x291A, 0x3370})->at(ControlID::brightness), 5);
+}
+
+TEST_F(StorageTest, UnknownMembersAreKeptAndSurviveTheNextSave) {
+  store("settings.291a:3369", R"({"brightness":10,"sparkle":3,"contrast":"high","gain":2.5,"zoom":150.0})");
+  const auto loaded = storage.loadSettings({0x291A, 0x3369});
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(*loaded, (ControlValues{{ControlID::brightness, 10}, {ControlID::zoom, 150}}));
+  storage.saveSettings({0x291A, 0x3369}, {{ControlID::brightness, 11}});
+  const QJsonObject after = stored("settings.291a:3369").object();
+  EXPECT_EQ(after.value("sparkle").toInt(), 3);
+  EXPECT_EQ(after.value("brightness").toInt(), 11);
+  EXPECT_FALSE(after.contains("contrast")) << "a known control with an unreadable value is replaced";
+}
+
+TEST_F(StorageTest, UnreadableDataLoadsAsAbsent) {
+  store("settings.291a:3369", "{not json");
+  EXPECT_EQ(storage.loadSettings({0x291A, 0x3369}), std::nullopt);
+  store("settings.291a:3369", "[1,2]");
+  EXPECT_EQ(storage.loadSettings({0x291A, 0x3369}), std::nullopt);
+  store("preferredCamera", R"({"vendorID":70000,"productID":1})");
+  EXPECT_EQ(storage.loadPreferredCamera(), std::nullopt);
+  store("presets", R"({"id":"x"})");
+  EXPECT_EQ(storage.loadPresets(), std::nullopt);
+  defaults->setBoolean("x", true);
+  EXPECT_EQ(defaults->data("x"), std::nullopt) << "a boolean is not data";
+  defaults->setData("keepLocked", "yes");
+  EXPECT_EQ(storage.loadBoolean("keepLocked"), std::nullopt) << "data is not a boolean";
+}
+
+TEST_F(StorageTest, PresetsRoundTripWithUpperCaseIds) {
+  const Preset meeting{QUuid::createUuid(), "Meeting", {{ControlID::autoExposure, 2}, {ControlID::fieldOfView, 95}}, {}};
+  const Preset empty{QUuid::createUuid(), "", {}, {}};
+  storage.savePresets({meeting, empty});
+  const QJsonArray array = stored("presets").array();
+  ASSERT_EQ(array.size(), 2);
+  const QString id = array[0].toObject().value("id").toString();
+  EXPECT_EQ(id.size(), 36);
+  EXPECT_EQ(id, id.toUpper());
+  EXPECT_EQ(storage.loadPresets(), (QList<Preset>{meeting, empty}));
+}
+
+TEST_F(StorageTest, ABrokenPresetDoesNotTakeTheOthersWithIt) {
+  store("presets", R"([
+    {"id":"7D444840-9DC0-11D1-B245-5FFDCE74FAD2","name":"Good","values":{"brightness":1,"future":9}},
+    {"id":"7D444840-9DC0-11D1-B245-5FFDCE74FAD3","name":"No values"},
+    {"id":"not-a-uuid","name":"Bad id","values":{}},
+    42,
+    {"id":"7D444840-9DC0-11D1-B245-5FFDCE74FAD4","name":"Also good","values":{}}
+  ])");
+  const auto presets = storage.loadPresets();
+  ASSERT_TRUE(presets);
+  ASSERT_EQ(presets->size(), 2);
+  EXPECT_EQ((*presets)[0].name, "Good");
+  EXPECT_EQ((*presets)[0].values, (ControlValues{{ControlID::brightness, 1}}));
+  EXPECT_EQ((*presets)[1].name, "Also good");
+  // The member from a newer version goes back out with the preset.
+  storage.savePresets(*presets);
+  EXPECT_EQ(stored("presets").array()[0].toObject().value("values").toObject().value("future").toInt(), 9);
+}
+
+TEST_F(StorageTest, ValuesReachTheFileAndAnotherProcessSeesThem) {
+  storage.savePreferredCamera({0x046D, 0x0825});
+  storage.saveBoolean("keepLocked", false);
+  defaults.reset();  // written out at destruction
+  UserDefaults other(path);
+  Storage reader(other);
+  EXPECT_EQ(reader.loadPreferredCamera(), (CameraKey{0x046D, 0x0825}));
+  EXPECT_EQ(reader.loadBoolean("keepLocked"), false);
+}
+
+TEST_F(StorageTest, ACorruptFileLoadsWhatItCan) {
+  defaults.reset();
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("\x01\x02 garbage\n[General]\nkeepLocked=false\nopenWindowAtLaunch=maybe\n=\n[[[\n");
+  file.close();
+  UserDefaults reopened(path);
+  Storage reader(reopened);
+  EXPECT_EQ(reader.loadBoolean("keepLocked"), false);
+  EXPECT_EQ(reader.loadBoolean("openWindowAtLaunch"), std::nullopt);
+}
+
+TEST(Preset, EffectiveValuesDropManualControlsTheirAutoModeOverrides) {
+  Preset p{QUuid::createUuid(), "p",
+           {{ControlID::autoExposure, 8}, {ControlID::exposure, 300}, {ControlID::autoWhiteBalance, 0},
+            {ControlID::whiteBalance, 4000}, {ControlID::focus, 20}, {ControlID::brightness, 3}},
+           {}};
+  EXPECT_EQ(p.effectiveValues(), (ControlValues{{ControlID::autoExposure, 8}, {ControlID::autoWhiteBalance, 0},
+                                                {ControlID::whiteBalance, 4000}, {ControlID::focus, 20},
+                                                {ControlID::brightness, 3}}));
+  p.values[ControlID::autoExposure] = 4;  // shutter priority: exposure is the user's
+  EXPECT_TRUE(p.effectiveValues().contains(ControlID::exposure));
+}
+
+TEST(Preset, AutoModeValuesAndTests) {
+  EXPECT_EQ(autoModeValue(ControlID::autoExposure, true), 2);
+  EXPECT_EQ(autoModeValue(ControlID::autoExposure, false), 1);
+  EXPECT_EQ(autoModeValue(ControlID::autoFocus, true), 1);
+  EXPECT_EQ(autoModeValue(ControlID::autoWhiteBalance, false), 0);
+  EXPECT_TRUE(isAutoOn(ControlID::autoExposure, 2));
+  EXPECT_TRUE(isAutoOn(ControlID::autoExposure, 8));
+  EXPECT_FALSE(isAutoOn(ControlID::autoExposure, 1));
+  EXPECT_FALSE(isAutoOn(ControlID::autoExposure, 4));
+  EXPECT_TRUE(isAutoOn(ControlID::autoFocus, 3));
+  EXPECT_EQ(governedControl(ControlID::autoWhiteBalance), ControlID::whiteBalance);
+  EXPECT_EQ(governedControl(ControlID::exposure), std::nullopt);
+  EXPECT_EQ(governingControl(ControlID::focus), ControlID::autoFocus);
+}
+
+}  // namespace
+}  // namespace velto

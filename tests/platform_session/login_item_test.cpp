@@ -1,0 +1,54 @@
+#include "platform/session/login_item.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace velto {
+namespace {
+
+void writeEntry(const QString& path, const char* text) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(text);
+}
+
+TEST(LoginItem, RegisterWritesAnEnabledEntryAndUnregisterRemovesIt) {
+  QTemporaryDir dir;
+  LoginItem item("/usr/bin/velto-camera --hidden", dir.filePath("autostart"));
+  EXPECT_EQ(item.status(), LoginItem::Status::notRegistered);
+  EXPECT_EQ(item.registerItem(), std::nullopt);
+  EXPECT_EQ(item.status(), LoginItem::Status::enabled);
+  QFile file(item.entryPath());
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(file.readAll().contains("Exec=/usr/bin/velto-camera --hidden\n"));
+  EXPECT_EQ(item.unregisterItem(), std::nullopt);
+  EXPECT_EQ(item.status(), LoginItem::Status::notRegistered);
+  EXPECT_EQ(item.unregisterItem(), std::nullopt) << "nothing to remove is not an error";
+}
+
+TEST(LoginItem, HiddenOrDisabledEntriesAreNotEnabled) {
+  QTemporaryDir dir;
+  LoginItem item("velto-camera", dir.path());
+  writeEntry(item.entryPath(), "[Desktop Entry]\nType=Application\nHidden=true\n");
+  EXPECT_EQ(item.status(), LoginItem::Status::disabled);
+  writeEntry(item.entryPath(), "[Desktop Entry]\nX-GNOME-Autostart-enabled=false\n");
+  EXPECT_EQ(item.status(), LoginItem::Status::disabled);
+  // Keys of another group do not count.
+  writeEntry(item.entryPath(), "[Desktop Entry]\nExec=x\n[Desktop Action quit]\nHidden=true\n");
+  EXPECT_EQ(item.status(), LoginItem::Status::enabled);
+}
+
+TEST(LoginItem, FailuresComeBackAsReadableReasons) {
+  QTemporaryDir dir;
+  writeEntry(dir.filePath("blocker"), "a file where the folder should be");
+  LoginItem item("velto-camera", dir.filePath("blocker"));
+  const auto error = item.registerItem();
+  ASSERT_TRUE(error.has_value());
+  EXPECT_FALSE(error->isEmpty());
+  EXPECT_EQ(item.status(), LoginItem::Status::notRegistered);
+}
+
+}  // namespace
+}  // namespace velto
