@@ -26,11 +26,15 @@ void PeriodicTask::stop() {
   next_.cancel();
 }
 
-bool PeriodicTask::isRunning() const { return running_; }
+bool PeriodicTask::isRunning() const { return running_ && !context_.isNull(); }
 
 void PeriodicTask::scheduleNext() {
+  if (context_.isNull()) {
+    running_ = false;
+    return;
+  }
   // The timer is owned by next_, which this task owns, so `this` outlives it.
-  next_ = clock_.singleShot(context_, period_, [this] { fire(); });
+  next_ = clock_.singleShot(context_.data(), period_, [this] { fire(); });
 }
 
 void PeriodicTask::fire() {

@@ -3,6 +3,8 @@
 // and never overlap or pile up after a stall.
 #pragma once
 
+#include <QPointer>
+
 #include <functional>
 #include <memory>
 
@@ -10,7 +12,7 @@
 
 namespace velto {
 
-// Owned by (or living no longer than) its context; used only on the context's thread.
+// Used only on the context's thread, typically as a member of the context.
 class PeriodicTask {
  public:
   // Does not start. `context` is held weakly, as by Clock::singleShot: once it is destroyed the
@@ -26,7 +28,7 @@ class PeriodicTask {
   void start();
   // No further tick runs, even when called from inside the tick. start() may follow.
   void stop();
-  // From start() until stop(), also while the tick runs.
+  // From start() until stop() or the context's end, also while the tick runs.
   [[nodiscard]] bool isRunning() const;
 
  private:
@@ -34,7 +36,7 @@ class PeriodicTask {
   void fire();
 
   Clock& clock_;
-  QObject* context_;
+  QPointer<QObject> context_;
   Clock::Duration period_;
   std::function<void()> tick_;
   bool running_ = false;

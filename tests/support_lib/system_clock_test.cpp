@@ -1,0 +1,110 @@
+#include "support/system_clock.h"
+
+#include <QEventLoop>
+#include <QObject>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+
+#include "support/serial_queue.h"
+
+namespace velto {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Runs the event loop until `quit` is called; a broken timer fails the test instead of hanging.
+class EventLoop {
+ public:
+  EventLoop() { QTimer::singleShot(10s, &loop_, [this] { loop_.exit(1); }); }
+  void quit() { loop_.quit(); }
+  bool run() { return loop_.exec() == 0; }
+
+ private:
+  QEventLoop loop_;
+};
+
+TEST(SystemClockTimer, FiresOnTheEventLoopNoEarlierThanItsDelay) {
+  SystemClock clock;
+  QObject context;
+  EventLoop loop;
+  const auto start = clock.monotonicNow();
+  std::optional<Clock::Duration> firedAfter;
+  auto handle = clock.singleShot(&context, 2500us, [&] {
+    firedAfter = clock.monotonicNow() - start;
+    loop.quit();
+  });
+  EXPECT_TRUE(handle.isPending());
+  EXPECT_FALSE(firedAfter) << "a timer never runs inline";
+  ASSERT_TRUE(loop.run());
+  ASSERT_TRUE(firedAfter);
+  EXPECT_GE(*firedAfter, 2500us);
+  EXPECT_FALSE(handle.isPending());
+}
+
+TEST(SystemClockTimer, CancelledAndOrphanedTimersNeverRun) {
+  SystemClock clock;
+  QObject context;
+  auto doomed = std::make_unique<QObject>();
+  EventLoop loop;
+  auto captured = std::make_shared<int>(0);
+  bool cancelledRan = false;
+  bool orphanRan = false;
+
+  // Both are due before the last timer below, so they would have run by the time it does.
+  auto cancelled = clock.singleShot(&context, 0ms, [&cancelledRan, captured] { cancelledRan = true; });
+  auto orphan = clock.singleShot(doomed.get(), 0ms, [&] { orphanRan = true; });
+  cancelled.cancel();
+  EXPECT_EQ(captured.use_count(), 1) << "cancelling releases the callback at once";
+  doomed.reset();
+  EXPECT_FALSE(orphan.isPending());
+
+  auto last = clock.singleShot(&context, 1ms, [&] { loop.quit(); });
+  ASSERT_TRUE(loop.run());
+  EXPECT_FALSE(cancelledRan);
+  EXPECT_FALSE(orphanRan);
+}
+
+TEST(SystemClockTimer, ACallbackMayDestroyItsOwnContext) {
+  SystemClock clock;
+  EventLoop loop;
+  auto* context = new QObject;
+  auto handle = clock.singleShot(context, 0ms, [&] {
+    delete context;
+    loop.quit();
+  });
+  ASSERT_TRUE(loop.run());
+  EXPECT_FALSE(handle.isPending());
+}
+
+TEST(SystemClockSleep, SleepsTheFullDelayUnlessCancelled) {
+  SystemClock clock;
+  const auto start = clock.monotonicNow();
+  EXPECT_TRUE(clock.sleepFor(2ms, CancelToken()));
+  EXPECT_GE(clock.monotonicNow() - start, 2ms);
+
+  CancelToken cancelled;
+  cancelled.cancel();
+  EXPECT_FALSE(clock.sleepFor(1h, cancelled));
+  EXPECT_FALSE(clock.sleepFor(0s, cancelled));
+  EXPECT_TRUE(clock.sleepFor(0s, CancelToken()));
+}
+
+TEST(SystemClockSleep, ACancelFromAnotherThreadEndsTheSleep) {
+  SystemClock clock;
+  SerialQueue io("camera.io");
+  const CancelToken token;
+  std::optional<bool> completed;
+  io.post([&] { completed = clock.sleepFor(1h, token); });
+  // Whether the cancel lands before or during the sleep, the sleep must end now with false; a
+  // lost wake-up would hang here until the test times out.
+  token.cancel();
+  io.waitUntilIdle();
+  EXPECT_EQ(completed, false);
+}
+
+}  // namespace
+}  // namespace velto
