@@ -37,6 +37,11 @@ std::vector<std::shared_ptr<UVCDevice>> UVCDevice::connected(std::span<const usb
   return devices;
 }
 
+std::vector<std::shared_ptr<UVCDevice>> UVCDevice::connected(const usb::RegistryOptions& options) {
+  const std::vector<usb::Service> services = usb::listServices(options);
+  return connected(services);
+}
+
 std::shared_ptr<UVCDevice> UVCDevice::create(const usb::Service& service) {
   cuvc_info info{};
   cuvc_handle* handle = cuvc_open(&service, &info);

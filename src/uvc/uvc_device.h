@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cuvc/cuvc.h"
+#include "platform/usb/registry.h"
 #include "platform/usb/service.h"
 #include "platform/usb/status.h"
 #include "uvc/camera_key.h"
@@ -29,6 +30,8 @@ class UVCDevice {
   // Opens every listed device that has a VideoControl interface, whatever its vendor; devices
   // that cannot be opened are left out. Takes no lock; any thread.
   static std::vector<std::shared_ptr<UVCDevice>> connected(std::span<const usb::Service> services);
+  // The same over every device the registry lists. Blocks while it talks to them: I/O queue only.
+  static std::vector<std::shared_ptr<UVCDevice>> connected(const usb::RegistryOptions& options);
 
   // Opens one device; null when the transport cannot open it. Any thread.
   static std::shared_ptr<UVCDevice> create(const usb::Service& service);

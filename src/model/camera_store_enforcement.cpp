@@ -1,0 +1,79 @@
+// Keeping the camera the way the user wants it: the poll reads every control back, refreshes what
+// the interface shows, and (when locked, or always when a camera is found again) writes back what
+// drifted from the wanted values.
+#include <QThread>
+
+#include "model/camera_store.h"
+#include "model/write_coalescer.h"
+#include "uvc/uvc_device.h"
+
+namespace velto {
+namespace {
+
+using namespace std::chrono_literals;
+
+// How long a control the user just changed is left alone by the poll.
+constexpr auto kTouchGrace = 1500ms;
+// A camera that answered nothing is looked for again after this.
+constexpr auto kRescanAfterSilence = 1s;
+
+}  // namespace
+
+void CameraStore::reconcile(bool force) {
+  Q_ASSERT(QThread::currentThread() == thread());
+  if (!device_) return;
+  onIo([device = device_] { return device->readAll(); },
+       [this, device = device_, force](ControlValues current) {
+         if (device_ != device) return;
+         if (current.empty()) {
+           scheduleRescan(kRescanAfterSilence);
+           return;
+         }
+         const Clock::WallTime cutoff = clock_.wallNow() - kTouchGrace;
+         std::erase_if(touched_, [&](const auto& entry) { return entry.second <= cutoff; });
+         ControlValues shown = values_;
+         for (const auto& [id, v] : current) {
+           if (!touched_.contains(id)) shown[id] = v;
+         }
+         setValues(std::move(shown));
+         if (force || keepLocked_) correct(current, device, force);
+       });
+}
+
+void CameraStore::correct(const ControlValues& current, const std::shared_ptr<UVCDevice>& device, bool force) {
+  ControlValues writes;
+  for (ControlID id : device->supported()) {
+    if (id == ControlID::hdr) {
+      // Nothing to compare with: hdr is written whenever the camera is found, never by the poll.
+      if (force && !touched_.contains(id) && desired_.contains(id)) writes[id] = desired_.at(id);
+      continue;
+    }
+    if (touched_.contains(id)) {
+      unenforceable_.erase(id);
+      continue;
+    }
+    auto want = desired_.find(id);
+    auto have = current.find(id);
+    if (want == desired_.end() || have == current.end() || want->second == have->second) {
+      unenforceable_.erase(id);
+      continue;
+    }
+    // A manual value drifting under its auto mode is the camera doing its job.
+    if (auto governor = governingControl(id)) {
+      auto autoWanted = desired_.find(*governor);
+      if (autoWanted != desired_.end() && isAutoOn(*governor, autoWanted->second)) continue;
+    }
+    const std::pair mismatch{want->second, have->second};
+    auto memo = unenforceable_.find(id);
+    if (memo != unenforceable_.end() && memo->second == mismatch) continue;  // tried once; it did not hold
+    unenforceable_[id] = mismatch;
+    writes[id] = want->second;
+  }
+  if (writes.empty()) return;
+  ControlValues shown = values_;
+  for (const auto& [id, v] : writes) shown[id] = v;
+  setValues(std::move(shown));
+  writer_->enqueue(writes, device, io_);
+}
+
+}  // namespace velto

@@ -1,0 +1,79 @@
+// Presets: one global list of named control values, applied to whichever camera is connected.
+#include <algorithm>
+
+#include "model/camera_store.h"
+
+namespace velto {
+
+void CameraStore::savePresets() { storage_.savePresets(presets_); }
+
+void CameraStore::savePreset(const QString& name) {
+  presets_.append(Preset{QUuid::createUuid(), name, supportedOnly(desired_), {}});
+  savePresets();
+  emit presetsChanged();
+}
+
+void CameraStore::applyPreset(const Preset& preset) {
+  // All values, auto modes included: the batch goes out in catalogue order, so an auto mode
+  // lands before the manual value it governs.
+  apply(supportedOnly(preset.values));
+}
+
+void CameraStore::updatePreset(const QUuid& id) {
+  auto it = std::find_if(presets_.begin(), presets_.end(), [&](const Preset& p) { return p.id == id; });
+  if (it == presets_.end()) return;
+  it->values = supportedOnly(desired_);
+  savePresets();
+  emit presetsChanged();
+}
+
+void CameraStore::renamePreset(const QUuid& id, const QString& name) {
+  auto it = std::find_if(presets_.begin(), presets_.end(), [&](const Preset& p) { return p.id == id; });
+  if (it == presets_.end()) return;
+  it->name = name;
+  savePresets();
+  emit presetsChanged();
+}
+
+void CameraStore::deletePreset(const QUuid& id) {
+  const auto removed = presets_.removeIf([&](const Preset& p) { return p.id == id; });
+  savePresets();
+  if (removed > 0) emit presetsChanged();
+}
+
+void CameraStore::movePresets(const std::set<int>& positions, int destination) {
+  // The moved presets keep their order and land before the one that was at `destination`.
+  QList<Preset> moved;
+  QList<Preset> rest;
+  int before = 0;  // moved presets that stood before the destination
+  for (int i = 0; i < presets_.size(); ++i) {
+    if (positions.contains(i)) {
+      moved.append(presets_[i]);
+      if (i < destination) ++before;
+    } else {
+      rest.append(presets_[i]);
+    }
+  }
+  const int at = std::clamp(destination - before, 0, static_cast<int>(rest.size()));
+  for (int i = 0; i < moved.size(); ++i) rest.insert(at + i, moved[i]);
+  const bool changed = rest != presets_;
+  presets_ = std::move(rest);
+  savePresets();
+  if (changed) emit presetsChanged();
+}
+
+std::optional<QUuid> CameraStore::activePresetID() const {
+  if (!device_) return std::nullopt;
+  for (const Preset& preset : presets_) {
+    const ControlValues wanted = supportedOnly(preset.effectiveValues());
+    if (wanted.empty()) continue;
+    const bool active = std::all_of(wanted.begin(), wanted.end(), [&](const auto& entry) {
+      auto it = desired_.find(entry.first);
+      return it != desired_.end() && it->second == entry.second;
+    });
+    if (active) return preset.id;
+  }
+  return std::nullopt;
+}
+
+}  // namespace velto
