@@ -29,8 +29,13 @@ void WriteCoalescer::flush(const std::shared_ptr<UVCDevice>& device) {
     batch.swap(pending_);
     scheduled_ = false;
   }
-  // Failures are left to the enforcement poll, which notices the drift.
-  if (device) device->write(batch);
+  if (!device) return;
+  std::vector<usb::Status> statuses;
+  const std::vector<ControlID> failed = device->write(batch, &statuses);
+  if (failed.empty() || !onFailure_) return;
+  std::vector<WriteFailure> failures;
+  for (std::size_t i = 0; i < failed.size(); ++i) failures.push_back({failed[i], statuses[i]});
+  onFailure_(std::move(failures));
 }
 
 }  // namespace velto

@@ -88,10 +88,12 @@ std::uint8_t UVCDevice::unitID(UnitKind unit) const {
   return 0;
 }
 
-std::optional<std::vector<std::uint8_t>> UVCDevice::get(std::uint8_t request, const ControlSpec& s) {
+std::optional<std::vector<std::uint8_t>> UVCDevice::get(std::uint8_t request, const ControlSpec& s,
+                                                       usb::Status* statusOut) {
   std::vector<std::uint8_t> payload(static_cast<std::size_t>(s.length), 0);
   const cuvc_status status = cuvc_get(handle_, request, unitID(s.unit), s.selector, payload.data(),
                                       static_cast<std::uint16_t>(s.length), nullptr);
+  if (statusOut != nullptr) *statusOut = status;
   if (status != CUVC_SUCCESS) return std::nullopt;
   return payload;
 }
@@ -135,7 +137,7 @@ ControlValues UVCDevice::readAll() {
   return values;
 }
 
-std::vector<ControlID> UVCDevice::write(const ControlValues& values) {
+std::vector<ControlID> UVCDevice::write(const ControlValues& values, std::vector<usb::Status>* statuses) {
   std::lock_guard guard(lock_);
   std::vector<ControlID> failed;
   std::set<std::string> written;
@@ -161,17 +163,23 @@ std::vector<ControlID> UVCDevice::write(const ControlValues& values) {
 
     const cuvc_status status = cuvc_set(handle_, unitID(s.unit), s.selector, payload.data(),
                                         static_cast<std::uint16_t>(payload.size()));
-    if (status != CUVC_SUCCESS) failed.insert(failed.end(), group.begin(), group.end());
+    if (status != CUVC_SUCCESS) {
+      failed.insert(failed.end(), group.begin(), group.end());
+      if (statuses != nullptr) statuses->insert(statuses->end(), group.size(), status);
+    }
   }
   return failed;
 }
 
-std::optional<std::int64_t> UVCDevice::read(ControlID id) {
+std::optional<std::int64_t> UVCDevice::read(ControlID id, usb::Status* status) {
   // A control the camera does not offer has no unit to ask (its unit ID may be 0).
-  if (!supports(id)) return std::nullopt;
+  if (!supports(id)) {
+    if (status != nullptr) *status = usb::status::unsupported;
+    return std::nullopt;
+  }
   std::lock_guard guard(lock_);
   const ControlSpec& s = spec(id);
-  auto payload = get(CUVC_GET_CUR, s);
+  auto payload = get(CUVC_GET_CUR, s, status);
   if (!payload) return std::nullopt;
   return s.decode(*payload);
 }

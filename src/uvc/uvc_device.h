@@ -62,10 +62,12 @@ class UVCDevice {
   // Writes `values` in catalogue order, one SET_CUR per shared request; controls the camera does
   // not offer are skipped silently. Returns the controls whose request failed (a failed shared
   // request reports every control of the batch that was in it). No retries, no rollback.
-  std::vector<ControlID> write(const ControlValues& values);
+  // `statuses`, when given, receives the status of every failed control (in the returned order).
+  std::vector<ControlID> write(const ControlValues& values, std::vector<usb::Status>* statuses = nullptr);
 
   // The current value of one control; none on failure and for a control the camera does not offer.
-  std::optional<std::int64_t> read(ControlID id);
+  // `status`, when given, receives the request's status (unsupported for such a control).
+  std::optional<std::int64_t> read(ControlID id, usb::Status* status = nullptr);
 
   // Makes the camera leave the bus and return. This object is stale afterwards.
   usb::Status reenumerate();
@@ -74,7 +76,8 @@ class UVCDevice {
   UVCDevice(cuvc_handle* handle, const cuvc_info& info, const usb::Service& service);
   std::uint8_t unitID(UnitKind unit) const;
   // Sends one read request for `spec`'s control; the payload on success. Caller holds lock_.
-  std::optional<std::vector<std::uint8_t>> get(std::uint8_t request, const ControlSpec& spec);
+  std::optional<std::vector<std::uint8_t>> get(std::uint8_t request, const ControlSpec& spec,
+                                              usb::Status* status = nullptr);
 
   std::string name_;
   CameraKey key_;

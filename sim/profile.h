@@ -1,0 +1,68 @@
+// What kind of camera the simulator is: USB identity, configuration descriptor, and every control
+// it answers with its payload layout, range and quirks. A profile is plain data; SimCamera gives it
+// behaviour.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "uvc/controls.h"
+
+namespace velto::sim {
+
+// One catalogue control carried in a wire control's payload (ControlSpec gives offset and width).
+struct Field {
+  ControlID id;
+  ControlRange range;  // GET_MIN, GET_MAX, GET_RES (step) and GET_DEF answers
+  // When not empty, the only values SET_CUR accepts (mode bytes, the three fields of view);
+  // otherwise anything within [min, max].
+  std::vector<std::int64_t> allowed;
+};
+
+// One (unit, selector) pair of the camera: what the host addresses with a request.
+struct WireControl {
+  std::uint8_t unitID = 0;
+  std::uint8_t selector = 0;
+  std::uint16_t length = 0;     // the only wLength the camera accepts
+  std::vector<Field> fields;    // empty for vendor selectors the application does not use
+  // Payload bytes before the fields' defaults are stored: the bytes no layout names, which the
+  // camera keeps whatever the host writes there.
+  std::vector<std::uint8_t> fixedBytes;
+  std::uint8_t info = 0x03;     // GET_INFO: GET and SET supported
+  bool stallsMinMax = false;    // the auto-exposure mode: GET_MIN and GET_MAX stall
+  bool readsBackOne = false;    // HDR: GET_CUR answers 1 in byte 0, whatever was written
+};
+
+struct Profile {
+  std::string name;  // "c200", "generic"
+  std::uint16_t vendorID = 0;
+  std::uint16_t productID = 0;
+  std::uint32_t locationID = 0;
+  std::optional<std::string> productName;
+  std::uint8_t interfaceNumber = 0;  // of the VideoControl interface: low byte of wIndex
+  std::vector<std::uint8_t> configuration;
+  std::vector<WireControl> controls;
+
+  // The wire control that carries `id`, or null.
+  const WireControl* find(ControlID id) const;
+  const Field* field(ControlID id) const;
+};
+
+// The Anker PowerConf C200: every catalogue control, the vendor extension unit 6.
+Profile c200Profile();
+
+// Another vendor's plain UVC camera: no extension unit, no focus, zoom, pan or tilt.
+Profile genericProfile();
+
+// The profile called `name`, or none.
+std::optional<Profile> profileNamed(std::string_view name);
+
+// The GUID of the C200's vendor extension unit, in descriptor byte order.
+inline constexpr std::uint8_t kAnkerExtensionGUID[16] = {0xA2, 0x9E, 0x76, 0x41, 0xDE, 0x04,
+                                                         0x47, 0xE3, 0x8B, 0x2B, 0xF4, 0x34,
+                                                         0x1A, 0xFF, 0x00, 0x3B};
+
+}  // namespace velto::sim

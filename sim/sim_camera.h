@@ -1,0 +1,106 @@
+// The simulated camera's logic: it answers default-pipe control requests (a setup packet and its
+// data) with a status and data, holds the control state, and behaves like the firmware the
+// application relies on (spec Part 1.5): the field of view moves zoom a moment later, switching
+// auto focus on searches anew, HDR reads back 1, auto modes drift, out-of-range writes stall.
+// Faults (hung, refusing, ignoring) are switched on and off by its owner.
+//
+// The bus (plugging, re-enumeration, sockets, latency) is not here: SimServer puts this camera
+// behind a socket, and a later carrier can put it behind emulated usbfs.
+//
+// Time comes from the injected clock (monotonic milliseconds); every effect that takes time is
+// computed from timestamps when the camera is next asked, so a test moves time by advancing its
+// clock. Not thread-safe: one owner serialises every call.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/usb/status.h"
+#include "sim/profile.h"
+
+namespace velto::sim {
+
+struct Setup {
+  std::uint8_t bmRequestType = 0;
+  std::uint8_t bRequest = 0;
+  std::uint16_t wValue = 0;
+  std::uint16_t wIndex = 0;
+  std::uint16_t wLength = 0;
+};
+
+struct Reply {
+  usb::Status status = usb::status::success;
+  std::vector<std::uint8_t> data;  // IN requests: what the camera answered
+};
+
+class SimCamera {
+ public:
+  using Clock = std::function<std::int64_t()>;  // monotonic milliseconds
+
+  // How long the firmware takes to move zoom after a field-of-view change, and to search focus.
+  static constexpr std::int64_t kZoomDelayMs = 150;
+  static constexpr std::int64_t kFocusSearchMs = 700;
+
+  SimCamera(Profile profile, Clock clock);
+
+  const Profile& profile() const { return profile_; }
+
+  // Answers one request from the camera's USB host. None while the camera is hung: the request
+  // is swallowed and never answered. `out` is the data of an OUT request.
+  std::optional<Reply> handle(const Setup& setup, std::span<const std::uint8_t> out);
+
+  // The current value of every control the profile has, in catalogue order (hdr: as written).
+  std::vector<std::pair<ControlID, std::int64_t>> state();
+  std::optional<std::int64_t> value(ControlID id);
+
+  // Changes a control as another application would: refuse and ignore do not apply, the firmware
+  // effects do. Fails with a message when the camera has no such control or the value is not one
+  // it accepts.
+  bool set(ControlID id, std::int64_t value, std::string* error = nullptr);
+
+  // Every control back to its default (what a sleeping camera forgets).
+  void resetToDefaults();
+
+  // Faults, all off at first.
+  void setHung(bool hung) { hung_ = hung; }
+  bool hung() const { return hung_; }
+  void setRefused(ControlID id, bool refused);  // SET_CUR of the control stalls
+  void setIgnored(ControlID id, bool ignored);  // SET_CUR succeeds, the value stays
+
+ private:
+  struct Control {
+    const WireControl* wire;
+    std::vector<std::uint8_t> current;
+  };
+
+  Control* find(std::uint8_t unit, std::uint8_t selector);
+  Control* find(ControlID id);
+  Reply get(Control& control, std::uint8_t request, std::uint16_t length);
+  Reply setCur(Control& control, std::span<const std::uint8_t> data);
+  bool acceptable(const Field& field, std::int64_t value) const;
+  // Stores `value` for `id` and starts the firmware's reaction to it.
+  void store(Control& control, const Field& field, std::int64_t value);
+  // Brings time-driven state up to now: pending zoom, focus search, auto-mode drift.
+  void settle();
+  bool autoOn(ControlID autoControl);
+  std::vector<std::uint8_t> payloadOf(const WireControl& wire, std::int64_t ControlRange::*member) const;
+
+  Profile profile_;
+  Clock clock_;
+  std::vector<Control> controls_;
+  bool hung_ = false;
+  std::set<ControlID> refused_;
+  std::set<ControlID> ignored_;
+  std::optional<std::pair<std::int64_t, std::int64_t>> pendingZoom_;  // (due, value)
+  std::optional<std::int64_t> focusSearchStart_;
+  std::int64_t focusSearchFrom_ = 0;
+};
+
+}  // namespace velto::sim

@@ -1,0 +1,547 @@
+#include "sim/sim_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+#include "platform/usb/sim_directory.h"
+
+namespace velto::sim {
+namespace {
+
+namespace simcam = usb::simcam;
+
+constexpr std::size_t kMaxControlLine = 4096;
+constexpr std::size_t kMaxOutput = 8 * 1024 * 1024;  // a client that stops reading is dropped
+constexpr std::uint64_t kRegistryBase = 0x53494d0000000000;  // "SIM" in the top bytes
+
+std::int64_t realNowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int listenAt(const std::string& path) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0) {
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return -1;
+  }
+  return fd;
+}
+
+std::vector<std::string> words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> out;
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
+
+std::optional<std::int64_t> parseInteger(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  const long long v = std::strtoll(text.c_str(), &end, 0);
+  if (errno != 0 || end == nullptr || *end != '\0') return std::nullopt;
+  return v;
+}
+
+}  // namespace
+
+struct SimServer::Connection {
+  int fd = -1;
+  std::uint64_t serial = 0;
+  bool control = false;   // a `ctl` client rather than a camera host
+  bool greeted = false;   // the handshake is done
+  bool closing = false;   // close once the output has gone out
+  bool dead = false;      // close now
+  simcam::FrameReader reader;
+  std::string line;       // control: the command received so far
+  std::vector<std::uint8_t> out;
+};
+
+struct SimServer::Pending {
+  std::int64_t due = 0;
+  std::uint64_t serial = 0;
+  std::vector<std::uint8_t> bytes;
+};
+
+std::uint64_t allocateRegistryID(const std::string& directory) {
+  const std::string path = directory + "/registry-ids";
+  std::uint64_t next = 1;
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return kRegistryBase | static_cast<std::uint64_t>(realNowMs());  // still fresh
+  ::flock(fd, LOCK_EX);
+  char text[32] = {};
+  if (::pread(fd, text, sizeof text - 1, 0) > 0) {
+    next = std::strtoull(text, nullptr, 10) + 1;
+  }
+  const std::string written = std::to_string(next) + "\n";
+  if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, written.data(), written.size(), 0) < 0) {
+    // Without a counter the time still gives a fresh ID.
+    next = static_cast<std::uint64_t>(realNowMs());
+  }
+  ::flock(fd, LOCK_UN);
+  ::close(fd);
+  return kRegistryBase | (next & 0xffffffffffff);
+}
+
+SimServer::SimServer(Profile profile, ServerOptions options, SimCamera::Clock clock)
+    : options_(std::move(options)), camera_(std::move(profile), std::move(clock)) {}
+
+SimServer::~SimServer() {
+  stop();
+  shutdown();
+}
+
+std::string SimServer::socketPath() const { return usb::simSocketPath(options_.directory, options_.id); }
+std::string SimServer::controlPath() const { return usb::simControlPath(options_.directory, options_.id); }
+
+bool SimServer::start(std::string* error) {
+  auto fail = [error](std::string text) {
+    if (error) *error = std::move(text);
+    return false;
+  };
+  if (!usb::isValidSimID(options_.id)) return fail("invalid camera id '" + options_.id + "'");
+  if (!usb::ensureSimDirectory(options_.directory)) {
+    return fail("cannot create " + options_.directory + ": " + std::strerror(errno));
+  }
+  const std::string ctl = controlPath();
+  if (const int fd = usb::connectUnixSocket(ctl, 200); fd >= 0) {
+    ::close(fd);
+    return fail("a simulated camera with id '" + options_.id + "' is already running");
+  }
+  // Whatever is left was left by a simulator that was killed.
+  ::unlink(ctl.c_str());
+  ::unlink(socketPath().c_str());
+
+  if (::pipe2(wake_, O_NONBLOCK | O_CLOEXEC) != 0) return fail(std::strerror(errno));
+  controlListener_ = listenAt(ctl);
+  if (controlListener_ < 0) return fail("cannot listen on " + ctl + ": " + std::strerror(errno));
+  if (!options_.logPath.empty() && !log_.open(options_.logPath)) {
+    return fail("cannot open the log " + options_.logPath + ": " + std::strerror(errno));
+  }
+  std::string why;
+  if (!plug(&why)) return fail(why);
+  log_.event("plug");
+  return true;
+}
+
+bool SimServer::startThread(std::string* error) {
+  if (!start(error)) return false;
+  thread_ = std::thread([this] { run(); });
+  // command() must find the loop running before it returns.
+  while (!running_.load() && !stopRequested_.load()) std::this_thread::yield();
+  return true;
+}
+
+void SimServer::requestStop() {
+  stopRequested_.store(true);
+  if (wake_[1] >= 0) {
+    const char byte = 's';
+    [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);
+  }
+}
+
+void SimServer::stop() {
+  requestStop();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool SimServer::plug(std::string* error) {
+  const std::string final = socketPath();
+  const std::string temporary = options_.directory + "/." + options_.id + ".sock.tmp";
+  ::unlink(temporary.c_str());
+  const int fd = listenAt(temporary);
+  // Renamed into place only once it listens: a watcher never sees a socket that refuses.
+  if (fd < 0 || ::rename(temporary.c_str(), final.c_str()) != 0) {
+    if (error) *error = "cannot listen on " + final + ": " + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  deviceListener_ = fd;
+  registryID_.store(allocateRegistryID(options_.directory));
+  return true;
+}
+
+void SimServer::unplug() {
+  if (deviceListener_ >= 0) {
+    ::unlink(socketPath().c_str());
+    ::close(deviceListener_);
+    deviceListener_ = -1;
+  }
+  registryID_.store(0);
+  pending_.clear();
+  // A device that leaves the bus answers nothing more; connections see the end of the stream.
+  for (auto& c : connections_) {
+    if (!c->control) c->dead = true;
+  }
+}
+
+void SimServer::reenumerate() {
+  unplug();
+  plugBackAt_ = realNowMs() + std::max(0, options_.reenumerateMs);
+}
+
+void SimServer::shutdown() {
+  if (controlListener_ < 0 && deviceListener_ < 0) return;
+  if (deviceListener_ >= 0) {
+    log_.event("unplug");
+    unplug();
+  }
+  plugBackAt_ = -1;
+  for (auto& c : connections_) ::close(c->fd);
+  connections_.clear();
+  if (controlListener_ >= 0) {
+    ::unlink(controlPath().c_str());
+    ::close(controlListener_);
+    controlListener_ = -1;
+  }
+  for (int& fd : wake_) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+}
+
+void SimServer::queue(Connection& c, std::vector<std::uint8_t> bytes) {
+  if (c.dead) return;
+  c.out.insert(c.out.end(), bytes.begin(), bytes.end());
+  if (c.out.size() > kMaxOutput) {
+    c.dead = true;
+    return;
+  }
+  flush(c);
+}
+
+void SimServer::flush(Connection& c) {
+  while (!c.out.empty() && !c.dead) {
+    const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      c.out.erase(c.out.begin(), c.out.begin() + n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && errno == EAGAIN) {
+      return;  // poll() tells when there is room
+    } else {
+      c.dead = true;
+    }
+  }
+}
+
+void SimServer::acceptOn(int listener, bool control) {
+  for (;;) {
+    const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) return;
+    auto c = std::make_unique<Connection>();
+    c->fd = fd;
+    c->serial = ++nextSerial_;
+    c->control = control;
+    connections_.push_back(std::move(c));
+  }
+}
+
+void SimServer::readFrom(Connection& c) {
+  std::uint8_t buffer[16 * 1024];
+  const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (n <= 0) {
+    c.dead = true;
+    return;
+  }
+  if (c.closing) return;  // its answer is on the way; the rest is not read
+  if (c.control) {
+    c.line.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n));
+    const std::size_t end = c.line.find('\n');
+    if (end == std::string::npos) {
+      if (c.line.size() > kMaxControlLine) c.dead = true;
+      return;
+    }
+    const std::string answer = execute(c.line.substr(0, end)) + "\n";
+    c.closing = true;
+    queue(c, std::vector<std::uint8_t>(answer.begin(), answer.end()));
+    return;
+  }
+  c.reader.append(std::span(buffer, static_cast<std::size_t>(n)));
+  for (;;) {
+    simcam::Message message;
+    const auto result = c.reader.next(message);
+    if (result == simcam::FrameReader::Result::needMore) return;
+    if (result == simcam::FrameReader::Result::malformed) {
+      queue(c, simcam::encode(simcam::Error{"malformed message"}));
+      c.closing = true;
+      return;
+    }
+    onDeviceMessage(c, message);
+    if (c.closing || c.dead) return;
+  }
+}
+
+void SimServer::onDeviceMessage(Connection& c, simcam::Message& message) {
+  if (!c.greeted) {
+    const auto* hello = std::get_if<simcam::Hello>(&message);
+    if (hello == nullptr || hello->minVersion > simcam::kProtocolVersion ||
+        hello->maxVersion < simcam::kProtocolVersion) {
+      queue(c, simcam::encode(simcam::Error{"unsupported protocol version; this camera speaks version " +
+                                            std::to_string(simcam::kProtocolVersion)}));
+      c.closing = true;
+      return;
+    }
+    c.greeted = true;
+    const Profile& p = camera_.profile();
+    queue(c, simcam::encode(simcam::Welcome{simcam::kProtocolVersion}));
+    queue(c, simcam::encode(simcam::DeviceInfo{registryID_.load(), p.vendorID, p.productID, p.locationID,
+                                               p.productName, p.configuration}));
+    return;
+  }
+  if (auto* request = std::get_if<simcam::ControlRequest>(&message)) {
+    const Setup setup{request->bmRequestType, request->bRequest, request->wValue, request->wIndex,
+                      request->wLength};
+    std::optional<Reply> reply = camera_.handle(setup, request->data);
+    if (!reply) return;  // hung: never answered
+    const bool in = (setup.bmRequestType & 0x80) != 0;
+    log_.request(setup, in ? std::span<const std::uint8_t>(reply->data) : request->data, reply->status);
+    auto bytes = simcam::encode(simcam::ControlReply{request->tag, reply->status, std::move(reply->data)});
+    if (options_.latencyMs > 0) {
+      pending_.push_back({realNowMs() + options_.latencyMs, c.serial, std::move(bytes)});
+    } else {
+      queue(c, std::move(bytes));
+    }
+    return;
+  }
+  if (auto* reenumerate = std::get_if<simcam::Reenumerate>(&message)) {
+    queue(c, simcam::encode(simcam::ReenumerateReply{reenumerate->tag, usb::status::success}));
+    flush(c);
+    log_.event("reenumerate");
+    this->reenumerate();
+    return;
+  }
+  // A message only a camera sends, or a second hello.
+  queue(c, simcam::encode(simcam::Error{"unexpected message"}));
+  c.closing = true;
+}
+
+std::string SimServer::execute(const std::string& line) {
+  const std::vector<std::string> w = words(line);
+  if (w.empty()) return "error empty command";
+  const std::string& verb = w[0];
+  auto needs = [&](std::size_t n) { return w.size() == n + 1; };
+  auto control = [&](const std::string& name, std::string* error) -> std::optional<ControlID> {
+    auto id = controlFromRawValue(name);
+    if (!id) {
+      *error = "error unknown control '" + name + "'";
+    } else if (!camera_.profile().field(*id)) {
+      *error = "error this camera has no control " + name;
+      id.reset();
+    }
+    return id;
+  };
+  const bool plugged = deviceListener_ >= 0;
+
+  if (verb == "state" && needs(0)) {
+    std::string json = "{";
+    for (const auto& [id, value] : camera_.state()) {
+      if (json.size() > 1) json += ",";
+      json += "\"" + std::string(rawValue(id)) + "\":" + std::to_string(value);
+    }
+    return "ok " + json + "}";
+  }
+  if (verb == "info" && needs(0)) {
+    const Profile& p = camera_.profile();
+    char ids[32], registry[32];
+    std::snprintf(ids, sizeof ids, "%04x:%04x", p.vendorID, p.productID);
+    std::snprintf(registry, sizeof registry, "0x%016llx",
+                  static_cast<unsigned long long>(registryID_.load()));
+    return "ok {\"id\":\"" + options_.id + "\",\"profile\":\"" + p.name + "\",\"usb\":\"" + ids +
+           "\",\"plugged\":" + (plugged ? "true" : "false") +
+           ",\"registryID\":\"" + registry + "\"" +
+           ",\"hung\":" + (camera_.hung() ? "true" : "false") + ",\"socket\":\"" + socketPath() + "\"}";
+  }
+  if (verb == "set" && needs(2)) {
+    std::string error;
+    const auto id = control(w[1], &error);
+    if (!id) return error;
+    const auto value = parseInteger(w[2]);
+    if (!value) return "error '" + w[2] + "' is not an integer";
+    if (!camera_.set(*id, *value, &error)) return "error " + error;
+    return "ok";
+  }
+  if ((verb == "refuse" || verb == "accept" || verb == "ignore") && needs(1)) {
+    std::string error;
+    const auto id = control(w[1], &error);
+    if (!id) return error;
+    if (verb == "refuse") {
+      camera_.setRefused(*id, true);
+    } else if (verb == "ignore") {
+      camera_.setIgnored(*id, true);
+    } else {
+      camera_.setRefused(*id, false);
+      camera_.setIgnored(*id, false);
+    }
+    return "ok";
+  }
+  if (verb == "unplug" && needs(0)) {
+    if (!plugged && plugBackAt_ < 0) return "error the camera is not plugged in";
+    log_.event("unplug");
+    unplug();
+    plugBackAt_ = -1;
+    return "ok";
+  }
+  if (verb == "plug" && needs(0)) {
+    if (plugged) return "error the camera is already plugged in";
+    plugBackAt_ = -1;
+    std::string error;
+    if (!plug(&error)) return "error " + error;
+    log_.event("plug");
+    return "ok";
+  }
+  if ((verb == "hang" || verb == "unhang") && needs(0)) {
+    camera_.setHung(verb == "hang");
+    log_.event(verb);
+    return "ok";
+  }
+  if ((verb == "sleep" || verb == "reenumerate") && needs(0)) {
+    if (verb == "sleep") {
+      log_.event("sleep");
+      camera_.resetToDefaults();
+    }
+    if (plugged) {
+      log_.event("reenumerate");
+      reenumerate();
+    } else if (verb == "reenumerate") {
+      return "error the camera is not plugged in";
+    }
+    return "ok";
+  }
+  return "error unknown command or wrong arguments: '" + line + "'";
+}
+
+std::string SimServer::command(const std::string& line) {
+  Command cmd{line, {}, false};
+  {
+    std::unique_lock lock(commandsMutex_);
+    if (!running_.load() || std::this_thread::get_id() == loopThread_) {
+      lock.unlock();
+      return execute(line);
+    }
+    commands_.push_back(&cmd);
+  }
+  const char byte = 'c';
+  [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);
+  std::unique_lock lock(commandsMutex_);
+  commandsDone_.wait(lock, [&] { return cmd.done; });
+  return cmd.answer;
+}
+
+void SimServer::runCommands() {
+  std::unique_lock lock(commandsMutex_);
+  while (!commands_.empty()) {
+    Command* cmd = commands_.front();
+    commands_.pop_front();
+    cmd->answer = running_.load() ? execute(cmd->line) : "error the simulator is stopping";
+    cmd->done = true;
+  }
+  commandsDone_.notify_all();
+}
+
+void SimServer::run() {
+  {
+    std::lock_guard lock(commandsMutex_);
+    loopThread_ = std::this_thread::get_id();
+    running_.store(true);
+  }
+  std::vector<pollfd> fds;
+  while (!stopRequested_.load()) {
+    fds.clear();
+    fds.push_back({wake_[0], POLLIN, 0});
+    fds.push_back({controlListener_, POLLIN, 0});
+    fds.push_back({deviceListener_, POLLIN, 0});  // a negative descriptor is ignored by poll()
+    const std::size_t base = fds.size();
+    for (const auto& c : connections_) {
+      fds.push_back({c->fd, static_cast<short>(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
+    }
+    std::int64_t timeout = -1;
+    const std::int64_t now = realNowMs();
+    if (!pending_.empty()) timeout = std::max<std::int64_t>(0, pending_.front().due - now);
+    if (plugBackAt_ >= 0) {
+      const std::int64_t t = std::max<std::int64_t>(0, plugBackAt_ - now);
+      timeout = timeout < 0 ? t : std::min(timeout, t);
+    }
+    if (::poll(fds.data(), fds.size(), static_cast<int>(std::min<std::int64_t>(timeout, 60000))) < 0 &&
+        errno != EINTR) {
+      break;
+    }
+
+    if (fds[0].revents != 0) {
+      char drain[64];
+      while (::read(wake_[0], drain, sizeof drain) > 0) {
+      }
+      runCommands();
+    }
+    const std::size_t existing = connections_.size();
+    for (std::size_t i = 0; i < existing; ++i) {
+      Connection& c = *connections_[i];
+      const short revents = fds[base + i].revents;
+      if (c.dead) continue;
+      if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0) readFrom(c);
+      if ((revents & POLLOUT) != 0) flush(c);
+    }
+    if (fds[1].revents != 0) acceptOn(controlListener_, true);
+    if (deviceListener_ >= 0 && fds[2].fd == deviceListener_ && fds[2].revents != 0) {
+      acceptOn(deviceListener_, false);
+    }
+
+    const std::int64_t later = realNowMs();
+    while (!pending_.empty() && pending_.front().due <= later) {
+      Pending p = std::move(pending_.front());
+      pending_.pop_front();
+      for (auto& c : connections_) {
+        if (c->serial == p.serial) queue(*c, std::move(p.bytes));
+      }
+    }
+    if (plugBackAt_ >= 0 && plugBackAt_ <= later) {
+      plugBackAt_ = -1;
+      std::string error;
+      if (plug(&error)) {
+        log_.event("plug");
+      } else {
+        std::fprintf(stderr, "velto-simcam: %s\n", error.c_str());
+      }
+    }
+
+    std::erase_if(connections_, [](const std::unique_ptr<Connection>& c) {
+      if (c->dead || (c->closing && c->out.empty())) {
+        ::close(c->fd);
+        return true;
+      }
+      return false;
+    });
+  }
+  {
+    std::lock_guard lock(commandsMutex_);
+    running_.store(false);
+  }
+  runCommands();
+  shutdown();
+}
+
+}  // namespace velto::sim

@@ -1,0 +1,110 @@
+// Puts one SimCamera on the "bus": publishes its device socket in the simulator directory, serves
+// the socket protocol (docs/simcam-protocol.md) to every client, plugs and unplugs it,
+// re-enumerates it, and serves the control socket that `velto-simcam ctl` talks to.
+//
+// Threads: everything runs on the thread that calls run() (one poll() loop); command() may be
+// called from any thread and is carried out on that loop. requestStop() is async-signal-safe.
+// Latency and the re-enumeration delay are real time; the camera's firmware runs on the clock
+// given to it.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/usb/simcam_protocol.h"
+#include "sim/request_log.h"
+#include "sim/sim_camera.h"
+
+namespace velto::sim {
+
+struct ServerOptions {
+  std::string directory;  // the simulator directory; created 0700 when missing
+  std::string id = "cam0";
+  int latencyMs = 0;         // delay before each control answer
+  int reenumerateMs = 1000;  // time off the bus after a re-enumeration
+  std::string logPath;       // the request log; empty for none
+};
+
+class SimServer {
+ public:
+  SimServer(Profile profile, ServerOptions options, SimCamera::Clock clock);
+  ~SimServer();  // stops the loop and unplugs
+  SimServer(const SimServer&) = delete;
+  SimServer& operator=(const SimServer&) = delete;
+
+  // Creates the directory, the control socket and the log, and plugs the camera in. Fails with a
+  // message when another simulator with the same id is running or a file cannot be created.
+  bool start(std::string* error);
+
+  // Serves until requestStop(); then unplugs the camera and removes the control socket.
+  void run();
+  // start() and run() on a thread of its own, for tests and embedding.
+  bool startThread(std::string* error);
+  void requestStop();
+  // requestStop() and waits for the loop thread started by startThread().
+  void stop();
+
+  // Carries out one control command ("state", "set brightness 10", "unplug", ...) and returns
+  // its answer: "ok" or "ok TEXT" on success, "error TEXT" otherwise. Blocks until done.
+  std::string command(const std::string& line);
+
+  std::string socketPath() const;
+  std::string controlPath() const;
+  // The registry ID of the current enumeration; 0 while unplugged.
+  std::uint64_t registryID() const { return registryID_.load(); }
+
+ private:
+  struct Connection;
+  struct Pending;
+
+  std::string execute(const std::string& line);
+  bool plug(std::string* error);
+  void unplug();
+  void reenumerate();
+  void acceptOn(int listener, bool control);
+  void readFrom(Connection& c);
+  void onDeviceMessage(Connection& c, usb::simcam::Message& message);
+  void queue(Connection& c, std::vector<std::uint8_t> bytes);
+  void flush(Connection& c);
+  void runCommands();
+  void shutdown();
+
+  ServerOptions options_;
+  SimCamera camera_;
+  RequestLog log_;
+
+  int wake_[2] = {-1, -1};
+  int controlListener_ = -1;
+  int deviceListener_ = -1;
+  std::vector<std::unique_ptr<Connection>> connections_;
+  std::uint64_t nextSerial_ = 0;
+  std::deque<Pending> pending_;      // answers held back by the latency, in due order
+  std::int64_t plugBackAt_ = -1;     // real-time ms when a re-enumerated camera returns
+  std::atomic<std::uint64_t> registryID_{0};
+  std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> running_{false};
+  std::thread thread_;
+  std::thread::id loopThread_;
+
+  std::mutex commandsMutex_;
+  std::condition_variable commandsDone_;
+  struct Command {
+    std::string line;
+    std::string answer;
+    bool done = false;
+  };
+  std::deque<Command*> commands_;  // guarded by commandsMutex_
+};
+
+// The next registry ID for a camera in `directory`: unique within it, never reused (a counter
+// kept in a locked file there). Simulated registry IDs lie in their own range, 0x53494d... ("SIM").
+std::uint64_t allocateRegistryID(const std::string& directory);
+
+}  // namespace velto::sim

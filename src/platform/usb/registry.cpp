@@ -1,0 +1,54 @@
+#include "platform/usb/registry.h"
+
+#include <dirent.h>
+
+#include <algorithm>
+
+#include "platform/usb/sim_carrier.h"
+#include "platform/usb/sim_directory.h"
+
+namespace velto::usb {
+
+RegistryOptions defaultRegistryOptions() { return RegistryOptions{defaultSimDirectory()}; }
+
+std::vector<Service> listServices(const RegistryOptions& options) {
+  std::vector<Service> services;
+  if (!options.simDirectory.empty()) services = listSimServices(options.simDirectory);
+  return services;
+}
+
+std::vector<Service> listSimServices(const std::string& directory) {
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(directory.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) {
+      if (isSimSocketName(entry->d_name)) names.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+
+  std::vector<Service> services;
+  for (const std::string& name : names) {
+    const std::string path = directory + "/" + name;
+    std::unique_ptr<SimCarrier> probe = SimCarrier::connect(path);
+    if (probe == nullptr) continue;
+    const simcam::DeviceInfo& info = probe->description();
+    Service service;
+    service.registryID = info.registryID;
+    service.vendorID = info.vendorID;
+    service.productID = info.productID;
+    service.locationID = info.locationID;
+    service.productName = info.productName;
+    service.carrier = CarrierKind::sim;
+    service.path = path;
+    service.connect = [path, id = info.registryID]() -> std::unique_ptr<Carrier> {
+      std::unique_ptr<SimCarrier> carrier = SimCarrier::connect(path);
+      if (carrier == nullptr || carrier->description().registryID != id) return nullptr;
+      return carrier;
+    };
+    services.push_back(std::move(service));
+  }
+  return services;
+}
+
+}  // namespace velto::usb

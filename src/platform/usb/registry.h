@@ -1,0 +1,33 @@
+// The USB device registry: every device the system can reach, as Services. Today it lists the
+// simulated cameras of a socket directory; sysfs devices (v4l2, libusb carriers) are a further
+// source of the same list.
+//
+// Listing talks to every simulated camera (a handshake each), so it blocks for up to about one
+// request time-out per camera that does not answer; call it on an I/O queue, not the main thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/usb/service.h"
+
+namespace velto::usb {
+
+struct RegistryOptions {
+  // Where simulated cameras publish their sockets; empty: none are listed.
+  std::string simDirectory;
+};
+
+// The options of a normal run: the default simulator directory.
+RegistryOptions defaultRegistryOptions();
+
+// Every device of every source, simulated cameras first, each source in a stable order.
+std::vector<Service> listServices(const RegistryOptions& options = defaultRegistryOptions());
+
+// The simulated cameras plugged in under `directory`, ordered by socket name. A socket whose
+// simulator is gone (stale file, no listener) or that does not complete the handshake is not
+// listed. Each Service's connect() reaches the same enumeration only: once the camera has
+// re-enumerated (a new registry ID behind the same path) it returns null.
+std::vector<Service> listSimServices(const std::string& directory);
+
+}  // namespace velto::usb

@@ -1,0 +1,135 @@
+// The wire protocol between a simulated camera (velto-simcam) and its sim carrier, shared by both
+// ends. docs/simcam-protocol.md is the reference; this file is its only implementation.
+//
+// A stream of frames over a Unix stream socket: a 32-bit little-endian body length, then the body,
+// whose first byte is the message type. Bodies longer than kMaxBodySize (or empty) are malformed,
+// and a malformed frame ends that connection. Pure functions over bytes: no I/O, no allocation
+// beyond the decoded message, never reads outside its input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "platform/usb/status.h"
+
+namespace velto::usb::simcam {
+
+inline constexpr std::uint16_t kProtocolVersion = 1;
+// Large enough for a 64 KiB control payload or configuration descriptor with its header; video
+// frames (a later protocol version) will travel in chunks below this limit.
+inline constexpr std::size_t kMaxBodySize = 256 * 1024;
+inline constexpr std::size_t kLengthPrefix = 4;
+
+enum class MessageType : std::uint8_t {
+  hello = 0x01,
+  welcome = 0x02,
+  deviceInfo = 0x03,
+  controlRequest = 0x10,
+  controlReply = 0x11,
+  reenumerate = 0x12,
+  reenumerateReply = 0x13,
+  // 0x40-0x4f are reserved for the video stream.
+  error = 0x7f,
+};
+
+// Client -> server, first message: the protocol versions the client speaks.
+struct Hello {
+  std::uint16_t minVersion = kProtocolVersion;
+  std::uint16_t maxVersion = kProtocolVersion;
+  friend bool operator==(const Hello&, const Hello&) = default;
+};
+
+// Server -> client: the version chosen; a DeviceInfo follows.
+struct Welcome {
+  std::uint16_t version = kProtocolVersion;
+  friend bool operator==(const Welcome&, const Welcome&) = default;
+};
+
+// Server -> client: what the system's USB registry knows of the device.
+struct DeviceInfo {
+  std::uint64_t registryID = 0;
+  std::uint16_t vendorID = 0;
+  std::uint16_t productID = 0;
+  std::uint32_t locationID = 0;
+  std::optional<std::string> productName;  // at most 65535 bytes
+  std::vector<std::uint8_t> configuration;  // raw configuration descriptor 0
+  friend bool operator==(const DeviceInfo&, const DeviceInfo&) = default;
+};
+
+// Client -> server: one default-pipe request. `data` is the OUT payload (wLength bytes) for a
+// host-to-device request and empty for a device-to-host one.
+struct ControlRequest {
+  std::uint32_t tag = 0;  // echoed in the reply, so a late answer can be told from a fresh one
+  std::uint8_t bmRequestType = 0;
+  std::uint8_t bRequest = 0;
+  std::uint16_t wValue = 0;
+  std::uint16_t wIndex = 0;
+  std::uint16_t wLength = 0;
+  std::vector<std::uint8_t> data;
+  friend bool operator==(const ControlRequest&, const ControlRequest&) = default;
+};
+
+// Server -> client: the status of a request and, for an IN request, at most wLength bytes.
+struct ControlReply {
+  std::uint32_t tag = 0;
+  Status status = status::success;
+  std::vector<std::uint8_t> data;
+  friend bool operator==(const ControlReply&, const ControlReply&) = default;
+};
+
+// Client -> server: leave the bus and come back. The server answers, then closes the connection.
+struct Reenumerate {
+  std::uint32_t tag = 0;
+  friend bool operator==(const Reenumerate&, const Reenumerate&) = default;
+};
+
+struct ReenumerateReply {
+  std::uint32_t tag = 0;
+  Status status = status::success;
+  friend bool operator==(const ReenumerateReply&, const ReenumerateReply&) = default;
+};
+
+// Server -> client, before closing: why (unsupported version, malformed input). Free text.
+struct Error {
+  std::string text;
+  friend bool operator==(const Error&, const Error&) = default;
+};
+
+using Message = std::variant<Hello, Welcome, DeviceInfo, ControlRequest, ControlReply, Reenumerate,
+                             ReenumerateReply, Error>;
+
+// The whole frame: length prefix and body. A message whose fields do not fit their wire widths
+// (a name longer than 65535 bytes, data longer than 65535 bytes, a descriptor past the size limit)
+// is a programming error; it is cut to fit.
+std::vector<std::uint8_t> encode(const Message& message);
+
+// Decodes one body (without the length prefix). None when the body is empty, too long, of an
+// unknown type, shorter or longer than its fields say, or inconsistent (OUT data length != wLength).
+std::optional<Message> decodeBody(std::span<const std::uint8_t> body);
+
+// Cuts a byte stream into messages.
+class FrameReader {
+ public:
+  enum class Result { message, needMore, malformed };
+
+  // Appends received bytes. Cheap; nothing is decoded here.
+  void append(std::span<const std::uint8_t> bytes);
+
+  // Takes the next whole message out of the buffer. `malformed` is final: the stream cannot be
+  // resynchronised and the connection should be closed.
+  Result next(Message& out);
+
+  std::size_t buffered() const { return buffer_.size() - start_; }
+
+ private:
+  std::vector<std::uint8_t> buffer_;
+  std::size_t start_ = 0;
+  bool broken_ = false;
+};
+
+}  // namespace velto::usb::simcam

@@ -1,0 +1,36 @@
+#include "platform/usb/system_calls.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace velto::usb {
+namespace {
+
+class RealSystemCalls final : public SystemCalls {
+ public:
+  int open(const std::string& path, int flags) override {
+    // Device nodes only: never handed to a child process, never a controlling terminal.
+    return ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY);
+  }
+
+  int close(int fd) override { return ::close(fd); }
+
+  int ioctl(int fd, unsigned long request, void* arg) override {
+    int r;
+    do {
+      r = ::ioctl(fd, request, arg);
+    } while (r == -1 && errno == EINTR);
+    return r;
+  }
+};
+
+}  // namespace
+
+SystemCalls& SystemCalls::real() {
+  static RealSystemCalls calls;
+  return calls;
+}
+
+}  // namespace velto::usb

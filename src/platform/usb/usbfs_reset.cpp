@@ -1,0 +1,34 @@
+#include "platform/usb/usbfs_reset.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/usbdevice_fs.h>
+
+namespace velto::usb {
+
+UsbfsReset::UsbfsReset(SystemCalls& calls, std::string nodePath)
+    : calls_(calls), nodePath_(std::move(nodePath)) {}
+
+UsbfsReset::~UsbfsReset() { close(); }
+
+Status UsbfsReset::open() {
+  if (fd_ >= 0) return status::success;
+  const int fd = calls_.open(nodePath_, O_RDWR);
+  if (fd < 0) return fromErrno(errno);
+  fd_ = fd;
+  return status::success;
+}
+
+Status UsbfsReset::reset() {
+  if (fd_ < 0) return status::badArgument;
+  if (calls_.ioctl(fd_, USBDEVFS_RESET, nullptr) < 0) return fromErrno(errno);
+  return status::success;
+}
+
+void UsbfsReset::close() {
+  if (fd_ < 0) return;
+  calls_.close(fd_);
+  fd_ = -1;
+}
+
+}  // namespace velto::usb

@@ -1,0 +1,314 @@
+#include "platform/usb/v4l2_carrier.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <fcntl.h>
+#include <filesystem>
+#include <linux/uvcvideo.h>
+#include <linux/videodev2.h>
+#include <utility>
+#include <vector>
+
+#include "platform/usb/v4l2_controls.h"
+
+namespace velto::usb {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint8_t kSetCur = 0x01, kGetCur = 0x81, kGetMin = 0x82, kGetMax = 0x83;
+constexpr std::uint8_t kGetRes = 0x84, kGetDef = 0x87;
+constexpr std::uint8_t kClassInterface = 0x21;  // bmRequestType without its direction bit
+
+// The video4linux children of the VideoControl interface, lowest number first. uvcvideo creates
+// a capture node and, on newer kernels, a metadata node beside it.
+std::vector<std::pair<int, std::string>> videoNodes(const std::string& interfacePath) {
+  std::vector<std::pair<int, std::string>> nodes;
+  std::error_code ec;
+  fs::directory_iterator it(interfacePath + "/video4linux", ec);
+  if (ec) return nodes;
+  for (const fs::directory_entry& entry : it) {
+    const std::string name = entry.path().filename().string();
+    if (!name.starts_with("video")) continue;
+    int number = 0;
+    const char* first = name.data() + 5;
+    const char* last = name.data() + name.size();
+    auto [ptr, err] = std::from_chars(first, last, number);
+    if (err != std::errc{} || ptr != last || first == last) continue;
+    nodes.emplace_back(number, name);
+  }
+  std::sort(nodes.begin(), nodes.end());
+  return nodes;
+}
+
+}  // namespace
+
+std::unique_ptr<V4l2Carrier> V4l2Carrier::create(const SysfsDevice& device, SystemCalls& calls,
+                                                 Status* why) {
+  Status ignored = status::success;
+  Status& reason = why != nullptr ? *why : ignored;
+  std::vector<std::uint8_t> blob, configuration;
+  reason = readBinaryAttribute(device.path, "descriptors", blob);
+  if (reason != status::success) return nullptr;
+  reason = configurationFromSysfs(blob, device.configurationValue, configuration);
+  if (reason != status::success) return nullptr;
+  auto units = findVideoControlUnits(configuration);
+  if (!units) {
+    reason = status::unsupported;
+    return nullptr;
+  }
+  std::unique_ptr<V4l2Carrier> carrier(new V4l2Carrier(device, calls, std::move(*units)));
+  reason = carrier->findNode();
+  if (reason != status::success) return nullptr;
+  return carrier;
+}
+
+V4l2Carrier::V4l2Carrier(const SysfsDevice& device, SystemCalls& calls, VideoControlUnits units)
+    : device_(device),
+      calls_(calls),
+      units_(std::move(units)),
+      usbfs_(calls, usbfsNodePath(device.busnum, device.devnum)) {}
+
+V4l2Carrier::~V4l2Carrier() {
+  closeNode();
+  usbfs_.close();
+}
+
+Status V4l2Carrier::findNode() {
+  closeNode();
+  // Without any node the driver is not (or no longer) bound: the camera is out of our reach.
+  Status result = status::noDevice;
+  for (const auto& [number, name] : videoNodes(device_.videoControlPath)) {
+    const std::string path = "/dev/" + name;
+    const int fd = calls_.open(path, O_RDWR | O_NONBLOCK);
+    if (fd < 0) {
+      result = fromErrno(errno);
+      continue;
+    }
+    v4l2_capability cap{};
+    if (calls_.ioctl(fd, VIDIOC_QUERYCAP, &cap) == 0) {
+      const std::uint32_t caps =
+          (cap.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? cap.device_caps : cap.capabilities;
+      if ((caps & V4L2_CAP_VIDEO_CAPTURE) != 0) {
+        fd_ = fd;
+        nodePath_ = path;
+        nodeGone_ = false;
+        return status::success;
+      }
+    }
+    calls_.close(fd);
+  }
+  return result;
+}
+
+void V4l2Carrier::closeNode() {
+  if (fd_ >= 0) calls_.close(fd_);
+  fd_ = -1;
+  nodePath_.clear();
+}
+
+Status V4l2Carrier::configurationDescriptor(std::vector<std::uint8_t>& out) {
+  std::vector<std::uint8_t> blob;
+  if (Status s = readBinaryAttribute(device_.path, "descriptors", blob); s != status::success) {
+    return s;
+  }
+  // The active configuration may have changed since the registry looked.
+  int value = device_.configurationValue;
+  if (auto text = readAttribute(device_.path, "bConfigurationValue")) {
+    std::from_chars(text->data(), text->data() + text->size(), value);
+  }
+  return configurationFromSysfs(blob, value, out);
+}
+
+Status V4l2Carrier::deviceRequest(DeviceRequest& request) {
+  request.wLenDone = 0;
+  Status s = serve(request);
+  // A reset or a rebind makes uvcvideo drop the node and register a new one, often under another
+  // number: look once more before calling the device gone.
+  if (s == status::noDevice && nodeGone_) {
+    if (findNode() == status::success) s = serve(request);
+  }
+  return s;
+}
+
+Status V4l2Carrier::serve(DeviceRequest& request) {
+  const bool in = request.isDeviceToHost();
+  if ((request.bmRequestType & 0x7f) != kClassInterface || (request.wValue & 0xff) != 0 ||
+      (request.wIndex & 0xff) != units_.interfaceNumber || in == (request.bRequest == kSetCur)) {
+    return status::unsupported;
+  }
+  if (request.wLength > 0 && request.pData == nullptr) return status::badArgument;
+  if (fd_ < 0) {
+    nodeGone_ = true;
+    return status::noDevice;
+  }
+  const auto unit = static_cast<std::uint8_t>(request.wIndex >> 8);
+  const auto selector = static_cast<std::uint8_t>(request.wValue >> 8);
+  if (units_.isExtensionUnit(unit)) return queryExtensionUnit(request);
+
+  const V4l2Mapping* mapping = nullptr;
+  if (unit != 0 && unit == units_.cameraTerminal) {
+    mapping = findV4l2Mapping(VcUnit::cameraTerminal, selector);
+  } else if (unit != 0 && unit == units_.processingUnit) {
+    mapping = findV4l2Mapping(VcUnit::processingUnit, selector);
+  }
+  if (mapping == nullptr) return status::unsupported;
+  // The camera answers only with the control's own length; so do we.
+  if (request.wLength != mapping->length) return status::pipeStalled;
+
+  auto* bytes = static_cast<std::uint8_t*>(request.pData);
+  std::span<std::uint8_t> payload(bytes, request.wLength);
+  Status s = status::unsupported;
+  switch (request.bRequest) {
+    case kSetCur: s = setCurrent(*mapping, payload); break;
+    case kGetCur: s = getCurrent(*mapping, payload); break;
+    case kGetMin:
+    case kGetMax:
+    case kGetRes:
+    case kGetDef: s = getRange(*mapping, request.bRequest, payload); break;
+    default: break;
+  }
+  if (s == status::success) request.wLenDone = request.wLength;
+  return s;
+}
+
+Status V4l2Carrier::queryExtensionUnit(DeviceRequest& request) {
+  uvc_xu_control_query query{};
+  query.unit = static_cast<std::uint8_t>(request.wIndex >> 8);
+  query.selector = static_cast<std::uint8_t>(request.wValue >> 8);
+  query.query = request.bRequest;
+  query.size = request.wLength;
+  query.data = static_cast<std::uint8_t*>(request.pData);
+  const int err = control(UVCIOC_CTRL_QUERY, &query);
+  switch (err) {
+    case 0:
+      request.wLenDone = request.wLength;
+      return status::success;
+    case ENOENT:  // the driver knows no such control on the unit; the device is still there
+      return status::unsupported;
+    case ENOBUFS:  // the size is not the control's length
+      return status::badArgument;
+    default:
+      return fromErrno(err);
+  }
+}
+
+Status V4l2Carrier::getCurrent(const V4l2Mapping& mapping, std::span<std::uint8_t> payload) {
+  v4l2_ext_control controls[2]{};
+  controls[0].id = mapping.id;
+  controls[1].id = mapping.secondID;
+  v4l2_ext_controls query{};
+  query.which = V4L2_CTRL_WHICH_CUR_VAL;
+  query.count = mapping.secondID != 0 ? 2 : 1;
+  query.controls = controls;
+  if (int err = control(VIDIOC_G_EXT_CTRLS, &query); err != 0) return controlError(err, mapping);
+  if (!payloadFromValues(mapping, {controls[0].value, controls[1].value}, payload)) {
+    return status::error;  // a menu index uvcvideo never hands out
+  }
+  return status::success;
+}
+
+Status V4l2Carrier::setCurrent(const V4l2Mapping& mapping, std::span<const std::uint8_t> payload) {
+  const auto values = valuesFromPayload(mapping, payload);
+  if (!values) return status::badArgument;  // not a single auto-exposure mode bit
+  v4l2_ext_control controls[2]{};
+  controls[0].id = mapping.id;
+  controls[0].value = values->first;
+  controls[1].id = mapping.secondID;
+  controls[1].value = values->second;
+  v4l2_ext_controls query{};
+  query.which = V4L2_CTRL_WHICH_CUR_VAL;
+  query.count = mapping.secondID != 0 ? 2 : 1;
+  query.controls = controls;
+  if (int err = control(VIDIOC_S_EXT_CTRLS, &query); err != 0) return controlError(err, mapping);
+  return status::success;
+}
+
+Status V4l2Carrier::getRange(const V4l2Mapping& mapping, std::uint8_t request,
+                             std::span<std::uint8_t> payload) {
+  if (mapping.layout == PayloadLayout::exposureMode) {
+    // The mode control has no minimum or maximum: the camera stalls both, and so do we.
+    if (request == kGetMin || request == kGetMax) return status::pipeStalled;
+    if (request == kGetRes) return exposureModes(payload);
+  }
+  std::int32_t values[2]{};
+  const std::uint32_t ids[2]{mapping.id, mapping.secondID};
+  for (int i = 0; i < 2 && ids[i] != 0; ++i) {
+    v4l2_queryctrl query{};
+    query.id = ids[i];
+    if (int err = control(VIDIOC_QUERYCTRL, &query); err != 0) {
+      return err == EINVAL ? status::unsupported : fromErrno(err);
+    }
+    if ((query.flags & V4L2_CTRL_FLAG_DISABLED) != 0) return status::unsupported;
+    switch (request) {
+      case kGetMin: values[i] = query.minimum; break;
+      case kGetMax: values[i] = query.maximum; break;
+      case kGetRes: values[i] = query.step; break;
+      default: values[i] = query.default_value; break;
+    }
+  }
+  if (!payloadFromValues(mapping, {values[0], values[1]}, payload)) return status::error;
+  return status::success;
+}
+
+Status V4l2Carrier::exposureModes(std::span<std::uint8_t> payload) {
+  v4l2_queryctrl query{};
+  query.id = V4L2_CID_EXPOSURE_AUTO;
+  if (int err = control(VIDIOC_QUERYCTRL, &query); err != 0) {
+    return err == EINVAL ? status::unsupported : fromErrno(err);
+  }
+  // uvcvideo leaves the modes the camera lacks out of the menu: QUERYMENU refuses their index.
+  std::uint8_t modes = 0;
+  for (std::int32_t index = std::max(query.minimum, 0); index <= std::min(query.maximum, 3); ++index) {
+    v4l2_querymenu item{};
+    item.id = V4L2_CID_EXPOSURE_AUTO;
+    item.index = static_cast<std::uint32_t>(index);
+    const int err = control(VIDIOC_QUERYMENU, &item);
+    if (err == 0) {
+      modes |= exposureModeFromMenu(index).value_or(0);
+    } else if (err != EINVAL) {
+      return fromErrno(err);
+    }
+  }
+  payload[0] = modes;
+  return status::success;
+}
+
+Status V4l2Carrier::controlError(int err, const V4l2Mapping& mapping) {
+  if (err == EINVAL) {
+    for (std::uint32_t id : {mapping.id, mapping.secondID}) {
+      if (id == 0) continue;
+      v4l2_queryctrl query{};
+      query.id = id;
+      if (control(VIDIOC_QUERYCTRL, &query) == EINVAL || (query.flags & V4L2_CTRL_FLAG_DISABLED) != 0) {
+        return status::unsupported;
+      }
+    }
+  }
+  return fromErrno(err);
+}
+
+int V4l2Carrier::control(unsigned long request, void* arg) {
+  if (calls_.ioctl(fd_, request, arg) == 0) return 0;
+  const int err = errno;
+  if (err == ENODEV) nodeGone_ = true;
+  return err;
+}
+
+Status V4l2Carrier::open() { return usbfs_.open(); }
+
+Status V4l2Carrier::reenumerate() {
+  if (!usbfs_.isOpen()) return status::badArgument;
+  const Status s = usbfs_.reset();
+  // The driver lets go of the node during the reset; the next request looks for its successor.
+  if (s == status::success) {
+    closeNode();
+    nodeGone_ = true;
+  }
+  return s;
+}
+
+void V4l2Carrier::close() { usbfs_.close(); }
+
+}  // namespace velto::usb

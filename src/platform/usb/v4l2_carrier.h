@@ -1,0 +1,81 @@
+// The v4l2 carrier: the usual Linux case, a camera whose VideoControl interface belongs to
+// uvcvideo. usbfs refuses interface requests then (EBUSY), and detaching the driver would kill the
+// picture, so every class request is served by the driver instead:
+// - extension-unit requests go out unchanged through UVCIOC_CTRL_QUERY (the driver insists on
+//   the control's exact length: 60 bytes for the C200's vendor controls);
+// - camera-terminal and processing-unit requests become V4L2 control calls (v4l2_controls.h),
+//   and their answers are laid out as the camera would have sent them;
+// - anything else (other interfaces, standard requests, GET_LEN/GET_INFO of translated controls)
+//   answers status::unsupported, because the driver cannot express it.
+// The raw descriptors come from sysfs. Re-enumeration is a usbfs reset (usbfs_reset.h).
+//
+// Blocking: requests are synchronous ioctls. uvcvideo bounds each exchange with the camera itself
+// (its own control time-out, several seconds), so a hung camera can hold a call longer than the
+// request's completion time-out; there is no way to abandon an ioctl in flight.
+//
+// Not thread-safe (see carrier.h): the owner serialises every call.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/usb/carrier.h"
+#include "platform/usb/sysfs_device.h"
+#include "platform/usb/system_calls.h"
+#include "platform/usb/usbfs_reset.h"
+#include "platform/usb/video_control_units.h"
+
+namespace velto::usb {
+
+struct V4l2Mapping;
+
+class V4l2Carrier final : public Carrier {
+ public:
+  // Reads the device's descriptors and opens its capture node. Null when the descriptors cannot
+  // be read or have no VideoControl interface, or no capture node can be opened; `why` then
+  // receives the reason (status::notPrivileged when the node refuses us).
+  static std::unique_ptr<V4l2Carrier> create(const SysfsDevice& device,
+                                             SystemCalls& calls = SystemCalls::real(),
+                                             Status* why = nullptr);
+  ~V4l2Carrier() override;
+
+  Status configurationDescriptor(std::vector<std::uint8_t>& out) override;
+  std::uint16_t vendorID() const override { return device_.vendorID; }
+  std::uint16_t productID() const override { return device_.productID; }
+  std::uint32_t locationID() const override { return device_.locationID; }
+  Status deviceRequest(DeviceRequest& request) override;
+  Status open() override;
+  Status reenumerate() override;
+  void close() override;
+
+  // The capture node in use ("/dev/video0"); empty while none is open.
+  const std::string& nodePath() const { return nodePath_; }
+
+ private:
+  V4l2Carrier(const SysfsDevice& device, SystemCalls& calls, VideoControlUnits units);
+
+  // Opens the lowest-numbered node under the VideoControl interface that captures video.
+  Status findNode();
+  void closeNode();
+  Status serve(DeviceRequest& request);
+  Status queryExtensionUnit(DeviceRequest& request);
+  Status getCurrent(const V4l2Mapping& mapping, std::span<std::uint8_t> payload);
+  Status setCurrent(const V4l2Mapping& mapping, std::span<const std::uint8_t> payload);
+  Status getRange(const V4l2Mapping& mapping, std::uint8_t request, std::span<std::uint8_t> payload);
+  Status exposureModes(std::span<std::uint8_t> payload);
+  // The status of a failed control call: EINVAL for a control the driver does not have is
+  // "unsupported", not "bad argument".
+  Status controlError(int err, const V4l2Mapping& mapping);
+  // 0 or errno; notes an ENODEV, after which the node is looked for again.
+  int control(unsigned long request, void* arg);
+
+  SysfsDevice device_;
+  SystemCalls& calls_;
+  VideoControlUnits units_;
+  UsbfsReset usbfs_;
+  int fd_ = -1;
+  std::string nodePath_;
+  bool nodeGone_ = false;
+};
+
+}  // namespace velto::usb
