@@ -33,11 +33,14 @@ CameraStore::CameraStore(Clock& clock, UserDefaults& defaults, LoginItem& loginI
     : QObject(parent), clock_(clock), storage_(defaults), loginItem_(loginItem), options_(std::move(options)) {
   presets_ = storage_.loadPresets().value_or(QList<Preset>{});
   preferredCamera_ = storage_.loadPreferredCamera().value_or(kC200);
-  keepLocked_ = storage_.loadBoolean(kKeepLocked).value_or(true);
+  keepLocked_ = options_.keepLocked.value_or(storage_.loadBoolean(kKeepLocked).value_or(true));
   openWindowAtLaunch_ = storage_.loadBoolean(kOpenWindowAtLaunch).value_or(true);
   launchAtLogin_ = loginItem_.status() == LoginItem::Status::enabled;
 
   writer_ = WriteCoalescer::create();
+  writer_->setFailureHandler([self = WeakContext(this), store = this](std::vector<WriteFailure> failures) {
+    self.post([store, failures] { emit store->writeFailed(failures); });
+  });
   if (options_.watchHotplug) {
     monitor_ = std::make_unique<USBMonitor>([this] { scheduleRescan(kRescanAfterUsbChange); },
                                             options_.registry.simDirectory);
@@ -88,7 +91,8 @@ void CameraStore::adopt(std::vector<std::shared_ptr<UVCDevice>> devices) {
     return;
   }
 
-  auto chosen = std::find_if(devices.begin(), devices.end(), [&](const auto& d) { return d->key() == preferredCamera_; });
+  const CameraKey wanted = options_.camera.value_or(preferredCamera_);
+  auto chosen = std::find_if(devices.begin(), devices.end(), [&](const auto& d) { return d->key() == wanted; });
   if (chosen == devices.end()) {
     chosen = std::find_if(devices.begin(), devices.end(), [](const auto& d) { return d->key() == kC200; });
   }
@@ -146,12 +150,18 @@ std::int64_t CameraStore::value(ControlID id) const {
   return 0;
 }
 
-void CameraStore::set(ControlID id, std::int64_t value) {
-  // Auto-mode values are mode bits, not points in a range.
-  if (!governedControl(id)) {
-    if (auto it = ranges_.find(id); it != ranges_.end()) value = it->second.clamp(value);
+void CameraStore::set(ControlID id, std::int64_t value) { set(ControlValues{{id, value}}); }
+
+void CameraStore::set(const ControlValues& values) {
+  ControlValues changes;
+  for (auto [id, value] : values) {
+    // Auto-mode values are mode bits, not points in a range.
+    if (!governedControl(id)) {
+      if (auto it = ranges_.find(id); it != ranges_.end()) value = it->second.clamp(value);
+    }
+    if (supports(id)) changes[id] = value;
   }
-  if (supports(id)) apply({{id, value}});
+  apply(changes);
 }
 
 void CameraStore::setAuto(ControlID autoControl, bool on) {

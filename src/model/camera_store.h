@@ -20,6 +20,7 @@
 
 #include "model/camera_summary.h"
 #include "model/preset.h"
+#include "model/write_coalescer.h"
 #include "model/storage.h"
 #include "platform/usb/registry.h"
 #include "platform/usb/status.h"
@@ -37,7 +38,6 @@ class USBMonitor;
 class UVCDevice;
 class UserDefaults;
 class WakeObserver;
-class WriteCoalescer;
 
 class CameraStore : public QObject {
   Q_OBJECT
@@ -51,6 +51,10 @@ class CameraStore : public QObject {
     usb::RegistryOptions registry = usb::defaultRegistryOptions();
     bool watchHotplug = true;  // the USB monitor
     bool watchWake = true;     // logind's wake-from-sleep signal
+    // For this run only, not saved: the camera model to connect to instead of the preferred one,
+    // and "Keep settings locked" instead of the saved choice.
+    std::optional<CameraKey> camera;
+    std::optional<bool> keepLocked;
   };
 
   // Runs the start-up sequence: loads the saved state, starts the monitor, the wake observer and
@@ -75,6 +79,8 @@ class CameraStore : public QObject {
   bool supports(ControlID id) const;
   std::int64_t value(ControlID id) const;  // shown value, else range default, else 0
   void set(ControlID id, std::int64_t value);
+  // Several controls at once, each as by set(); they reach the camera in one write.
+  void set(const ControlValues& values);
   void setAuto(ControlID autoControl, bool on);
   void resetToDefaults(std::optional<std::vector<ControlID>> controls = std::nullopt);
   void refocus();
@@ -119,6 +125,8 @@ class CameraStore : public QObject {
   void launchAtLoginChanged();
   // The connected camera's ranges and values have arrived (or the camera is gone).
   void connectionSettled();
+  // Controls of a user change or correction that the camera refused.
+  void writeFailed(const std::vector<velto::WriteFailure>& failures);
 
  private:
   void scheduleRescan(Clock::Duration delay);
