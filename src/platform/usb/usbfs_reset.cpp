@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
 
 namespace velto::usb {
 
