@@ -127,6 +127,9 @@ void CameraStore::connectTo(std::shared_ptr<UVCDevice> device) {
          }
          setValues(std::move(shown));
          saveDesired();
+         // Touches are otherwise pruned only by a poll that read something; one that expired while
+         // the camera was away must not keep the returning camera from its wanted value.
+         pruneTouched();
          correct(reading.values, device, true);
          emit connectionSettled();
        });

@@ -135,6 +135,8 @@ class CameraStore : public QObject {
   void apply(const ControlValues& changes);
   void adoptFirmwareZoom(std::shared_ptr<UVCDevice> device);
   void correct(const ControlValues& current, const std::shared_ptr<UVCDevice>& device, bool force);
+  // Forgets touches older than the touch grace.
+  void pruneTouched();
   void saveDesired();
   void savePresets();
   ControlValues supportedOnly(const ControlValues& values) const;

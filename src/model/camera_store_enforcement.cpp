@@ -29,8 +29,7 @@ void CameraStore::reconcile(bool force) {
            scheduleRescan(kRescanAfterSilence);
            return;
          }
-         const Clock::WallTime cutoff = clock_.wallNow() - kTouchGrace;
-         std::erase_if(touched_, [&](const auto& entry) { return entry.second <= cutoff; });
+         pruneTouched();
          ControlValues shown = values_;
          for (const auto& [id, v] : current) {
            if (!touched_.contains(id)) shown[id] = v;
@@ -38,6 +37,11 @@ void CameraStore::reconcile(bool force) {
          setValues(std::move(shown));
          if (force || keepLocked_) correct(current, device, force);
        });
+}
+
+void CameraStore::pruneTouched() {
+  const Clock::WallTime cutoff = clock_.wallNow() - kTouchGrace;
+  std::erase_if(touched_, [&](const auto& entry) { return entry.second <= cutoff; });
 }
 
 void CameraStore::correct(const ControlValues& current, const std::shared_ptr<UVCDevice>& device, bool force) {

@@ -1,0 +1,443 @@
+#include "model/camera_store.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+
+#include "platform/session/login_item.h"
+#include "platform/session/user_defaults.h"
+#include "sim/profile.h"
+#include "sim_fixture.h"
+#include "uvc/uvc_device.h"
+
+namespace velto {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::SimBus;
+
+// Unit and selector of a few controls on the simulated C200.
+constexpr int kPU = 2, kCT = 1, kXU = 6;
+constexpr int kBrightnessSelector = 0x02;
+constexpr int kHdrSelector = 0x13;
+
+class CameraStoreTest : public ::testing::Test {
+ protected:
+  // Hot-plug is off unless a test asks for it, so that only the test decides when to rescan.
+  void start(bool hotplug = false, std::optional<CameraKey> camera = std::nullopt,
+             std::optional<bool> keepLocked = std::nullopt) {
+    CameraStore::Options options;
+    options.registry.simDirectory = bus.directory();
+    options.watchHotplug = hotplug;
+    options.watchWake = false;
+    options.camera = camera;
+    options.keepLocked = keepLocked;
+    store = std::make_unique<CameraStore>(clock, defaults, login, options);
+    settle();
+  }
+  // Lets the store finish what it started: its USB work and the results coming back.
+  void settle() {
+    QElapsedTimer guard;
+    guard.start();
+    while (store->isBusy() && guard.elapsed() < 20000) {
+      store->io().waitUntilIdle();
+      QCoreApplication::processEvents();
+    }
+    ASSERT_FALSE(store->isBusy()) << "the store did not settle";
+  }
+  // Moves time by `step` and lets every poll or rescan it triggers finish.
+  void advance(Clock::Duration step) {
+    clock.advance(step);
+    settle();
+  }
+  // Waits (in real time, bounded) for a hot-plug notification to arm a rescan timer.
+  void waitForTimers(std::size_t count) {
+    QElapsedTimer guard;
+    guard.start();
+    while (clock.pendingTimerCount() < count && guard.elapsed() < 5000) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    ASSERT_GE(clock.pendingTimerCount(), count) << "no hot-plug notification arrived";
+  }
+  std::int64_t camera(const std::string& name, const std::string& id = "c200") { return bus.state(id).at(name); }
+
+  ManualClock clock;
+  SimBus bus{clock};
+  UserDefaults defaults{bus.path("velto-camera.conf")};
+  LoginItem login{"velto-camera", bus.path("autostart")};
+  std::unique_ptr<CameraStore> store;
+};
+
+TEST_F(CameraStoreTest, AFreshStartConnectsToTheC200AndRemembersWhatItRead) {
+  bus.plug(sim::genericProfile(), "a-generic");
+  bus.plug(sim::c200Profile(), "b-c200");
+  start();
+  ASSERT_EQ(store->cameras().size(), 2);
+  EXPECT_EQ(store->cameras()[0].name, "USB 2.0 Camera");
+  EXPECT_EQ(store->cameras()[1].name, "Anker PowerConf C200");
+  ASSERT_NE(store->device(), nullptr);
+  EXPECT_EQ(store->device()->key(), (CameraKey{0x291A, 0x3369}));
+  EXPECT_TRUE(store->presets().isEmpty());
+  EXPECT_TRUE(store->keepLocked());
+  EXPECT_TRUE(store->openWindowAtLaunch());
+  EXPECT_EQ(store->preferredCamera(), (CameraKey{0x291A, 0x3369}));
+  EXPECT_EQ(store->ranges().at(ControlID::brightness), (ControlRange{-64, 64, 1, 0}));
+  EXPECT_EQ(store->ranges().at(ControlID::autoExposure), (ControlRange{0, 1, 1, 2}));
+  EXPECT_EQ(store->value(ControlID::autoWhiteBalance), 1);
+  EXPECT_FALSE(store->values().contains(ControlID::hdr));
+  const auto saved = Storage(defaults).loadSettings({0x291A, 0x3369});
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->at(ControlID::brightness), 0);
+}
+
+TEST_F(CameraStoreTest, ThePreferredModelWinsElseTheFirstDiscovered) {
+  bus.plug(sim::genericProfile(), "a-generic");
+  bus.plug(sim::c200Profile(), "b-c200");
+  Storage(defaults).savePreferredCamera({0x0C45, 0x6366});
+  start();
+  EXPECT_EQ(store->device()->key(), (CameraKey{0x0C45, 0x6366}));
+
+  QSignalSpy deviceChanges(store.get(), &CameraStore::deviceChanged);
+  store->setPreferredCamera({0x291A, 0x3369});
+  settle();
+  EXPECT_EQ(store->device()->key(), (CameraKey{0x291A, 0x3369}));
+  EXPECT_EQ(Storage(defaults).loadPreferredCamera(), (CameraKey{0x291A, 0x3369}));
+
+  // A per-run choice that is not saved.
+  store.reset();
+  start(false, CameraKey{0x0C45, 0x6366});
+  EXPECT_EQ(store->device()->key(), (CameraKey{0x0C45, 0x6366}));
+  EXPECT_EQ(Storage(defaults).loadPreferredCamera(), (CameraKey{0x291A, 0x3369}));
+}
+
+TEST_F(CameraStoreTest, NoneOfThePreferredModelsMeansTheFirstCamera) {
+  bus.plug(sim::genericProfile(), "a-generic");
+  start();
+  EXPECT_EQ(store->device()->key(), (CameraKey{0x0C45, 0x6366}));
+  EXPECT_FALSE(store->supports(ControlID::pan));
+  store->set(ControlID::pan, 3600);  // the generic camera has none
+  settle();
+  EXPECT_FALSE(store->values().contains(ControlID::pan));
+}
+
+TEST_F(CameraStoreTest, ConnectionWritesTheWantedSettingsBack) {
+  bus.plug(sim::c200Profile(), "c200");
+  defaults.setData("settings.291a:3369", R"({"brightness":12,"hdr":0,"fieldOfView":65,"someday":1})");
+  start();
+  EXPECT_EQ(camera("brightness"), 12);
+  EXPECT_EQ(camera("hdr"), 0);
+  EXPECT_EQ(store->value(ControlID::brightness), 12);
+  EXPECT_EQ(store->value(ControlID::hdr), 0) << "hdr shows what is wanted";
+  EXPECT_EQ(bus.setRequests("c200", kXU, kHdrSelector).size(), 1u);
+}
+
+TEST_F(CameraStoreTest, SetClampsManualValuesButNotAutoModes) {
+  bus.plug(sim::c200Profile(), "c200");
+  start();
+  QSignalSpy changes(store.get(), &CameraStore::valuesChanged);
+  store->set(ControlID::brightness, 500);
+  EXPECT_EQ(store->value(ControlID::brightness), 64) << "shown at once, before the write";
+  EXPECT_EQ(changes.count(), 1);
+  store->set({{ControlID::autoWhiteBalance, 0}, {ControlID::whiteBalance, 4604}});
+  store->set(ControlID::autoExposure, 8);
+  settle();
+  EXPECT_EQ(camera("brightness"), 64);
+  EXPECT_EQ(camera("whiteBalance"), 4600) << "snapped to the 10 K step";
+  EXPECT_EQ(camera("autoExposure"), 8);
+  EXPECT_EQ(Storage(defaults).loadSettings({0x291A, 0x3369})->at(ControlID::brightness), 64);
+}
+
+TEST_F(CameraStoreTest, SwitchingAnAutoModeOffHandsOverTheShownValue) {
+  bus.plug(sim::c200Profile(), "c200");
+  start();
+  store->set(ControlID::exposure, 333);
+  store->setAuto(ControlID::autoExposure, false);
+  settle();
+  EXPECT_EQ(camera("autoExposure"), 1);
+  EXPECT_EQ(camera("exposure"), 333);
+  store->setAuto(ControlID::autoFocus, true);
+  settle();
+  EXPECT_EQ(camera("autoFocus"), 1);
+}
+
+TEST_F(CameraStoreTest, AFieldOfViewChangeAdoptsTheZoomTheFirmwareChose) {
+  bus.plug(sim::c200Profile(), "c200");
+  start();
+  store->set(ControlID::fieldOfView, 65);
+  ASSERT_TRUE(clock.waitForSleepers(1)) << "the zoom re-read waits on the I/O queue";
+  advance(300ms);
+  EXPECT_EQ(store->value(ControlID::zoom), 295);
+  EXPECT_EQ(Storage(defaults).loadSettings({0x291A, 0x3369})->at(ControlID::zoom), 295);
+
+  // With zoom in the same change there is nothing to adopt.
+  store->set({{ControlID::fieldOfView, 78}, {ControlID::zoom, 120}});
+  settle();
+  EXPECT_EQ(clock.sleeperCount(), 0u);
+  EXPECT_EQ(store->value(ControlID::zoom), 120);
+}
+
+TEST_F(CameraStoreTest, UnlockedPollFollowsOtherApplicationsWithoutWriting) {
+  bus.plug(sim::c200Profile(), "c200");
+  start();
+  store->setKeepLocked(false);
+  const auto writesBefore = bus.setRequests("c200", kPU, kBrightnessSelector).size();
+  bus.command("c200", "set brightness 20");
+  advance(1500ms);
+  EXPECT_EQ(store->value(ControlID::brightness), 20);
+  EXPECT_EQ(bus.setRequests("c200", kPU, kBrightnessSelector).size(), writesBefore);
+}
+
+TEST_F(CameraStoreTest, LockedPollCorrectsEachDistinctDriftOnce) {
+  bus.plug(sim::c200Profile(), "c200");
+  start();
+  store->set(ControlID::brightness, 10);
+  settle();
+  advance(1500ms);  // the touch grace has passed by the next poll
+  bus.command("c200", "ignore brightness");
+  bus.command("c200", "set brightness 20");
+  const auto writes = bus.setRequests("c200", kPU, kBrightnessSelector).size();
+
+  advance(1500ms);
+  EXPECT_EQ(bus.setRequests("c200", kPU, kBrightnessSelector).size(), writes + 1) << "one correction";
+  EXPECT_EQ(store->value(ControlID::brightness), 10);
+  advance(1500ms);
+  advance(1500ms);
+  EXPECT_EQ(bus.setRequests("c200", kPU, kBrightnessSelector).size(), writes + 1) << "the refused value is not retried";
+  EXPECT_EQ(store->value(ControlID::brightness), 20) << "the interface shows what the camera has";
+
+  // A new wanted value is a new mismatch: written once more after its grace.
+  store->set(ControlID::brightness, 13);
+  advance(1500ms);
+  advance(1500ms);
+  EXPECT_EQ(bus.setRequests("c200", kPU, kBrightnessSelector).size(), writes + 3);
+}
+
+TEST_F(CameraStoreTest, ATouchedControlIsLeftAloneDuringItsGrace) {
+  bus.plug(sim::c200Profile(), "c200");
+  start();
+  advance(1000ms);
+  store->set(ControlID::brightness, 30);
+  settle();
+  bus.command("c200", "set brightness 5");  // another application, right after the user
+  advance(500ms);                           // poll at 1.5 s: the touch is 0.5 s old
+  EXPECT_EQ(store->value(ControlID::brightness), 30);
+  EXPECT_EQ(camera("brightness"), 5);
+  advance(1500ms);  // poll at 3 s: the touch has expired, the drift is corrected
+  EXPECT_EQ(camera("brightness"), 30);
+}
+
+TEST_F(CameraStoreTest, ManualValuesDriftFreelyUnderTheirAutoMode) {
+  bus.plug(sim::c200Profile(), "c200");
+  start();
+  store->set({{ControlID::autoExposure, 8}, {ControlID::autoWhiteBalance, 0}, {ControlID::whiteBalance, 5000}});
+  advance(1500ms);
+  const auto exposureWrites = bus.setRequests("c200", kCT, 0x04).size();
+  bus.command("c200", "set exposure 999");
+  bus.command("c200", "set whiteBalance 3000");
+  advance(1500ms);
+  advance(1500ms);
+  EXPECT_EQ(bus.setRequests("c200", kCT, 0x04).size(), exposureWrites) << "aperture priority counts as automatic";
+  EXPECT_EQ(camera("whiteBalance"), 5000) << "manual white balance is enforced";
+}
+
+TEST_F(CameraStoreTest, HdrIsWrittenOnConnectionAndRediscoveryNeverByThePoll) {
+  bus.plug(sim::c200Profile(), "c200");
+  defaults.setData("settings.291a:3369", R"({"hdr":0})");
+  start();
+  EXPECT_EQ(bus.setRequests("c200", kXU, kHdrSelector).size(), 1u);
+  const auto device = store->device();
+  advance(1500ms);
+  advance(1500ms);
+  EXPECT_EQ(bus.setRequests("c200", kXU, kHdrSelector).size(), 1u);
+  EXPECT_FALSE(store->values().empty());
+  store->rescan();  // the same camera found again: kept, and corrected with force
+  settle();
+  EXPECT_EQ(store->device(), device);
+  EXPECT_EQ(bus.setRequests("c200", kXU, kHdrSelector).size(), 2u);
+}
+
+TEST_F(CameraStoreTest, UnplugKeepsTheWantedSettingsAndReplugRestoresThem) {
+  bus.plug(sim::c200Profile(), "c200");
+  start(true);
+  store->set(ControlID::brightness, 40);
+  settle();
+  const std::size_t baseline = clock.pendingTimerCount();  // the poll's timer
+
+  bus.command("c200", "unplug");
+  waitForTimers(baseline + 1);
+  advance(800ms);
+  EXPECT_EQ(store->device(), nullptr);
+  EXPECT_TRUE(store->values().empty());
+  EXPECT_TRUE(store->ranges().empty());
+  EXPECT_TRUE(store->cameras().isEmpty());
+
+  bus.command("c200", "set brightness 0");  // it forgot while away
+  bus.command("c200", "plug");
+  waitForTimers(baseline + 1);
+  advance(800ms);
+  ASSERT_NE(store->device(), nullptr);
+  EXPECT_EQ(camera("brightness"), 40);
+  EXPECT_EQ(store->value(ControlID::brightness), 40);
+}
+
+TEST_F(CameraStoreTest, ACameraThatAnswersNothingIsLookedForAgain) {
+  bus.plug(sim::c200Profile(), "c200");
+  start();
+  store->set(ControlID::brightness, 7);
+  settle();
+  bus.command("c200", "sleep");  // every control back to default, then off the bus and back
+  ASSERT_TRUE(bus.waitUntilPlugged("c200"));
+  advance(1500ms);  // the poll reads nothing from the old enumeration
+  EXPECT_FALSE(store->values().empty()) << "an empty read changes nothing shown";
+  advance(1000ms);  // the rescan finds the camera's new enumeration
+  EXPECT_EQ(camera("brightness"), 7);
+}
+
+TEST_F(CameraStoreTest, ResetReportsFailuresInTheDescribedForm) {
+  start();
+  store->resetCamera();  // no camera: nothing happens
+  EXPECT_FALSE(store->isBusy());
+  EXPECT_EQ(store->lastError(), std::nullopt);
+
+  bus.plug(sim::c200Profile(), "c200");
+  store->rescan();
+  settle();
+  bus.command("c200", "unplug");
+  store->resetCamera();
+  settle();
+  EXPECT_EQ(store->lastError(), "Couldn't reset the camera (IOKit error 0xe00002c0).");
+
+  // A successful login-item change clears it.
+  QSignalSpy loginChanges(store.get(), &CameraStore::launchAtLoginChanged);
+  store->setLaunchAtLogin(true);
+  EXPECT_EQ(store->lastError(), std::nullopt);
+  EXPECT_TRUE(store->launchAtLogin());
+  EXPECT_EQ(loginChanges.count(), 1);
+}
+
+TEST_F(CameraStoreTest, AFailedLoginItemChangeExplainsItself) {
+  QFile blocker(bus.path("autostart"));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));  // a file where the folder should be
+  blocker.close();
+  start();
+  store->setLaunchAtLogin(true);
+  ASSERT_TRUE(store->lastError());
+  EXPECT_TRUE(store->lastError()->startsWith("Couldn't change Launch at Login: "));
+  EXPECT_FALSE(store->launchAtLogin());
+}
+
+TEST_F(CameraStoreTest, PreferencesPersistOnEveryWriteAndSignalOnlyChanges) {
+  start();
+  QSignalSpy locked(store.get(), &CameraStore::keepLockedChanged);
+  QSignalSpy window(store.get(), &CameraStore::openWindowAtLaunchChanged);
+  store->setKeepLocked(true);
+  store->setOpenWindowAtLaunch(true);
+  EXPECT_EQ(locked.count(), 0);
+  EXPECT_EQ(window.count(), 0);
+  EXPECT_EQ(defaults.boolean("keepLocked"), true) << "saved even when unchanged";
+  store->setOpenWindowAtLaunch(false);
+  EXPECT_EQ(window.count(), 1);
+  store.reset();
+  start(false, std::nullopt, false);
+  EXPECT_FALSE(store->keepLocked());
+  EXPECT_FALSE(store->openWindowAtLaunch());
+  EXPECT_EQ(defaults.boolean("keepLocked"), true) << "a per-run choice is not saved";
+}
+
+TEST_F(CameraStoreTest, PresetsSaveApplyAndTellWhichIsActive) {
+  bus.plug(sim::c200Profile(), "c200");
+  start();
+  EXPECT_EQ(store->activePresetID(), std::nullopt) << "no preset";
+
+  store->set({{ControlID::autoExposure, 2}, {ControlID::exposure, 300}});
+  store->savePreset("Bright");
+  const Preset bright = store->presets().front();
+  EXPECT_EQ(bright.values.at(ControlID::autoExposure), 2);
+  EXPECT_EQ(store->activePresetID(), bright.id);
+
+  // Exposure is the camera's business under auto exposure: still active.
+  store->set(ControlID::exposure, 100);
+  EXPECT_EQ(store->activePresetID(), bright.id);
+  store->set(ControlID::autoExposure, 1);
+  EXPECT_EQ(store->activePresetID(), std::nullopt);
+
+  // Applying writes the auto mode first, then the manual value.
+  store->applyPreset(bright);
+  settle();
+  EXPECT_EQ(camera("autoExposure"), 2);
+  EXPECT_EQ(bus.setRequests("c200", kCT, 0x04).back(), "2c010000") << "exposure 300 is sent all the same";
+
+  store->savePreset("Same");
+  EXPECT_EQ(store->activePresetID(), bright.id) << "the first of two equal presets";
+  Preset foreign{QUuid::createUuid(), "Other camera", {{ControlID::saturation, 1}}, {}};
+  store->movePresets({1}, 0);
+  EXPECT_EQ(store->presets()[0].name, "Same");
+  store->renamePreset(store->presets()[0].id, "Renamed");
+  store->deletePreset(QUuid::createUuid());  // matches nothing: rewritten unchanged
+  const auto saved = Storage(defaults).loadPresets();
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->size(), 2);
+  EXPECT_EQ((*saved)[0].name, "Renamed");
+  store->deletePreset(bright.id);
+  EXPECT_EQ(store->presets().size(), 1);
+}
+
+TEST_F(CameraStoreTest, PresetsOfUnsupportedControlsAreNeverActive) {
+  bus.plug(sim::genericProfile(), "generic");
+  Storage(defaults).savePresets({Preset{QUuid::createUuid(), "Pan", {{ControlID::pan, 3600}}, {}}});
+  start();
+  ASSERT_EQ(store->presets().size(), 1);
+  EXPECT_EQ(store->activePresetID(), std::nullopt);
+  store->applyPreset(store->presets().front());
+  settle();
+  EXPECT_FALSE(store->values().contains(ControlID::pan));
+}
+
+TEST_F(CameraStoreTest, ResetToDefaultsSkipsControlsWithoutARange) {
+  bus.plug(sim::c200Profile(), "c200");
+  start();
+  store->set({{ControlID::brightness, 30}, {ControlID::contrast, 80}});
+  store->resetToDefaults(std::vector<ControlID>{ControlID::brightness, ControlID::pan, ControlID::gain});
+  settle();
+  EXPECT_EQ(camera("brightness"), 0);
+  EXPECT_EQ(camera("contrast"), 80);
+  store->resetToDefaults();
+  settle();
+  EXPECT_EQ(camera("contrast"), 50);
+  EXPECT_EQ(camera("fieldOfView"), 78) << "the fixed vendor default";
+}
+
+TEST_F(CameraStoreTest, RefocusSwitchesAutoFocusOffAndOnAgain) {
+  bus.plug(sim::c200Profile(), "c200");
+  start();
+  store->set(ControlID::autoFocus, 1);
+  settle();
+  const auto before = bus.setRequests("c200", kCT, 0x08).size();
+  store->refocus();
+  ASSERT_TRUE(clock.waitForSleepers(1));
+  EXPECT_EQ(camera("autoFocus"), 0);
+  advance(300ms);
+  EXPECT_EQ(camera("autoFocus"), 1);
+  EXPECT_EQ(bus.setRequests("c200", kCT, 0x08).size(), before + 2);
+  EXPECT_EQ(store->value(ControlID::autoFocus), 1);
+}
+
+TEST_F(CameraStoreTest, RefusedWritesAreReported) {
+  bus.plug(sim::c200Profile(), "c200");
+  start();
+  QSignalSpy failures(store.get(), &CameraStore::writeFailed);
+  bus.command("c200", "refuse contrast");
+  store->set({{ControlID::contrast, 70}, {ControlID::brightness, 3}});
+  settle();
+  ASSERT_EQ(failures.count(), 1);
+  const auto reported = failures[0][0].value<std::vector<WriteFailure>>();
+  ASSERT_EQ(reported.size(), 1u);
+  EXPECT_EQ(reported[0].id, ControlID::contrast);
+  EXPECT_EQ(reported[0].status, usb::status::pipeStalled);
+  EXPECT_EQ(camera("brightness"), 3);
+}
+
+}  // namespace
+}  // namespace velto

@@ -1,0 +1,92 @@
+// Simulated cameras plugged into a private directory, served in-process, for tests above the
+// carriers. The cameras' firmware runs on the test's ManualClock.
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "sim/sim_server.h"
+#include "support/manual_clock.h"
+
+namespace velto::testing {
+
+class SimBus {
+ public:
+  explicit SimBus(ManualClock& clock) : clock_(clock) {}
+
+  std::string directory() const { return dir_.filePath("sim").toStdString(); }
+  QString path(const QString& name) const { return dir_.filePath(name); }
+
+  // Plugs in a camera with `profile` under `id` (cameras are listed in id order).
+  sim::SimServer& plug(sim::Profile profile, const std::string& id, int reenumerateMs = 20) {
+    sim::ServerOptions options;
+    options.directory = directory();
+    options.id = id;
+    options.reenumerateMs = reenumerateMs;
+    options.logPath = dir_.filePath(QString::fromStdString(id + ".jsonl")).toStdString();
+    auto server = std::make_unique<sim::SimServer>(std::move(profile), options, [this] {
+      return std::chrono::duration_cast<std::chrono::milliseconds>(clock_.monotonicNow().time_since_epoch()).count();
+    });
+    std::string error;
+    EXPECT_TRUE(server->startThread(&error)) << error;
+    servers_[id] = std::move(server);
+    return *servers_[id];
+  }
+
+  sim::SimServer& camera(const std::string& id) { return *servers_.at(id); }
+
+  // Runs a control command and expects it to succeed.
+  void command(const std::string& id, const std::string& line) {
+    const std::string answer = camera(id).command(line);
+    EXPECT_EQ(answer.rfind("ok", 0), 0u) << line << ": " << answer;
+  }
+
+  // The camera's current values by catalogue name.
+  std::map<std::string, std::int64_t> state(const std::string& id) {
+    const std::string answer = camera(id).command("state");
+    const QJsonObject object = QJsonDocument::fromJson(QByteArray::fromStdString(answer.substr(3))).object();
+    std::map<std::string, std::int64_t> values;
+    for (auto it = object.begin(); it != object.end(); ++it) values[it.key().toStdString()] = it.value().toInteger();
+    return values;
+  }
+
+  // Waits (real time, bounded) until the camera is on the bus, after a re-enumeration.
+  bool waitUntilPlugged(const std::string& id) {
+    for (int i = 0; i < 500 && camera(id).registryID() == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return camera(id).registryID() != 0;
+  }
+
+  // SET_CUR requests the camera received for `unit`/`selector`, oldest first, as payload hex.
+  std::vector<std::string> setRequests(const std::string& id, int unit, int selector) {
+    QFile log(dir_.filePath(QString::fromStdString(id + ".jsonl")));
+    std::vector<std::string> found;
+    if (!log.open(QIODevice::ReadOnly)) return found;
+    for (const QByteArray& line : log.readAll().split('\n')) {
+      const QJsonObject entry = QJsonDocument::fromJson(line).object();
+      if (entry.value("request").toString() == "SET_CUR" && entry.value("unit").toInt() == unit &&
+          entry.value("selector").toInt() == selector) {
+        found.push_back(entry.value("data").toString().toStdString());
+      }
+    }
+    return found;
+  }
+
+ private:
+  ManualClock& clock_;
+  QTemporaryDir dir_;
+  std::map<std::string, std::unique_ptr<sim::SimServer>> servers_;
+};
+
+}  // namespace velto::testing
