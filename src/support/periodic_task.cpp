@@ -45,10 +45,9 @@ void PeriodicTask::fire() {
   if (!*alive || !running_) {
     return;
   }
-  // A tick that called stop() and then start() has already scheduled the next one.
-  if (!next_.isPending()) {
-    scheduleNext();
-  }
+  // A tick that called stop() and then start() has scheduled a timer already; this one
+  // replaces it, so there is still exactly one.
+  scheduleNext();
 }
 
 }  // namespace velto

@@ -14,12 +14,17 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(PeriodicTask, TicksOncePerPeriodFromStartUntilStopped) {
+class PeriodicTaskTest : public ::testing::Test {
+ protected:
   ManualClock clock;
   QObject context;
+};
+
+TEST_F(PeriodicTaskTest, TicksOncePerPeriodFromStartUntilStopped) {
   std::vector<Clock::Duration> ticks;
   auto start = clock.monotonicNow();
-  PeriodicTask poll(clock, &context, 1500ms, [&] { ticks.push_back(clock.monotonicNow() - start); });
+  PeriodicTask poll(clock, &context, 1500ms,
+                    [&] { ticks.push_back(clock.monotonicNow() - start); });
   clock.advance(5s);
   EXPECT_TRUE(ticks.empty()) << "constructing does not start";
 
@@ -36,9 +41,7 @@ TEST(PeriodicTask, TicksOncePerPeriodFromStartUntilStopped) {
   EXPECT_EQ(ticks.size(), 3u);
 }
 
-TEST(PeriodicTask, TheTickMayStopRestartOrDestroyItsTask) {
-  ManualClock clock;
-  QObject context;
+TEST_F(PeriodicTaskTest, TheTickMayStopRestartOrDestroyItsTask) {
   int stopping = 0;
   PeriodicTask stopper(clock, &context, 1s, [&] {
     if (++stopping == 2) {
@@ -68,14 +71,13 @@ TEST(PeriodicTask, TheTickMayStopRestartOrDestroyItsTask) {
   EXPECT_EQ(clock.pendingTimerCount(), 1u);
 }
 
-TEST(PeriodicTask, EndsWithItsContext) {
-  ManualClock clock;
-  auto context = std::make_unique<QObject>();
+TEST_F(PeriodicTaskTest, EndsWithItsContext) {
+  auto owner = std::make_unique<QObject>();
   int ticks = 0;
-  PeriodicTask watchdog(clock, context.get(), 1s, [&] { ++ticks; });
+  PeriodicTask watchdog(clock, owner.get(), 1s, [&] { ++ticks; });
   watchdog.start();
   clock.advance(1s);
-  context.reset();
+  owner.reset();
   clock.advance(5s);
   EXPECT_EQ(ticks, 1);
   EXPECT_EQ(clock.pendingTimerCount(), 0u);
