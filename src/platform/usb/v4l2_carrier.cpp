@@ -153,22 +153,19 @@ Status V4l2Carrier::serve(DeviceRequest& request) {
   } else if (unit != 0 && unit == units_.processingUnit) {
     mapping = findV4l2Mapping(VcUnit::processingUnit, selector);
   }
-  if (mapping == nullptr) return status::unsupported;
+  const std::uint8_t code = request.bRequest;
+  if (mapping == nullptr || !(code == kSetCur || code == kGetCur || code == kGetMin ||
+                              code == kGetMax || code == kGetRes || code == kGetDef)) {
+    return status::unsupported;
+  }
   // The camera answers only with the control's own length; so do we.
   if (request.wLength != mapping->length) return status::pipeStalled;
 
   auto* bytes = static_cast<std::uint8_t*>(request.pData);
   std::span<std::uint8_t> payload(bytes, request.wLength);
-  Status s = status::unsupported;
-  switch (request.bRequest) {
-    case kSetCur: s = setCurrent(*mapping, payload); break;
-    case kGetCur: s = getCurrent(*mapping, payload); break;
-    case kGetMin:
-    case kGetMax:
-    case kGetRes:
-    case kGetDef: s = getRange(*mapping, request.bRequest, payload); break;
-    default: break;
-  }
+  Status s = code == kSetCur   ? setCurrent(*mapping, payload)
+             : code == kGetCur ? getCurrent(*mapping, payload)
+                               : getRange(*mapping, code, payload);
   if (s == status::success) request.wLenDone = request.wLength;
   return s;
 }
