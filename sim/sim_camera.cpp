@@ -251,6 +251,7 @@ void SimCamera::settle() {
 }
 
 std::optional<std::int64_t> SimCamera::value(ControlID id) {
+  settle();
   Control* c = find(id);
   if (c == nullptr) return std::nullopt;
   return spec(id).decode(c->current);

@@ -399,6 +399,12 @@ std::string SimServer::execute(const std::string& line) {
     }
     return "ok";
   }
+  if (verb == "latency" && needs(1)) {
+    const auto ms = parseInteger(w[1]);
+    if (!ms || *ms < 0 || *ms > 60000) return "error latency: '" + w[1] + "' is not 0..60000 ms";
+    options_.latencyMs = static_cast<int>(*ms);
+    return "ok";
+  }
   if (verb == "unplug" && needs(0)) {
     if (!plugged && plugBackAt_ < 0) return "error the camera is not plugged in";
     log_.event("unplug");

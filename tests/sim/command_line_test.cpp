@@ -1,0 +1,79 @@
+#include "sim/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace velto::sim {
+namespace {
+
+TEST(CommandLineTest, DefaultsToTheC200) {
+  std::string error;
+  auto run = parseRunOptions({}, "/dir", &error);
+  ASSERT_TRUE(run) << error;
+  EXPECT_EQ(run->profile.name, "c200");
+  EXPECT_EQ(run->server.id, "cam0");
+  EXPECT_EQ(run->server.directory, "/dir");
+  EXPECT_EQ(run->server.reenumerateMs, 1000);
+  EXPECT_EQ(run->server.latencyMs, 0);
+}
+
+TEST(CommandLineTest, EveryOption) {
+  std::string error;
+  auto run = parseRunOptions({"--profile", "generic", "--id", "desk", "--name", "My Cam", "--vendor",
+                              "0x1234", "--product=0xabcd", "--location", "0x02100000", "--latency-ms",
+                              "25", "--reenumerate-ms", "50", "--descriptors", "09 02 09 00", "--log",
+                              "/tmp/x.jsonl"},
+                             "/dir", &error);
+  ASSERT_TRUE(run) << error;
+  EXPECT_EQ(run->profile.name, "generic");
+  EXPECT_EQ(run->server.id, "desk");
+  EXPECT_EQ(run->profile.productName, "My Cam");
+  EXPECT_EQ(run->profile.vendorID, 0x1234);
+  EXPECT_EQ(run->profile.productID, 0xabcd);
+  EXPECT_EQ(run->profile.locationID, 0x02100000u);
+  EXPECT_EQ(run->server.latencyMs, 25);
+  EXPECT_EQ(run->server.reenumerateMs, 50);
+  EXPECT_EQ(run->profile.configuration, (std::vector<std::uint8_t>{0x09, 0x02, 0x09, 0x00}));
+  EXPECT_EQ(run->server.logPath, "/tmp/x.jsonl");
+}
+
+TEST(CommandLineTest, BadArgumentsAreNamed) {
+  std::string error;
+  EXPECT_FALSE(parseRunOptions({"--profile", "webcam"}, "/d", &error));
+  EXPECT_EQ(error, "unknown profile 'webcam' (c200 or generic)");
+  EXPECT_FALSE(parseRunOptions({"--vendor", "0x10000"}, "/d", &error));
+  EXPECT_EQ(error, "--vendor: '0x10000' is not a number from 0 to 65535");
+  EXPECT_FALSE(parseRunOptions({"--latency-ms", "-1"}, "/d", &error));
+  EXPECT_FALSE(parseRunOptions({"--id", "../x"}, "/d", &error));
+  EXPECT_FALSE(parseRunOptions({"--descriptors", "090"}, "/d", &error));
+  EXPECT_FALSE(parseRunOptions({"--log"}, "/d", &error));
+  EXPECT_EQ(error, "--log needs a value");
+  EXPECT_FALSE(parseRunOptions({"--verbose"}, "/d", &error));
+  EXPECT_EQ(error, "unknown argument '--verbose'");
+}
+
+TEST(CommandLineTest, ControlCommands) {
+  std::string error;
+  auto ctl = parseControlOptions({"set", "brightness", "10"}, &error);
+  ASSERT_TRUE(ctl) << error;
+  EXPECT_EQ(ctl->id, "cam0");
+  EXPECT_EQ(ctl->line, "set brightness 10");
+  ctl = parseControlOptions({"--id", "desk", "unplug"}, &error);
+  ASSERT_TRUE(ctl);
+  EXPECT_EQ(ctl->id, "desk");
+  EXPECT_EQ(ctl->line, "unplug");
+  EXPECT_FALSE(parseControlOptions({"set", "brightness"}, &error));
+  EXPECT_EQ(error, "set takes 2 argument(s)");
+  EXPECT_FALSE(parseControlOptions({"explode"}, &error));
+  EXPECT_EQ(error, "unknown command 'explode'");
+  EXPECT_FALSE(parseControlOptions({}, &error));
+}
+
+TEST(CommandLineTest, Hex) {
+  EXPECT_EQ(parseHex("0x0aFF"), (std::vector<std::uint8_t>{0x0a, 0xff}));
+  EXPECT_EQ(parseHex("0a:ff"), (std::vector<std::uint8_t>{0x0a, 0xff}));
+  EXPECT_FALSE(parseHex("0g"));
+  EXPECT_FALSE(parseHex("abc"));
+}
+
+}  // namespace
+}  // namespace velto::sim

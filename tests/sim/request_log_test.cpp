@@ -1,0 +1,66 @@
+#include "sim/request_log.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace velto::sim {
+namespace {
+
+TEST(RequestLogTest, LineHasTheDocumentedFields) {
+  const sim::Setup setup{0xA1, 0x81, 0x0200, 0x0100, 1};
+  const std::uint8_t data[] = {0x02};
+  EXPECT_EQ(requestLine(1, setup, data, 0),
+            R"({"seq":1,"request":"GET_CUR","bmRequestType":161,"bRequest":129,"unit":1,"selector":2,)"
+            R"("wValue":512,"wIndex":256,"length":1,"data":"02","status":0})");
+}
+
+TEST(RequestLogTest, NamesCodesAndStatuses) {
+  EXPECT_EQ(requestName(0x01), "SET_CUR");
+  EXPECT_EQ(requestName(0x82), "GET_MIN");
+  EXPECT_EQ(requestName(0x83), "GET_MAX");
+  EXPECT_EQ(requestName(0x84), "GET_RES");
+  EXPECT_EQ(requestName(0x87), "GET_DEF");
+  EXPECT_EQ(requestName(0x85), "0x85");
+  const sim::Setup setup{0x21, 0x01, 0x0D00, 0x0100, 2};
+  const std::uint8_t data[] = {0xAB, 0x0F};
+  const std::string line = requestLine(7, setup, data, 0xe000404f);
+  EXPECT_NE(line.find(R"("data":"ab0f")"), std::string::npos) << line;
+  EXPECT_NE(line.find(R"("status":3758112847)"), std::string::npos) << "unsigned 32-bit";
+  EXPECT_EQ(eventLine(7, "unplug"), R"({"seq":7,"event":"unplug"})");
+}
+
+TEST(RequestLogTest, AppendsAndFlushesEachLine) {
+  char path[] = "/tmp/velto-log-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::write(fd, "earlier\n", 8);
+  ::close(fd);
+  RequestLog log;
+  ASSERT_TRUE(log.open(path));
+  log.event("hang");
+  log.request(sim::Setup{0xA1, 0x87, 0x0200, 0x0200, 2}, std::vector<std::uint8_t>{0, 0}, 0);
+  // Readable before the log is closed.
+  std::ifstream in(path);
+  std::string first, second, third;
+  std::getline(in, first);
+  std::getline(in, second);
+  std::getline(in, third);
+  EXPECT_EQ(first, "earlier");
+  EXPECT_EQ(second, R"({"seq":1,"event":"hang"})");
+  EXPECT_NE(third.find(R"("seq":2,"request":"GET_DEF")"), std::string::npos);
+  ::unlink(path);
+}
+
+TEST(RequestLogTest, WithoutAFileNothingHappens) {
+  RequestLog log;
+  EXPECT_FALSE(log.isOpen());
+  log.event("plug");
+  EXPECT_FALSE(log.open("/nonexistent-dir/log.jsonl"));
+}
+
+}  // namespace
+}  // namespace velto::sim
