@@ -1,0 +1,139 @@
+// The libusb carrier with real libusb against umockdev's usbfs emulation, the simulated C200
+// answering every URB: listing, descriptor findings, round trips, a stall, a time-out, a reset.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "cuvc/cuvc.h"
+#include "platform/usb/libusb_carrier.h"
+#include "platform/usb/sysfs_registry.h"
+#include "umockdev_bench.h"
+#include "uvc_requests.h"
+
+namespace velto::testing {
+namespace {
+
+namespace status = usb::status;
+
+class LibusbUmockdevTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(UmockdevBench::preloaded());
+    UmockdevBench::Plug plug;
+    plug.uvcvideo = false;
+    bench.plug(plug);
+  }
+
+  usb::Service service() {
+    auto services = usb::SysfsRegistry().services();
+    EXPECT_EQ(services.size(), 1u);
+    return services.empty() ? usb::Service{} : services.front();
+  }
+
+  std::unique_ptr<usb::Carrier> connect() {
+    usb::Service s = service();
+    return s.connect ? s.connect() : nullptr;
+  }
+
+  UmockdevBench bench;
+};
+
+TEST_F(LibusbUmockdevTest, ListsACameraWithoutDriverForLibusb) {
+  usb::Service s = service();
+  EXPECT_EQ(s.carrier, usb::CarrierKind::libusb);
+  EXPECT_EQ(s.vendorID, 0x291a);
+  EXPECT_EQ(s.productID, 0x3369);
+  EXPECT_EQ(s.productName, "Anker PowerConf C200");
+  EXPECT_EQ(s.locationID, 0x01200000u);
+  EXPECT_EQ(s.registryID, 0x100000004u);
+}
+
+TEST_F(LibusbUmockdevTest, DescriptorFindingsComeFromGetDescriptor) {
+  usb::Service s = service();
+  cuvc_info info;
+  cuvc_handle* handle = cuvc_open(&s, &info);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(info.vendorID, 0x291a);
+  EXPECT_EQ(info.productID, 0x3369);
+  EXPECT_EQ(info.locationID, 0x01200000u);
+  EXPECT_EQ(info.interfaceNumber, 0);
+  EXPECT_EQ(info.cameraTerminalID, 1);
+  EXPECT_EQ(info.processingUnitID, 2);
+  EXPECT_EQ(info.extensionUnitID, 6);
+  EXPECT_EQ(std::memcmp(info.extensionGUID, sim::kAnkerExtensionGUID, 16), 0);
+  EXPECT_NE(info.cameraControls & (1u << 11), 0u) << "pan/tilt advertised";
+  EXPECT_NE(info.processingControls & 1u, 0u) << "brightness advertised";
+  cuvc_close(handle);
+}
+
+TEST_F(LibusbUmockdevTest, GetAndSetRoundTrip) {
+  auto carrier = connect();
+  ASSERT_NE(carrier, nullptr);
+  EXPECT_EQ(set(*carrier, 2, 0x02, {0xEC, 0xFF}), status::success);  // brightness -20
+  EXPECT_EQ(bench.withCamera([](sim::SimCamera& c) { return c.value(ControlID::brightness); }), -20);
+  Answer cur = get(*carrier, kGetCur, 2, 0x02, 2);
+  ASSERT_EQ(cur.status, status::success);
+  EXPECT_EQ(cur.data, (std::vector<std::uint8_t>{0xEC, 0xFF}));
+  Answer min = get(*carrier, kGetMin, 2, 0x02, 2);
+  EXPECT_EQ(min.data, (std::vector<std::uint8_t>{0xC0, 0xFF}));
+
+  Answer vendor = get(*carrier, kGetCur, 6, 0x10, 60);
+  ASSERT_EQ(vendor.status, status::success);
+  ASSERT_EQ(vendor.data.size(), 60u);
+  vendor.data[5] = 0;  // pickup: whole room
+  EXPECT_EQ(set(*carrier, 6, 0x10, vendor.data), status::success);
+  EXPECT_EQ(bench.withCamera([](sim::SimCamera& c) { return c.value(ControlID::micPickup); }), 0);
+}
+
+TEST_F(LibusbUmockdevTest, RefusedRequestsStall) {
+  auto carrier = connect();
+  ASSERT_NE(carrier, nullptr);
+  EXPECT_EQ(set(*carrier, 2, 0x02, {0xE8, 0x03}), status::pipeStalled);  // brightness 1000
+  EXPECT_EQ(get(*carrier, kGetMin, 1, 0x02, 1).status, status::pipeStalled);  // AE mode
+  EXPECT_EQ(get(*carrier, kGetCur, 6, 0x10, 2).status, status::pipeStalled);  // short vendor read
+  // The stalls leave the pipe usable.
+  EXPECT_EQ(get(*carrier, kGetCur, 2, 0x02, 2).status, status::success);
+}
+
+TEST_F(LibusbUmockdevTest, ASilentCameraTimesOutAndTheNextRequestWorks) {
+  auto carrier = connect();
+  ASSERT_NE(carrier, nullptr);
+  bench.withCamera([](sim::SimCamera& c) { c.setHung(true); });
+  std::vector<std::uint8_t> buffer(2);
+  usb::DeviceRequest r = classRequest(kGetCur, 2, 0x02, 2);
+  r.pData = buffer.data();
+  // A short bound keeps the test quick; the time-out itself is libusb's, not ours.
+  r.completionTimeout = 50;
+  EXPECT_EQ(carrier->deviceRequest(r), status::timeout);
+  EXPECT_EQ(r.wLenDone, 0u);
+  bench.withCamera([](sim::SimCamera& c) { c.setHung(false); });
+  EXPECT_EQ(get(*carrier, kGetCur, 2, 0x02, 2).status, status::success);
+}
+
+TEST_F(LibusbUmockdevTest, ResetIsAUsbfsResetWhileOpen) {
+  auto carrier = connect();
+  ASSERT_NE(carrier, nullptr);
+  EXPECT_EQ(carrier->reenumerate(), status::badArgument) << "needs open() first";
+  EXPECT_EQ(bench.resets(), 0);
+  usb::Service s = service();
+  cuvc_info info;
+  cuvc_handle* handle = cuvc_open(&s, &info);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(cuvc_reenumerate(handle), status::success);
+  EXPECT_EQ(bench.resets(), 1);
+  cuvc_close(handle);
+}
+
+TEST_F(LibusbUmockdevTest, UnpluggedCameraAnswersNoDevice) {
+  auto carrier = connect();
+  ASSERT_NE(carrier, nullptr);
+  bench.unplug();
+  EXPECT_EQ(get(*carrier, kGetCur, 2, 0x02, 2).status, status::noDevice);
+  EXPECT_TRUE(usb::SysfsRegistry().services().empty());
+  usb::Status why = status::success;
+  EXPECT_EQ(usb::LibusbCarrier::create({1, 4, 0x291a, 0x3369, 0x01200000, 0}, &why), nullptr);
+  EXPECT_EQ(why, status::noDevice);
+}
+
+}  // namespace
+}  // namespace velto::testing
