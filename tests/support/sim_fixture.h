@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,9 +23,23 @@ namespace velto::testing {
 
 class SimBus {
  public:
-  explicit SimBus(ManualClock& clock) : clock_(clock) {}
+  // The cameras' firmware follows `clock`.
+  explicit SimBus(ManualClock& clock)
+      : now_([&clock] {
+          return std::chrono::duration_cast<std::chrono::milliseconds>(clock.monotonicNow().time_since_epoch()).count();
+        }) {}
+  // The cameras' firmware follows real time, and they are published where a program run with
+  // XDG_RUNTIME_DIR=runtimeDirectory() looks for them.
+  SimBus()
+      : now_([] {
+          return std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now().time_since_epoch())
+              .count();
+        }),
+        subdirectory_("velto-simcam") {}
 
-  std::string directory() const { return dir_.filePath("sim").toStdString(); }
+  std::string directory() const { return dir_.filePath(subdirectory_).toStdString(); }
+  QString runtimeDirectory() const { return dir_.path(); }
   QString path(const QString& name) const { return dir_.filePath(name); }
 
   // Plugs in a camera with `profile` under `id` (cameras are listed in id order).
@@ -34,9 +49,7 @@ class SimBus {
     options.id = id;
     options.reenumerateMs = reenumerateMs;
     options.logPath = dir_.filePath(QString::fromStdString(id + ".jsonl")).toStdString();
-    auto server = std::make_unique<sim::SimServer>(std::move(profile), options, [this] {
-      return std::chrono::duration_cast<std::chrono::milliseconds>(clock_.monotonicNow().time_since_epoch()).count();
-    });
+    auto server = std::make_unique<sim::SimServer>(std::move(profile), options, now_);
     std::string error;
     EXPECT_TRUE(server->startThread(&error)) << error;
     servers_[id] = std::move(server);
@@ -84,7 +97,8 @@ class SimBus {
   }
 
  private:
-  ManualClock& clock_;
+  std::function<std::int64_t()> now_;
+  QString subdirectory_ = "sim";
   QTemporaryDir dir_;
   std::map<std::string, std::unique_ptr<sim::SimServer>> servers_;
 };

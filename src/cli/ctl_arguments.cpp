@@ -1,0 +1,149 @@
+#include "cli/ctl_arguments.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <set>
+
+namespace velto::cli {
+
+const char* const kUsageText =
+    "usage: velto-ctl [--camera VVVV:PPPP] COMMAND\n"
+    "  list [--json]                 attached cameras\n"
+    "  controls [--json]             the chosen camera's controls, ranges and values\n"
+    "  get NAME... [--json]          current values\n"
+    "  set NAME=VALUE...             change controls\n"
+    "  auto NAME on|off              switch autoExposure, autoFocus or autoWhiteBalance\n"
+    "  defaults [NAME...]            reset controls (all when none are named) to their defaults\n"
+    "  refocus                       make auto focus search again\n"
+    "  preset list [--json] | save NAME | apply NAME | update NAME | rename NAME NEW | delete NAME\n"
+    "  reset                         reset the camera on USB\n"
+    "  watch [--lock | --no-lock]    keep restoring the wanted settings until interrupted\n";
+
+namespace {
+
+std::optional<unsigned> parseHex16(std::string text) {
+  if (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0) text = text.substr(2);
+  if (text.empty() || text.size() > 4) return std::nullopt;
+  unsigned value = 0;
+  for (char c : text) {
+    value <<= 4;
+    if (c >= '0' && c <= '9') value |= static_cast<unsigned>(c - '0');
+    else if (c >= 'a' && c <= 'f') value |= static_cast<unsigned>(c - 'a' + 10);
+    else if (c >= 'A' && c <= 'F') value |= static_cast<unsigned>(c - 'A' + 10);
+    else return std::nullopt;
+  }
+  return value;
+}
+
+// How many operands each command takes: [min, max]; max -1 is unbounded.
+struct Arity {
+  int min;
+  int max;
+};
+
+std::optional<Arity> arityOf(const std::string& command, const std::string& sub) {
+  if (command == "list" || command == "controls" || command == "refocus" || command == "reset" ||
+      command == "watch") {
+    return Arity{0, 0};
+  }
+  if (command == "get" || command == "set") return Arity{1, -1};
+  if (command == "auto") return Arity{2, 2};
+  if (command == "defaults") return Arity{0, -1};
+  if (command == "preset") {
+    if (sub == "list") return Arity{0, 0};
+    if (sub == "save" || sub == "apply" || sub == "update" || sub == "delete") return Arity{1, 1};
+    if (sub == "rename") return Arity{2, 2};
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<CameraKey> parseCameraKey(const std::string& text) {
+  const auto colon = text.find(':');
+  if (colon == std::string::npos) return std::nullopt;
+  const auto vendor = parseHex16(text.substr(0, colon));
+  const auto product = parseHex16(text.substr(colon + 1));
+  if (!vendor || !product) return std::nullopt;
+  return CameraKey{static_cast<std::uint16_t>(*vendor), static_cast<std::uint16_t>(*product)};
+}
+
+std::optional<long long> parseInteger(const std::string& text) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text.front()))) return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  const long long value = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || end == text.c_str() || *end != '\0') return std::nullopt;
+  return value;
+}
+
+ParseResult parseArguments(const std::vector<std::string>& args) {
+  CtlRequest request;
+  std::vector<std::string> words;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--json") {
+      request.json = true;
+    } else if (a == "--lock" || a == "--no-lock") {
+      request.lock = a == "--lock";
+    } else if (a == "--help" || a == "-h") {
+      request.help = true;
+    } else if (a == "--camera" || a.rfind("--camera=", 0) == 0) {
+      std::string value;
+      if (a == "--camera") {
+        if (i + 1 >= args.size()) return {std::nullopt, "--camera needs a value such as 291a:3369"};
+        value = args[++i];
+      } else {
+        value = a.substr(9);
+      }
+      request.camera = parseCameraKey(value);
+      if (!request.camera) return {std::nullopt, "--camera takes VVVV:PPPP in hexadecimal, not '" + value + "'"};
+    } else if (a.size() > 1 && a[0] == '-' && !parseInteger(a)) {
+      return {std::nullopt, "unknown option '" + a + "'"};
+    } else {
+      words.push_back(a);
+    }
+  }
+  if (request.help) return {request, {}};
+  if (words.empty()) return {std::nullopt, "no command given"};
+
+  request.command = words[0];
+  std::size_t first = 1;
+  if (request.command == "preset") {
+    if (words.size() < 2) return {std::nullopt, "preset needs one of list, save, apply, update, rename, delete"};
+    request.subcommand = words[1];
+    first = 2;
+  }
+  const auto arity = arityOf(request.command, request.subcommand);
+  if (!arity) {
+    if (request.command == "preset") return {std::nullopt, "unknown preset command '" + request.subcommand + "'"};
+    return {std::nullopt, "unknown command '" + request.command + "'"};
+  }
+  request.operands.assign(words.begin() + static_cast<std::ptrdiff_t>(first), words.end());
+  const int n = static_cast<int>(request.operands.size());
+  if (n < arity->min || (arity->max >= 0 && n > arity->max)) {
+    return {std::nullopt, "wrong number of arguments for '" + request.command +
+                              (request.subcommand.empty() ? "" : " " + request.subcommand) + "'"};
+  }
+  if (request.lock && request.command != "watch") return {std::nullopt, "--lock and --no-lock go with watch"};
+  if (request.json) {
+    static const std::set<std::string> withJson = {"list", "controls", "get"};
+    if (!withJson.contains(request.command) && !(request.command == "preset" && request.subcommand == "list")) {
+      return {std::nullopt, "--json goes with list, controls, get and preset list"};
+    }
+  }
+  if (request.command == "set") {
+    for (const std::string& pair : request.operands) {
+      const auto eq = pair.find('=');
+      if (eq == std::string::npos || eq == 0) return {std::nullopt, "set takes NAME=VALUE, not '" + pair + "'"};
+    }
+  }
+  if (request.command == "auto" && request.operands[1] != "on" && request.operands[1] != "off") {
+    return {std::nullopt, "auto takes on or off, not '" + request.operands[1] + "'"};
+  }
+  return {request, {}};
+}
+
+}  // namespace velto::cli

@@ -1,0 +1,40 @@
+// velto-ctl's command line, parsed into a request. Pure: no camera, no files.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "uvc/camera_key.h"
+
+namespace velto::cli {
+
+struct CtlRequest {
+  // list, controls, get, set, auto, defaults, refocus, preset, reset, watch
+  std::string command;
+  // preset: list, save, apply, update, rename, delete
+  std::string subcommand;
+  // The words after the command (control names, NAME=VALUE pairs, preset names), unchecked.
+  std::vector<std::string> operands;
+  bool json = false;
+  std::optional<CameraKey> camera;  // --camera VVVV:PPPP
+  std::optional<bool> lock;         // watch --lock / --no-lock
+  bool help = false;
+};
+
+struct ParseResult {
+  std::optional<CtlRequest> request;
+  std::string error;  // a usage error, when there is no request
+};
+
+ParseResult parseArguments(const std::vector<std::string>& args);
+
+// "291a:3369" (hexadecimal, with or without 0x); none for anything else.
+std::optional<CameraKey> parseCameraKey(const std::string& text);
+
+// A whole decimal integer ("-12", "+7"); none for anything else, including out-of-range values.
+std::optional<long long> parseInteger(const std::string& text);
+
+extern const char* const kUsageText;
+
+}  // namespace velto::cli

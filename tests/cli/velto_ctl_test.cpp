@@ -1,0 +1,216 @@
+// velto-ctl as scripts use it: the real program against simulated cameras in a private runtime
+// and configuration directory.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include "cli/ctl_arguments.h"
+#include "model/storage.h"
+#include "platform/session/user_defaults.h"
+#include "sim/profile.h"
+#include "sim_fixture.h"
+
+namespace velto {
+namespace {
+
+struct Outcome {
+  int exitCode = -1;
+  QString out;
+  QString err;
+};
+
+class VeltoCtlTest : public ::testing::Test {
+ protected:
+  QProcessEnvironment environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", bus.runtimeDirectory());
+    env.insert("XDG_CONFIG_HOME", config.path());
+    return env;
+  }
+  Outcome run(const QStringList& args) {
+    QProcess process;
+    process.setProcessEnvironment(environment());
+    process.start(VELTO_CTL_PATH, args);
+    EXPECT_TRUE(process.waitForFinished(30000)) << args.join(' ').toStdString();
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+  }
+  std::int64_t camera(const std::string& name, const std::string& id = "c200") { return bus.state(id).at(name); }
+  // The C200's wanted settings as velto-ctl saved them.
+  ControlValues savedSettings() {
+    UserDefaults defaults(config.filePath("velto-camera/velto-camera.conf"));
+    return Storage(defaults).loadSettings({0x291A, 0x3369}).value_or(ControlValues{});
+  }
+
+  testing::SimBus bus;
+  QTemporaryDir config;
+};
+
+TEST_F(VeltoCtlTest, ReadingCommandsWriteNothing) {
+  bus.plug(sim::genericProfile(), "a-generic");
+  bus.plug(sim::c200Profile(), "c200");
+  Outcome list = run({"list", "--json"});
+  ASSERT_EQ(list.exitCode, 0) << list.err.toStdString();
+  const QJsonArray cameras = QJsonDocument::fromJson(list.out.toUtf8()).array();
+  ASSERT_EQ(cameras.size(), 2);
+  EXPECT_EQ(cameras[0]["id"].toString(), "0c45:6366");
+  EXPECT_FALSE(cameras[0]["chosen"].toBool());
+  EXPECT_EQ(cameras[1]["name"].toString(), "Anker PowerConf C200");
+  EXPECT_TRUE(cameras[1]["chosen"].toBool());
+  EXPECT_EQ(cameras[1]["carrier"].toString(), "sim");
+
+  Outcome controls = run({"controls", "--json"});
+  ASSERT_EQ(controls.exitCode, 0);
+  const QJsonArray rows = QJsonDocument::fromJson(controls.out.toUtf8()).array();
+  EXPECT_EQ(rows.size(), 22);
+  EXPECT_EQ(rows[7]["name"].toString(), "brightness");
+  EXPECT_EQ(rows[7]["min"].toInt(), -64);
+  EXPECT_TRUE(rows[16]["value"].isNull()) << "hdr cannot be read";
+
+  Outcome get = run({"get", "brightness", "pan", "--json"});
+  ASSERT_EQ(get.exitCode, 0);
+  EXPECT_EQ(QJsonDocument::fromJson(get.out.toUtf8()).object(), (QJsonObject{{"brightness", 0}, {"pan", 0}}));
+  EXPECT_EQ(run({"--camera", "0c45:6366", "get", "contrast"}).out, "contrast=32\n");
+
+  for (const char* id : {"a-generic", "c200"}) {
+    for (int selector = 1; selector < 0x20; ++selector) {
+      for (int unit : {1, 2, 3, 6}) EXPECT_TRUE(bus.setRequests(id, unit, selector).empty()) << id;
+    }
+  }
+  EXPECT_FALSE(QFile::exists(config.filePath("velto-camera/velto-camera.conf"))) << "no saved state changed";
+}
+
+TEST_F(VeltoCtlTest, ExitCodesNameWhatWentWrong) {
+  EXPECT_EQ(run({}).exitCode, 1);
+  EXPECT_EQ(run({"frobnicate"}).exitCode, 1);
+  EXPECT_EQ(run({"set", "brightness"}).exitCode, 1);
+  EXPECT_EQ(run({"set", "brightness=1", "--json"}).exitCode, 1);
+  EXPECT_EQ(run({"auto", "autoFocus", "maybe"}).exitCode, 1);
+  EXPECT_EQ(run({"--camera", "xyz", "list"}).exitCode, 1);
+
+  const Outcome none = run({"get", "brightness"});
+  EXPECT_EQ(none.exitCode, 2);
+  EXPECT_EQ(none.err, "velto-ctl: no camera is attached\n");
+  EXPECT_EQ(run({"set", "brightness=1"}).exitCode, 2);
+  EXPECT_EQ(run({"reset"}).exitCode, 2);
+  EXPECT_EQ(run({"list"}).exitCode, 0);
+
+  bus.plug(sim::genericProfile(), "generic");
+  EXPECT_EQ(run({"--camera", "291a:3369", "get", "brightness"}).exitCode, 2);
+  const Outcome unknown = run({"set", "Brightness=1"});
+  EXPECT_EQ(unknown.exitCode, 3);
+  EXPECT_EQ(unknown.err, "velto-ctl: unknown control 'Brightness'\n");
+  EXPECT_EQ(run({"set", "brightness=1.5"}).exitCode, 3);
+  EXPECT_EQ(run({"get", "pan"}).exitCode, 3) << "the generic camera has no pan";
+  EXPECT_EQ(run({"auto", "brightness", "on"}).exitCode, 3);
+  EXPECT_EQ(run({"preset", "apply", "Nothing"}).exitCode, 3);
+}
+
+TEST_F(VeltoCtlTest, SetChangesOneControlOfASharedPairAndKeepsTheOther) {
+  bus.plug(sim::c200Profile(), "c200");
+  bus.command("c200", "set tilt 3600");
+  const Outcome set = run({"set", "pan=7200", "brightness=500"});
+  ASSERT_EQ(set.exitCode, 0) << set.err.toStdString();
+  EXPECT_EQ(camera("pan"), 7200);
+  EXPECT_EQ(camera("tilt"), 3600);
+  EXPECT_EQ(camera("brightness"), 64) << "clamped like a slider";
+  EXPECT_EQ(bus.setRequests("c200", 1, 0x0D), std::vector<std::string>{"201c0000100e0000"});
+  EXPECT_EQ(savedSettings()[ControlID::pan], 7200);
+}
+
+TEST_F(VeltoCtlTest, AFieldOfViewChangeWaitsForTheZoomItMoves) {
+  bus.plug(sim::c200Profile(), "c200");
+  ASSERT_EQ(run({"set", "fieldOfView=65"}).exitCode, 0);
+  EXPECT_EQ(savedSettings()[ControlID::zoom], 295);
+}
+
+TEST_F(VeltoCtlTest, RefusalsAndSilenceFailWithTheStatus) {
+  bus.plug(sim::c200Profile(), "c200");
+  bus.command("c200", "refuse contrast");
+  const Outcome refused = run({"set", "contrast=10"});
+  EXPECT_EQ(refused.exitCode, 4);
+  EXPECT_EQ(refused.err, "velto-ctl: the camera refused contrast (status 0xe000404f pipe stalled)\n");
+
+  bus.command("c200", "hang");
+  QElapsedTimer timer;
+  timer.start();
+  const Outcome hung = run({"get", "brightness"});
+  EXPECT_EQ(hung.exitCode, 4);
+  EXPECT_TRUE(hung.err.contains("0xe0004051")) << hung.err.toStdString();
+  EXPECT_LT(timer.elapsed(), 2500) << "a hung camera must not hang the command";
+}
+
+TEST_F(VeltoCtlTest, PresetsAndAutoModes) {
+  bus.plug(sim::c200Profile(), "c200");
+  ASSERT_EQ(run({"set", "brightness=20", "autoWhiteBalance=0", "whiteBalance=3000"}).exitCode, 0);
+  ASSERT_EQ(run({"preset", "save", "Desk"}).exitCode, 0);
+  ASSERT_EQ(run({"set", "brightness=-5", "whiteBalance=6000"}).exitCode, 0);
+  ASSERT_EQ(run({"preset", "apply", "Desk"}).exitCode, 0);
+  EXPECT_EQ(camera("brightness"), 20);
+  EXPECT_EQ(camera("whiteBalance"), 3000);
+
+  ASSERT_EQ(run({"preset", "rename", "Desk", "Office"}).exitCode, 0);
+  const QJsonArray presets = QJsonDocument::fromJson(run({"preset", "list", "--json"}).out.toUtf8()).array();
+  ASSERT_EQ(presets.size(), 1);
+  EXPECT_EQ(presets[0]["name"].toString(), "Office");
+  EXPECT_EQ(presets[0]["values"]["brightness"].toInt(), 20);
+  ASSERT_EQ(run({"preset", "delete", "Office"}).exitCode, 0);
+  EXPECT_EQ(run({"preset", "list"}).out, "");
+
+  ASSERT_EQ(run({"auto", "autoExposure", "off"}).exitCode, 0);
+  EXPECT_EQ(camera("autoExposure"), 1);
+  ASSERT_EQ(run({"set", "exposure=400"}).exitCode, 0);
+  EXPECT_EQ(camera("exposure"), 400) << "manual exposure holds";
+  ASSERT_EQ(run({"defaults", "brightness"}).exitCode, 0);
+  EXPECT_EQ(camera("brightness"), 0);
+}
+
+TEST_F(VeltoCtlTest, WatchWithLockRestoresWhatAnotherApplicationChanged) {
+  bus.plug(sim::c200Profile(), "c200");
+  ASSERT_EQ(run({"set", "brightness=12"}).exitCode, 0);
+  QProcess watch;
+  watch.setProcessEnvironment(environment());
+  watch.start(VELTO_CTL_PATH, {"watch", "--lock"});
+  ASSERT_TRUE(watch.waitForStarted());
+  QByteArray output;
+  QElapsedTimer timer;
+  timer.start();
+  while (!output.contains("connected:") && timer.elapsed() < 10000) {
+    watch.waitForReadyRead(200);
+    output += watch.readAllStandardOutput();
+  }
+  ASSERT_TRUE(output.contains("connected: Anker PowerConf C200 (291a:3369)")) << output.toStdString();
+
+  bus.command("c200", "set brightness -30");  // a video-call application resets it
+  timer.restart();
+  while (camera("brightness") != 12 && timer.elapsed() < 10000) watch.waitForFinished(100);
+  EXPECT_EQ(camera("brightness"), 12);
+
+  watch.terminate();
+  ASSERT_TRUE(watch.waitForFinished(10000));
+  EXPECT_EQ(watch.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(watch.exitCode(), 0);
+}
+
+TEST(VeltoCtlArguments, ParseOptionsAnywhere) {
+  const auto parsed = cli::parseArguments({"get", "--camera", "0x291A:3369", "brightness", "--json"});
+  ASSERT_TRUE(parsed.request) << parsed.error;
+  EXPECT_EQ(parsed.request->camera, (CameraKey{0x291A, 0x3369}));
+  EXPECT_TRUE(parsed.request->json);
+  EXPECT_EQ(parsed.request->operands, std::vector<std::string>{"brightness"});
+  EXPECT_FALSE(cli::parseArguments({"watch", "--lock", "extra"}).request);
+  EXPECT_FALSE(cli::parseArguments({"get", "--lock", "brightness"}).request);
+  EXPECT_EQ(cli::parseInteger("-12"), -12);
+  EXPECT_EQ(cli::parseInteger("99999999999999999999"), std::nullopt);
+  EXPECT_EQ(cli::parseInteger(" 1"), std::nullopt);
+  EXPECT_EQ(cli::parseCameraKey("12345:1"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace velto
