@@ -174,6 +174,7 @@ class CameraStore : public QObject {
 
   CancelToken lifetime_;  // cancelled at destruction: ends the waits of queued work
   int inFlight_ = 0;      // io work whose result has not come back yet
+  bool pollReadPending_ = false;  // a poll's readAll is queued or running
   std::shared_ptr<WriteCoalescer> writer_;
   std::unique_ptr<USBMonitor> monitor_;
   std::unique_ptr<WakeObserver> wake_;

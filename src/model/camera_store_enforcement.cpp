@@ -22,8 +22,12 @@ constexpr auto kRescanAfterSilence = 1s;
 void CameraStore::reconcile(bool force) {
   Q_ASSERT(QThread::currentThread() == thread());
   if (!device_) return;
+  // A slow or hung camera must not pile up poll reads on the queue: one at a time.
+  if (!force && pollReadPending_) return;
+  if (!force) pollReadPending_ = true;
   onIo([device = device_] { return device->readAll(); },
        [this, device = device_, force](ControlValues current) {
+         if (!force) pollReadPending_ = false;
          if (device_ != device) return;
          if (current.empty()) {
            scheduleRescan(kRescanAfterSilence);

@@ -107,15 +107,21 @@ ControlRanges UVCDevice::readRanges() {
       continue;
     }
     const ControlSpec& s = spec(id);
+    bool silent = false;
     auto decoded = [&](std::uint8_t request) -> std::optional<std::int64_t> {
-      auto payload = get(request, s);
-      if (!payload) return std::nullopt;
+      usb::Status status = usb::status::success;
+      auto payload = get(request, s, &status);
+      silent = silent || status == usb::status::timeout;
+      if (!payload || silent) return std::nullopt;
       return s.decode(*payload);
     };
     const auto def = decoded(CUVC_GET_DEF);
-    const auto min = decoded(CUVC_GET_MIN);
+    const auto min = silent ? std::nullopt : decoded(CUVC_GET_MIN);
     const auto max = min ? decoded(CUVC_GET_MAX) : std::nullopt;
     const auto res = (min && max) ? decoded(CUVC_GET_RES) : std::nullopt;
+    // A camera that let a request time out is hung: every further request would wait out its
+    // time-out too, so the operation ends here with what it has.
+    if (silent) break;
     if (min && max) {
       ranges[id] = ControlRange{*min, *max, (res && *res > 1) ? *res : 1, def.value_or(*min)};
     } else if (def) {
@@ -132,7 +138,9 @@ ControlValues UVCDevice::readAll() {
   for (ControlID id : supported_) {
     const ControlSpec& s = spec(id);
     if (!s.readable) continue;
-    if (auto payload = get(CUVC_GET_CUR, s)) values[id] = s.decode(*payload);
+    usb::Status status = usb::status::success;
+    if (auto payload = get(CUVC_GET_CUR, s, &status)) values[id] = s.decode(*payload);
+    if (status == usb::status::timeout) break;  // hung: see readRanges
   }
   return values;
 }
@@ -141,6 +149,7 @@ std::vector<ControlID> UVCDevice::write(const ControlValues& values, std::vector
   std::lock_guard guard(lock_);
   std::vector<ControlID> failed;
   std::set<std::string> written;
+  bool silent = false;  // the camera let a request time out: nothing more is sent
   for (ControlID id : allControls()) {
     if (!values.contains(id) || !supports(id)) continue;
     const ControlSpec& s = spec(id);
@@ -156,13 +165,19 @@ std::vector<ControlID> UVCDevice::write(const ControlValues& values, std::vector
     // A value that fills only part of its payload must not clobber the rest: start from what the
     // camera holds now (zeros if it cannot say).
     std::vector<std::uint8_t> payload(static_cast<std::size_t>(s.length), 0);
-    if (s.width && *s.width < s.length) {
-      if (auto current = get(CUVC_GET_CUR, s)) payload = std::move(*current);
+    usb::Status status = usb::status::success;
+    if (!silent && s.width && *s.width < s.length) {
+      if (auto current = get(CUVC_GET_CUR, s, &status)) payload = std::move(*current);
+      silent = status == usb::status::timeout;
     }
     for (ControlID member : group) spec(member).encode(values.at(member), payload);
 
-    const cuvc_status status = cuvc_set(handle_, unitID(s.unit), s.selector, payload.data(),
-                                        static_cast<std::uint16_t>(payload.size()));
+    if (silent) {
+      status = usb::status::timeout;
+    } else {
+      status = cuvc_set(handle_, unitID(s.unit), s.selector, payload.data(), static_cast<std::uint16_t>(payload.size()));
+      silent = status == usb::status::timeout;
+    }
     if (status != CUVC_SUCCESS) {
       failed.insert(failed.end(), group.begin(), group.end());
       if (statuses != nullptr) statuses->insert(statuses->end(), group.size(), status);

@@ -51,6 +51,10 @@ class UVCDevice {
   // True for the C200 recognised by its IDs and its extension unit's GUID.
   bool isAnkerC200() const { return anker_; }
 
+  // A request that times out means the camera is hung: each operation then stops asking and
+  // returns what it has (a write reports the rest as failed with the time-out status), so a hung
+  // camera costs one time-out per operation, not one per control.
+
   // Ranges of the supported controls: fixed for the vendor controls, asked of the camera for the
   // others; a control whose range cannot be learned is left out.
   ControlRanges readRanges();

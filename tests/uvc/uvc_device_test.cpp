@@ -235,7 +235,7 @@ TEST_F(UVCDeviceTest, SharedVendorRequestIsOneReadAndOneWrite) {
 TEST_F(UVCDeviceTest, BatchesGoOutInCatalogueOrderAndReportFailedGroups) {
   auto camera = open();
   registers.setStatus[{1, 0x0D}] = usb::status::pipeStalled;
-  registers.setStatus[{2, 0x03}] = usb::status::timeout;
+  registers.setStatus[{2, 0x03}] = usb::status::ioError;
   const auto failed = camera->write({{ControlID::tilt, 10}, {ControlID::pan, 20}, {ControlID::exposure, 300},
                                      {ControlID::contrast, 50}, {ControlID::autoExposure, 1}, {ControlID::hdr, 0}});
   EXPECT_EQ(failed, (std::vector<ControlID>{ControlID::contrast, ControlID::pan, ControlID::tilt}));
@@ -256,6 +256,29 @@ TEST_F(UVCDeviceTest, UnsupportedControlsAreNeitherSentNorReported) {
   EXPECT_TRUE(device->requests.empty());
   EXPECT_EQ(generic->read(ControlID::focus), std::nullopt);
   EXPECT_TRUE(device->requests.empty());
+}
+
+TEST_F(UVCDeviceTest, AHungCameraCostsOneTimeOutPerOperation) {
+  auto camera = open();
+  device->answer = [](const SentRequest&) { return Answer{usb::status::timeout, {}}; };
+  EXPECT_TRUE(camera->readAll().empty());
+  EXPECT_EQ(device->requests.size(), 1u);
+  device->requests.clear();
+  const ControlRanges ranges = camera->readRanges();
+  EXPECT_EQ(device->requests.size(), 1u);
+  EXPECT_FALSE(ranges.contains(ControlID::autoExposure));
+  device->requests.clear();
+  std::vector<usb::Status> statuses;
+  const auto failed = camera->write({{ControlID::brightness, 1}, {ControlID::contrast, 2}, {ControlID::pan, 3}}, &statuses);
+  EXPECT_EQ(device->requests.size(), 1u);
+  EXPECT_EQ(failed, (std::vector<ControlID>{ControlID::brightness, ControlID::contrast, ControlID::pan}));
+  EXPECT_EQ(statuses, std::vector<usb::Status>(3, usb::status::timeout));
+
+  // Other failures are per control: a stall does not stop the rest.
+  device->requests.clear();
+  device->answer = [](const SentRequest&) { return Answer{usb::status::pipeStalled, {}}; };
+  EXPECT_TRUE(camera->readAll().empty());
+  EXPECT_EQ(device->requests.size(), allControls().size() - 1);
 }
 
 TEST_F(UVCDeviceTest, ReenumerationGoesThroughTheTransport) {
