@@ -282,7 +282,9 @@ TEST(SimRegistryTest, StaleAndForeignFilesAreNotListed) {
   std::ofstream(dir.path() + "/plain.sock") << "not a socket";
   EXPECT_TRUE(usb::listSimServices(dir.path()).empty());
   EXPECT_TRUE(usb::listSimServices(dir.path() + "/missing").empty());
-  EXPECT_TRUE(usb::listServices(usb::RegistryOptions{dir.path()}).empty());
+  usb::RegistryOptions options;
+  options.simDirectory = dir.path();  // and no sysfs: only simulated cameras
+  EXPECT_TRUE(usb::listServices(options).empty());
 }
 
 TEST(SimRegistryTest, TwoCamerasAreListedInNameOrderWithDistinctIDs) {
