@@ -111,6 +111,11 @@ SimServer::SimServer(Profile profile, ServerOptions options, SimCamera::Clock cl
 SimServer::~SimServer() {
   stop();
   shutdown();
+  // Closed only now: requestStop() may write to it from any thread until the loop has ended.
+  for (int& fd : wake_) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
 }
 
 std::string SimServer::socketPath() const { return usb::simSocketPath(options_.directory, options_.id); }
@@ -216,10 +221,6 @@ void SimServer::shutdown() {
     ::unlink(controlPath().c_str());
     ::close(controlListener_);
     controlListener_ = -1;
-  }
-  for (int& fd : wake_) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
   }
 }
 
