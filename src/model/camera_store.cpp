@@ -42,8 +42,7 @@ CameraStore::CameraStore(Clock& clock, UserDefaults& defaults, LoginItem& loginI
     self.post([store, failures] { emit store->writeFailed(failures); });
   });
   if (options_.watchHotplug) {
-    monitor_ = std::make_unique<USBMonitor>([this] { scheduleRescan(kRescanAfterUsbChange); },
-                                            options_.registry.simDirectory);
+    monitor_ = std::make_unique<USBMonitor>([this] { scheduleRescan(kRescanAfterUsbChange); }, options_.registry);
   }
   if (options_.watchWake) wake_ = std::make_unique<WakeObserver>([this] { scheduleRescan(kRescanAfterWake); });
   rescan();

@@ -1,15 +1,18 @@
 #include "uvc/usb_monitor.h"
 
+#include "platform/usb/registry.h"
 #include "platform/usb/sim_watch.h"
+#include "platform/usb/udev_notifier.h"
 
 namespace velto {
 
-USBMonitor::USBMonitor(std::function<void()> onChange, const std::string& simDirectory)
+USBMonitor::USBMonitor(std::function<void()> onChange, const usb::RegistryOptions& options)
     : onChange_(std::move(onChange)) {
   auto notify = [this] {
     if (onChange_) onChange_();
   };
-  if (!simDirectory.empty()) simWatch_ = std::make_unique<usb::SimWatch>(simDirectory, notify);
+  if (!options.simDirectory.empty()) simWatch_ = std::make_unique<usb::SimWatch>(options.simDirectory, notify);
+  if (!options.sysfsRoot.empty()) udev_ = std::make_unique<usb::UdevNotifier>(notify);
 }
 
 USBMonitor::~USBMonitor() = default;

@@ -15,12 +15,15 @@ namespace velto {
 
 namespace usb {
 class SimWatch;
+class UdevNotifier;
+struct RegistryOptions;
 }
 
 class USBMonitor {
  public:
-  // `simDirectory` empty: simulated cameras are not watched.
-  USBMonitor(std::function<void()> onChange, const std::string& simDirectory);
+  // Watches what a registry listing with `options` would list: the simulated cameras' directory
+  // when it is set, the kernel's devices when a sysfs root is set.
+  USBMonitor(std::function<void()> onChange, const usb::RegistryOptions& options);
   ~USBMonitor();
   USBMonitor(const USBMonitor&) = delete;
   USBMonitor& operator=(const USBMonitor&) = delete;
@@ -28,6 +31,7 @@ class USBMonitor {
  private:
   std::function<void()> onChange_;
   std::unique_ptr<usb::SimWatch> simWatch_;
+  std::unique_ptr<usb::UdevNotifier> udev_;
 };
 
 }  // namespace velto

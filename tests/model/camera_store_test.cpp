@@ -30,6 +30,7 @@ class CameraStoreTest : public ::testing::Test {
              std::optional<bool> keepLocked = std::nullopt) {
     CameraStore::Options options;
     options.registry.simDirectory = bus.directory();
+    options.registry.sysfsRoot.clear();  // this machine's own cameras stay out of it
     options.watchHotplug = hotplug;
     options.watchWake = false;
     options.camera = camera;
@@ -280,6 +281,27 @@ TEST_F(CameraStoreTest, UnplugKeepsTheWantedSettingsAndReplugRestoresThem) {
   ASSERT_NE(store->device(), nullptr);
   EXPECT_EQ(camera("brightness"), 40);
   EXPECT_EQ(store->value(ControlID::brightness), 40);
+}
+
+TEST_F(CameraStoreTest, ABurstOfPlugEventsGivesOneRescanAfterTheLast) {
+  start(true);
+  const std::size_t baseline = clock.pendingTimerCount();
+  QSignalSpy listings(store.get(), &CameraStore::camerasChanged);
+  bus.plug(sim::genericProfile(), "a");
+  waitForTimers(baseline + 1);
+  advance(500ms);
+  bus.plug(sim::c200Profile(), "b");
+  bus.plug(sim::genericProfile(), "c");
+  QElapsedTimer quiet;
+  quiet.start();
+  while (quiet.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_EQ(clock.pendingTimerCount(), baseline + 1) << "one pending rescan, however many events";
+  advance(500ms);
+  EXPECT_EQ(listings.count(), 0) << "the later events pushed the rescan back";
+  advance(300ms);
+  EXPECT_EQ(listings.count(), 1);
+  EXPECT_EQ(store->cameras().size(), 3);
+  EXPECT_EQ(store->device()->key(), (CameraKey{0x291A, 0x3369}));
 }
 
 TEST_F(CameraStoreTest, ACameraThatAnswersNothingIsLookedForAgain) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <thread>
 #include <tuple>
 
 #include "fixtures/descriptors.h"
@@ -279,6 +280,31 @@ TEST_F(UVCDeviceTest, AHungCameraCostsOneTimeOutPerOperation) {
   device->answer = [](const SentRequest&) { return Answer{usb::status::pipeStalled, {}}; };
   EXPECT_TRUE(camera->readAll().empty());
   EXPECT_EQ(device->requests.size(), allControls().size() - 1);
+}
+
+TEST_F(UVCDeviceTest, OperationsFromSeveralThreadsNeverInterleaveOnTheWire) {
+  auto camera = open();
+  registers(CUVC_GET_CUR, 1, 0x0D, Bytes(8, 0));
+  // The fake carrier itself has no lock: only the device's lock keeps its wire log consistent,
+  // which the ThreadSanitizer build checks.
+  std::thread writer([&] {
+    for (int i = 0; i < 200; ++i) camera->write({{ControlID::pan, i}});
+  });
+  std::thread reader([&] {
+    for (int i = 0; i < 20; ++i) camera->readAll();
+  });
+  writer.join();
+  reader.join();
+  const auto w = wire();
+  int setCount = 0;
+  for (std::size_t k = 0; k < w.size(); ++k) {
+    if (std::get<0>(w[k]) != CUVC_SET_CUR) continue;
+    ++setCount;
+    ASSERT_GT(k, 0u);
+    EXPECT_EQ(w[k - 1], (std::tuple<int, int, int>{CUVC_GET_CUR, 1, 0x0D})) << "read-modify-write split at " << k;
+  }
+  EXPECT_EQ(setCount, 200);
+  EXPECT_EQ(w.size(), 200u * 2 + 20u * (allControls().size() - 1));
 }
 
 TEST_F(UVCDeviceTest, ReenumerationGoesThroughTheTransport) {

@@ -1,12 +1,10 @@
 #include "platform/session/wake_observer.h"
 
-#include <QDBusConnection>
 
 namespace velto {
 
-WakeObserver::WakeObserver(std::function<void()> onWake, QObject* parent)
+WakeObserver::WakeObserver(std::function<void()> onWake, QDBusConnection bus, QObject* parent)
     : QObject(parent), onWake_(std::move(onWake)) {
-  QDBusConnection bus = QDBusConnection::systemBus();
   if (!bus.isConnected()) return;
   listening_ = bus.connect("org.freedesktop.login1", "/org/freedesktop/login1",
                            "org.freedesktop.login1.Manager", "PrepareForSleep", this,

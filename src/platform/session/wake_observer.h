@@ -5,6 +5,7 @@
 // Main thread: create, use and destroy it there; the callback runs there.
 #pragma once
 
+#include <QDBusConnection>
 #include <QObject>
 #include <functional>
 
@@ -14,7 +15,9 @@ class WakeObserver : public QObject {
   Q_OBJECT
 
  public:
-  explicit WakeObserver(std::function<void()> onWake, QObject* parent = nullptr);
+  // Listens on `bus` (the system bus unless a test hands in its own).
+  explicit WakeObserver(std::function<void()> onWake, QDBusConnection bus = QDBusConnection::systemBus(),
+                        QObject* parent = nullptr);
 
   // Whether the observer is connected to logind's signal.
   bool isListening() const { return listening_; }

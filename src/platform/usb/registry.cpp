@@ -6,14 +6,19 @@
 
 #include "platform/usb/sim_carrier.h"
 #include "platform/usb/sim_directory.h"
+#include "platform/usb/sysfs_registry.h"
 
 namespace velto::usb {
 
-RegistryOptions defaultRegistryOptions() { return RegistryOptions{defaultSimDirectory()}; }
+RegistryOptions defaultRegistryOptions() { return RegistryOptions{defaultSimDirectory(), "/sys"}; }
 
 std::vector<Service> listServices(const RegistryOptions& options) {
   std::vector<Service> services;
   if (!options.simDirectory.empty()) services = listSimServices(options.simDirectory);
+  if (!options.sysfsRoot.empty()) {
+    std::vector<Service> real = SysfsRegistry(options.sysfsRoot).services();
+    services.insert(services.end(), std::make_move_iterator(real.begin()), std::make_move_iterator(real.end()));
+  }
   return services;
 }
 

@@ -1,6 +1,6 @@
-// The USB device registry: every device the system can reach, as Services. Today it lists the
-// simulated cameras of a socket directory; sysfs devices (v4l2, libusb carriers) are a further
-// source of the same list.
+// The USB device registry: every device the system can reach, as Services: the simulated cameras
+// of a socket directory and the cameras the kernel knows (sysfs_registry.h: v4l2 and libusb
+// carriers).
 //
 // Listing talks to every simulated camera (a handshake each), so it blocks for up to about one
 // request time-out per camera that does not answer; call it on an I/O queue, not the main thread.
@@ -16,9 +16,11 @@ namespace velto::usb {
 struct RegistryOptions {
   // Where simulated cameras publish their sockets; empty: none are listed.
   std::string simDirectory;
+  // Where sysfs is mounted, for the cameras the kernel knows; empty: none are listed.
+  std::string sysfsRoot;
 };
 
-// The options of a normal run: the default simulator directory.
+// The options of a normal run: the default simulator directory and /sys.
 RegistryOptions defaultRegistryOptions();
 
 // Every device of every source, simulated cameras first, each source in a stable order.
