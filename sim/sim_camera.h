@@ -1,6 +1,6 @@
 // The simulated camera's logic: it answers default-pipe control requests (a setup packet and its
 // data) with a status and data, holds the control state, and behaves like the firmware the
-// application relies on (spec Part 1.5): the field of view moves zoom a moment later, switching
+// application relies on: the field of view moves zoom a moment later, switching
 // auto focus on searches anew, HDR reads back 1, auto modes drift, out-of-range writes stall.
 // Faults (hung, refusing, ignoring) are switched on and off by its owner.
 //
