@@ -283,6 +283,27 @@ TEST_F(CameraStoreTest, UnplugKeepsTheWantedSettingsAndReplugRestoresThem) {
   EXPECT_EQ(store->value(ControlID::brightness), 40);
 }
 
+TEST_F(CameraStoreTest, TwoCamerasOfOneModelShareTheirWantedSettings) {
+  sim::Profile second = sim::c200Profile();
+  second.locationID = 0x01200000;
+  bus.plug(sim::c200Profile(), "c200");
+  bus.plug(second, "d-c200");
+  start();
+  ASSERT_EQ(store->cameras().size(), 2);
+  EXPECT_NE(store->cameras()[0].locationID, store->cameras()[1].locationID);
+  EXPECT_EQ(store->device()->locationID(), 0x01100000u) << "the first in discovery order";
+  store->set(ControlID::brightness, 21);
+  settle();
+  EXPECT_EQ(camera("brightness", "d-c200"), 0);
+
+  bus.command("c200", "unplug");
+  advance(1600ms);
+  store->rescan();
+  settle();
+  EXPECT_EQ(store->device()->locationID(), 0x01200000u);
+  EXPECT_EQ(camera("brightness", "d-c200"), 21) << "the same model's wanted value";
+}
+
 TEST_F(CameraStoreTest, ABurstOfPlugEventsGivesOneRescanAfterTheLast) {
   start(true);
   const std::size_t baseline = clock.pendingTimerCount();
