@@ -3,6 +3,7 @@
 // sysfs looks like when a device is half gone or its files are malformed.
 #include <gtest/gtest.h>
 
+#include "platform/usb/registry.h"
 #include "platform/usb/sysfs_device.h"
 #include "platform/usb/sysfs_registry.h"
 #include "platform/usb/video_control_units.h"
@@ -230,6 +231,11 @@ TEST_F(SysfsTreeTest, RegistryListsCamerasOnlyAndChoosesTheirCarrier) {
   EXPECT_TRUE(services[0].connect && services[1].connect);
 
   EXPECT_TRUE(SysfsRegistry(tree.root() + "/nowhere").services().empty());
+
+  // The combined listing includes them only when given a sysfs root.
+  EXPECT_EQ(listServices(RegistryOptions{"", tree.root()}).size(), 2u);
+  EXPECT_TRUE(listServices(RegistryOptions{"", ""}).empty());
+  EXPECT_EQ(defaultRegistryOptions().sysfsRoot, "/sys");
 }
 
 }  // namespace

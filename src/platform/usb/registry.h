@@ -17,7 +17,7 @@ struct RegistryOptions {
   // Where simulated cameras publish their sockets; empty: none are listed.
   std::string simDirectory;
   // Where sysfs is mounted, for the cameras the kernel knows; empty: none are listed.
-  std::string sysfsRoot;
+  std::string sysfsRoot = {};
 };
 
 // The options of a normal run: the default simulator directory and /sys.
