@@ -77,14 +77,5 @@ TEST(V4l2Mappings, PanAndTiltShareEightBytes) {
   EXPECT_EQ(values->second, -3600);
 }
 
-TEST(V4l2Mappings, ExposureTimeUsesAllFourBytes) {
-  const V4l2Mapping& exposure = *findV4l2Mapping(VcUnit::cameraTerminal, 0x04);
-  std::uint8_t bytes[4] = {};
-  ASSERT_TRUE(payloadFromValues(exposure, {0x01020304, 0}, bytes));
-  EXPECT_EQ(bytes[0], 0x04);
-  EXPECT_EQ(bytes[3], 0x01);
-  EXPECT_EQ(valuesFromPayload(exposure, bytes)->first, 0x01020304);
-}
-
 }  // namespace
 }  // namespace velto::usb
