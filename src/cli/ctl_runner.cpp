@@ -92,6 +92,12 @@ const Listed* chooseCamera(const std::vector<Listed>& cameras, const CtlRequest&
   return cameras.empty() ? nullptr : &cameras.front();
 }
 
+std::shared_ptr<UVCDevice> chosenDevice(const CtlRequest& request, UserDefaults& defaults) {
+  const auto cameras = listCameras();
+  const Listed* chosen = chooseCamera(cameras, request, defaults);
+  return chosen ? chosen->device : nullptr;
+}
+
 int list(const CtlRequest& request, UserDefaults& defaults, std::ostream& out) {
   const auto cameras = listCameras();
   const Listed* chosen = chooseCamera(cameras, request, defaults);
@@ -116,13 +122,12 @@ int list(const CtlRequest& request, UserDefaults& defaults, std::ostream& out) {
 }
 
 int controls(const CtlRequest& request, UserDefaults& defaults, std::ostream& out, std::ostream& err) {
-  const auto cameras = listCameras();
-  const Listed* chosen = chooseCamera(cameras, request, defaults);
-  if (!chosen) {
+  const std::shared_ptr<UVCDevice> device = chosenDevice(request, defaults);
+  if (!device) {
     err << noCamera(request);
     return kNoCamera;
   }
-  UVCDevice& d = *chosen->device;
+  UVCDevice& d = *device;
   const ControlRanges ranges = d.readRanges();
   const ControlValues values = d.readAll();
   if (values.empty() && !d.supported().empty()) {
@@ -166,13 +171,12 @@ int get(const CtlRequest& request, UserDefaults& defaults, std::ostream& out, st
     err << "velto-ctl: " << failure->message << "\n";
     return failure->code;
   }
-  const auto cameras = listCameras();
-  const Listed* chosen = chooseCamera(cameras, request, defaults);
-  if (!chosen) {
+  const std::shared_ptr<UVCDevice> device = chosenDevice(request, defaults);
+  if (!device) {
     err << noCamera(request);
     return kNoCamera;
   }
-  UVCDevice& d = *chosen->device;
+  UVCDevice& d = *device;
   QJsonObject object;
   std::ostringstream text;
   for (ControlID id : ids) {
