@@ -1,5 +1,6 @@
 #include "support/weak_context.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 #include <QThread>
 
@@ -11,8 +12,12 @@ namespace velto {
 struct WeakContext::Relay {
   explicit Relay(QObject* target) : context(target) {}
   // The last holder may be on any thread; deleteLater hands the deletion to the receiver's own
-  // thread.
-  ~Relay() { receiver->deleteLater(); }
+  // thread. While the application object is being destroyed, the last holder can be a queued call
+  // that Qt deletes with its posted-event list locked: posting (or deleting a QObject) from here
+  // would wait for that lock forever, so the receiver is left to the exiting process.
+  ~Relay() {
+    if (!QCoreApplication::closingDown()) receiver->deleteLater();
+  }
   Relay(const Relay&) = delete;
   Relay& operator=(const Relay&) = delete;
 
