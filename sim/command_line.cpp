@@ -33,7 +33,7 @@ const char* const kUsage =
     "                    [--reenumerate-ms N] [--descriptors HEX] [--log FILE]\n"
     "       velto-simcam ctl [--id NAME] COMMAND\n"
     "commands: state | info | set NAME VALUE | unplug | plug | hang | unhang | refuse NAME |\n"
-    "          accept NAME | ignore NAME | sleep | reenumerate | latency MS\n";
+    "          accept NAME | ignore NAME | sleep | reenumerate | latency MS | hold | release\n";
 
 std::optional<std::vector<std::uint8_t>> parseHex(const std::string& text) {
   std::vector<std::uint8_t> bytes;
@@ -148,7 +148,8 @@ std::optional<ControlOptions> parseControlOptions(const std::vector<std::string>
   if (i >= args.size()) return fail("missing command");
   static const std::map<std::string, std::size_t> kArity = {
       {"state", 0}, {"info", 0},   {"set", 2},    {"unplug", 0}, {"plug", 0},  {"hang", 0},
-      {"unhang", 0}, {"refuse", 1}, {"accept", 1}, {"ignore", 1}, {"sleep", 0}, {"reenumerate", 0}, {"latency", 1}};
+      {"unhang", 0}, {"refuse", 1}, {"accept", 1}, {"ignore", 1}, {"sleep", 0}, {"reenumerate", 0}, {"latency", 1},
+      {"hold", 0},   {"release", 0}};
   const auto found = kArity.find(args[i]);
   if (found == kArity.end()) return fail("unknown command '" + args[i] + "'");
   if (args.size() - i - 1 != found->second) {

@@ -330,6 +330,11 @@ void SimServer::onDeviceMessage(Connection& c, simcam::Message& message) {
     return;
   }
   if (auto* reenumerate = std::get_if<simcam::Reenumerate>(&message)) {
+    if (held_) {
+      // The exclusive open a re-enumeration needs fails while another client holds the camera.
+      queue(c, simcam::encode(simcam::ReenumerateReply{reenumerate->tag, usb::status::exclusiveAccess}));
+      return;
+    }
     queue(c, simcam::encode(simcam::ReenumerateReply{reenumerate->tag, usb::status::success}));
     flush(c);
     log_.event("reenumerate");
@@ -419,6 +424,11 @@ std::string SimServer::execute(const std::string& line) {
     std::string error;
     if (!plug(&error)) return "error " + error;
     log_.event("plug");
+    return "ok";
+  }
+  if ((verb == "hold" || verb == "release") && needs(0)) {
+    held_ = verb == "hold";
+    log_.event(verb);
     return "ok";
   }
   if ((verb == "hang" || verb == "unhang") && needs(0)) {

@@ -87,6 +87,7 @@ class SimServer {
   std::uint64_t nextSerial_ = 0;
   std::deque<Pending> pending_;      // answers held back by the latency, in due order
   std::int64_t plugBackAt_ = -1;     // real-time ms when a re-enumerated camera returns
+  bool held_ = false;                // another client holds the camera: no re-enumeration
   std::atomic<std::uint64_t> registryID_{0};
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> running_{false};

@@ -352,6 +352,15 @@ TEST_F(CameraStoreTest, ResetReportsFailuresInTheDescribedForm) {
   settle();
   EXPECT_EQ(store->lastError(), "Couldn't reset the camera (IOKit error 0xe00002c0).");
 
+  bus.command("c200", "plug");
+  store->rescan();
+  settle();
+  bus.command("c200", "hold");  // another client has the camera open
+  store->resetCamera();
+  settle();
+  EXPECT_EQ(store->lastError(), "Couldn't reset the camera (IOKit error 0xe00002c5).");
+  EXPECT_NE(bus.camera("c200").registryID(), 0u) << "not re-enumerated";
+
   // A successful login-item change clears it.
   QSignalSpy loginChanges(store.get(), &CameraStore::launchAtLoginChanged);
   store->setLaunchAtLogin(true);
