@@ -39,13 +39,15 @@ class CameraStoreTest : public ::testing::Test {
     settle();
   }
   // Lets the store finish what it started: its USB work and the results coming back.
+  // The queue may have finished before the first look, with its results still to be delivered:
+  // always wait and deliver once.
   void settle() {
     QElapsedTimer guard;
     guard.start();
-    while (store->isBusy() && guard.elapsed() < 20000) {
+    do {
       store->io().waitUntilIdle();
       QCoreApplication::processEvents();
-    }
+    } while (store->isBusy() && guard.elapsed() < 20000);
     ASSERT_FALSE(store->isBusy()) << "the store did not settle";
   }
   // Moves time by `step` and lets every poll or rescan it triggers finish.

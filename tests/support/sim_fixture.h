@@ -73,12 +73,12 @@ class SimBus {
     return values;
   }
 
-  // Waits (real time, bounded) until the camera is on the bus, after a re-enumeration.
-  bool waitUntilPlugged(const std::string& id) {
-    for (int i = 0; i < 500 && camera(id).registryID() == 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return camera(id).registryID() != 0;
+  // Waits (real time, bounded) until the camera is on the bus under a registry ID other than
+  // `previous`: back from a re-enumeration.
+  bool waitUntilPlugged(const std::string& id, std::uint64_t previous = 0) {
+    auto back = [&] { return camera(id).registryID() != 0 && camera(id).registryID() != previous; };
+    for (int i = 0; i < 500 && !back(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return back();
   }
 
   // SET_CUR requests the camera received for `unit`/`selector`, oldest first, as payload hex.

@@ -100,7 +100,7 @@ TEST_F(UVCDeviceSimTest, ReenumerationLeavesTheOldHandleStale) {
   const auto before = camera->registryID();
   EXPECT_EQ(camera->reenumerate(), usb::status::success);
   EXPECT_TRUE(camera->readAll().empty());
-  ASSERT_TRUE(bus.waitUntilPlugged("c200"));
+  ASSERT_TRUE(bus.waitUntilPlugged("c200", before));
   auto again = only();
   ASSERT_NE(again, nullptr);
   EXPECT_NE(again->registryID(), before);
