@@ -102,17 +102,44 @@ TEST_F(CameraStoreTest, ThePreferredModelWinsElseTheFirstDiscovered) {
   start();
   EXPECT_EQ(store->device()->key(), (CameraKey{0x0C45, 0x6366}));
 
-  QSignalSpy deviceChanges(store.get(), &CameraStore::deviceChanged);
+  QSignalSpy preferred(store.get(), &CameraStore::preferredCameraChanged);
   store->setPreferredCamera({0x291A, 0x3369});
   settle();
   EXPECT_EQ(store->device()->key(), (CameraKey{0x291A, 0x3369}));
   EXPECT_EQ(Storage(defaults).loadPreferredCamera(), (CameraKey{0x291A, 0x3369}));
+  // Writing the same model again still saves and rescans; only a change is signalled.
+  defaults.remove("preferredCamera");
+  store->setPreferredCamera({0x291A, 0x3369});
+  EXPECT_TRUE(store->isBusy()) << "a rescan is under way";
+  settle();
+  EXPECT_EQ(Storage(defaults).loadPreferredCamera(), (CameraKey{0x291A, 0x3369}));
+  EXPECT_EQ(preferred.count(), 1);
 
   // A per-run choice that is not saved.
   store.reset();
   start(false, CameraKey{0x0C45, 0x6366});
   EXPECT_EQ(store->device()->key(), (CameraKey{0x0C45, 0x6366}));
   EXPECT_EQ(Storage(defaults).loadPreferredCamera(), (CameraKey{0x291A, 0x3369}));
+}
+
+TEST_F(CameraStoreTest, WithoutACameraNothingChangesAndValuesFallBack) {
+  start();
+  QSignalSpy values(store.get(), &CameraStore::valuesChanged);
+  store->set(ControlID::brightness, 10);
+  store->setAuto(ControlID::autoFocus, true);
+  store->resetToDefaults();
+  EXPECT_FALSE(store->isBusy());
+  EXPECT_EQ(values.count(), 0);
+  EXPECT_EQ(store->value(ControlID::brightness), 0);
+  store->savePreset("Empty");
+  EXPECT_TRUE(store->presets().front().values.empty());
+  EXPECT_EQ(store->activePresetID(), std::nullopt);
+
+  bus.plug(sim::c200Profile(), "c200");
+  store->rescan();
+  settle();
+  EXPECT_EQ(store->value(ControlID::hdr), 1) << "never read: the range's default";
+  EXPECT_EQ(store->value(ControlID::fieldOfView), 95) << "read from the camera";
 }
 
 TEST_F(CameraStoreTest, NoneOfThePreferredModelsMeansTheFirstCamera) {
@@ -362,6 +389,18 @@ TEST_F(CameraStoreTest, ResetReportsFailuresInTheDescribedForm) {
   settle();
   EXPECT_EQ(store->lastError(), "Couldn't reset the camera (IOKit error 0xe00002c5).");
   EXPECT_NE(bus.camera("c200").registryID(), 0u) << "not re-enumerated";
+  bus.command("c200", "release");
+  const auto enumeration = bus.camera("c200").registryID();
+  store->resetCamera();
+  settle();
+  EXPECT_EQ(store->lastError(), std::nullopt) << "a successful reset clears the message";
+  ASSERT_TRUE(bus.waitUntilPlugged("c200", enumeration));
+  bus.command("c200", "hold");
+  store->rescan();
+  settle();
+  store->resetCamera();
+  settle();
+  ASSERT_TRUE(store->lastError());
 
   // A successful login-item change clears it.
   QSignalSpy loginChanges(store.get(), &CameraStore::launchAtLoginChanged);
