@@ -31,6 +31,7 @@ class VeltoCtlTest : public ::testing::Test {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_RUNTIME_DIR", bus.runtimeDirectory());
     env.insert("XDG_CONFIG_HOME", config.path());
+    env.insert("VELTO_SYSFS_ROOT", config.filePath("no-sysfs"));  // never this machine's cameras
     return env;
   }
   Outcome run(const QStringList& args) {

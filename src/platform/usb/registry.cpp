@@ -1,5 +1,7 @@
 #include "platform/usb/registry.h"
 
+#include <cstdlib>
+
 #include <dirent.h>
 
 #include <algorithm>
@@ -10,7 +12,12 @@
 
 namespace velto::usb {
 
-RegistryOptions defaultRegistryOptions() { return RegistryOptions{defaultSimDirectory(), "/sys"}; }
+RegistryOptions defaultRegistryOptions() {
+  // VELTO_SYSFS_ROOT moves the kernel's view elsewhere (an empty directory hides the machine's
+  // own cameras), so that tests of whole programs can never reach real hardware.
+  const char* sysfs = std::getenv("VELTO_SYSFS_ROOT");
+  return RegistryOptions{defaultSimDirectory(), sysfs != nullptr ? sysfs : "/sys"};
+}
 
 std::vector<Service> listServices(const RegistryOptions& options) {
   std::vector<Service> services;

@@ -20,7 +20,8 @@ struct RegistryOptions {
   std::string sysfsRoot = {};
 };
 
-// The options of a normal run: the default simulator directory and /sys.
+// The options of a normal run: the default simulator directory and /sys (or $VELTO_SYSFS_ROOT,
+// which tests of whole programs point at an empty directory).
 RegistryOptions defaultRegistryOptions();
 
 // Every device of every source, simulated cameras first, each source in a stable order.
