@@ -32,13 +32,7 @@ std::int64_t realNowMs() {
 
 int listenAt(const std::string& path) {
   sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr.sun_path) {
-    errno = ENAMETOOLONG;
-    return -1;
-  }
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  const int fd = usb::unixSocketFor(path, addr);
   if (fd < 0) return -1;
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0) {
     const int saved = errno;

@@ -53,15 +53,20 @@ bool isValidSimID(std::string_view id) {
   return true;
 }
 
-int connectUnixSocket(const std::string& path, int timeoutMs) {
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr.sun_path) {
+int unixSocketFor(const std::string& path, sockaddr_un& address) {
+  address = sockaddr_un{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) {
     errno = ENAMETOOLONG;
     return -1;
   }
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  return ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+}
+
+int connectUnixSocket(const std::string& path, int timeoutMs) {
+  sockaddr_un addr{};
+  const int fd = unixSocketFor(path, addr);
   if (fd < 0) return -1;
   // A full backlog answers EAGAIN (Unix sockets do not complete a connect later): retry briefly.
   for (int waited = 0;; waited += 5) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include <sys/un.h>
+
 namespace velto::usb {
 
 // $XDG_RUNTIME_DIR/velto-simcam, or /tmp/velto-simcam-<uid> when XDG_RUNTIME_DIR is unset.
@@ -23,6 +25,10 @@ bool isSimSocketName(std::string_view fileName);
 
 // A camera id usable in file names: 1-64 letters, digits, '-', '_' or '.', not starting with '.'.
 bool isValidSimID(std::string_view id);
+
+// A new non-blocking, close-on-exec Unix stream socket and the address of `path` in `address`;
+// -1 with errno set when the path does not fit an address or no socket can be had.
+int unixSocketFor(const std::string& path, sockaddr_un& address);
 
 // Connects a non-blocking Unix stream socket to `path` within `timeoutMs`. Returns the descriptor
 // (close-on-exec, non-blocking) or -1 with errno set (ECONNREFUSED for a stale socket).
