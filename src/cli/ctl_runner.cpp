@@ -23,8 +23,6 @@
 namespace velto::cli {
 namespace {
 
-constexpr CameraKey kC200{0x291A, 0x3369};
-
 std::string hex32(std::uint32_t v) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08x", v);
@@ -83,13 +81,10 @@ const Listed* chooseCamera(const std::vector<Listed>& cameras, const CtlRequest&
     }
     return nullptr;
   }
-  const CameraKey wanted = Storage(defaults).loadPreferredCamera().value_or(kC200);
-  for (CameraKey key : {wanted, kC200}) {
-    for (const Listed& c : cameras) {
-      if (c.device->key() == key) return &c;
-    }
-  }
-  return cameras.empty() ? nullptr : &cameras.front();
+  std::vector<CameraKey> keys;
+  for (const Listed& c : cameras) keys.push_back(c.device->key());
+  const auto chosen = velto::chooseCamera(keys, Storage(defaults).loadPreferredCamera().value_or(kAnkerC200));
+  return chosen ? &cameras[*chosen] : nullptr;
 }
 
 std::shared_ptr<UVCDevice> chosenDevice(const CtlRequest& request, UserDefaults& defaults) {

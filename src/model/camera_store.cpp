@@ -16,7 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr CameraKey kC200{0x291A, 0x3369};
 constexpr auto kRescanAfterUsbChange = 800ms;
 constexpr auto kRescanAfterWake = 2s;
 // The firmware moves zoom a moment after a field-of-view change; read it once it has.
@@ -29,10 +28,19 @@ const QString kOpenWindowAtLaunch = QStringLiteral("openWindowAtLaunch");
 
 }  // namespace
 
+std::optional<std::size_t> chooseCamera(const std::vector<CameraKey>& attached, CameraKey preferred) {
+  for (CameraKey wanted : {preferred, kAnkerC200}) {
+    const auto it = std::find(attached.begin(), attached.end(), wanted);
+    if (it != attached.end()) return static_cast<std::size_t>(it - attached.begin());
+  }
+  if (attached.empty()) return std::nullopt;
+  return 0;
+}
+
 CameraStore::CameraStore(Clock& clock, UserDefaults& defaults, LoginItem& loginItem, Options options, QObject* parent)
     : QObject(parent), clock_(clock), storage_(defaults), loginItem_(loginItem), options_(std::move(options)) {
   presets_ = storage_.loadPresets().value_or(QList<Preset>{});
-  preferredCamera_ = storage_.loadPreferredCamera().value_or(kC200);
+  preferredCamera_ = storage_.loadPreferredCamera().value_or(kAnkerC200);
   keepLocked_ = options_.keepLocked.value_or(storage_.loadBoolean(kKeepLocked).value_or(true));
   openWindowAtLaunch_ = storage_.loadBoolean(kOpenWindowAtLaunch).value_or(true);
   launchAtLogin_ = loginItem_.status() == LoginItem::Status::enabled;
@@ -90,19 +98,16 @@ void CameraStore::adopt(std::vector<std::shared_ptr<UVCDevice>> devices) {
     return;
   }
 
-  const CameraKey wanted = options_.camera.value_or(preferredCamera_);
-  auto chosen = std::find_if(devices.begin(), devices.end(), [&](const auto& d) { return d->key() == wanted; });
-  if (chosen == devices.end()) {
-    chosen = std::find_if(devices.begin(), devices.end(), [](const auto& d) { return d->key() == kC200; });
-  }
-  if (chosen == devices.end()) chosen = devices.begin();
+  std::vector<CameraKey> keys;
+  for (const auto& d : devices) keys.push_back(d->key());
+  const std::shared_ptr<UVCDevice>& chosen = devices[*chooseCamera(keys, options_.camera.value_or(preferredCamera_))];
 
-  if (device_ && device_->registryID() == (*chosen)->registryID()) {
+  if (device_ && device_->registryID() == chosen->registryID()) {
     // Same camera as before (wake, an unrelated USB change): keep it, restore what drifted.
     reconcile(true);
     return;
   }
-  connectTo(*chosen);
+  connectTo(chosen);
 }
 
 void CameraStore::connectTo(std::shared_ptr<UVCDevice> device) {

@@ -97,13 +97,18 @@ void Storage::savePresets(const QList<Preset>& presets) {
 }
 
 std::optional<CameraKey> Storage::loadPreferredCamera() const {
-  const auto data = defaults_.data(kPreferredCamera);
-  if (!data) return std::nullopt;
-  return CameraKey::fromJson(std::string_view(data->constData(), static_cast<std::size_t>(data->size())));
+  const auto object = loadObject(kPreferredCamera);
+  if (!object) return std::nullopt;
+  const auto vendor = integerOf(object->value("vendorID"));
+  const auto product = integerOf(object->value("productID"));
+  auto isID = [](const std::optional<std::int64_t>& v) { return v && *v >= 0 && *v <= 0xFFFF; };
+  if (!isID(vendor) || !isID(product)) return std::nullopt;
+  return CameraKey{static_cast<std::uint16_t>(*vendor), static_cast<std::uint16_t>(*product)};
 }
 
 void Storage::savePreferredCamera(CameraKey key) {
-  defaults_.setData(kPreferredCamera, QByteArray::fromStdString(key.toJson()));
+  const QJsonObject object{{"vendorID", key.vendorID}, {"productID", key.productID}};
+  defaults_.setData(kPreferredCamera, QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
 std::optional<ControlValues> Storage::loadSettings(CameraKey key) const {

@@ -5,9 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
-#include <string_view>
 
 namespace velto {
 
@@ -19,13 +17,6 @@ struct CameraKey {
 
   // "291a:3369": four lower-case hexadecimal digits each.
   std::string hexString() const;
-
-  // {"vendorID":10522,"productID":13161}
-  std::string toJson() const;
-
-  // The JSON form above: an object with both members as integers in 0...65535, in any order,
-  // other members ignored. None for anything else.
-  static std::optional<CameraKey> fromJson(std::string_view json);
 };
 
 }  // namespace velto

@@ -55,6 +55,19 @@ TEST_F(StorageTest, UnknownMembersAreKeptAndSurviveTheNextSave) {
   EXPECT_FALSE(after.contains("contrast")) << "a known control with an unreadable value is replaced";
 }
 
+TEST_F(StorageTest, ThePreferredCameraIsAKeyObject) {
+  storage.savePreferredCamera({0x291A, 0x3369});
+  EXPECT_EQ(stored("preferredCamera").object(), (QJsonObject{{"vendorID", 10522}, {"productID", 13161}}));
+  store("preferredCamera", R"( { "productID" : 2085, "name": "x", "vendorID": 1133 } )");
+  EXPECT_EQ(storage.loadPreferredCamera(), (CameraKey{1133, 2085}));
+  for (const char* bad : {"", "{}", "[]", R"({"vendorID":1})", R"({"vendorID":1,"productID":65536})",
+                          R"({"vendorID":-1,"productID":2})", R"({"vendorID":1.5,"productID":2})",
+                          R"({"vendorID":1,"productID":2)", R"({"vendorID":"1","productID":2})"}) {
+    store("preferredCamera", bad);
+    EXPECT_EQ(storage.loadPreferredCamera(), std::nullopt) << bad;
+  }
+}
+
 TEST_F(StorageTest, UnreadableDataLoadsAsAbsent) {
   store("settings.291a:3369", "{not json");
   EXPECT_EQ(storage.loadSettings({0x291A, 0x3369}), std::nullopt);

@@ -151,10 +151,6 @@ TEST(ControlCatalogue, ControlsSharingARequestUseDisjointBytesOfOnePayload) {
   EXPECT_EQ(groups.size(), 20u);
 }
 
-TEST(ControlCatalogue, OnlyHdrIsWriteOnly) {
-  for (ControlID id : allControls()) EXPECT_EQ(spec(id).readable, id != ControlID::hdr) << rawValue(id);
-}
-
 TEST(ControlCatalogue, ControlIDsWorkAsHashKeys) {
   std::unordered_map<ControlID, int> values;
   for (ControlID id : allControls()) values[id] = static_cast<int>(id);
