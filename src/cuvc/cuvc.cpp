@@ -1,6 +1,9 @@
 #include "cuvc/cuvc.h"
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <string>
 #include <new>
 #include <vector>
 
@@ -47,24 +50,39 @@ cuvc_status request(cuvc_handle* handle, std::uint8_t requestType, std::uint8_t 
 
 extern "C" {
 
-cuvc_handle* cuvc_open(const cuvc_service* service, cuvc_info* info) {
-  if (info == nullptr) return nullptr;
-  *info = cuvc_info{};
-  if (service == nullptr || !service->connect) return nullptr;
+cuvc_handle* cuvc_open(const cuvc_service* service, cuvc_info* info) { return cuvc_open_ex(service, info, nullptr); }
 
-  std::unique_ptr<usb::Carrier> carrier = service->connect();
-  if (carrier == nullptr) return nullptr;
+cuvc_handle* cuvc_open_ex(const cuvc_service* service, cuvc_info* info, cuvc_open_failure* failure) {
+  auto fail = [failure](cuvc_status status, const std::string& path = {}) -> cuvc_handle* {
+    if (failure != nullptr) {
+      failure->status = status;
+      const std::size_t n = std::min(path.size(), sizeof failure->path - 1);
+      std::memcpy(failure->path, path.data(), n);
+      failure->path[n] = '\0';
+    }
+    return nullptr;
+  };
+  if (failure != nullptr) *failure = cuvc_open_failure{};
+  if (info == nullptr) return fail(usb::status::badArgument);
+  *info = cuvc_info{};
+  if (service == nullptr || !service->connect) return fail(usb::status::badArgument);
+
+  usb::Connection connection = service->connect();
+  if (connection.carrier == nullptr) {
+    return fail(connection.status != usb::status::success ? connection.status : usb::status::noDevice, connection.path);
+  }
+  std::unique_ptr<usb::Carrier> carrier = std::move(connection.carrier);
 
   std::vector<std::uint8_t> config;
-  if (carrier->configurationDescriptor(config) != usb::status::success) return nullptr;
-  if (!velto::cuvc::walkDescriptors(config, *info)) return nullptr;
+  if (const cuvc_status read = carrier->configurationDescriptor(config); read != usb::status::success) return fail(read);
+  if (!velto::cuvc::walkDescriptors(config, *info)) return fail(usb::status::unsupported);
 
   info->vendorID = carrier->vendorID();
   info->productID = carrier->productID();
   info->locationID = carrier->locationID();
 
   auto* handle = new (std::nothrow) cuvc_handle;
-  if (handle == nullptr) return nullptr;
+  if (handle == nullptr) return fail(usb::status::noMemory);
   handle->carrier = std::move(carrier);
   handle->interfaceNumber = info->interfaceNumber;
   return handle;

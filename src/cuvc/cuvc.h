@@ -63,6 +63,18 @@ typedef struct cuvc_handle cuvc_handle;
  * Blocks for about one request time-out at most. */
 cuvc_handle* cuvc_open(const cuvc_service* service, cuvc_info* info);
 
+/* Why cuvc_open_ex found no device: the status (no device, not privileged, exclusive access, ...)
+ * and, when a file refused, its path (a video or usbfs node), NUL-terminated and possibly cut. */
+typedef struct cuvc_open_failure {
+  cuvc_status status;
+  char path[256];
+} cuvc_open_failure;
+
+/* cuvc_open that also says why it failed: `failure`, when not null, is cleared and, on failure,
+ * filled. A device without a readable descriptor or a VideoControl interface answers
+ * "unsupported". */
+cuvc_handle* cuvc_open_ex(const cuvc_service* service, cuvc_info* info, cuvc_open_failure* failure);
+
 /* Releases the device and frees the handle. A null handle is accepted and does nothing. */
 void cuvc_close(cuvc_handle* handle);
 

@@ -48,7 +48,7 @@ TEST_F(CuvcTest, OpenFillsInfoFromDescriptorAndDevice) {
 TEST_F(CuvcTest, OpenFailsCleanly) {
   // No way to reach the device.
   service = testing::scriptedService(device);
-  service.connect = [] { return std::unique_ptr<usb::Carrier>{}; };
+  service.connect = [] { return usb::Connection{}; };
   std::memset(&info, 0xAB, sizeof info);
   EXPECT_EQ(cuvc_open(&service, &info), nullptr);
   EXPECT_EQ(info.vendorID, 0) << "info is cleared before anything else";

@@ -177,7 +177,7 @@ TEST_F(SimCarrierTest, ReenumerationLeavesAndReturnsWithANewRegistryID) {
     const auto services = usb::listSimServices(dir.path());
     return services.size() == 1 && services[0].registryID != before;
   }));
-  EXPECT_EQ(service.connect(), nullptr) << "the old enumeration cannot be reached any more";
+  EXPECT_EQ(service.connect().carrier, nullptr) << "the old enumeration cannot be reached any more";
   reopen();
   EXPECT_NE(service.registryID, before);
   EXPECT_EQ(get(CUVC_GET_CUR, PU, 0x02, 2), 10) << "settings survive a re-enumeration";

@@ -32,7 +32,7 @@ class LibusbUmockdevTest : public ::testing::Test {
 
   std::unique_ptr<usb::Carrier> connect() {
     usb::Service s = service();
-    return s.connect ? s.connect() : nullptr;
+    return s.connect ? std::move(s.connect().carrier) : nullptr;
   }
 
   UmockdevBench bench;

@@ -68,7 +68,7 @@ TEST_F(UdevNotifierTest, ALibusbCameraIsFoundAndLost) {
   auto services = usb::SysfsRegistry().services();
   ASSERT_EQ(services.size(), 1u);
   EXPECT_EQ(services[0].carrier, usb::CarrierKind::libusb);
-  auto carrier = services[0].connect();
+  auto carrier = std::move(services[0].connect().carrier);
   ASSERT_NE(carrier, nullptr);
   EXPECT_EQ(get(*carrier, kGetCur, 2, 0x02, 2).status, status::success);
 

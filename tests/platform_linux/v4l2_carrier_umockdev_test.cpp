@@ -24,7 +24,7 @@ class V4l2UmockdevTest : public ::testing::Test {
     ASSERT_EQ(services.size(), 1u);
     service = services.front();
     auto connected = service.connect();
-    carrier.reset(dynamic_cast<usb::V4l2Carrier*>(connected.release()));
+    carrier.reset(dynamic_cast<usb::V4l2Carrier*>(connected.carrier.release()));
     ASSERT_NE(carrier, nullptr);
   }
 

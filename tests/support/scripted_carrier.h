@@ -93,7 +93,7 @@ inline usb::Service scriptedService(const std::shared_ptr<ScriptedDevice>& devic
   service.vendorID = device->vendorID;
   service.productID = device->productID;
   service.locationID = device->locationID;
-  service.connect = [device] { return std::make_unique<ScriptedCarrier>(device); };
+  service.connect = [device] { return usb::Connection(std::make_unique<ScriptedCarrier>(device)); };
   return service;
 }
 

@@ -53,10 +53,10 @@ std::vector<Service> listSimServices(const std::string& directory) {
     service.productName = info.productName;
     service.carrier = CarrierKind::sim;
     service.path = path;
-    service.connect = [path, id = info.registryID]() -> std::unique_ptr<Carrier> {
+    service.connect = [path, id = info.registryID]() -> Connection {
       std::unique_ptr<SimCarrier> carrier = SimCarrier::connect(path);
-      if (carrier == nullptr || carrier->description().registryID != id) return nullptr;
-      return carrier;
+      if (carrier == nullptr || carrier->description().registryID != id) return Connection::failed(status::noDevice);
+      return Connection(std::move(carrier));
     };
     services.push_back(std::move(service));
   }

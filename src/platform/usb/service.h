@@ -17,6 +17,25 @@ enum class CarrierKind : std::uint8_t { sim, v4l2, libusb };
 // "sim", "v4l2" or "libusb".
 std::string_view carrierName(CarrierKind kind);
 
+// The outcome of reaching a device: a carrier, or the reason there is none. `path` names the node
+// that refused (a video or usbfs node, a socket) when one did, so that the user can be told which
+// file's permissions to fix.
+struct Connection {
+  std::unique_ptr<Carrier> carrier;
+  Status status = status::noDevice;  // success exactly when there is a carrier
+  std::string path;
+
+  Connection() = default;
+  Connection(std::unique_ptr<Carrier> c)  // NOLINT(google-explicit-constructor): a carrier is a success
+      : carrier(std::move(c)), status(carrier ? status::success : status::noDevice) {}
+  static Connection failed(Status why, std::string node = {}) {
+    Connection c;
+    c.status = why;
+    c.path = std::move(node);
+    return c;
+  }
+};
+
 struct Service {
   // Unique for one enumeration of the device: a re-enumerated device comes back with a new one.
   std::uint64_t registryID = 0;
@@ -30,9 +49,9 @@ struct Service {
   // Where the carrier finds the device: a socket path, a sysfs directory.
   std::string path;
 
-  // Creates a carrier for this device; returns null when the device cannot be reached (gone,
-  // no permission). May block for about one request time-out. Safe to call from any thread.
-  std::function<std::unique_ptr<Carrier>()> connect;
+  // Creates a carrier for this device, or says why it cannot (gone, no permission, busy). May
+  // block for about one request time-out. Safe to call from any thread.
+  std::function<Connection()> connect;
 };
 
 }  // namespace velto::usb
