@@ -9,7 +9,7 @@
 namespace velto::cli {
 
 const char* const kUsageText =
-    "usage: velto-ctl [--camera VVVV:PPPP] COMMAND\n"
+    "usage: velto-ctl [--camera VVVV:PPPP] [--verbose] COMMAND [--] ...\n"
     "  list [--json]                 attached cameras\n"
     "  controls [--json]             the chosen camera's controls, ranges and values\n"
     "  get NAME... [--json]          current values\n"
@@ -82,12 +82,19 @@ std::optional<long long> parseInteger(const std::string& text) {
 ParseResult parseArguments(const std::vector<std::string>& args) {
   CtlRequest request;
   std::vector<std::string> words;
+  bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "--json") {
+    if (optionsEnded) {
+      words.push_back(a);  // a preset may well be called "-10 dB"
+    } else if (a == "--") {
+      optionsEnded = true;
+    } else if (a == "--json") {
       request.json = true;
     } else if (a == "--lock" || a == "--no-lock") {
       request.lock = a == "--lock";
+    } else if (a == "--verbose" || a == "-v") {
+      request.verbose = true;
     } else if (a == "--help" || a == "-h") {
       request.help = true;
     } else if (a == "--camera" || a.rfind("--camera=", 0) == 0) {

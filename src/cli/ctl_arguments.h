@@ -20,6 +20,7 @@ struct CtlRequest {
   std::optional<CameraKey> camera;  // --camera VVVV:PPPP
   std::optional<bool> lock;         // watch --lock / --no-lock
   bool help = false;
+  bool verbose = false;             // --verbose: the velto.* logs on standard error
 };
 
 struct ParseResult {

@@ -1,6 +1,8 @@
 #include "cli/ctl_runner.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QLoggingCategory>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,6 +16,7 @@
 #include <unistd.h>
 
 #include "model/camera_store.h"
+#include "model/status_text.h"
 #include "platform/session/login_item.h"
 #include "platform/session/user_defaults.h"
 #include "platform/usb/registry.h"
@@ -29,7 +32,22 @@ std::string hex32(std::uint32_t v) {
   return text;
 }
 
-std::string statusText(usb::Status s) { return hex32(s) + " " + std::string(usb::statusName(s)); }
+// "the camera did not answer, status 0xe0004051"
+std::string failureText(usb::Status s) { return statusReason(s).toStdString() + ", status " + hex32(s); }
+
+// What went wrong with writing one control, in words that do not call a time-out a refusal.
+std::string writeFailureText(const WriteFailure& f) {
+  const std::string name(rawValue(f.id));
+  switch (f.status) {
+    case usb::status::pipeStalled:
+    case usb::status::badArgument:
+    case usb::status::unsupported:
+      return "the camera refused " + name + "=" + std::to_string(f.value) + " (" + failureText(f.status) + ")";
+    case usb::status::timeout: return "the camera did not answer when " + name + " was written (" + failureText(f.status) + ")";
+    case usb::status::noDevice: return "the camera went away before " + name + " was written (" + failureText(f.status) + ")";
+    default: return "writing " + name + " failed (" + failureText(f.status) + ")";
+  }
+}
 
 QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -60,56 +78,57 @@ std::optional<Failure> parseNames(const std::vector<std::string>& names, std::ve
 
 // --- Reading commands: the devices themselves, no store, nothing written --------------------------
 
-struct Listed {
-  usb::Service service;
-  std::shared_ptr<UVCDevice> device;
-};
-
-std::vector<Listed> listCameras() {
-  std::vector<Listed> cameras;
-  for (usb::Service& service : usb::listServices()) {
-    if (auto device = UVCDevice::create(service)) cameras.push_back({std::move(service), std::move(device)});
-  }
-  return cameras;
-}
-
-// The camera the store would connect to; with --camera, that model or none.
-const Listed* chooseCamera(const std::vector<Listed>& cameras, const CtlRequest& request, UserDefaults& defaults) {
-  if (request.camera) {
-    for (const Listed& c : cameras) {
-      if (c.device->key() == *request.camera) return &c;
-    }
-    return nullptr;
-  }
+// The registry's cameras in the order the store would try them: the chosen one first. With
+// --camera, only that model.
+std::vector<usb::Service> candidates(const CtlRequest& request, UserDefaults& defaults) {
+  std::vector<usb::Service> services = usb::listServices();
   std::vector<CameraKey> keys;
-  for (const Listed& c : cameras) keys.push_back(c.device->key());
-  const auto chosen = velto::chooseCamera(keys, Storage(defaults).loadPreferredCamera().value_or(kAnkerC200));
-  return chosen ? &cameras[*chosen] : nullptr;
+  for (const usb::Service& s : services) keys.push_back({s.vendorID, s.productID});
+  const CameraKey preferred = request.camera.value_or(Storage(defaults).loadPreferredCamera().value_or(kAnkerC200));
+  std::vector<usb::Service> ordered;
+  for (std::size_t i : cameraCandidates(keys, preferred, request.camera.has_value())) ordered.push_back(services[i]);
+  return ordered;
 }
 
-std::shared_ptr<UVCDevice> chosenDevice(const CtlRequest& request, UserDefaults& defaults) {
-  const auto cameras = listCameras();
-  const Listed* chosen = chooseCamera(cameras, request, defaults);
-  return chosen ? chosen->device : nullptr;
+// Opens the camera the store would connect to, or says on `err` why there is none.
+std::shared_ptr<UVCDevice> chosenDevice(const CtlRequest& request, UserDefaults& defaults, std::ostream& err) {
+  std::optional<QString> firstFailure;
+  for (const usb::Service& service : candidates(request, defaults)) {
+    OpenResult opened = UVCDevice::open(service);
+    if (opened.device) return opened.device;
+    if (!firstFailure) firstFailure = cannotOpenMessage(service, opened);
+  }
+  err << (firstFailure ? "velto-ctl: " + firstFailure->toStdString() + "\n" : noCamera(request));
+  return nullptr;
 }
 
 int list(const CtlRequest& request, UserDefaults& defaults, std::ostream& out) {
-  const auto cameras = listCameras();
-  const Listed* chosen = chooseCamera(cameras, request, defaults);
+  const std::vector<usb::Service> ordered = candidates(request, defaults);
+  const std::uint64_t chosen = ordered.empty() ? 0 : ordered.front().registryID;
   QJsonArray array;
-  for (const Listed& c : cameras) {
-    const UVCDevice& d = *c.device;
+  for (const usb::Service& s : usb::listServices()) {
+    const CameraKey key{s.vendorID, s.productID};
+    const std::string name = UVCDevice::displayName(s);
+    // Opening says whether the camera can be used at all, and if not, why.
+    const OpenResult opened = UVCDevice::open(s);
+    const std::optional<QString> problem =
+        opened.device ? std::nullopt : std::optional(cannotOpenMessage(s, opened));
+    const bool isChosen = !ordered.empty() && s.registryID == chosen;
     if (request.json) {
-      array.append(QJsonObject{{"name", qs(d.name())},
-                               {"id", qs(d.key().hexString())},
-                               {"vendorID", d.key().vendorID},
-                               {"productID", d.key().productID},
-                               {"locationID", static_cast<qint64>(d.locationID())},
-                               {"carrier", qs(usb::carrierName(c.service.carrier))},
-                               {"chosen", &c == chosen}});
+      QJsonObject o{{"name", qs(name)},
+                    {"id", qs(key.hexString())},
+                    {"vendorID", key.vendorID},
+                    {"productID", key.productID},
+                    {"locationID", static_cast<qint64>(s.locationID)},
+                    {"carrier", qs(usb::carrierName(s.carrier))},
+                    {"chosen", isChosen}};
+      if (problem) o.insert("problem", *problem);
+      array.append(o);
     } else {
-      out << (&c == chosen ? "* " : "  ") << d.name() << "  " << d.key().hexString() << "  location "
-          << hex32(d.locationID()) << "  " << usb::carrierName(c.service.carrier) << "\n";
+      out << (isChosen ? "* " : "  ") << name << "  " << key.hexString() << "  location " << hex32(s.locationID)
+          << "  " << usb::carrierName(s.carrier);
+      if (problem) out << "  (" << problem->toStdString() << ")";
+      out << "\n";
     }
   }
   if (request.json) printJson(out, QJsonDocument(array));
@@ -117,11 +136,8 @@ int list(const CtlRequest& request, UserDefaults& defaults, std::ostream& out) {
 }
 
 int controls(const CtlRequest& request, UserDefaults& defaults, std::ostream& out, std::ostream& err) {
-  const std::shared_ptr<UVCDevice> device = chosenDevice(request, defaults);
-  if (!device) {
-    err << noCamera(request);
-    return kNoCamera;
-  }
+  const std::shared_ptr<UVCDevice> device = chosenDevice(request, defaults, err);
+  if (!device) return kNoCamera;
   UVCDevice& d = *device;
   const ControlRanges ranges = d.readRanges();
   const ControlValues values = d.readAll();
@@ -166,11 +182,8 @@ int get(const CtlRequest& request, UserDefaults& defaults, std::ostream& out, st
     err << "velto-ctl: " << failure->message << "\n";
     return failure->code;
   }
-  const std::shared_ptr<UVCDevice> device = chosenDevice(request, defaults);
-  if (!device) {
-    err << noCamera(request);
-    return kNoCamera;
-  }
+  const std::shared_ptr<UVCDevice> device = chosenDevice(request, defaults, err);
+  if (!device) return kNoCamera;
   UVCDevice& d = *device;
   QJsonObject object;
   std::ostringstream text;
@@ -186,7 +199,7 @@ int get(const CtlRequest& request, UserDefaults& defaults, std::ostream& out, st
     usb::Status status = usb::status::success;
     const auto value = d.read(id, &status);
     if (!value) {
-      err << "velto-ctl: reading " << rawValue(id) << " failed (status " << statusText(status) << ")\n";
+      err << "velto-ctl: reading " << rawValue(id) << " failed (" << failureText(status) << ")\n";
       return kCameraFailed;
     }
     object.insert(qs(rawValue(id)), static_cast<qint64>(*value));
@@ -200,6 +213,28 @@ int get(const CtlRequest& request, UserDefaults& defaults, std::ostream& out, st
   return kSuccess;
 }
 
+// A name as one line of text: line breaks and other control characters written as escapes.
+std::string printable(const QString& name) {
+  std::string text;
+  for (const char c : name.toStdString()) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      text += "\\n";
+    } else if (c == '\t') {
+      text += "\\t";
+    } else if (c == '\\') {
+      text += "\\\\";
+    } else if (u < 0x20 || u == 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", u);
+      text += hex;
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
 int listPresets(const CtlRequest& request, UserDefaults& defaults, std::ostream& out) {
   const QList<Preset> presets = Storage(defaults).loadPresets().value_or(QList<Preset>{});
   QJsonArray array;
@@ -209,7 +244,7 @@ int listPresets(const CtlRequest& request, UserDefaults& defaults, std::ostream&
     if (request.json) {
       array.append(QJsonObject{{"id", p.id.toString(QUuid::WithoutBraces).toUpper()}, {"name", p.name}, {"values", values}});
     } else {
-      out << p.name.toStdString() << "  (" << p.values.size() << (p.values.size() == 1 ? " control" : " controls") << ")\n";
+      out << printable(p.name) << "  (" << p.values.size() << (p.values.size() == 1 ? " control" : " controls") << ")\n";
     }
   }
   if (request.json) printJson(out, QJsonDocument(array));
@@ -218,27 +253,45 @@ int listPresets(const CtlRequest& request, UserDefaults& defaults, std::ostream&
 
 // --- Changing commands: through the store ------------------------------------------------------------
 
-// Runs the event loop until the store has finished everything it started.
-void settle(CameraStore& store) {
-  do {
-    store.io().waitUntilIdle();
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-  } while (store.isBusy());
-}
-
-std::optional<Preset> findPreset(const QList<Preset>& presets, const std::string& nameOrId) {
+// The index of the preset called `nameOrId` (its name first, then its id), or none.
+std::optional<qsizetype> findPreset(const QList<Preset>& presets, const std::string& nameOrId) {
   const QString wanted = QString::fromStdString(nameOrId);
-  for (const Preset& p : presets) {
-    if (p.name == wanted) return p;
+  for (qsizetype i = 0; i < presets.size(); ++i) {
+    if (presets[i].name == wanted) return i;
   }
   const QUuid id = QUuid::fromString(wanted);
-  for (const Preset& p : presets) {
-    if (!id.isNull() && p.id == id) return p;
+  for (qsizetype i = 0; i < presets.size(); ++i) {
+    if (!id.isNull() && presets[i].id == id) return i;
   }
   return std::nullopt;
 }
 
-int watch(CameraStore& store, std::ostream& out);
+// A preset's name as the application takes it: spaces and tabs around it removed; empty refused.
+std::optional<QString> presetName(const std::string& text) {
+  QString name = QString::fromStdString(text);
+  while (!name.isEmpty() && (name.front() == ' ' || name.front() == '\t')) name.remove(0, 1);
+  while (!name.isEmpty() && (name.back() == ' ' || name.back() == '\t')) name.chop(1);
+  if (name.isEmpty()) return std::nullopt;
+  return name;
+}
+
+int saveFailed(const QString& why, std::ostream& err) {
+  err << "velto-ctl: " << why.toStdString() << "\n";
+  return kSaveFailed;
+}
+
+int watch(CameraStore& store, std::ostream& out, std::ostream& err);
+
+// Runs the event loop until `done` has been called.
+void waitFor(const std::function<void(std::function<void()>)>& start) {
+  QEventLoop loop;
+  bool finished = false;
+  start([&] {
+    finished = true;
+    loop.quit();
+  });
+  if (!finished) loop.exec();
+}
 
 int change(const CtlRequest& request, UserDefaults& defaults, std::ostream& out, std::ostream& err) {
   const std::string& cmd = request.command;
@@ -262,6 +315,12 @@ int change(const CtlRequest& request, UserDefaults& defaults, std::ostream& out,
         err << "velto-ctl: invalid value '" << text << "' for " << name << " (an integer is needed)\n";
         return kInvalid;
       }
+      if (!acceptsValue(*id, *value, nullptr)) {
+        err << "velto-ctl: " << *value << " is not a mode of " << name
+            << (*id == ControlID::autoExposure ? " (1 manual, 2 auto, 4 shutter priority, 8 aperture priority)\n"
+                                               : " (0 off, 1 on)\n");
+        return kInvalid;
+      }
       values[*id] = *value;
       ids.push_back(*id);
     }
@@ -277,27 +336,43 @@ int change(const CtlRequest& request, UserDefaults& defaults, std::ostream& out,
       err << "velto-ctl: " << failure->message << "\n";
       return failure->code;
     }
+  } else if (cmd == "refocus") {
+    ids.push_back(ControlID::autoFocus);
   }
 
   Storage storage(defaults);
   std::optional<Preset> preset;
+  std::optional<QString> newName;
+  if (cmd == "preset") {
+    const std::string& nameArg = sub == "rename" ? request.operands[1] : request.operands[0];
+    if (sub == "save" || sub == "rename") {
+      newName = presetName(nameArg);
+      if (!newName) {
+        err << "velto-ctl: a preset needs a name\n";
+        return kInvalid;
+      }
+    }
+  }
   if (cmd == "preset" && sub != "save") {
-    preset = findPreset(storage.loadPresets().value_or(QList<Preset>{}), request.operands[0]);
-    if (!preset) {
+    QList<Preset> presets = storage.loadPresets().value_or(QList<Preset>{});
+    const auto index = findPreset(presets, request.operands[0]);
+    if (!index) {
       err << "velto-ctl: no preset named '" << request.operands[0] << "'\n";
       return kInvalid;
     }
-    // Renaming and deleting need no camera.
+    preset = presets[*index];
+    // Renaming and deleting need no camera. They act on the preset found, even when another
+    // shares its id.
     if (sub == "rename" || sub == "delete") {
-      QList<Preset> presets = storage.loadPresets().value_or(QList<Preset>{});
       if (sub == "rename") {
-        for (Preset& p : presets) {
-          if (p.id == preset->id) p.name = QString::fromStdString(request.operands[1]);
-        }
+        presets[*index].name = *newName;
       } else {
-        presets.removeIf([&](const Preset& p) { return p.id == preset->id; });
+        presets.removeAt(*index);
       }
       storage.savePresets(presets);
+      if (const auto why = storage.sync()) {
+        return saveFailed(QStringLiteral("Couldn't save your settings (%1: %2).").arg(storage.path(), *why), err);
+      }
       return kSuccess;
     }
   }
@@ -314,22 +389,42 @@ int change(const CtlRequest& request, UserDefaults& defaults, std::ostream& out,
   QObject::connect(&store, &CameraStore::writeFailed, [&](const std::vector<WriteFailure>& f) {
     failures.insert(failures.end(), f.begin(), f.end());
   });
-  if (cmd == "watch") return watch(store, out);
+  if (cmd == "watch") return watch(store, out, err);
 
-  settle(store);
-  if (!store.device() || (request.camera && store.device()->key() != *request.camera)) {
-    err << noCamera(request);
+  // Only the store's own connection is waited for; its periodic read-backs are not this command's.
+  waitFor([&](std::function<void()> done) {
+    QObject::connect(&store, &CameraStore::connectionSettled, &store, done, Qt::SingleShotConnection);
+  });
+  if (!store.device()) {
+    if (store.lastError()) {
+      QString message = *store.lastError();
+      message[0] = message[0].toLower();
+      err << "velto-ctl: " << message.toStdString() << "\n";
+    } else {
+      err << noCamera(request);
+    }
     return kNoCamera;
   }
-  const std::string cameraName = store.device()->name();
+  const std::string cameraName = store.device()->name.toStdString();
+  if (!store.isConnected()) {
+    err << "velto-ctl: " << cameraName << " does not answer\n";
+    return kCameraFailed;
+  }
   for (ControlID id : ids) {
     if (!store.supports(id)) {
-      err << "velto-ctl: " << cameraName << " has no control " << rawValue(id) << "\n";
+      err << "velto-ctl: " << cameraName << (id == ControlID::autoFocus && cmd == "refocus" ? " has no auto focus" : " has no control " + std::string(rawValue(id))) << "\n";
+      return kInvalid;
+    }
+  }
+  for (const auto& [id, value] : values) {
+    if (!store.accepts(id, value)) {
+      err << "velto-ctl: " << cameraName << " does not offer " << rawValue(id) << " mode " << value << "\n";
       return kInvalid;
     }
   }
   failures.clear();  // what the connection's own corrections met is not this command's business
 
+  const std::optional<QString> errorBefore = store.lastError();
   if (cmd == "set") {
     store.set(values);
   } else if (cmd == "auto") {
@@ -337,15 +432,11 @@ int change(const CtlRequest& request, UserDefaults& defaults, std::ostream& out,
   } else if (cmd == "defaults") {
     store.resetToDefaults(ids.empty() ? std::nullopt : std::optional(ids));
   } else if (cmd == "refocus") {
-    if (!store.supports(ControlID::autoFocus)) {
-      err << "velto-ctl: " << cameraName << " has no auto focus\n";
-      return kInvalid;
-    }
     store.refocus();
   } else if (cmd == "reset") {
     store.resetCamera();
   } else if (sub == "save") {
-    store.savePreset(QString::fromStdString(request.operands[0]));
+    store.savePreset(*newName);
   } else if (sub == "apply") {
     for (const auto& [id, v] : preset->values) {
       if (store.supports(id)) ids.push_back(id);
@@ -354,19 +445,22 @@ int change(const CtlRequest& request, UserDefaults& defaults, std::ostream& out,
   } else if (sub == "update") {
     store.updatePreset(preset->id);
   }
-  settle(store);
+  waitFor([&](std::function<void()> done) { store.whenChangesDone(std::move(done)); });
 
-  if (cmd == "reset" && store.lastError()) {
+  int code = kSuccess;
+  if (cmd == "reset" && store.lastError() && store.lastError() != errorBefore) {
     err << "velto-ctl: " << store.lastError()->toStdString() << "\n";
-    return kCameraFailed;
+    code = kCameraFailed;
   }
   for (const WriteFailure& f : failures) {
-    if (std::find(ids.begin(), ids.end(), f.id) != ids.end() || cmd == "defaults") {
-      err << "velto-ctl: the camera refused " << rawValue(f.id) << " (status " << statusText(f.status) << ")\n";
-      return kCameraFailed;
+    if (code == kSuccess && (std::find(ids.begin(), ids.end(), f.id) != ids.end() || cmd == "defaults")) {
+      err << "velto-ctl: " << writeFailureText(f) << "\n";
+      code = kCameraFailed;
     }
   }
-  return kSuccess;
+  // What the command changed is saved whatever the camera made of it.
+  if (!store.saveNow()) return saveFailed(*store.lastError(), err);
+  return code;
 }
 
 // --- watch -----------------------------------------------------------------------------------------
@@ -378,7 +472,7 @@ void onSignal(int) {
   [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
 }
 
-int watch(CameraStore& store, std::ostream& out) {
+int watch(CameraStore& store, std::ostream& out, std::ostream& err) {
   if (::pipe(signalPipe) != 0) return kCameraFailed;
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
@@ -386,8 +480,11 @@ int watch(CameraStore& store, std::ostream& out) {
   QObject::connect(&stop, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
 
   auto report = [&] {
-    if (const auto& d = store.device()) {
-      out << "connected: " << d->name() << " (" << d->key().hexString() << ")" << std::endl;
+    const auto& d = store.device();
+    if (d && store.isConnected()) {
+      out << "connected: " << d->name.toStdString() << " (" << d->key.hexString() << ")" << std::endl;
+    } else if (d) {
+      out << d->name.toStdString() << " does not answer" << std::endl;
     } else {
       out << "no camera" << std::endl;
     }
@@ -395,7 +492,7 @@ int watch(CameraStore& store, std::ostream& out) {
   QObject::connect(&store, &CameraStore::connectionSettled, report);
   out << "watching; keep settings locked: " << (store.keepLocked() ? "on" : "off") << std::endl;
   QCoreApplication::exec();
-  settle(store);
+  if (!store.saveNow()) return saveFailed(*store.lastError(), err);
   return kSuccess;
 }
 
@@ -406,6 +503,9 @@ int runCtl(const CtlRequest& request, std::ostream& out, std::ostream& err) {
     out << kUsageText;
     return kSuccess;
   }
+  // The logs are for finding out why; a plain run says it in its own words on standard error.
+  // QT_LOGGING_RULES still overrides both.
+  QLoggingCategory::setFilterRules(request.verbose ? QStringLiteral("velto.*=true") : QStringLiteral("velto.*=false"));
   UserDefaults defaults;
   const std::string& cmd = request.command;
   if (cmd == "list") return list(request, defaults, out);

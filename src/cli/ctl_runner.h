@@ -16,6 +16,8 @@ enum ExitCode : int {
   kNoCamera = 2,
   kInvalid = 3,  // unknown control or preset, or an invalid value
   kCameraFailed = 4,
+  kOutputFailed = 5,  // standard output could not be written (a full disk, a closed pipe)
+  kSaveFailed = 6,    // the settings file could not be written
 };
 
 int runCtl(const CtlRequest& request, std::ostream& out, std::ostream& err);

@@ -1,5 +1,8 @@
 // velto-ctl: Velto Camera from the command line.
 #include <QCoreApplication>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "cli/ctl_arguments.h"
@@ -14,5 +17,12 @@ int main(int argc, char** argv) {
     std::cerr << "velto-ctl: " << parsed.error << "\n" << velto::cli::kUsageText;
     return velto::cli::kUsage;
   }
-  return velto::cli::runCtl(*parsed.request, std::cout, std::cerr);
+  const int code = velto::cli::runCtl(*parsed.request, std::cout, std::cerr);
+  // Output that never arrived is a failure, not a success with nothing to show.
+  std::cout.flush();
+  if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::cerr << "velto-ctl: cannot write the output: " << std::strerror(errno) << "\n";
+    return code == velto::cli::kSuccess ? velto::cli::kOutputFailed : code;
+  }
+  return code;
 }

@@ -3,10 +3,12 @@
 #include <QThread>
 #include <algorithm>
 
+#include "model/status_text.h"
 #include "model/write_coalescer.h"
 #include "platform/session/login_item.h"
 #include "platform/session/user_defaults.h"
 #include "platform/session/wake_observer.h"
+#include "support/log.h"
 #include "support/weak_context.h"
 #include "uvc/usb_monitor.h"
 #include "uvc/uvc_device.h"
@@ -22,19 +24,49 @@ constexpr auto kRescanAfterWake = 2s;
 constexpr auto kFirmwareZoomDelay = 300ms;
 // Auto focus off, then on again after this, makes the camera search anew.
 constexpr auto kRefocusDelay = 300ms;
+// Saved settings reach the file this long after the first unsaved change: a slider drag costs
+// one file write, not one per step.
+constexpr auto kSaveDelay = 500ms;
 
 const QString kKeepLocked = QStringLiteral("keepLocked");
 const QString kOpenWindowAtLaunch = QStringLiteral("openWindowAtLaunch");
 
+ConnectedCamera describe(const UVCDevice& d) {
+  return ConnectedCamera{QString::fromStdString(d.name()), d.key(), d.locationID(), d.registryID(), d.carrier(),
+                         d.supported()};
+}
+
+// A refusal is the camera saying no to the value; a time-out or an unplug says nothing about it.
+bool isRefusal(usb::Status status) {
+  return status == usb::status::pipeStalled || status == usb::status::badArgument ||
+         status == usb::status::unsupported;
+}
+
 }  // namespace
 
+bool ConnectedCamera::supports(ControlID id) const {
+  return std::find(supported.begin(), supported.end(), id) != supported.end();
+}
+
+std::vector<std::size_t> cameraCandidates(const std::vector<CameraKey>& attached, CameraKey preferred,
+                                          bool onlyPreferred) {
+  std::vector<std::size_t> order;
+  auto take = [&](auto&& wanted) {
+    for (std::size_t i = 0; i < attached.size(); ++i) {
+      if (wanted(attached[i]) && std::find(order.begin(), order.end(), i) == order.end()) order.push_back(i);
+    }
+  };
+  take([&](CameraKey k) { return k == preferred; });
+  if (onlyPreferred) return order;
+  take([](CameraKey k) { return k == kAnkerC200; });
+  take([](CameraKey) { return true; });
+  return order;
+}
+
 std::optional<std::size_t> chooseCamera(const std::vector<CameraKey>& attached, CameraKey preferred) {
-  for (CameraKey wanted : {preferred, kAnkerC200}) {
-    const auto it = std::find(attached.begin(), attached.end(), wanted);
-    if (it != attached.end()) return static_cast<std::size_t>(it - attached.begin());
-  }
-  if (attached.empty()) return std::nullopt;
-  return 0;
+  const auto order = cameraCandidates(attached, preferred);
+  if (order.empty()) return std::nullopt;
+  return order.front();
 }
 
 CameraStore::CameraStore(Clock& clock, UserDefaults& defaults, LoginItem& loginItem, Options options, QObject* parent)
@@ -45,9 +77,10 @@ CameraStore::CameraStore(Clock& clock, UserDefaults& defaults, LoginItem& loginI
   openWindowAtLaunch_ = storage_.loadBoolean(kOpenWindowAtLaunch).value_or(true);
   launchAtLogin_ = loginItem_.status() == LoginItem::Status::enabled;
 
-  writer_ = WriteCoalescer::create();
-  writer_->setFailureHandler([self = WeakContext(this), store = this](std::vector<WriteFailure> failures) {
-    self.post([store, failures] { emit store->writeFailed(failures); });
+  writer_ = WriteCoalescer::create(lifetime_);
+  writer_->setFailureHandler([self = WeakContext(this), store = this](const std::shared_ptr<UVCDevice>& device,
+                                                                      std::vector<WriteFailure> failures) {
+    self.post([store, device, failures] { store->onWriteFailures(device, failures); });
   });
   if (options_.watchHotplug) {
     monitor_ = std::make_unique<USBMonitor>([this] { scheduleRescan(kRescanAfterUsbChange); }, options_.registry);
@@ -55,17 +88,19 @@ CameraStore::CameraStore(Clock& clock, UserDefaults& defaults, LoginItem& loginI
   if (options_.watchWake) wake_ = std::make_unique<WakeObserver>([this] { scheduleRescan(kRescanAfterWake); });
   rescan();
   pollTask_ = std::make_unique<PeriodicTask>(clock_, this, std::chrono::milliseconds(1500), [this] {
-    if (device_) reconcile(false);
+    if (connected_) reconcile(false);
   });
   pollTask_->start();
 }
 
 CameraStore::~CameraStore() {
   // Queued work may be waiting on the clock; let it end now. The queue drains before the rest
-  // of the store goes (it is the last member), and results posted back are dropped.
+  // of the store goes (it is the last member): pending writes go out, queued reads are skipped,
+  // and results posted back are dropped.
   lifetime_.cancel();
   pollTask_.reset();
   rescanTask_.cancel();
+  if (saveTask_.isPending()) saveNow();
 }
 
 bool CameraStore::isBusy() const { return inFlight_ > 0 || io_.backlog() > 0; }
@@ -79,77 +114,174 @@ void CameraStore::scheduleRescan(Clock::Duration delay) {
 
 void CameraStore::rescan() {
   Q_ASSERT(QThread::currentThread() == thread());
-  onIo([registry = options_.registry] { return UVCDevice::connected(registry); },
-       [this](std::vector<std::shared_ptr<UVCDevice>> devices) { adopt(std::move(devices)); });
+  const int scan = ++scan_;
+  // Listing reads the registry only; no device is opened for it.
+  onIo([registry = options_.registry] { return usb::listServices(registry); },
+       [this, scan](std::vector<usb::Service> services) {
+         if (scan == scan_) adopt(std::move(services));
+       });
 }
 
-void CameraStore::adopt(std::vector<std::shared_ptr<UVCDevice>> devices) {
+void CameraStore::adopt(std::vector<usb::Service> services) {
   QList<CameraSummary> summaries;
-  for (const auto& d : devices) {
-    summaries.append(CameraSummary{QString::fromStdString(d->name()), d->key(), d->locationID()});
+  std::vector<CameraKey> keys;
+  for (const usb::Service& s : services) {
+    summaries.append(CameraSummary{QString::fromStdString(UVCDevice::displayName(s)), {s.vendorID, s.productID}, s.locationID});
+    keys.push_back({s.vendorID, s.productID});
   }
   setCameras(std::move(summaries));
 
-  if (devices.empty()) {
-    setDevice(nullptr);
-    setRanges({});
-    setValues({});
+  std::vector<usb::Service> candidates;
+  for (std::size_t i : cameraCandidates(keys, options_.camera.value_or(preferredCamera_), options_.camera.has_value())) {
+    candidates.push_back(std::move(services[i]));
+  }
+  if (candidates.empty()) {
+    disconnect();
+    clearLastError(ErrorKind::open);
     emit connectionSettled();
     return;
   }
-
-  std::vector<CameraKey> keys;
-  for (const auto& d : devices) keys.push_back(d->key());
-  const std::shared_ptr<UVCDevice>& chosen = devices[*chooseCamera(keys, options_.camera.value_or(preferredCamera_))];
-
-  if (device_ && device_->registryID() == chosen->registryID()) {
-    // Same camera as before (wake, an unrelated USB change): keep it, restore what drifted.
-    reconcile(true);
+  if (open_ && open_->registryID() == candidates.front().registryID) {
+    // Same camera as before (wake, an unrelated USB change): nothing is opened again. A connected
+    // camera gets what drifted restored; one that did not answer is asked again.
+    if (connected_) {
+      reconcile(true);
+    } else {
+      connectTo(open_);
+    }
     return;
   }
-  connectTo(chosen);
+  openAndConnect(std::move(candidates));
+}
+
+struct CameraStore::Opened {
+  std::shared_ptr<UVCDevice> device;
+  std::optional<QString> firstFailure;  // why the chosen camera could not be opened
+};
+
+void CameraStore::openAndConnect(std::vector<usb::Service> candidates) {
+  const int scan = scan_;
+  onIo(
+      [candidates = std::move(candidates)] {
+        Opened opened;
+        for (const usb::Service& service : candidates) {
+          OpenResult result = UVCDevice::open(service);
+          if (result.device) {
+            opened.device = std::move(result.device);
+            break;
+          }
+          if (!opened.firstFailure) opened.firstFailure = cannotOpenMessage(service, result);
+        }
+        return opened;
+      },
+      [this, scan](Opened opened) {
+        if (scan != scan_) return;  // a newer rescan decides
+        if (opened.firstFailure) {
+          log::warning(log::Layer::model, opened.firstFailure->toStdString());
+          setLastError(capitalized(*opened.firstFailure), ErrorKind::open);
+        } else {
+          clearLastError(ErrorKind::open);
+        }
+        if (!opened.device) {
+          disconnect();
+          emit connectionSettled();
+          return;
+        }
+        connectTo(std::move(opened.device));
+      });
+}
+
+void CameraStore::disconnect() {
+  open_.reset();
+  connected_ = false;
+  whenConnected_.clear();
+  setDevice(std::nullopt);
+  setRanges({});
+  setValues({});
 }
 
 void CameraStore::connectTo(std::shared_ptr<UVCDevice> device) {
-  setDevice(device);
+  if (device != open_) {
+    // Until the new camera's reading lands, nothing of the previous one may be shown, changed or
+    // saved under the new camera's key.
+    open_ = device;
+    refused_.clear();
+    setDevice(describe(*device));
+    setRanges({});
+    setValues({});
+  }
+  connected_ = false;
   struct Reading {
     ControlRanges ranges;
     ControlValues values;
+    bool answered = true;
   };
-  onIo([device] { return Reading{device->readRanges(), device->readAll()}; },
-       [this, device](Reading reading) {
-         if (device_ != device) return;
-         setRanges(std::move(reading.ranges));
-         ControlValues shown = reading.values;
+  onIo(
+      [device] {
+        Reading reading;
+        usb::Status cut = usb::status::success;
+        reading.ranges = device->readRanges(&cut);
+        if (cut == usb::status::success) reading.values = device->readAll(&cut);
+        const bool readable = std::any_of(device->supported().begin(), device->supported().end(),
+                                          [](ControlID id) { return spec(id).readable; });
+        reading.answered = cut == usb::status::success && (!reading.values.empty() || !readable);
+        return reading;
+      },
+      [this, device](Reading reading) {
+        if (open_ != device) return;
+        if (!reading.answered) {
+          // Nothing read from a camera that did not answer may replace what the user wants.
+          whenConnected_.clear();
+          const QString message = QString::fromStdString(device->name()) + " does not answer.";
+          if (lastErrorKind_ != ErrorKind::unresponsive) log::warning(log::Layer::model, message.toStdString());
+          setLastError(message, ErrorKind::unresponsive);
+          scheduleRescan(kRescanAfterSilence);
+          emit connectionSettled();
+          return;
+        }
+        clearLastError(ErrorKind::unresponsive);
+        connected_ = true;
+        setRanges(std::move(reading.ranges));
+        ControlValues shown = reading.values;
 
-         ControlValues wanted = storage_.loadSettings(device->key()).value_or(ControlValues{});
-         for (const auto& [id, v] : reading.values) wanted.try_emplace(id, v);  // stored values win
-         desired_ = std::move(wanted);
-         // hdr cannot be read back: what the user wants is what the interface shows.
-         if (device->supports(ControlID::hdr) && desired_.contains(ControlID::hdr)) {
-           shown[ControlID::hdr] = desired_.at(ControlID::hdr);
-         }
-         setValues(std::move(shown));
-         saveDesired();
-         // Touches are otherwise pruned only by a poll that read something; one that expired while
-         // the camera was away must not keep the returning camera from its wanted value.
-         pruneTouched();
-         correct(reading.values, device, true);
-         emit connectionSettled();
-       });
+        ControlValues wanted = storage_.loadSettings(device->key()).value_or(ControlValues{});
+        for (const auto& [id, v] : reading.values) wanted.try_emplace(id, v);  // stored values win
+        desired_ = std::move(wanted);
+        // hdr cannot be read back: what the user wants is what the interface shows.
+        if (device->supports(ControlID::hdr) && desired_.contains(ControlID::hdr)) {
+          shown[ControlID::hdr] = desired_.at(ControlID::hdr);
+        }
+        setValues(std::move(shown));
+        saveDesired();
+        // Touches are otherwise pruned only by a poll that read something; one that expired while
+        // the camera was away must not keep the returning camera from its wanted value.
+        pruneTouched();
+        correct(reading.values, device, true);
+        auto waiting = std::move(whenConnected_);
+        whenConnected_.clear();
+        for (auto& operation : waiting) operation();
+        emit connectionSettled();
+      });
+}
+
+bool CameraStore::deferWhileConnecting(std::function<void()> operation) {
+  if (!open_ || connected_) return false;
+  whenConnected_.push_back(std::move(operation));
+  return true;
 }
 
 void CameraStore::setPreferredCamera(CameraKey key) {
   const bool changed = key != preferredCamera_;
   preferredCamera_ = key;
   storage_.savePreferredCamera(key);
+  settingsChanged();
   if (changed) emit preferredCameraChanged();
   rescan();
 }
 
 // --- Reading and changing controls ------------------------------------------------------------
 
-bool CameraStore::supports(ControlID id) const { return device_ && device_->supports(id); }
+bool CameraStore::supports(ControlID id) const { return connected_ && device_ && device_->supports(id); }
 
 std::int64_t CameraStore::value(ControlID id) const {
   if (auto it = values_.find(id); it != values_.end()) return it->second;
@@ -157,11 +289,18 @@ std::int64_t CameraStore::value(ControlID id) const {
   return 0;
 }
 
+bool CameraStore::accepts(ControlID id, std::int64_t value) const {
+  const auto range = ranges_.find(id);
+  return acceptsValue(id, value, range != ranges_.end() ? &range->second : nullptr);
+}
+
 void CameraStore::set(ControlID id, std::int64_t value) { set(ControlValues{{id, value}}); }
 
 void CameraStore::set(const ControlValues& values) {
+  if (deferWhileConnecting([this, values] { set(values); })) return;
   ControlValues changes;
   for (auto [id, value] : values) {
+    if (!accepts(id, value)) continue;  // a mode the camera does not offer would only be refused
     // Auto-mode values are mode bits, not points in a range.
     if (!governedControl(id)) {
       if (auto it = ranges_.find(id); it != ranges_.end()) value = it->second.clamp(value);
@@ -172,6 +311,7 @@ void CameraStore::set(const ControlValues& values) {
 }
 
 void CameraStore::setAuto(ControlID autoControl, bool on) {
+  if (deferWhileConnecting([this, autoControl, on] { setAuto(autoControl, on); })) return;
   ControlValues changes{{autoControl, autoModeValue(autoControl, on)}};
   if (!on) {
     // Switching to manual: the camera takes up the value the user sees.
@@ -184,18 +324,19 @@ void CameraStore::setAuto(ControlID autoControl, bool on) {
 
 void CameraStore::apply(const ControlValues& changes) {
   Q_ASSERT(QThread::currentThread() == thread());
-  if (!device_ || changes.empty()) return;
+  if (!connected_ || changes.empty()) return;
   const Clock::WallTime now = clock_.wallNow();
   ControlValues shown = values_;
   for (const auto& [id, v] : changes) {
     shown[id] = v;
     desired_[id] = v;
     touched_[id] = now;
+    refused_.erase(id);  // the user's new wish is tried
   }
   setValues(std::move(shown));
   saveDesired();
-  writer_->enqueue(changes, device_, io_);
-  if (changes.contains(ControlID::fieldOfView) && !changes.contains(ControlID::zoom)) adoptFirmwareZoom(device_);
+  writer_->enqueue(changes, open_, io_);
+  if (changes.contains(ControlID::fieldOfView) && !changes.contains(ControlID::zoom)) adoptFirmwareZoom(open_);
 }
 
 void CameraStore::adoptFirmwareZoom(std::shared_ptr<UVCDevice> device) {
@@ -206,37 +347,49 @@ void CameraStore::adoptFirmwareZoom(std::shared_ptr<UVCDevice> device) {
         return device->read(ControlID::zoom);
       },
       [this, device](std::optional<std::int64_t> zoom) {
-        if (device_ != device || !zoom) return;
+        if (open_ != device || !connected_ || !zoom) return;
         ControlValues shown = values_;
         shown[ControlID::zoom] = *zoom;
         setValues(std::move(shown));
         desired_[ControlID::zoom] = *zoom;
         touched_[ControlID::zoom] = clock_.wallNow();
         saveDesired();
-      });
+      },
+      SerialQueue::Priority::urgent);
 }
 
 void CameraStore::resetToDefaults(std::optional<std::vector<ControlID>> controls) {
-  std::vector<ControlID> list = controls ? *controls : device_ ? device_->supported() : std::vector<ControlID>{};
+  if (deferWhileConnecting([this, controls] { resetToDefaults(controls); })) return;
+  std::vector<ControlID> list = controls ? *controls : device_ ? device_->supported : std::vector<ControlID>{};
   ControlValues changes;
   for (ControlID id : list) {
-    if (auto it = ranges_.find(id); it != ranges_.end()) changes[id] = it->second.defaultValue;
+    if (auto it = ranges_.find(id); it != ranges_.end() && supports(id)) changes[id] = it->second.defaultValue;
   }
   apply(changes);
 }
 
 void CameraStore::refocus() {
-  if (!device_ || !supports(ControlID::autoFocus)) return;
+  if (deferWhileConnecting([this] { refocus(); })) return;
+  if (!supports(ControlID::autoFocus)) return;
   const Clock::WallTime now = clock_.wallNow();
   touched_[ControlID::autoFocus] = now;
   touched_[ControlID::focus] = now;
   onIo(
-      [device = device_, &clock = clock_, lifetime = lifetime_] {
-        device->write({{ControlID::autoFocus, 0}});
-        if (clock.sleepFor(kRefocusDelay, lifetime)) device->write({{ControlID::autoFocus, 1}});
-        return true;
+      [device = open_, &clock = clock_, lifetime = lifetime_] {
+        std::vector<WriteFailure> failures;
+        auto write = [&](std::int64_t v) {
+          std::vector<usb::Status> statuses;
+          const auto failed = device->write({{ControlID::autoFocus, v}}, &statuses);
+          if (!failed.empty()) failures.push_back({ControlID::autoFocus, v, statuses.front()});
+          return failed.empty();
+        };
+        if (write(0) && clock.sleepFor(kRefocusDelay, lifetime)) write(1);
+        return std::make_pair(device, failures);
       },
-      [](bool) {});
+      [this](std::pair<std::shared_ptr<UVCDevice>, std::vector<WriteFailure>> result) {
+        if (!result.second.empty()) onWriteFailures(result.first, result.second);
+      },
+      SerialQueue::Priority::urgent);
   ControlValues shown = values_;
   shown[ControlID::autoFocus] = 1;
   setValues(std::move(shown));
@@ -244,8 +397,51 @@ void CameraStore::refocus() {
   saveDesired();
 }
 
+void CameraStore::onWriteFailures(const std::shared_ptr<UVCDevice>& device, const std::vector<WriteFailure>& failures) {
+  if (device == open_ && connected_) {
+    bool forget = false;
+    for (const WriteFailure& f : failures) {
+      auto want = desired_.find(f.id);
+      if (isRefusal(f.status) && want != desired_.end() && want->second == f.value) {
+        refused_[f.id] = f.value;
+        forget = true;
+      }
+    }
+    if (forget) saveDesired();
+  }
+  emit writeFailed(failures);
+}
+
+void CameraStore::whenChangesDone(std::function<void()> done) {
+  // Changes go out as urgent work in the order they were asked for: once a marker queued behind
+  // them has run, they have all been sent, and their results were posted back before its own.
+  onIo([] { return true; }, [done = std::move(done)](bool) { done(); }, SerialQueue::Priority::urgent);
+}
+
 void CameraStore::saveDesired() {
-  if (device_) storage_.saveSettings(device_->key(), desired_);
+  if (!connected_ || !device_) return;
+  ControlValues kept = desired_;
+  for (const auto& [id, v] : refused_) {
+    if (auto it = kept.find(id); it != kept.end() && it->second == v) kept.erase(it);
+  }
+  storage_.saveSettings(device_->key, kept);
+  settingsChanged();
+}
+
+void CameraStore::settingsChanged() {
+  if (!saveTask_.isPending()) saveTask_ = clock_.singleShot(this, kSaveDelay, [this] { saveNow(); });
+}
+
+bool CameraStore::saveNow() {
+  saveTask_.cancel();
+  if (const auto why = storage_.sync()) {
+    const QString message = QStringLiteral("Couldn't save your settings (%1: %2).").arg(storage_.path(), *why);
+    if (lastError_ != message) log::warning(log::Layer::model, message.toStdString());
+    setLastError(message, ErrorKind::save);
+    return false;
+  }
+  clearLastError(ErrorKind::save);
+  return true;
 }
 
 ControlValues CameraStore::supportedOnly(const ControlValues& values) const {
@@ -259,26 +455,37 @@ ControlValues CameraStore::supportedOnly(const ControlValues& values) const {
 // --- Reset and preferences ----------------------------------------------------------------------
 
 void CameraStore::resetCamera() {
-  if (!device_) return;
-  onIo([device = device_] { return device->reenumerate(); },
+  if (!open_) return;
+  onIo([device = open_] { return device->reenumerate(); },
        [this](usb::Status status) {
          if (status == usb::status::success) {
-           setLastError(std::nullopt);
+           clearLastError(ErrorKind::reset);
+           clearLastError(ErrorKind::login);
          } else {
-           setLastError(QString::asprintf("Couldn't reset the camera (IOKit error 0x%08x).", status));
+           const QString message = QStringLiteral("Couldn't reset the camera (%1, 0x%2).")
+                                       .arg(statusReason(status))
+                                       .arg(status, 8, 16, QLatin1Char('0'));
+           log::warning(log::Layer::model, message.toStdString());
+           setLastError(message, ErrorKind::reset);
          }
-       });
+       },
+       SerialQueue::Priority::urgent);
 }
 
 void CameraStore::setLaunchAtLogin(bool on) {
   const std::optional<QString> error = on ? loginItem_.registerItem() : loginItem_.unregisterItem();
-  setLastError(error ? std::optional<QString>(QStringLiteral("Couldn't change Launch at Login: ") + *error)
-                     : std::nullopt);
+  if (error) {
+    setLastError(QStringLiteral("Couldn't change Launch at Login: ") + *error, ErrorKind::login);
+  } else {
+    clearLastError(ErrorKind::login);
+    clearLastError(ErrorKind::reset);
+  }
   setLaunchAtLoginState(loginItem_.status() == LoginItem::Status::enabled);
 }
 
 void CameraStore::setOpenWindowAtLaunch(bool on) {
   storage_.saveBoolean(kOpenWindowAtLaunch, on);
+  settingsChanged();
   if (on == openWindowAtLaunch_) return;
   openWindowAtLaunch_ = on;
   emit openWindowAtLaunchChanged();
@@ -286,6 +493,7 @@ void CameraStore::setOpenWindowAtLaunch(bool on) {
 
 void CameraStore::setKeepLocked(bool on) {
   storage_.saveBoolean(kKeepLocked, on);
+  settingsChanged();
   if (on == keepLocked_) return;
   keepLocked_ = on;
   emit keepLockedChanged();
@@ -299,7 +507,7 @@ void CameraStore::setCameras(QList<CameraSummary> cameras) {
   emit camerasChanged();
 }
 
-void CameraStore::setDevice(std::shared_ptr<UVCDevice> device) {
+void CameraStore::setDevice(std::optional<ConnectedCamera> device) {
   if (device == device_) return;
   device_ = std::move(device);
   emit deviceChanged();
@@ -317,10 +525,15 @@ void CameraStore::setValues(ControlValues values) {
   emit valuesChanged();
 }
 
-void CameraStore::setLastError(std::optional<QString> message) {
+void CameraStore::setLastError(std::optional<QString> message, ErrorKind kind) {
+  lastErrorKind_ = message ? kind : ErrorKind::none;
   if (message == lastError_) return;
   lastError_ = std::move(message);
   emit lastErrorChanged();
+}
+
+void CameraStore::clearLastError(ErrorKind kind) {
+  if (lastErrorKind_ == kind) setLastError(std::nullopt, ErrorKind::none);
 }
 
 void CameraStore::setLaunchAtLoginState(bool on) {

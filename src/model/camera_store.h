@@ -7,21 +7,24 @@
 // Threads: every property and operation belongs to the main thread (the thread that created the
 // store). All USB traffic runs on the store's serial queue "camera.io"; its results come back to
 // the main thread and are dropped when the store is gone or the connected device has changed.
+// The device object itself never leaves the store: what it publishes are plain values.
 #pragma once
 
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QUuid>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
+#include <vector>
 
 #include "model/camera_summary.h"
 #include "model/preset.h"
-#include "model/write_coalescer.h"
 #include "model/storage.h"
+#include "model/write_coalescer.h"
 #include "platform/usb/registry.h"
 #include "platform/usb/status.h"
 #include "support/cancel_token.h"
@@ -51,8 +54,8 @@ class CameraStore : public QObject {
     usb::RegistryOptions registry = usb::defaultRegistryOptions();
     bool watchHotplug = true;  // the USB monitor
     bool watchWake = true;     // logind's wake-from-sleep signal
-    // For this run only, not saved: the camera model to connect to instead of the preferred one,
-    // and "Keep settings locked" instead of the saved choice.
+    // For this run only, not saved: the camera model to connect to instead of the preferred one
+    // (no other model is used then), and "Keep settings locked" instead of the saved choice.
     std::optional<CameraKey> camera;
     std::optional<bool> keepLocked;
   };
@@ -60,11 +63,17 @@ class CameraStore : public QObject {
   // Runs the start-up sequence: loads the saved state, starts the monitor, the wake observer and
   // the poll, and looks for cameras. `clock`, `defaults` and `loginItem` must outlive the store.
   CameraStore(Clock& clock, UserDefaults& defaults, LoginItem& loginItem, Options options, QObject* parent = nullptr);
+  // Writes that are still pending go out (bounded by their time-outs, and skipped for a camera
+  // that has just let a request time out); queued reads and rescans are dropped.
   ~CameraStore() override;
 
   // Published state.
   const QList<CameraSummary>& cameras() const { return cameras_; }
-  const std::shared_ptr<UVCDevice>& device() const { return device_; }
+  // The camera being connected or connected; none without one.
+  const std::optional<ConnectedCamera>& device() const { return device_; }
+  // True once the connected camera's ranges and values have arrived; false while connecting, and
+  // while the camera does not answer.
+  bool isConnected() const { return connected_; }
   const ControlRanges& ranges() const { return ranges_; }
   const ControlValues& values() const { return values_; }
   const QList<Preset>& presets() const { return presets_; }
@@ -75,9 +84,13 @@ class CameraStore : public QObject {
   bool openWindowAtLaunch() const { return openWindowAtLaunch_; }
   bool launchAtLogin() const { return launchAtLogin_; }
 
-  // Reading and changing controls.
+  // Reading and changing controls. Changes made while a camera is still connecting are carried
+  // out once its ranges have arrived (clamped to them), and dropped if it never answers.
   bool supports(ControlID id) const;
   std::int64_t value(ControlID id) const;  // shown value, else range default, else 0
+  // Whether `value` may be set at all: auto modes take only the modes the camera offers; every
+  // other value is clamped into range instead.
+  bool accepts(ControlID id, std::int64_t value) const;
   void set(ControlID id, std::int64_t value);
   // Several controls at once, each as by set(); they reach the camera in one write.
   void set(const ControlValues& values);
@@ -91,7 +104,7 @@ class CameraStore : public QObject {
   void reconcile(bool force);
   void setKeepLocked(bool on);
 
-  // Presets.
+  // Presets. Rename and delete act on the first preset with the id.
   void savePreset(const QString& name);
   void applyPreset(const Preset& preset);
   void updatePreset(const QUuid& id);
@@ -105,11 +118,19 @@ class CameraStore : public QObject {
   void setLaunchAtLogin(bool on);
   void setOpenWindowAtLaunch(bool on);
 
-  // The I/O queue, for callers that must know when the store's USB work is done (tests,
-  // velto-ctl before it exits).
+  // Writes the saved settings to the file now instead of shortly after the last change; false,
+  // with lastError saying why, when that failed. Blocks for a file write.
+  bool saveNow();
+
+  // Calls `done` on the main thread once every change, refocus, zoom re-read and reset asked of
+  // the store so far has been carried out and its failures reported (writeFailed), without
+  // waiting for the periodic read-backs. For callers that must know their own work is done
+  // (velto-ctl before it exits).
+  void whenChangesDone(std::function<void()> done);
+
+  // The I/O queue, and whether work the store started is still under way (queued USB work, or a
+  // result waiting for the main thread); for tests that let everything settle.
   SerialQueue& io() { return io_; }
-  // Whether work the store started is still under way: queued USB work, or a result waiting for
-  // the main thread. Main thread.
   bool isBusy() const;
 
  signals:
@@ -123,33 +144,49 @@ class CameraStore : public QObject {
   void keepLockedChanged();
   void openWindowAtLaunchChanged();
   void launchAtLoginChanged();
-  // The connected camera's ranges and values have arrived (or the camera is gone).
+  // Looking for a camera has come to an end for now: connected, none attached, none that could
+  // be opened, or the camera does not answer.
   void connectionSettled();
-  // Controls of a user change or correction that the camera refused.
+  // Controls of a user change or correction that the camera refused (or failed to take).
   void writeFailed(const std::vector<velto::WriteFailure>& failures);
 
  private:
+  // What lastError_ currently says, so that each kind is cleared by its own remedy.
+  enum class ErrorKind { none, reset, login, open, unresponsive, save };
+  // A camera that answered nothing (at connection or to a poll) is looked for again after this.
+  static constexpr std::chrono::seconds kRescanAfterSilence{1};
+  struct Opened;
+
   void scheduleRescan(Clock::Duration delay);
-  void adopt(std::vector<std::shared_ptr<UVCDevice>> devices);
+  void adopt(std::vector<usb::Service> services);
+  void openAndConnect(std::vector<usb::Service> candidates);
   void connectTo(std::shared_ptr<UVCDevice> device);
+  void disconnect();
   void apply(const ControlValues& changes);
+  // Until the connecting camera's ranges have arrived, user operations wait here.
+  bool deferWhileConnecting(std::function<void()> operation);
   void adoptFirmwareZoom(std::shared_ptr<UVCDevice> device);
   void correct(const ControlValues& current, const std::shared_ptr<UVCDevice>& device, bool force);
+  void onWriteFailures(const std::shared_ptr<UVCDevice>& device, const std::vector<WriteFailure>& failures);
   // Forgets touches older than the touch grace.
   void pruneTouched();
   void saveDesired();
   void savePresets();
+  void settingsChanged();
   ControlValues supportedOnly(const ControlValues& values) const;
 
   // Runs `work` on io, then `done` with its result on the main thread, while the store lives.
+  // Urgent work (what the user asked for) overtakes queued read-backs; normal work is dropped
+  // unstarted once the store is being destroyed.
   template <typename Work, typename Done>
-  void onIo(Work work, Done done);
+  void onIo(Work work, Done done, SerialQueue::Priority priority = SerialQueue::Priority::normal);
 
   void setCameras(QList<CameraSummary> cameras);
-  void setDevice(std::shared_ptr<UVCDevice> device);
+  void setDevice(std::optional<ConnectedCamera> device);
   void setRanges(ControlRanges ranges);
   void setValues(ControlValues values);
-  void setLastError(std::optional<QString> message);
+  void setLastError(std::optional<QString> message, ErrorKind kind);
+  void clearLastError(ErrorKind kind);
   void setLaunchAtLoginState(bool on);
 
   Clock& clock_;
@@ -158,12 +195,15 @@ class CameraStore : public QObject {
   Options options_;
 
   QList<CameraSummary> cameras_;
-  std::shared_ptr<UVCDevice> device_;
+  std::shared_ptr<UVCDevice> open_;  // the open device behind device_; used on io only
+  std::optional<ConnectedCamera> device_;
+  bool connected_ = false;
   ControlRanges ranges_;
   ControlValues values_;
   QList<Preset> presets_;
   std::optional<QString> lastError_;
-  CameraKey preferredCamera_{0x291A, 0x3369};
+  ErrorKind lastErrorKind_ = ErrorKind::none;
+  CameraKey preferredCamera_ = kAnkerC200;
   bool keepLocked_ = true;
   bool openWindowAtLaunch_ = true;
   bool launchAtLogin_ = false;
@@ -171,29 +211,38 @@ class CameraStore : public QObject {
   ControlValues desired_;
   std::map<ControlID, Clock::WallTime> touched_;
   std::map<ControlID, std::pair<std::int64_t, std::int64_t>> unenforceable_;  // (want, have)
+  // Wanted values the camera refused: not written again, nor saved, until the user changes them.
+  ControlValues refused_;
+  std::vector<std::function<void()>> whenConnected_;
 
   CancelToken lifetime_;  // cancelled at destruction: ends the waits of queued work
   int inFlight_ = 0;      // io work whose result has not come back yet
+  int scan_ = 0;          // the newest rescan; older ones' results are dropped
   bool pollReadPending_ = false;  // a poll's readAll is queued or running
   std::shared_ptr<WriteCoalescer> writer_;
   std::unique_ptr<USBMonitor> monitor_;
   std::unique_ptr<WakeObserver> wake_;
   std::unique_ptr<PeriodicTask> pollTask_;
   TimerHandle rescanTask_;
+  TimerHandle saveTask_;
   SerialQueue io_{"camera.io"};  // last: joined first at destruction, while the rest still exists
 };
 
 template <typename Work, typename Done>
-void CameraStore::onIo(Work work, Done done) {
+void CameraStore::onIo(Work work, Done done, SerialQueue::Priority priority) {
   ++inFlight_;
-  io_.post([self = WeakContext(this), store = this, work = std::move(work), done = std::move(done)]() mutable {
-    auto result = std::make_shared<decltype(work())>(work());
-    // `store` is touched only on the main thread, and only if it still exists there.
-    self.post([store, done, result] {
-      --store->inFlight_;
-      done(std::move(*result));
-    });
-  });
+  io_.post(
+      [self = WeakContext(this), store = this, lifetime = lifetime_, priority, work = std::move(work),
+       done = std::move(done)]() mutable {
+        if (priority == SerialQueue::Priority::normal && lifetime.isCancelled()) return;
+        auto result = std::make_shared<decltype(work())>(work());
+        // `store` is touched only on the main thread, and only if it still exists there.
+        self.post([store, done, result] {
+          --store->inFlight_;
+          done(std::move(*result));
+        });
+      },
+      priority);
 }
 
 }  // namespace velto

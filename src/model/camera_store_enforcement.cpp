@@ -14,21 +14,19 @@ using namespace std::chrono_literals;
 
 // How long a control the user just changed is left alone by the poll.
 constexpr auto kTouchGrace = 1500ms;
-// A camera that answered nothing is looked for again after this.
-constexpr auto kRescanAfterSilence = 1s;
 
 }  // namespace
 
 void CameraStore::reconcile(bool force) {
   Q_ASSERT(QThread::currentThread() == thread());
-  if (!device_) return;
+  if (!connected_) return;
   // A slow or hung camera must not pile up poll reads on the queue: one at a time.
   if (!force && pollReadPending_) return;
   if (!force) pollReadPending_ = true;
-  onIo([device = device_] { return device->readAll(); },
-       [this, device = device_, force](ControlValues current) {
+  onIo([device = open_] { return device->readAll(); },
+       [this, device = open_, force](ControlValues current) {
          if (!force) pollReadPending_ = false;
-         if (device_ != device) return;
+         if (open_ != device || !connected_) return;
          if (current.empty()) {
            scheduleRescan(kRescanAfterSilence);
            return;
@@ -53,7 +51,7 @@ void CameraStore::correct(const ControlValues& current, const std::shared_ptr<UV
   for (ControlID id : device->supported()) {
     if (id == ControlID::hdr) {
       // Nothing to compare with: hdr is written whenever the camera is found, never by the poll.
-      if (force && !touched_.contains(id) && desired_.contains(id)) writes[id] = desired_.at(id);
+      if (force && !touched_.contains(id) && desired_.contains(id) && !refused_.contains(id)) writes[id] = desired_.at(id);
       continue;
     }
     if (touched_.contains(id)) {
@@ -71,6 +69,8 @@ void CameraStore::correct(const ControlValues& current, const std::shared_ptr<UV
       auto autoWanted = desired_.find(*governor);
       if (autoWanted != desired_.end() && isAutoOn(*governor, autoWanted->second)) continue;
     }
+    // A value the camera refused is not sent again until the user asks for another.
+    if (auto refused = refused_.find(id); refused != refused_.end() && refused->second == want->second) continue;
     const std::pair mismatch{want->second, have->second};
     auto memo = unenforceable_.find(id);
     if (memo != unenforceable_.end() && memo->second == mismatch) continue;  // tried once; it did not hold

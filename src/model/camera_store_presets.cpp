@@ -5,18 +5,21 @@
 
 namespace velto {
 
-void CameraStore::savePresets() { storage_.savePresets(presets_); }
+void CameraStore::savePresets() {
+  storage_.savePresets(presets_);
+  settingsChanged();
+}
 
 void CameraStore::savePreset(const QString& name) {
-  presets_.append(Preset{QUuid::createUuid(), name, supportedOnly(desired_), {}});
+  presets_.append(Preset{QUuid::createUuid(), name, supportedOnly(desired_), {}, {}});
   savePresets();
   emit presetsChanged();
 }
 
 void CameraStore::applyPreset(const Preset& preset) {
-  // All values, auto modes included: the batch goes out in catalogue order, so an auto mode
-  // lands before the manual value it governs.
-  apply(supportedOnly(preset.values));
+  // All values, auto modes included, checked and clamped as any change is: the batch goes out in
+  // catalogue order, so an auto mode lands before the manual value it governs.
+  set(preset.values);
 }
 
 void CameraStore::updatePreset(const QUuid& id) {
@@ -36,9 +39,12 @@ void CameraStore::renamePreset(const QUuid& id, const QString& name) {
 }
 
 void CameraStore::deletePreset(const QUuid& id) {
-  const auto removed = presets_.removeIf([&](const Preset& p) { return p.id == id; });
+  // The first only: two presets that share an id (a copied file) are still two presets.
+  auto it = std::find_if(presets_.begin(), presets_.end(), [&](const Preset& p) { return p.id == id; });
+  const bool removed = it != presets_.end();
+  if (removed) presets_.erase(it);
   savePresets();
-  if (removed > 0) emit presetsChanged();
+  if (removed) emit presetsChanged();
 }
 
 void CameraStore::movePresets(const std::set<int>& positions, int destination) {
@@ -63,7 +69,7 @@ void CameraStore::movePresets(const std::set<int>& positions, int destination) {
 }
 
 std::optional<QUuid> CameraStore::activePresetID() const {
-  if (!device_) return std::nullopt;
+  if (!connected_) return std::nullopt;
   for (const Preset& preset : presets_) {
     const ControlValues wanted = supportedOnly(preset.effectiveValues());
     if (wanted.empty()) continue;

@@ -8,7 +8,9 @@
 #include <optional>
 #include <vector>
 
+#include "platform/usb/service.h"
 #include "uvc/camera_key.h"
+#include "uvc/controls.h"
 
 namespace velto {
 
@@ -20,12 +22,28 @@ struct CameraSummary {
   friend bool operator==(const CameraSummary&, const CameraSummary&) = default;
 };
 
-// The supported model, chosen when the preferred one is not attached.
-inline constexpr CameraKey kAnkerC200{0x291A, 0x3369};
+// The connected camera as the interface sees it: plain values, nothing behind them that could
+// block on the device.
+struct ConnectedCamera {
+  QString name;
+  CameraKey key;
+  std::uint32_t locationID = 0;
+  std::uint64_t registryID = 0;  // one enumeration of the device: changes when it re-enumerates
+  usb::CarrierKind carrier = usb::CarrierKind::sim;
+  std::vector<ControlID> supported;  // in catalogue order
+
+  bool supports(ControlID id) const;
+  friend bool operator==(const ConnectedCamera&, const ConnectedCamera&) = default;
+};
 
 // Which of the attached cameras (their models, in discovery order) to connect to: the first of the
 // `preferred` model, else the first C200, else the first camera. None when the list is empty.
 std::optional<std::size_t> chooseCamera(const std::vector<CameraKey>& attached, CameraKey preferred);
+// Every camera in the order they are tried when the chosen one cannot be opened: the `preferred`
+// model's, then the C200s, then the rest, each group in discovery order. With `onlyPreferred`,
+// the preferred model's alone.
+std::vector<std::size_t> cameraCandidates(const std::vector<CameraKey>& attached, CameraKey preferred,
+                                          bool onlyPreferred = false);
 
 inline size_t qHash(const CameraSummary& s, size_t seed = 0) {
   return qHashMulti(seed, s.name, s.key.vendorID, s.key.productID, s.locationID);

@@ -30,6 +30,13 @@ std::int64_t autoModeValue(ControlID autoControl, bool on) {
   return on ? 1 : 0;
 }
 
+bool acceptsValue(ControlID id, std::int64_t value, const ControlRange* range) {
+  if (!governedControl(id)) return true;
+  if (id != ControlID::autoExposure) return value == 0 || value == 1;
+  if (value != 1 && value != 2 && value != 4 && value != 8) return false;
+  return range == nullptr || range->modes == 0 || (range->modes & static_cast<std::uint32_t>(value)) != 0;
+}
+
 ControlValues Preset::effectiveValues() const {
   ControlValues effective;
   for (const auto& [id, value] : values) {

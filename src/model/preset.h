@@ -20,18 +20,25 @@ std::optional<ControlID> governingControl(ControlID id);
 bool isAutoOn(ControlID autoControl, std::int64_t value);
 // What the store writes to switch an auto mode: 2/1 for autoExposure, 1/0 for the others.
 std::int64_t autoModeValue(ControlID autoControl, bool on);
+// Whether an auto-mode control may be set to `value`: 0 or 1 for autoFocus and
+// autoWhiteBalance; one of the UVC modes 1, 2, 4, 8 for autoExposure, and one the camera offers
+// when its mode bitmap (`range->modes`) is known. Other controls: always true (they are clamped).
+bool acceptsValue(ControlID id, std::int64_t value, const ControlRange* range);
 
 struct Preset {
   QUuid id;
   QString name;
   ControlValues values;
-  // Members of a stored preset that name no control this version knows; written back unchanged.
+  // Members of a stored preset's values that this version cannot place (an unknown control, a
+  // value that is not an integer), and members of the preset beside id, name and values: both
+  // written back unchanged.
   QJsonObject unknownValues;
+  QJsonObject unknownMembers;
 
   // `values` without the manual controls that the preset's own auto modes override.
   ControlValues effectiveValues() const;
 
-  // Identity and content; unknownValues do not take part.
+  // Identity and content; the unknown members do not take part.
   friend bool operator==(const Preset& a, const Preset& b) {
     return a.id == b.id && a.name == b.name && a.values == b.values;
   }

@@ -6,14 +6,17 @@
 #include <cmath>
 
 #include "platform/session/user_defaults.h"
+#include "support/log.h"
 
 namespace velto {
 namespace {
 
 const QString kPresets = QStringLiteral("presets");
 const QString kPreferredCamera = QStringLiteral("preferredCamera");
+const QString kUnreadableSuffix = QStringLiteral(".unreadable");
 
-// JSON numbers arrive as doubles: accept only those that are whole and within 64 bits.
+// JSON numbers arrive as doubles: accept only those that are whole and within what a double
+// holds exactly.
 std::optional<std::int64_t> integerOf(const QJsonValue& value) {
   if (!value.isDouble()) return std::nullopt;
   const double d = value.toDouble();
@@ -21,25 +24,50 @@ std::optional<std::int64_t> integerOf(const QJsonValue& value) {
   return static_cast<std::int64_t>(d);
 }
 
+// A number too large for a double parses as infinity, which JSON cannot write back: a value
+// holding one has to be treated as unreadable text rather than rewritten without it.
+bool holdsNonFinite(const QJsonValue& value) {
+  if (value.isDouble()) return !std::isfinite(value.toDouble());
+  if (value.isArray()) {
+    for (const QJsonValue& v : value.toArray()) {
+      if (holdsNonFinite(v)) return true;
+    }
+  }
+  if (value.isObject()) {
+    const QJsonObject object = value.toObject();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+      if (holdsNonFinite(it.value())) return true;
+    }
+  }
+  return false;
+}
+
 std::optional<Preset> decodePreset(const QJsonValue& value) {
+  if (!value.isObject()) return std::nullopt;
   const QJsonObject object = value.toObject();
   const QJsonValue id = object.value("id");
   const QJsonValue name = object.value("name");
   const QJsonValue values = object.value("values");
   if (!id.isString() || !name.isString() || !values.isObject()) return std::nullopt;
-  const QUuid uuid = QUuid::fromString(id.toString());
-  if (uuid.isNull()) return std::nullopt;
+  // Only the canonical text: anything QUuid would also accept (braces, no hyphens) is not ours.
+  const QString text = id.toString();
+  const QUuid uuid = QUuid::fromString(text);
+  if (uuid.isNull() || text.size() != 36) return std::nullopt;
   ControlMap map = decodeControlMap(values.toObject());
-  return Preset{uuid, name.toString(), std::move(map.values), std::move(map.unknown)};
+  QJsonObject rest = object;
+  for (const char* known : {"id", "name", "values"}) rest.remove(QLatin1String(known));
+  return Preset{uuid, name.toString(), std::move(map.values), std::move(map.unknown), std::move(rest)};
 }
 
 QJsonObject encodePreset(const Preset& preset) {
-  QJsonObject object;
+  QJsonObject object = preset.unknownMembers;
   object.insert("id", preset.id.toString(QUuid::WithoutBraces).toUpper());
   object.insert("name", preset.name);
   object.insert("values", encodeControlMap(preset.values, preset.unknownValues));
   return object;
 }
+
+QString text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 }  // namespace
 
@@ -48,21 +76,19 @@ ControlMap decodeControlMap(const QJsonObject& object) {
   for (auto it = object.begin(); it != object.end(); ++it) {
     const QByteArray name = it.key().toUtf8();
     const auto id = controlFromRawValue(std::string_view(name.constData(), static_cast<std::size_t>(name.size())));
-    if (!id) {
+    const auto value = integerOf(it.value());
+    if (id && value) {
+      map.values[*id] = *value;
+    } else {
       map.unknown.insert(it.key(), it.value());
-      continue;
     }
-    if (auto value = integerOf(it.value())) map.values[*id] = *value;
   }
   return map;
 }
 
 QJsonObject encodeControlMap(const ControlValues& values, const QJsonObject& unknown) {
   QJsonObject object = unknown;
-  for (const auto& [id, value] : values) {
-    object.insert(QString::fromUtf8(rawValue(id).data(), static_cast<qsizetype>(rawValue(id).size())),
-                  static_cast<qint64>(value));
-  }
+  for (const auto& [id, value] : values) object.insert(text(rawValue(id)), static_cast<qint64>(value));
   return object;
 }
 
@@ -70,37 +96,97 @@ QString Storage::settingsKey(CameraKey key) {
   return QStringLiteral("settings.") + QString::fromStdString(key.hexString());
 }
 
-std::optional<QJsonObject> Storage::loadObject(const QString& key) const {
-  const auto data = defaults_.data(key);
-  if (!data) return std::nullopt;
-  const QJsonDocument document = QJsonDocument::fromJson(*data);
-  if (!document.isObject()) return std::nullopt;
-  return document.object();
+QString Storage::path() const { return defaults_.path(); }
+
+std::optional<QString> Storage::sync() { return defaults_.sync(); }
+
+Storage::Kept& Storage::kept(const QString& key) {
+  if (!kept_.contains(key)) {
+    // Saving a key never loaded: learn what it holds once.
+    if (key == kPresets) {
+      loadPresets();
+    } else {
+      const auto document = parse(key, false);
+      if (document) kept_[key].unknownMembers = decodeControlMap(document->object()).unknown;
+    }
+  }
+  return kept_[key];
 }
 
-std::optional<QList<Preset>> Storage::loadPresets() const {
-  const auto data = defaults_.data(kPresets);
+std::optional<QJsonDocument> Storage::parse(const QString& key, bool array) {
+  Kept& k = kept_[key];
+  k = Kept{};
+  const auto data = defaults_.data(key);
   if (!data) return std::nullopt;
-  const QJsonDocument document = QJsonDocument::fromJson(*data);
-  if (!document.isArray()) return std::nullopt;
+  QJsonParseError error{};
+  QJsonDocument document = QJsonDocument::fromJson(*data, &error);
+  if (error.error != QJsonParseError::NoError || document.isArray() != array || document.isNull() ||
+      holdsNonFinite(document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object()))) {
+    k.unreadableText = *data;
+    return std::nullopt;
+  }
+  return document;
+}
+
+void Storage::write(const QString& key, const QByteArray& json) {
+  Kept& k = kept(key);
+  if (k.unreadableText) {
+    defaults_.setData(key + kUnreadableSuffix, *k.unreadableText);
+    log::warning(log::Layer::model, (key + " could not be read and is replaced; its old text is kept under " + key +
+                                     kUnreadableSuffix)
+                                        .toStdString());
+    k.unreadableText.reset();
+  }
+  defaults_.setData(key, json);
+}
+
+std::optional<QList<Preset>> Storage::loadPresets() {
+  const auto document = parse(kPresets, true);
+  Kept& k = kept_[kPresets];
+  if (!document) return std::nullopt;
   QList<Preset> presets;
-  for (const QJsonValue& value : document.array()) {
-    if (auto preset = decodePreset(value)) presets.append(std::move(*preset));
+  QUuid previous;
+  for (const QJsonValue& value : document->array()) {
+    if (auto preset = decodePreset(value)) {
+      previous = preset->id;
+      presets.append(std::move(*preset));
+    } else {
+      k.presetElements.append({previous, value});
+    }
   }
   return presets;
 }
 
 void Storage::savePresets(const QList<Preset>& presets) {
+  const Kept& k = kept(kPresets);
+  auto keptAfter = [&](const QUuid& id, QJsonArray& array) {
+    for (const auto& [anchor, value] : k.presetElements) {
+      if (anchor == id) array.append(value);
+    }
+  };
   QJsonArray array;
-  for (const Preset& preset : presets) array.append(encodePreset(preset));
-  defaults_.setData(kPresets, QJsonDocument(array).toJson(QJsonDocument::Compact));
+  keptAfter(QUuid(), array);
+  for (const Preset& preset : presets) {
+    array.append(encodePreset(preset));
+    // After the first preset of that id only: duplicates must not copy what was kept.
+    if (std::find_if(presets.begin(), presets.end(), [&](const Preset& p) { return p.id == preset.id; }) == &preset) {
+      keptAfter(preset.id, array);
+    }
+  }
+  // Elements whose preset is gone keep their place at the end.
+  for (const auto& [anchor, value] : k.presetElements) {
+    const bool placed = anchor.isNull() || std::any_of(presets.begin(), presets.end(), [&](const Preset& p) { return p.id == anchor; });
+    if (!placed) array.append(value);
+  }
+  write(kPresets, QJsonDocument(array).toJson(QJsonDocument::Compact));
 }
 
-std::optional<CameraKey> Storage::loadPreferredCamera() const {
-  const auto object = loadObject(kPreferredCamera);
-  if (!object) return std::nullopt;
-  const auto vendor = integerOf(object->value("vendorID"));
-  const auto product = integerOf(object->value("productID"));
+std::optional<CameraKey> Storage::loadPreferredCamera() {
+  const auto document = parse(kPreferredCamera, false);
+  if (!document) return std::nullopt;
+  const QJsonObject object = document->object();
+  const auto vendor = integerOf(object.value("vendorID"));
+  const auto product = integerOf(object.value("productID"));
   auto isID = [](const std::optional<std::int64_t>& v) { return v && *v >= 0 && *v <= 0xFFFF; };
   if (!isID(vendor) || !isID(product)) return std::nullopt;
   return CameraKey{static_cast<std::uint16_t>(*vendor), static_cast<std::uint16_t>(*product)};
@@ -108,20 +194,22 @@ std::optional<CameraKey> Storage::loadPreferredCamera() const {
 
 void Storage::savePreferredCamera(CameraKey key) {
   const QJsonObject object{{"vendorID", key.vendorID}, {"productID", key.productID}};
-  defaults_.setData(kPreferredCamera, QJsonDocument(object).toJson(QJsonDocument::Compact));
+  write(kPreferredCamera, QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
-std::optional<ControlValues> Storage::loadSettings(CameraKey key) const {
-  const auto object = loadObject(settingsKey(key));
-  if (!object) return std::nullopt;
-  return decodeControlMap(*object).values;
+std::optional<ControlValues> Storage::loadSettings(CameraKey key) {
+  const QString name = settingsKey(key);
+  const auto document = parse(name, false);
+  if (!document) return std::nullopt;
+  ControlMap map = decodeControlMap(document->object());
+  kept_[name].unknownMembers = std::move(map.unknown);
+  return map.values;
 }
 
 void Storage::saveSettings(CameraKey key, const ControlValues& values) {
   const QString name = settingsKey(key);
-  const QJsonObject unknown = loadObject(name).value_or(QJsonObject{});
-  const QJsonObject object = encodeControlMap(values, decodeControlMap(unknown).unknown);
-  defaults_.setData(name, QJsonDocument(object).toJson(QJsonDocument::Compact));
+  const QJsonObject object = encodeControlMap(values, kept(name).unknownMembers);
+  write(name, QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
 std::optional<bool> Storage::loadBoolean(const QString& key) const { return defaults_.boolean(key); }

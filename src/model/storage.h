@@ -3,18 +3,27 @@
 //   "preferredCamera"     {"vendorID":10522,"productID":13161}
 //   "settings.291a:3369"  {"brightness":128,"autoExposure":1,...}   wanted values per camera model
 //   "keepLocked", "openWindowAtLaunch"   booleans
-// Control maps name controls by their catalogue names. Reading never fails as a whole: a member
-// naming no known control is kept aside and written back with the next save, a value that is not
-// an integer is skipped, and a preset lacking its id, name or values is skipped while the others
-// load. Missing or unreadable data loads as absent and the caller's default applies.
+// Control maps name controls by their catalogue names.
 //
-// Main thread, like the defaults under it.
+// Nothing this version cannot read is destroyed by a save. A member naming no known control or
+// holding no integer, a preset element that is not a whole preset (no UUID, a name that is not
+// text, a stray value), and members of a preset beside id, name and values are all kept and
+// written back unchanged, in their place. A value that is not JSON at all (a syntax error, a
+// truncated file, a number beyond any integer) loads as absent and the caller's default applies;
+// the first save that replaces it first keeps its old text under the key + ".unreadable".
+//
+// A Storage remembers what it learned of each key on loading, so that saving (every slider step)
+// never parses the stored value again. Main thread, like the defaults under it.
 #pragma once
 
 #include <QByteArray>
+#include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QList>
 #include <QString>
+#include <QUuid>
+#include <map>
 #include <optional>
 
 #include "model/preset.h"
@@ -40,23 +49,41 @@ class Storage {
 
   static QString settingsKey(CameraKey key);  // "settings." + "%04x:%04x"
 
-  std::optional<QList<Preset>> loadPresets() const;
+  std::optional<QList<Preset>> loadPresets();
   void savePresets(const QList<Preset>& presets);
 
-  std::optional<CameraKey> loadPreferredCamera() const;
+  std::optional<CameraKey> loadPreferredCamera();
   void savePreferredCamera(CameraKey key);
 
   // The wanted values of a camera model; none when absent or unreadable.
-  std::optional<ControlValues> loadSettings(CameraKey key) const;
-  // Replaces them, keeping any members of the stored map that name no known control.
+  std::optional<ControlValues> loadSettings(CameraKey key);
   void saveSettings(CameraKey key, const ControlValues& values);
 
   std::optional<bool> loadBoolean(const QString& key) const;
   void saveBoolean(const QString& key, bool value);
 
+  // Writes what was saved to the file now; why not, when that failed. Blocks for a file write.
+  std::optional<QString> sync();
+  QString path() const;
+
  private:
-  std::optional<QJsonObject> loadObject(const QString& key) const;
+  // What a stored value held that this version cannot read, learned when it was loaded.
+  struct Kept {
+    QJsonObject unknownMembers;  // control maps
+    // Preset elements that are not whole presets, each with the preset it followed (null: first).
+    QList<std::pair<QUuid, QJsonValue>> presetElements;
+    std::optional<QByteArray> unreadableText;  // not JSON at all: set aside before it is replaced
+  };
+
+  // The stored JSON under `key` when it parses as an array (else an object); otherwise none, and
+  // the text is remembered to be set aside before it is replaced.
+  std::optional<QJsonDocument> parse(const QString& key, bool array);
+  Kept& kept(const QString& key);
+  // Writes `json` under `key`, first setting aside a value that could not be read.
+  void write(const QString& key, const QByteArray& json);
+
   UserDefaults& defaults_;
+  std::map<QString, Kept> kept_;
 };
 
 }  // namespace velto

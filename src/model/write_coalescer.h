@@ -1,7 +1,7 @@
 // Merges control changes into as few device writes as the I/O queue can absorb. A slider drag
-// hands in a change per mouse move; at most one flush waits in the queue at any time and it
-// carries the newest value of each control. No timer, no delay of its own: a batch goes out as
-// soon as the queue reaches it, and whatever arrives until then joins it.
+// hands in a change per mouse move; at most one flush per camera waits in the queue at any time
+// and it carries the newest value of each control. No timer, no delay of its own: a batch goes out
+// as soon as the queue reaches it, and whatever arrives until then joins it.
 #pragma once
 
 #include <functional>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/usb/status.h"
+#include "support/cancel_token.h"
 #include "uvc/controls.h"
 
 namespace velto {
@@ -19,32 +20,40 @@ class UVCDevice;
 
 struct WriteFailure {
   ControlID id;
+  std::int64_t value;  // what was written
   usb::Status status;
   friend bool operator==(const WriteFailure&, const WriteFailure&) = default;
 };
 
 class WriteCoalescer : public std::enable_shared_from_this<WriteCoalescer> {
  public:
-  using FailureHandler = std::function<void(std::vector<WriteFailure>)>;
-  static std::shared_ptr<WriteCoalescer> create();
+  // Told, on the queue's thread after each batch, which of its controls the camera refused.
+  using FailureHandler = std::function<void(const std::shared_ptr<UVCDevice>&, std::vector<WriteFailure>)>;
 
-  // Merges `changes` into the pending values and, unless a flush is already waiting, queues one
-  // on `queue` that writes them to `device`. Returns at once; never waits for USB. Any thread.
-  // Values merged while a flush waits go to the device of the call that queued it.
+  // Once `closing` is cancelled (the owner is going away), batches for a camera that has just let
+  // a request time out are dropped instead of waiting out another time-out each.
+  static std::shared_ptr<WriteCoalescer> create(CancelToken closing = CancelToken());
+
+  // Merges `changes` into the values pending for `device` and, unless a flush for that device is
+  // already waiting, queues one on `queue` (urgent: it overtakes queued read-backs). Values only
+  // ever reach the device they were enqueued for. Returns at once; never waits for USB. Any thread.
   void enqueue(const ControlValues& changes, std::shared_ptr<UVCDevice> device, SerialQueue& queue);
 
-  // Told about the controls of a batch that the camera refused, on the queue's thread, after the
-  // batch. Set it before the first enqueue; none by default (drift is the poll's business).
+  // Set it before the first enqueue; none by default (drift is the poll's business).
   void setFailureHandler(FailureHandler handler) { onFailure_ = std::move(handler); }
 
  private:
-  WriteCoalescer() = default;
+  explicit WriteCoalescer(CancelToken closing) : closing_(std::move(closing)) {}
   void flush(const std::shared_ptr<UVCDevice>& device);
 
-  std::mutex lock_;          // guards pending_ and scheduled_; never held during USB traffic
-  ControlValues pending_;    // at most one value per control, the newest
-  bool scheduled_ = false;   // a flush is queued and has not yet taken pending_
-  FailureHandler onFailure_;  // set before use, then only read on the queue
+  struct Pending {
+    std::shared_ptr<UVCDevice> device;
+    ControlValues values;  // at most one value per control, the newest
+  };
+  std::mutex lock_;                // guards pending_; never held during USB traffic
+  std::vector<Pending> pending_;   // one entry per device whose flush is queued and has not taken it
+  CancelToken closing_;
+  FailureHandler onFailure_;       // set before use, then only read on the queue
 };
 
 }  // namespace velto

@@ -22,10 +22,10 @@ SerialQueue::~SerialQueue() {
   worker_.join();
 }
 
-void SerialQueue::post(std::function<void()> task) {
+void SerialQueue::post(std::function<void()> task, Priority priority) {
   {
     std::lock_guard lock(mutex_);
-    tasks_.push_back(std::move(task));
+    (priority == Priority::urgent ? urgent_ : tasks_).push_back(std::move(task));
   }
   workAvailable_.notify_one();
 }
@@ -35,14 +35,14 @@ void SerialQueue::waitUntilIdle() {
     qFatal("SerialQueue \"%s\" waited for itself from its own thread", name_.c_str());
   }
   std::unique_lock lock(mutex_);
-  idle_.wait(lock, [this] { return tasks_.empty() && !busy_; });
+  idle_.wait(lock, [this] { return urgent_.empty() && tasks_.empty() && !busy_; });
 }
 
 bool SerialQueue::isCurrent() const { return std::this_thread::get_id() == worker_.get_id(); }
 
 std::size_t SerialQueue::backlog() const {
   std::lock_guard lock(mutex_);
-  return tasks_.size() + (busy_ ? 1 : 0);
+  return urgent_.size() + tasks_.size() + (busy_ ? 1 : 0);
 }
 
 void SerialQueue::run() {
@@ -52,12 +52,13 @@ void SerialQueue::run() {
 
   std::unique_lock lock(mutex_);
   for (;;) {
-    workAvailable_.wait(lock, [this] { return !tasks_.empty() || stopping_; });
-    if (tasks_.empty()) {
+    workAvailable_.wait(lock, [this] { return !urgent_.empty() || !tasks_.empty() || stopping_; });
+    if (urgent_.empty() && tasks_.empty()) {
       return;  // stopping, and everything posted has run
     }
-    auto task = std::move(tasks_.front());
-    tasks_.pop_front();
+    auto& from = urgent_.empty() ? tasks_ : urgent_;
+    auto task = std::move(from.front());
+    from.pop_front();
     busy_ = true;
     lock.unlock();
     task();
@@ -66,7 +67,7 @@ void SerialQueue::run() {
     task = nullptr;
     lock.lock();
     busy_ = false;
-    if (tasks_.empty()) {
+    if (urgent_.empty() && tasks_.empty()) {
       idle_.notify_all();
     }
   }

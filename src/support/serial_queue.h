@@ -28,9 +28,13 @@ class SerialQueue {
 
   [[nodiscard]] const std::string& name() const { return name_; }
 
+  // Urgent tasks (a user's change on its way to the camera) run before every normal task that
+  // has not started yet (a periodic read-back), in the order they were posted among themselves.
+  enum class Priority { normal, urgent };
+
   // Appends a task; any thread, including the queue's own. Returns at once. A task must not
   // throw: the queue has nobody to report to (failures are values in this code base).
-  void post(std::function<void()> task);
+  void post(std::function<void()> task, Priority priority = Priority::normal);
 
   // Blocks until nothing is queued and no task is running. For tests ("the queue has done what
   // it was given") and orderly shutdown. Any thread but the queue's own, which would wait for
@@ -51,7 +55,8 @@ class SerialQueue {
   mutable std::mutex mutex_;
   std::condition_variable workAvailable_;
   std::condition_variable idle_;
-  std::deque<std::function<void()>> tasks_;  // guarded by mutex_
+  std::deque<std::function<void()>> urgent_;  // guarded by mutex_; run before tasks_
+  std::deque<std::function<void()>> tasks_;   // guarded by mutex_
   bool busy_ = false;                        // a task is running; guarded by mutex_
   bool stopping_ = false;                    // guarded by mutex_
   std::thread worker_;                       // last: starts once the rest is ready

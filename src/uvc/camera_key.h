@@ -19,6 +19,10 @@ struct CameraKey {
   std::string hexString() const;
 };
 
+// The supported model, the Anker PowerConf C200: chosen when the preferred one is not attached,
+// and the only camera offered the vendor controls.
+inline constexpr CameraKey kAnkerC200{0x291A, 0x3369};
+
 }  // namespace velto
 
 template <>

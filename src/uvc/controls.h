@@ -76,6 +76,9 @@ struct ControlRange {
   std::int64_t max = 0;
   std::int64_t step = 1;
   std::int64_t defaultValue = 0;
+  // The auto-exposure mode only: the modes the camera offers (its GET_RES bitmap: 1 manual,
+  // 2 auto, 4 shutter priority, 8 aperture priority); 0 when it did not say.
+  std::uint32_t modes = 0;
 
   // Into [min, max], then, for step >= 2, onto the grid anchored at min, rounding half up. The
   // snapped value is not clamped again, so a max off the grid may be exceeded by less than a step.

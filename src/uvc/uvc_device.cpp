@@ -5,6 +5,8 @@
 #include <set>
 #include <string>
 
+#include "support/log.h"
+
 namespace velto {
 namespace {
 
@@ -18,9 +20,6 @@ std::optional<ControlRange> ankerRange(ControlID id) {
     default: return std::nullopt;
   }
 }
-
-constexpr std::uint16_t kAnkerVendor = 0x291A;
-constexpr std::uint16_t kC200Product = 0x3369;
 
 bool bitSet(std::uint32_t bits, int bit) { return bit >= 0 && bit < 32 && ((bits >> bit) & 1u) != 0; }
 
@@ -42,19 +41,32 @@ std::vector<std::shared_ptr<UVCDevice>> UVCDevice::connected(const usb::Registry
   return connected(services);
 }
 
-std::shared_ptr<UVCDevice> UVCDevice::create(const usb::Service& service) {
+std::atomic<std::uint64_t> UVCDevice::opened_{0};
+
+OpenResult UVCDevice::open(const usb::Service& service) {
   cuvc_info info{};
-  cuvc_handle* handle = cuvc_open(&service, &info);
-  if (handle == nullptr) return nullptr;
-  return std::shared_ptr<UVCDevice>(new UVCDevice(handle, info, service));
+  cuvc_open_failure failure{};
+  cuvc_handle* handle = cuvc_open_ex(&service, &info, &failure);
+  if (handle == nullptr) return OpenResult{nullptr, failure.status, failure.path};
+  ++opened_;
+  return OpenResult{std::shared_ptr<UVCDevice>(new UVCDevice(handle, info, service)), usb::status::success, {}};
+}
+
+std::string UVCDevice::displayName(const usb::Service& service) {
+  if (service.productName) return *service.productName;
+  return "UVC Camera " + CameraKey{service.vendorID, service.productID}.hexString();
 }
 
 UVCDevice::UVCDevice(cuvc_handle* handle, const cuvc_info& info, const usb::Service& service)
-    : key_{info.vendorID, info.productID}, registryID_(service.registryID), info_(info), handle_(handle) {
+    : key_{info.vendorID, info.productID},
+      registryID_(service.registryID),
+      carrier_(service.carrier),
+      info_(info),
+      handle_(handle) {
   name_ = service.productName ? *service.productName : "UVC Camera " + key_.hexString();
   anker_ = info.extensionUnitID != 0 &&
            std::memcmp(info.extensionGUID, ankerExtensionGUID.data(), ankerExtensionGUID.size()) == 0 &&
-           key_.vendorID == kAnkerVendor && key_.productID == kC200Product;
+           key_ == kAnkerC200;
   for (ControlID id : allControls()) {
     const ControlSpec& s = spec(id);
     bool offered = false;
@@ -94,13 +106,28 @@ std::optional<std::vector<std::uint8_t>> UVCDevice::get(std::uint8_t request, co
   const cuvc_status status = cuvc_get(handle_, request, unitID(s.unit), s.selector, payload.data(),
                                       static_cast<std::uint16_t>(s.length), nullptr);
   if (statusOut != nullptr) *statusOut = status;
+  observe(status);
   if (status != CUVC_SUCCESS) return std::nullopt;
   return payload;
 }
 
-ControlRanges UVCDevice::readRanges() {
+usb::Status UVCDevice::observe(usb::Status status) {
+  const bool hung = status == usb::status::timeout;
+  // Logged on the change only: a hung camera is asked again every poll.
+  if (unresponsive_.exchange(hung) != hung) {
+    if (hung) {
+      log::warning(log::Layer::uvc, name_ + " stopped answering (a request timed out)");
+    } else {
+      log::info(log::Layer::uvc, name_ + " answers again");
+    }
+  }
+  return status;
+}
+
+ControlRanges UVCDevice::readRanges(usb::Status* cutShort) {
   std::lock_guard guard(lock_);
   ControlRanges ranges;
+  bool hung = false;
   for (ControlID id : supported_) {
     if (auto fixed = ankerRange(id)) {
       ranges[id] = *fixed;
@@ -119,20 +146,27 @@ ControlRanges UVCDevice::readRanges() {
     const auto min = silent ? std::nullopt : decoded(CUVC_GET_MIN);
     const auto max = min ? decoded(CUVC_GET_MAX) : std::nullopt;
     const auto res = (min && max) ? decoded(CUVC_GET_RES) : std::nullopt;
+    // The auto-exposure mode answers no minimum or maximum, but its GET_RES says which modes the
+    // camera offers: without it a mode the camera refuses could only be found by writing it.
+    const auto modes = (!min && def && id == ControlID::autoExposure && !silent) ? decoded(CUVC_GET_RES) : std::nullopt;
     // A camera that let a request time out is hung: every further request would wait out its
     // time-out too, so the operation ends here with what it has.
-    if (silent) break;
+    if (silent) {
+      hung = true;
+      break;
+    }
     if (min && max) {
       ranges[id] = ControlRange{*min, *max, (res && *res > 1) ? *res : 1, def.value_or(*min)};
     } else if (def) {
       // Controls without a minimum or maximum (the auto-exposure mode) become a 0...1 switch.
-      ranges[id] = ControlRange{0, 1, 1, *def};
+      ranges[id] = ControlRange{0, 1, 1, *def, modes ? static_cast<std::uint32_t>(*modes & 0xFF) : 0u};
     }
   }
+  if (cutShort != nullptr) *cutShort = hung ? usb::status::timeout : usb::status::success;
   return ranges;
 }
 
-ControlValues UVCDevice::readAll() {
+ControlValues UVCDevice::readAll(usb::Status* cutShort) {
   std::lock_guard guard(lock_);
   ControlValues values;
   for (ControlID id : supported_) {
@@ -140,8 +174,12 @@ ControlValues UVCDevice::readAll() {
     if (!s.readable) continue;
     usb::Status status = usb::status::success;
     if (auto payload = get(CUVC_GET_CUR, s, &status)) values[id] = s.decode(*payload);
-    if (status == usb::status::timeout) break;  // hung: see readRanges
+    if (status == usb::status::timeout) {
+      if (cutShort != nullptr) *cutShort = status;
+      return values;  // hung: see readRanges
+    }
   }
+  if (cutShort != nullptr) *cutShort = usb::status::success;
   return values;
 }
 
@@ -163,19 +201,26 @@ std::vector<ControlID> UVCDevice::write(const ControlValues& values, std::vector
     }
 
     // A value that fills only part of its payload must not clobber the rest: start from what the
-    // camera holds now (zeros if it cannot say).
+    // camera holds now. When it cannot say, nothing is sent: zeros in the other fields would move
+    // tilt with pan, or hand the firmware vendor bytes it never had.
     std::vector<std::uint8_t> payload(static_cast<std::size_t>(s.length), 0);
     usb::Status status = usb::status::success;
+    bool readFailed = false;
     if (!silent && s.width && *s.width < s.length) {
-      if (auto current = get(CUVC_GET_CUR, s, &status)) payload = std::move(*current);
+      if (auto current = get(CUVC_GET_CUR, s, &status)) {
+        payload = std::move(*current);
+      } else {
+        readFailed = true;
+      }
       silent = status == usb::status::timeout;
     }
     for (ControlID member : group) spec(member).encode(values.at(member), payload);
 
     if (silent) {
       status = usb::status::timeout;
-    } else {
-      status = cuvc_set(handle_, unitID(s.unit), s.selector, payload.data(), static_cast<std::uint16_t>(payload.size()));
+    } else if (!readFailed) {
+      status = observe(cuvc_set(handle_, unitID(s.unit), s.selector, payload.data(),
+                                static_cast<std::uint16_t>(payload.size())));
       silent = status == usb::status::timeout;
     }
     if (status != CUVC_SUCCESS) {
@@ -201,7 +246,7 @@ std::optional<std::int64_t> UVCDevice::read(ControlID id, usb::Status* status) {
 
 usb::Status UVCDevice::reenumerate() {
   std::lock_guard guard(lock_);
-  return cuvc_reenumerate(handle_);
+  return observe(cuvc_reenumerate(handle_));
 }
 
 }  // namespace velto

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,15 @@
 
 namespace velto {
 
+class UVCDevice;
+
+// Opening a device: the device, or why there is none.
+struct OpenResult {
+  std::shared_ptr<UVCDevice> device;
+  usb::Status status = usb::status::success;  // not success exactly when there is no device
+  std::string path;                           // the node that refused, when one did
+};
+
 class UVCDevice {
  public:
   // The vendor extension unit's GUID in descriptor byte order.
@@ -33,8 +43,17 @@ class UVCDevice {
   // The same over every device the registry lists. Blocks while it talks to them: I/O queue only.
   static std::vector<std::shared_ptr<UVCDevice>> connected(const usb::RegistryOptions& options);
 
-  // Opens one device; null when the transport cannot open it. Any thread.
-  static std::shared_ptr<UVCDevice> create(const usb::Service& service);
+  // Opens one device, or says why it cannot (gone, permission denied, busy, not a camera). Blocks
+  // for about one request time-out at most. Any thread.
+  static OpenResult open(const usb::Service& service);
+  // open() without the reason.
+  static std::shared_ptr<UVCDevice> create(const usb::Service& service) { return open(service).device; }
+
+  // The name a listed device is shown under: its product string, else "UVC Camera 291a:3369".
+  static std::string displayName(const usb::Service& service);
+
+  // How many devices this process has opened; for measuring that a rescan opens nothing new.
+  static std::uint64_t openCount() { return opened_.load(); }
 
   ~UVCDevice();  // closes the transport handle
   UVCDevice(const UVCDevice&) = delete;
@@ -44,6 +63,7 @@ class UVCDevice {
   CameraKey key() const { return key_; }
   std::uint32_t locationID() const { return info_.locationID; }
   std::uint64_t registryID() const { return registryID_; }
+  usb::CarrierKind carrier() const { return carrier_; }
   const cuvc_info& info() const { return info_; }
   // The controls this camera offers, in catalogue order.
   const std::vector<ControlID>& supported() const { return supported_; }
@@ -53,18 +73,23 @@ class UVCDevice {
 
   // A request that times out means the camera is hung: each operation then stops asking and
   // returns what it has (a write reports the rest as failed with the time-out status), so a hung
-  // camera costs one time-out per operation, not one per control.
+  // camera costs one time-out per operation, not one per control. `cutShort`, where offered,
+  // receives the time-out status when that happened and success otherwise.
 
   // Ranges of the supported controls: fixed for the vendor controls, asked of the camera for the
-  // others; a control whose range cannot be learned is left out.
-  ControlRanges readRanges();
+  // others; a control whose range cannot be learned is left out. The auto-exposure mode, which
+  // has no minimum or maximum, also gets the camera's mode bitmap (GET_RES) as its `modes`.
+  ControlRanges readRanges(usb::Status* cutShort = nullptr);
 
   // Current values of the supported readable controls (never hdr); failed reads are left out, so
   // an unplugged camera gives an empty map.
-  ControlValues readAll();
+  ControlValues readAll(usb::Status* cutShort = nullptr);
 
   // Writes `values` in catalogue order, one SET_CUR per shared request; controls the camera does
-  // not offer are skipped silently. Returns the controls whose request failed (a failed shared
+  // not offer are skipped silently. A value that fills only part of a shared payload (pan beside
+  // tilt, the vendor unit's 60 bytes) is written over the payload read back first; when that read
+  // fails the request is not sent and its controls fail with the read's status, because the rest
+  // of the payload would be invented. Returns the controls whose request failed (a failed shared
   // request reports every control of the batch that was in it). No retries, no rollback.
   // `statuses`, when given, receives the status of every failed control (in the returned order).
   std::vector<ControlID> write(const ControlValues& values, std::vector<usb::Status>* statuses = nullptr);
@@ -76,17 +101,27 @@ class UVCDevice {
   // Makes the camera leave the bus and return. This object is stale afterwards.
   usb::Status reenumerate();
 
+  // True when the last request sent to the camera timed out: it is hung until it answers again.
+  // Any thread; lets a program that is quitting skip writes that would only wait out a time-out.
+  bool unresponsive() const { return unresponsive_.load(); }
+
  private:
   UVCDevice(cuvc_handle* handle, const cuvc_info& info, const usb::Service& service);
   std::uint8_t unitID(UnitKind unit) const;
   // Sends one read request for `spec`'s control; the payload on success. Caller holds lock_.
   std::optional<std::vector<std::uint8_t>> get(std::uint8_t request, const ControlSpec& spec,
                                               usb::Status* status = nullptr);
+  // Notes whether a request's status says the camera is hung; returns the status.
+  usb::Status observe(usb::Status status);
+
+  static std::atomic<std::uint64_t> opened_;
 
   std::string name_;
   CameraKey key_;
   std::uint64_t registryID_ = 0;
+  usb::CarrierKind carrier_ = usb::CarrierKind::sim;
   bool anker_ = false;
+  std::atomic<bool> unresponsive_ = false;
   std::vector<ControlID> supported_;
   cuvc_info info_{};
   cuvc_handle* handle_ = nullptr;  // owned

@@ -47,6 +47,22 @@ TEST(SerialQueue, RunsTasksInPostedOrderOnItsOwnNamedThread) {
   EXPECT_EQ(name, "camera.frames.s");
 }
 
+TEST(SerialQueue, UrgentTasksOvertakeWaitingNormalOnesButNotTheRunningOne) {
+  SerialQueue queue("camera.io");
+  std::promise<void> release;
+  std::shared_future<void> gate = release.get_future().share();
+  std::vector<std::string> order;
+  queue.post([&, gate] { gate.wait(); order.push_back("running"); });
+  queue.post([&] { order.push_back("poll 1"); });
+  queue.post([&] { order.push_back("poll 2"); });
+  queue.post([&] { order.push_back("write 1"); }, SerialQueue::Priority::urgent);
+  queue.post([&] { order.push_back("write 2"); }, SerialQueue::Priority::urgent);
+  EXPECT_EQ(queue.backlog(), 5u);
+  release.set_value();
+  queue.waitUntilIdle();
+  EXPECT_EQ(order, (std::vector<std::string>{"running", "write 1", "write 2", "poll 1", "poll 2"}));
+}
+
 TEST(SerialQueue, TasksFromManyThreadsNeverOverlapAndKeepEachPostersOrder) {
   constexpr int kPosters = 4;
   constexpr int kEach = 250;

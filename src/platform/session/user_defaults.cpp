@@ -1,9 +1,16 @@
 #include "platform/session/user_defaults.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QVariant>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace velto {
 
@@ -47,9 +54,35 @@ void UserDefaults::setBoolean(const QString& key, bool value) { settings_->setVa
 
 void UserDefaults::remove(const QString& key) { settings_->remove(key); }
 
-bool UserDefaults::sync() {
+namespace {
+
+// QSettings says only "access error"; the file system says why.
+QString whyUnwritable(const QString& path) {
+  const QFileInfo file(path);
+  if (file.isDir()) return QString::fromUtf8(std::strerror(EISDIR));
+  const QByteArray native = QFile::encodeName(path);
+  const bool existed = file.exists();
+  const int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return QString::fromUtf8(std::strerror(errno));
+  ::close(fd);
+  if (!existed) ::unlink(native.constData());
+  // The file is replaced through a new file beside it, so its folder must take new files too.
+  if (::access(QFile::encodeName(file.absolutePath()).constData(), W_OK) != 0) {
+    return QString::fromUtf8(std::strerror(errno));
+  }
+  return QStringLiteral("the file could not be written");
+}
+
+}  // namespace
+
+std::optional<QString> UserDefaults::sync() {
   settings_->sync();
-  return settings_->status() == QSettings::NoError;
+  switch (settings_->status()) {
+    case QSettings::NoError: return std::nullopt;
+    case QSettings::FormatError: return QStringLiteral("the file is not a settings file");
+    case QSettings::AccessError: break;
+  }
+  return whyUnwritable(path());
 }
 
 }  // namespace velto

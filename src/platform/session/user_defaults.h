@@ -40,9 +40,10 @@ class UserDefaults {
 
   void remove(const QString& key);
 
-  // Writes pending changes to the file and reads what other processes wrote. False when the file
-  // cannot be written or is malformed.
-  bool sync();
+  // Writes pending changes to the file and reads what other processes wrote. On failure, why, in
+  // words a user can act on ("Permission denied", "Is a directory", "Read-only file system").
+  // Blocks for a file write.
+  std::optional<QString> sync();
 
  private:
   std::unique_ptr<QSettings> settings_;
