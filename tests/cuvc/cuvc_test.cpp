@@ -37,9 +37,16 @@ TEST_F(CuvcTest, OpenFillsInfoFromDescriptorAndDevice) {
   EXPECT_EQ(info.vendorID, 0x291A);
   EXPECT_EQ(info.productID, 0x3369);
   EXPECT_EQ(info.locationID, 0x01120000u);
+  // Every finding of the descriptor walk, in its own field.
   EXPECT_EQ(info.interfaceNumber, 2);
   EXPECT_EQ(info.cameraTerminalID, 1);
+  EXPECT_EQ(info.cameraControls, 0x00020A2Au);
+  EXPECT_EQ(info.processingUnitID, 2);
+  EXPECT_EQ(info.processingControls, 0x177Fu);
   EXPECT_EQ(info.extensionUnitID, 6);
+  EXPECT_EQ(info.extensionControls, 0x078200u);
+  EXPECT_EQ(info.extensionGUID[0], 0xA2);
+  EXPECT_EQ(info.extensionGUID[15], 0x3B);
   EXPECT_TRUE(device->requests.empty()) << "opening sends no control request";
   cuvc_close(handle);
   EXPECT_EQ(device->calls, std::vector<std::string>{"destroy"});

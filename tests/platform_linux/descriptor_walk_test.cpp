@@ -1,14 +1,15 @@
-#include "cuvc/descriptor_walk.h"
+// The one configuration-descriptor walk, which both cuvc and the v4l2 carrier rely on: annotated
+// descriptors of real and odd cameras, and malformed ones that must neither crash nor mislead.
+#include "platform/usb/descriptor_walk.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstring>
 #include <initializer_list>
 
 #include "fixtures/descriptors.h"
 
-namespace velto::cuvc {
+namespace velto::usb {
 namespace {
 
 using fixtures::Bytes;
@@ -80,44 +81,76 @@ Bytes configuration(std::initializer_list<Bytes> parts) {
 }
 
 struct Walk {
-  bool found;
-  cuvc_info info;
+  bool found = false;
+  VideoControlLayout layout;
 };
 Walk walk(const Bytes& bytes) {
-  Walk w{};
-  std::memset(&w.info, 0xAB, sizeof w.info);  // the walk must clear what it does not find
-  w.found = walkDescriptors(bytes, w.info);
-  return w;
+  const auto layout = walkVideoControl(bytes);
+  return Walk{layout.has_value(), layout.value_or(VideoControlLayout{})};
+}
+
+// The IDs of every extension unit the walk recorded.
+std::vector<int> extensionIDs(const VideoControlLayout& layout) {
+  std::vector<int> ids;
+  for (int id = 0; id < 256; ++id) {
+    if (layout.extensionUnits.test(static_cast<std::size_t>(id))) ids.push_back(id);
+  }
+  return ids;
 }
 
 TEST(DescriptorWalk, FindsEveryUnitOfTheC200) {
   const Walk w = walk(fixtures::c200Configuration());
   ASSERT_TRUE(w.found);
-  EXPECT_EQ(w.info.interfaceNumber, 0);
-  EXPECT_EQ(w.info.cameraTerminalID, 1);
-  EXPECT_EQ(w.info.cameraControls, 0x00020A2Au);
-  EXPECT_EQ(w.info.processingUnitID, 2);
-  EXPECT_EQ(w.info.processingControls, 0x177Fu);
-  EXPECT_EQ(w.info.extensionUnitID, 6);
-  EXPECT_EQ(w.info.extensionControls, 0x078200u);
+  EXPECT_EQ(w.layout.interfaceNumber, 0);
+  EXPECT_EQ(w.layout.cameraTerminal.id, 1);
+  EXPECT_EQ(w.layout.cameraTerminal.controls, 0x00020A2Au);
+  EXPECT_EQ(w.layout.processingUnit.id, 2);
+  EXPECT_EQ(w.layout.processingUnit.controls, 0x177Fu);
+  EXPECT_EQ(w.layout.extensionUnit.id, 6);
+  EXPECT_EQ(w.layout.extensionUnit.controls, 0x078200u);
   const std::array<std::uint8_t, 16> guid = {0xA2, 0x9E, 0x76, 0x41, 0xDE, 0x04, 0x47, 0xE3,
                                              0x8B, 0x2B, 0xF4, 0x34, 0x1A, 0xFF, 0x00, 0x3B};
-  EXPECT_EQ(0, std::memcmp(w.info.extensionGUID, guid.data(), guid.size()));
-  // The walk fills only descriptor findings.
-  EXPECT_EQ(w.info.vendorID, 0);
-  EXPECT_EQ(w.info.locationID, 0u);
+  EXPECT_EQ(w.layout.extensionGUID, guid);
+  EXPECT_EQ(extensionIDs(w.layout), std::vector<int>{6});
+  EXPECT_TRUE(w.layout.isExtensionUnit(6));
+  EXPECT_FALSE(w.layout.isExtensionUnit(2));
+}
+
+TEST(DescriptorWalk, ToleratesTheRealC200sOutputTerminalNamingAUnitThatIsNotThere) {
+  // As the C200's firmware 1.05 describes itself: other bmControls, and an output terminal whose
+  // bSourceID is 4, which no terminal or unit has.
+  Bytes real = fixtures::c200Configuration();
+  const std::size_t terminal = 39, processing = 57, extension = 69, output = 97;
+  ASSERT_EQ(real[terminal + 2], 0x02);
+  ASSERT_EQ(real[processing + 2], 0x05);
+  ASSERT_EQ(real[extension + 2], 0x06);
+  ASSERT_EQ(real[output + 2], 0x03);
+  real[terminal + 15] = 0x2A, real[terminal + 16] = 0x8A, real[terminal + 17] = 0x02;
+  real[processing + 8] = 0x7F, real[processing + 9] = 0x14;
+  real[extension + 24] = 0x00, real[extension + 25] = 0xF8, real[extension + 26] = 0x27;
+  real[output + 7] = 0x04;  // bSourceID
+  const Walk w = walk(real);
+  ASSERT_TRUE(w.found);
+  EXPECT_EQ(w.layout.cameraTerminal.id, 1);
+  EXPECT_EQ(w.layout.cameraTerminal.controls, 0x028A2Au);
+  EXPECT_EQ(w.layout.processingUnit.id, 2);
+  EXPECT_EQ(w.layout.processingUnit.controls, 0x147Fu);
+  EXPECT_EQ(w.layout.extensionUnit.id, 6);
+  EXPECT_EQ(w.layout.extensionUnit.controls, 0x27F800u);
+  EXPECT_EQ(extensionIDs(w.layout), std::vector<int>{6});
 }
 
 TEST(DescriptorWalk, GenericCameraHasNoExtensionUnit) {
   const Walk w = walk(fixtures::genericConfiguration());
   ASSERT_TRUE(w.found);
-  EXPECT_EQ(w.info.cameraTerminalID, 1);
-  EXPECT_EQ(w.info.cameraControls, 0x020Au);
-  EXPECT_EQ(w.info.processingUnitID, 3);
-  EXPECT_EQ(w.info.processingControls, 0x104Bu);
-  EXPECT_EQ(w.info.extensionUnitID, 0);
-  EXPECT_EQ(w.info.extensionControls, 0u);
-  EXPECT_EQ(w.info.extensionGUID[0], 0);
+  EXPECT_EQ(w.layout.cameraTerminal.id, 1);
+  EXPECT_EQ(w.layout.cameraTerminal.controls, 0x020Au);
+  EXPECT_EQ(w.layout.processingUnit.id, 3);
+  EXPECT_EQ(w.layout.processingUnit.controls, 0x104Bu);
+  EXPECT_EQ(w.layout.extensionUnit.id, 0);
+  EXPECT_EQ(w.layout.extensionUnit.controls, 0u);
+  EXPECT_EQ(w.layout.extensionGUID[0], 0);
+  EXPECT_TRUE(extensionIDs(w.layout).empty());
 }
 
 TEST(DescriptorWalk, RejectsWhatIsNotAVideoControlDevice) {
@@ -137,8 +170,8 @@ TEST(DescriptorWalk, VideoControlNeedNotBeTheFirstInterface) {
   const Walk w = walk(configuration({interface(0, 0x01, 0x01), videoControl(2),
                                      inputTerminal(4, 0x0201, {0x0A})}));
   ASSERT_TRUE(w.found);
-  EXPECT_EQ(w.info.interfaceNumber, 2);
-  EXPECT_EQ(w.info.cameraTerminalID, 4);
+  EXPECT_EQ(w.layout.interfaceNumber, 2);
+  EXPECT_EQ(w.layout.cameraTerminal.id, 4);
 }
 
 TEST(DescriptorWalk, IgnoresClassDescriptorsOutsideVideoControl) {
@@ -148,13 +181,44 @@ TEST(DescriptorWalk, IgnoresClassDescriptorsOutsideVideoControl) {
                                      inputTerminal(7, 0x0201, {0xFF}),
                                      interface(2, 0x01, 0x01), processingUnit(8, {0xFF, 0xFF})}));
   ASSERT_TRUE(w.found);
-  EXPECT_EQ(w.info.cameraTerminalID, 0);
-  EXPECT_EQ(w.info.processingUnitID, 0);
-  // A second VideoControl interface brings the flag back but keeps the first number.
+  EXPECT_EQ(w.layout.cameraTerminal.id, 0);
+  EXPECT_EQ(w.layout.processingUnit.id, 0);
+  // A second VideoControl interface is another function's: requests carry interface 0 in wIndex,
+  // so its units could not be reached; an alternate setting of interface 0 is still interface 0.
+  Bytes alternate = videoControl(0);
+  alternate[3] = 1;  // bAlternateSetting
   const Walk again = walk(configuration({videoControl(0), videoStreaming(1), videoControl(3),
-                                         processingUnit(8, {0x01, 0x00})}));
-  EXPECT_EQ(again.info.interfaceNumber, 0);
-  EXPECT_EQ(again.info.processingUnitID, 8);
+                                         processingUnit(8, {0x01, 0x00}), extensionUnit(9, 0x11, {0x01}),
+                                         alternate, processingUnit(2, {0x01, 0x00})}));
+  EXPECT_EQ(again.layout.interfaceNumber, 0);
+  EXPECT_EQ(again.layout.processingUnit.id, 2);
+  EXPECT_FALSE(again.layout.isExtensionUnit(9));
+}
+
+TEST(DescriptorWalk, SkipsUnitsTooShortForTheirFieldsOrWithoutAnID) {
+  // An input terminal of type camera cut before bControlSize is no camera terminal, even though
+  // its type is readable; the next, whole one is.
+  Bytes shortTerminal = inputTerminal(3, 0x0201, {});
+  shortTerminal.resize(14);
+  shortTerminal[0] = 14;
+  Bytes shortUnit = processingUnit(4, {});
+  shortUnit.resize(7);
+  shortUnit[0] = 7;
+  Bytes shortExtension = extensionUnit(5, 0x11, {});
+  shortExtension.resize(23);
+  shortExtension[0] = 23;
+  const Walk w = walk(configuration({videoControl(0), shortTerminal, shortUnit, shortExtension,
+                                     inputTerminal(0, 0x0201, {0xFF}), processingUnit(0, {0xFF}),
+                                     extensionUnit(0, 0x22, {0xFF}), inputTerminal(1, 0x0201, {0x0A}),
+                                     processingUnit(2, {0x01}), extensionUnit(6, 0xA2, {0x01})}));
+  ASSERT_TRUE(w.found);
+  EXPECT_EQ(w.layout.cameraTerminal.id, 1);
+  EXPECT_EQ(w.layout.cameraTerminal.controls, 0x0Au);
+  EXPECT_EQ(w.layout.processingUnit.id, 2);
+  EXPECT_EQ(w.layout.extensionUnit.id, 6);
+  EXPECT_EQ(w.layout.extensionGUID[0], 0xA2);
+  EXPECT_EQ(extensionIDs(w.layout), std::vector<int>{6});
+  EXPECT_FALSE(w.layout.isExtensionUnit(0));
 }
 
 TEST(DescriptorWalk, DescriptorsThatAreNotInterfacesKeepTheFlag) {
@@ -163,8 +227,8 @@ TEST(DescriptorWalk, DescriptorsThatAreNotInterfacesKeepTheFlag) {
   const Bytes empty = {0x02, 0x24};                                            // bLength 2
   const Walk w = walk(configuration({videoControl(0), association, shortInterface, empty,
                                      processingUnit(2, {0x01})}));
-  EXPECT_EQ(w.info.processingUnitID, 2);
-  EXPECT_EQ(w.info.processingControls, 0x01u);
+  EXPECT_EQ(w.layout.processingUnit.id, 2);
+  EXPECT_EQ(w.layout.processingUnit.controls, 0x01u);
 }
 
 TEST(DescriptorWalk, RecordsOnlyTheFirstOfEachUnit) {
@@ -178,13 +242,15 @@ TEST(DescriptorWalk, RecordsOnlyTheFirstOfEachUnit) {
       extensionUnit(6, 0xA2, {0x01}),
       extensionUnit(7, 0x11, {0xFF}),  // second extension unit, another GUID
   }));
-  EXPECT_EQ(w.info.cameraTerminalID, 1);
-  EXPECT_EQ(w.info.cameraControls, 0x0Au);
-  EXPECT_EQ(w.info.processingUnitID, 2);
-  EXPECT_EQ(w.info.processingControls, 0x01u);
-  EXPECT_EQ(w.info.extensionUnitID, 6);
-  EXPECT_EQ(w.info.extensionGUID[0], 0xA2);
-  EXPECT_EQ(w.info.extensionControls, 0x01u);
+  EXPECT_EQ(w.layout.cameraTerminal.id, 1);
+  EXPECT_EQ(w.layout.cameraTerminal.controls, 0x0Au);
+  EXPECT_EQ(w.layout.processingUnit.id, 2);
+  EXPECT_EQ(w.layout.processingUnit.controls, 0x01u);
+  EXPECT_EQ(w.layout.extensionUnit.id, 6);
+  EXPECT_EQ(w.layout.extensionGUID[0], 0xA2);
+  EXPECT_EQ(w.layout.extensionUnit.controls, 0x01u);
+  // Every extension unit is one the v4l2 carrier passes requests to.
+  EXPECT_EQ(extensionIDs(w.layout), (std::vector<int>{6, 7}));
 }
 
 TEST(DescriptorWalk, ControlBitmapsTakeAtMostFourBytes) {
@@ -192,10 +258,10 @@ TEST(DescriptorWalk, ControlBitmapsTakeAtMostFourBytes) {
                                      inputTerminal(1, 0x0201, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06}),
                                      processingUnit(2, {}),
                                      extensionUnit(6, 0xA2, {0x11, 0x22, 0x33, 0x44, 0x55})}));
-  EXPECT_EQ(w.info.cameraControls, 0x04030201u);
-  EXPECT_EQ(w.info.processingUnitID, 2);
-  EXPECT_EQ(w.info.processingControls, 0u);
-  EXPECT_EQ(w.info.extensionControls, 0x44332211u);
+  EXPECT_EQ(w.layout.cameraTerminal.controls, 0x04030201u);
+  EXPECT_EQ(w.layout.processingUnit.id, 2);
+  EXPECT_EQ(w.layout.processingUnit.controls, 0u);
+  EXPECT_EQ(w.layout.extensionUnit.controls, 0x44332211u);
 }
 
 TEST(DescriptorWalk, ControlSizePastTheDescriptorLeavesTheBitmapZero) {
@@ -206,13 +272,13 @@ TEST(DescriptorWalk, ControlSizePastTheDescriptorLeavesTheBitmapZero) {
   Bytes extension = extensionUnit(6, 0xA2, {0xFF});
   extension[21] = 40;  // bNrInPins pushes bControlSize past the end
   const Walk w = walk(configuration({videoControl(0), terminal, unit, extension}));
-  EXPECT_EQ(w.info.cameraTerminalID, 1);
-  EXPECT_EQ(w.info.cameraControls, 0u);
-  EXPECT_EQ(w.info.processingUnitID, 2);
-  EXPECT_EQ(w.info.processingControls, 0u);
-  EXPECT_EQ(w.info.extensionUnitID, 6);
-  EXPECT_EQ(w.info.extensionGUID[0], 0xA2);
-  EXPECT_EQ(w.info.extensionControls, 0u);
+  EXPECT_EQ(w.layout.cameraTerminal.id, 1);
+  EXPECT_EQ(w.layout.cameraTerminal.controls, 0u);
+  EXPECT_EQ(w.layout.processingUnit.id, 2);
+  EXPECT_EQ(w.layout.processingUnit.controls, 0u);
+  EXPECT_EQ(w.layout.extensionUnit.id, 6);
+  EXPECT_EQ(w.layout.extensionGUID[0], 0xA2);
+  EXPECT_EQ(w.layout.extensionUnit.controls, 0u);
 }
 
 TEST(DescriptorWalk, MalformedLengthEndsTheWalkKeepingEarlierFindings) {
@@ -221,20 +287,20 @@ TEST(DescriptorWalk, MalformedLengthEndsTheWalkKeepingEarlierFindings) {
   Walk w = walk(configuration({videoControl(0), inputTerminal(1, 0x0201, {0x0A}), broken,
                                processingUnit(2, {0xFF})}));
   EXPECT_TRUE(w.found);
-  EXPECT_EQ(w.info.cameraTerminalID, 1);
-  EXPECT_EQ(w.info.processingUnitID, 0);
+  EXPECT_EQ(w.layout.cameraTerminal.id, 1);
+  EXPECT_EQ(w.layout.processingUnit.id, 0);
 
   // bLength 0 would loop forever if it were not caught.
   w = walk(configuration({videoControl(0), Bytes{0x00, 0x24}, processingUnit(2, {0xFF})}));
   EXPECT_TRUE(w.found);
-  EXPECT_EQ(w.info.processingUnitID, 0);
+  EXPECT_EQ(w.layout.processingUnit.id, 0);
 
   // The processing unit's bLength runs past wTotalLength: it is not visited.
   Bytes pastTotal = configuration({videoControl(0), processingUnit(2, {0xFF})});
   pastTotal[2] = static_cast<std::uint8_t>(pastTotal.size() - 1);
   w = walk(pastTotal);
   EXPECT_TRUE(w.found);
-  EXPECT_EQ(w.info.processingUnitID, 0);
+  EXPECT_EQ(w.layout.processingUnit.id, 0);
 
   // Nothing was found before the bad descriptor: no VideoControl interface.
   EXPECT_FALSE(walk(configuration({Bytes{0x01, 0x04}, videoControl(0)})).found);
@@ -245,16 +311,15 @@ TEST(DescriptorWalk, NeverReadsPastTheBufferWhateverWTotalLengthSays) {
   truncated.resize(50);  // cut inside the camera terminal (bytes 39 to 56); wTotalLength still says 189
   const Walk w = walk(truncated);
   EXPECT_TRUE(w.found);
-  EXPECT_EQ(w.info.cameraTerminalID, 0);
+  EXPECT_EQ(w.layout.cameraTerminal.id, 0);
 
   // Every prefix of a real descriptor walks safely (the sanitizer build checks the reads), and
   // finds the VideoControl interface exactly when its descriptor (bytes 17 to 25) is whole.
   const Bytes full = fixtures::c200Configuration();
   for (std::size_t n = 0; n <= full.size(); ++n) {
-    cuvc_info info{};
-    EXPECT_EQ(walkDescriptors(std::span(full.data(), n), info), n >= 26) << "prefix " << n;
+    EXPECT_EQ(walkVideoControl(std::span(full.data(), n)).has_value(), n >= 26) << "prefix " << n;
   }
 }
 
 }  // namespace
-}  // namespace velto::cuvc
+}  // namespace velto::usb

@@ -6,7 +6,7 @@
 
 #include "cuvc/cuvc.h"
 #include "platform/usb/libusb_carrier.h"
-#include "platform/usb/sysfs_registry.h"
+#include "platform/usb/registry.h"
 #include "umockdev_bench.h"
 #include "uvc_requests.h"
 
@@ -25,7 +25,7 @@ class LibusbUmockdevTest : public ::testing::Test {
   }
 
   usb::Service service() {
-    auto services = usb::SysfsRegistry().services();
+    auto services = usb::listServices(kEmulatedSystem);
     EXPECT_EQ(services.size(), 1u);
     return services.empty() ? usb::Service{} : services.front();
   }
@@ -129,10 +129,10 @@ TEST_F(LibusbUmockdevTest, UnpluggedCameraAnswersNoDevice) {
   ASSERT_NE(carrier, nullptr);
   bench.unplug();
   EXPECT_EQ(get(*carrier, kGetCur, 2, 0x02, 2).status, status::noDevice);
-  EXPECT_TRUE(usb::SysfsRegistry().services().empty());
-  usb::Status why = status::success;
-  EXPECT_EQ(usb::LibusbCarrier::create({1, 4, 0x291a, 0x3369, 0x01200000, 0}, &why), nullptr);
-  EXPECT_EQ(why, status::noDevice);
+  EXPECT_TRUE(usb::listServices(kEmulatedSystem).empty());
+  usb::Connection gone = usb::LibusbCarrier::create({1, 4, 0x291a, 0x3369, 0x01200000, 0});
+  EXPECT_EQ(gone.carrier, nullptr);
+  EXPECT_EQ(gone.status, status::noDevice);
 }
 
 }  // namespace

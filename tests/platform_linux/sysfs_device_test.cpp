@@ -1,12 +1,11 @@
-// Location and registry IDs, picking the configuration out of sysfs descriptors, finding the
-// VideoControl units, and reading devices and listing cameras from a sysfs tree, including what
-// sysfs looks like when a device is half gone or its files are malformed.
+// Location and registry IDs, picking the configuration out of sysfs descriptors, and reading
+// devices and listing cameras from a sysfs tree, including what sysfs looks like when a device is
+// half gone or its files are malformed.
 #include <gtest/gtest.h>
 
 #include "platform/usb/registry.h"
 #include "platform/usb/sysfs_device.h"
 #include "platform/usb/sysfs_registry.h"
-#include "platform/usb/video_control_units.h"
 #include "sim/descriptors.h"
 #include "sim/profile.h"
 #include "sysfs_tree.h"
@@ -80,40 +79,6 @@ TEST(SysfsDescriptors, ShortOrGarbageFilesAreAnError) {
   EXPECT_EQ(configurationFromSysfs(truncated, 1, out), status::ioError);
   std::vector<std::uint8_t> garbage(64, 0xAB);
   EXPECT_EQ(configurationFromSysfs(garbage, 1, out), status::ioError);
-}
-
-TEST(VideoControlUnitsTest, FindsTheUnitsOfTheSimulatedCameras) {
-  auto c200 = findVideoControlUnits(sim::c200Profile().configuration);
-  ASSERT_TRUE(c200);
-  EXPECT_EQ(c200->interfaceNumber, 0);
-  EXPECT_EQ(c200->cameraTerminal, 1);
-  EXPECT_EQ(c200->processingUnit, 2);
-  EXPECT_EQ(c200->extensionUnits, std::vector<std::uint8_t>{6});
-  EXPECT_TRUE(c200->isExtensionUnit(6));
-  EXPECT_FALSE(c200->isExtensionUnit(2));
-
-  auto generic = findVideoControlUnits(sim::genericProfile().configuration);
-  ASSERT_TRUE(generic);
-  EXPECT_EQ(generic->processingUnit, 3);
-  EXPECT_TRUE(generic->extensionUnits.empty());
-}
-
-TEST(VideoControlUnitsTest, TruncatedOrForeignDescriptorsStopSafely) {
-  auto config = sim::c200Profile().configuration;
-  // Cut in the middle of the class-specific descriptors: what came before stands.
-  for (std::size_t cut = 0; cut < config.size(); ++cut) {
-    std::vector<std::uint8_t> part(config.begin(), config.begin() + static_cast<long>(cut));
-    auto units = findVideoControlUnits(part);
-    if (units) {
-      EXPECT_EQ(units->interfaceNumber, 0);
-    }
-  }
-  // An interface of another class is not a VideoControl interface.
-  const std::vector<std::uint8_t> audio{9, 2, 18, 0, 1, 1, 0, 0x80, 50, 9, 4, 0, 0, 0, 1, 1, 0, 0};
-  EXPECT_FALSE(findVideoControlUnits(audio));
-  // A zero bLength ends the walk instead of looping.
-  std::vector<std::uint8_t> zero{9, 2, 20, 0, 1, 1, 0, 0x80, 50, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  EXPECT_FALSE(findVideoControlUnits(zero));
 }
 
 class SysfsTreeTest : public ::testing::Test {

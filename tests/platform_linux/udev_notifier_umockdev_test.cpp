@@ -7,7 +7,7 @@
 #include <QDeadlineTimer>
 #include <functional>
 
-#include "platform/usb/sysfs_registry.h"
+#include "platform/usb/registry.h"
 #include "platform/usb/udev_notifier.h"
 #include "umockdev_bench.h"
 #include "uvc_requests.h"
@@ -57,7 +57,7 @@ TEST_F(UdevNotifierTest, NothingForDevicesPresentAtConstructionOneCallPerBatch) 
 TEST_F(UdevNotifierTest, ALibusbCameraIsFoundAndLost) {
   usb::UdevNotifier notifier([this] { ++calls; });
   ASSERT_TRUE(notifier.active());
-  EXPECT_TRUE(usb::SysfsRegistry().services().empty());
+  EXPECT_TRUE(usb::listServices(kEmulatedSystem).empty());
 
   UmockdevBench::Plug plug;
   plug.uvcvideo = false;
@@ -65,7 +65,7 @@ TEST_F(UdevNotifierTest, ALibusbCameraIsFoundAndLost) {
   ASSERT_TRUE(runUntil([this] { return calls > 0; }));
   flushEvents();
   EXPECT_EQ(calls, 1);
-  auto services = usb::SysfsRegistry().services();
+  auto services = usb::listServices(kEmulatedSystem);
   ASSERT_EQ(services.size(), 1u);
   EXPECT_EQ(services[0].carrier, usb::CarrierKind::libusb);
   auto carrier = std::move(services[0].connect().carrier);
@@ -76,7 +76,7 @@ TEST_F(UdevNotifierTest, ALibusbCameraIsFoundAndLost) {
   ASSERT_TRUE(runUntil([this] { return calls > 1; }));
   flushEvents();
   EXPECT_EQ(calls, 2);
-  EXPECT_TRUE(usb::SysfsRegistry().services().empty());
+  EXPECT_TRUE(usb::listServices(kEmulatedSystem).empty());
   EXPECT_EQ(get(*carrier, kGetCur, 2, 0x02, 2).status, status::noDevice);
 }
 

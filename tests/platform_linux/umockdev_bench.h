@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "fake_uvc_driver.h"
+#include "platform/usb/registry.h"
 #include "sim/sim_camera.h"
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
@@ -25,6 +26,9 @@ typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
 typedef struct _UMockdevIoctlData UMockdevIoctlData;
 
 namespace velto::testing {
+
+// The listing of the emulated machine: its /sys is umockdev's, and no simulated cameras.
+inline const usb::RegistryOptions kEmulatedSystem{"", "/sys"};
 
 class UmockdevBench {
  public:

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "cuvc/cuvc.h"
-#include "platform/usb/sysfs_registry.h"
+#include "platform/usb/registry.h"
 #include "platform/usb/v4l2_carrier.h"
 #include "umockdev_bench.h"
 #include "uvc_requests.h"
@@ -20,7 +20,7 @@ class V4l2UmockdevTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(UmockdevBench::preloaded());
     bench.plug(UmockdevBench::Plug{});
-    auto services = usb::SysfsRegistry().services();
+    auto services = usb::listServices(kEmulatedSystem);
     ASSERT_EQ(services.size(), 1u);
     service = services.front();
     auto connected = service.connect();

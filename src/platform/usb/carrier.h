@@ -12,7 +12,8 @@
 // - Blocking. Every call is synchronous. deviceRequest() returns within the request's time-outs:
 //   when no data has moved after noDataTimeout ms, or the whole exchange has not finished after
 //   completionTimeout ms, it gives up with status::timeout, even when the device never answers.
-//   Other calls return within about the same bound.
+//   A time-out of 0 means the transport's normal bound (500 ms without data, 1000 ms in all),
+//   never "no limit". Other calls return within about the same bound.
 // - Threads. A carrier holds no lock of its own and is not re-entrant: its owner serialises every
 //   call on one carrier (cuvc's caller holds one lock around each device operation). Different
 //   carriers are independent and may be used from different threads at once.
@@ -38,8 +39,8 @@ struct DeviceRequest {
   std::uint16_t wLength = 0;
   void* pData = nullptr;           // wLength bytes; read from for OUT, written to for IN
   std::uint32_t wLenDone = 0;      // bytes actually moved, set by the carrier
-  std::uint32_t noDataTimeout = 0;      // ms without any data before giving up
-  std::uint32_t completionTimeout = 0;  // ms for the whole exchange
+  std::uint32_t noDataTimeout = 0;      // ms without any data before giving up; 0: 500
+  std::uint32_t completionTimeout = 0;  // ms for the whole exchange; 0: 1000
 
   bool isDeviceToHost() const { return (bmRequestType & 0x80) != 0; }
 };

@@ -1,9 +1,8 @@
-#include "cuvc/descriptor_walk.h"
+#include "platform/usb/descriptor_walk.h"
 
 #include <algorithm>
-#include <cstring>
 
-namespace velto::cuvc {
+namespace velto::usb {
 namespace {
 
 constexpr std::uint8_t kInterfaceDescriptor = 0x04;
@@ -15,77 +14,82 @@ constexpr std::uint8_t kProcessingUnit = 0x05;
 constexpr std::uint8_t kExtensionUnit = 0x06;
 constexpr std::uint16_t kCameraTerminalType = 0x0201;
 
-// bmControls: the first up to four of `size` bytes at `d`, little-endian.
-std::uint32_t controlBitmap(const std::uint8_t* d, std::size_t size) {
+// The shortest descriptor of each kind that holds every field read from it, bControlSize last.
+constexpr std::size_t kCameraTerminalLength = 15;
+constexpr std::size_t kProcessingUnitLength = 8;
+constexpr std::size_t kExtensionUnitLength = 24;
+
+// bmControls of `size` bytes at `at` in `d`: the first up to four, little-endian; 0 when they run
+// past the descriptor.
+std::uint32_t controlBitmap(std::span<const std::uint8_t> d, std::size_t at, std::size_t size) {
+  if (at + size > d.size()) return 0;
   std::uint32_t bits = 0;
-  for (std::size_t k = std::min<std::size_t>(size, 4); k > 0; --k) bits = (bits << 8) | d[k - 1];
+  for (std::size_t k = std::min<std::size_t>(size, 4); k > 0; --k) bits = (bits << 8) | d[at + k - 1];
   return bits;
 }
 
-// One class-specific VideoControl descriptor `d` of `len` bytes (len >= 3 is guaranteed).
-void visitVideoControlUnit(const std::uint8_t* d, std::size_t len, cuvc_info& info) {
-  const std::uint8_t subtype = d[2];
-  if (len >= 15 && subtype == kInputTerminal) {
-    const std::uint16_t terminalType = static_cast<std::uint16_t>(d[4] | (d[5] << 8));
-    if (terminalType == kCameraTerminalType && info.cameraTerminalID == 0) {
-      info.cameraTerminalID = d[3];
-      const std::size_t n = d[14];
-      if (15 + n <= len) info.cameraControls = controlBitmap(d + 15, n);
-    }
-  } else if (len >= 8 && subtype == kProcessingUnit) {
-    if (info.processingUnitID == 0) {
-      info.processingUnitID = d[3];
-      const std::size_t n = d[7];
-      if (8 + n <= len) info.processingControls = controlBitmap(d + 8, n);
-    }
-  } else if (len >= 24 && subtype == kExtensionUnit) {
-    if (info.extensionUnitID == 0) {
-      info.extensionUnitID = d[3];
-      std::memcpy(info.extensionGUID, d + 4, sizeof info.extensionGUID);
-      const std::size_t pins = d[21];
-      if (23 + pins <= len) {
-        const std::size_t n = d[22 + pins];
-        if (23 + pins + n <= len) info.extensionControls = controlBitmap(d + 23 + pins, n);
+// One class-specific descriptor `d` of the VideoControl interface; d.size() >= 3.
+void visitUnit(std::span<const std::uint8_t> d, VideoControlLayout& layout) {
+  const std::size_t len = d.size();
+  const std::uint8_t id = d.size() > 3 ? d[3] : 0;
+  if (id == 0) return;
+  switch (d[2]) {
+    case kInputTerminal:
+      if (len >= kCameraTerminalLength && (d[4] | (d[5] << 8)) == kCameraTerminalType &&
+          layout.cameraTerminal.id == 0) {
+        layout.cameraTerminal = {id, controlBitmap(d, 15, d[14])};
       }
-    }
+      break;
+    case kProcessingUnit:
+      if (len >= kProcessingUnitLength && layout.processingUnit.id == 0) {
+        layout.processingUnit = {id, controlBitmap(d, 8, d[7])};
+      }
+      break;
+    case kExtensionUnit:
+      if (len < kExtensionUnitLength) break;
+      layout.extensionUnits.set(id);
+      if (layout.extensionUnit.id == 0) {
+        // bNrInPins source IDs sit between bNrInPins and bControlSize.
+        const std::size_t pins = d[21];
+        const std::size_t sizeAt = 22 + pins;
+        layout.extensionUnit = {id, sizeAt < len ? controlBitmap(d, sizeAt + 1, d[sizeAt]) : 0};
+        std::copy(d.begin() + 4, d.begin() + 20, layout.extensionGUID.begin());
+      }
+      break;
+    default:
+      break;
   }
 }
 
 }  // namespace
 
-bool walkDescriptors(std::span<const std::uint8_t> config, cuvc_info& info) {
-  std::memset(&info, 0, sizeof info);
-  if (config.size() < 4) return false;
-
+std::optional<VideoControlLayout> walkVideoControl(std::span<const std::uint8_t> configuration) {
+  if (configuration.size() < 4) return std::nullopt;
   // A device may claim more than it delivered; never trust wTotalLength past the buffer.
-  const std::size_t claimed = static_cast<std::size_t>(config[2] | (config[3] << 8));
-  if (claimed < 2) return false;
-  const std::size_t total = std::min(claimed, config.size());
+  const std::size_t claimed = static_cast<std::size_t>(configuration[2] | (configuration[3] << 8));
+  const std::size_t total = std::min(claimed, configuration.size());
 
-  bool inVideoControl = false;
+  VideoControlLayout layout;
   bool found = false;
-  for (std::size_t i = 0; i + 2 <= total;) {
-    const std::uint8_t* d = config.data() + i;
-    const std::size_t len = d[0];
-    const std::uint8_t type = d[1];
-    if (len < 2 || i + len > total) break;
-
-    if (len >= 9 && type == kInterfaceDescriptor) {
-      if (d[5] == kVideoClass) {
-        inVideoControl = d[6] == kVideoControlSubclass;
-        if (inVideoControl && !found) {
-          info.interfaceNumber = d[2];
-          found = true;
-        }
-      } else {
-        inVideoControl = false;
+  bool inVideoControl = false;
+  for (std::size_t at = 0; at + 2 <= total;) {
+    const std::size_t len = configuration[at];
+    if (len < 2 || at + len > total) break;
+    const auto d = configuration.subspan(at, len);
+    if (d[1] == kInterfaceDescriptor && len >= 9) {
+      const bool videoControl = d[5] == kVideoClass && d[6] == kVideoControlSubclass;
+      inVideoControl = videoControl && (!found || d[2] == layout.interfaceNumber);
+      if (videoControl && !found) {
+        layout.interfaceNumber = d[2];
+        found = true;
       }
-    } else if (len > 2 && type == kClassSpecificInterface && inVideoControl) {
-      visitVideoControlUnit(d, len, info);
+    } else if (d[1] == kClassSpecificInterface && inVideoControl && len >= 3) {
+      visitUnit(d, layout);
     }
-    i += len;
+    at += len;
   }
-  return found;
+  if (!found) return std::nullopt;
+  return layout;
 }
 
-}  // namespace velto::cuvc
+}  // namespace velto::usb

@@ -2,14 +2,29 @@
 
 #include <libusb.h>
 
+#include "platform/usb/sysfs_device.h"
+#include "support/log.h"
+
 namespace velto::usb {
 namespace {
 
 constexpr std::uint8_t kGetDescriptor = 0x06;
 constexpr std::uint16_t kConfigurationDescriptor = 0x0200;  // type 2, index 0
-constexpr unsigned kDescriptorTimeoutMs = 1000;
+// The bound of a whole exchange, which cuvc gives every request; also where a request names none.
+constexpr unsigned kNormalTimeoutMs = 1000;
+
+// One failing libusb call: libusb's own error name says more than the errno it came from.
+void logFailure(const char* call, const std::string& path, int error) {
+  std::string message = call;
+  if (!path.empty()) message += "(" + path + ")";
+  log::warning(log::Layer::usb, message + ": " + libusb_error_name(error));
+}
 
 }  // namespace
+
+unsigned transferTimeout(const DeviceRequest& request) {
+  return request.completionTimeout != 0 ? request.completionTimeout : kNormalTimeoutMs;
+}
 
 Status fromLibusb(int error) {
   if (error >= 0) return status::success;
@@ -28,36 +43,46 @@ Status fromLibusb(int error) {
   }
 }
 
-std::unique_ptr<LibusbCarrier> LibusbCarrier::create(const Identity& identity, Status* why) {
-  Status ignored = status::success;
-  Status& reason = why != nullptr ? *why : ignored;
+Connection LibusbCarrier::create(const Identity& identity) {
   libusb_context* context = nullptr;
   if (int r = libusb_init(&context); r < 0) {
-    reason = fromLibusb(r);
-    return nullptr;
+    logFailure("libusb_init", {}, r);
+    return Connection::failed(fromLibusb(r));
   }
   libusb_device** list = nullptr;
   const ssize_t count = libusb_get_device_list(context, &list);
-  libusb_device_handle* handle = nullptr;
-  reason = count < 0 ? fromLibusb(static_cast<int>(count)) : status::noDevice;
+  if (count < 0) logFailure("libusb_get_device_list", {}, static_cast<int>(count));
+  // Not on the bus (any more): nothing refused us, so there is no path to name.
+  Connection result = Connection::failed(count < 0 ? fromLibusb(static_cast<int>(count)) : status::noDevice);
   for (ssize_t i = 0; i < count; ++i) {
-    if (libusb_get_bus_number(list[i]) == identity.busnum &&
-        libusb_get_device_address(list[i]) == identity.devnum) {
-      reason = fromLibusb(libusb_open(list[i], &handle));
-      break;
+    if (libusb_get_bus_number(list[i]) != identity.busnum || libusb_get_device_address(list[i]) != identity.devnum) {
+      continue;
     }
+    libusb_device_handle* handle = nullptr;
+    if (int r = libusb_open(list[i], &handle); r < 0) {
+      result = openFailed(identity, r);
+    } else {
+      result = Connection(std::unique_ptr<Carrier>(new LibusbCarrier(identity, context, handle)));
+    }
+    break;
   }
   if (list != nullptr) libusb_free_device_list(list, 1);
-  if (handle == nullptr) {
-    libusb_exit(context);
-    return nullptr;
-  }
-  return std::unique_ptr<LibusbCarrier>(new LibusbCarrier(identity, context, handle));
+  if (result.carrier == nullptr) libusb_exit(context);
+  return result;
+}
+
+Connection LibusbCarrier::openFailed(const Identity& identity, int error) {
+  const std::string node = usbfsNodePath(identity.busnum, identity.devnum);
+  logFailure("libusb_open", node, error);
+  return Connection::failed(fromLibusb(error), node);
 }
 
 LibusbCarrier::LibusbCarrier(const Identity& identity, libusb_context* context,
                              libusb_device_handle* handle)
-    : identity_(identity), context_(context), handle_(handle) {}
+    : identity_(identity),
+      context_(context),
+      handle_(handle),
+      node_(usbfsNodePath(identity.busnum, identity.devnum)) {}
 
 LibusbCarrier::~LibusbCarrier() {
   close();
@@ -69,15 +94,21 @@ Status LibusbCarrier::configurationDescriptor(std::vector<std::uint8_t>& out) {
   // The 9-byte header says how long the whole configuration is; then ask for all of it.
   unsigned char header[9] = {};
   int r = libusb_control_transfer(handle_, LIBUSB_ENDPOINT_IN, kGetDescriptor, kConfigurationDescriptor,
-                                  0, header, sizeof header, kDescriptorTimeoutMs);
-  if (r < 0) return fromLibusb(r);
+                                  0, header, sizeof header, kNormalTimeoutMs);
+  if (r < 0) {
+    logFailure("libusb_control_transfer GET_DESCRIPTOR", node_, r);
+    return fromLibusb(r);
+  }
   if (r < 4 || header[1] != LIBUSB_DT_CONFIG) return status::ioError;
   const std::uint16_t total = static_cast<std::uint16_t>(header[2] | (header[3] << 8));
   if (total < sizeof header) return status::ioError;
   std::vector<std::uint8_t> whole(total);
   r = libusb_control_transfer(handle_, LIBUSB_ENDPOINT_IN, kGetDescriptor, kConfigurationDescriptor, 0,
-                              whole.data(), total, kDescriptorTimeoutMs);
-  if (r < 0) return fromLibusb(r);
+                              whole.data(), total, kNormalTimeoutMs);
+  if (r < 0) {
+    logFailure("libusb_control_transfer GET_DESCRIPTOR", node_, r);
+    return fromLibusb(r);
+  }
   whole.resize(static_cast<std::size_t>(r));
   out = std::move(whole);
   return status::success;
@@ -89,7 +120,10 @@ Status LibusbCarrier::deviceRequest(DeviceRequest& request) {
   // libusb has one time-out for the whole transfer; the completion bound is the one that holds.
   const int r = libusb_control_transfer(handle_, request.bmRequestType, request.bRequest, request.wValue,
                                         request.wIndex, static_cast<unsigned char*>(request.pData),
-                                        request.wLength, request.completionTimeout);
+                                        request.wLength, transferTimeout(request));
+  // A stall is the camera's answer to a request it refuses, not a failure of the call.
+  if (r < 0 && r != LIBUSB_ERROR_PIPE && r != lastRequestError_) logFailure("libusb_control_transfer", node_, r);
+  lastRequestError_ = r < 0 ? r : 0;
   if (r < 0) return fromLibusb(r);
   request.wLenDone = static_cast<std::uint32_t>(r);
   return status::success;
@@ -98,7 +132,10 @@ Status LibusbCarrier::deviceRequest(DeviceRequest& request) {
 Status LibusbCarrier::open() {
   if (claimed_) return status::success;
   const int r = libusb_claim_interface(handle_, identity_.videoControlInterface);
-  if (r < 0) return fromLibusb(r);
+  if (r < 0) {
+    logFailure("libusb_claim_interface", node_, r);
+    return fromLibusb(r);
+  }
   claimed_ = true;
   return status::success;
 }
@@ -109,6 +146,7 @@ Status LibusbCarrier::reenumerate() {
   // which is what was asked; the registry sees what returns.
   const int r = libusb_reset_device(handle_);
   if (r == LIBUSB_ERROR_NOT_FOUND) return status::success;
+  if (r < 0) logFailure("libusb_reset_device", node_, r);
   return fromLibusb(r);
 }
 

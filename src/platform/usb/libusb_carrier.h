@@ -4,7 +4,8 @@
 // libusb_reset_device.
 //
 // Each carrier has a libusb context of its own, so creating one enumerates the bus afresh and
-// always sees the device as it is now. libusb's errors are translated once, here.
+// always sees the device as it is now. libusb's errors are translated once, here, and each failing
+// libusb call is logged here with the error's name.
 //
 // Blocking: libusb has a single time-out per transfer; requests use their completion time-out
 // (the 1000 ms bound of the whole exchange), so a silent device is given up after that. Not
@@ -12,8 +13,10 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "platform/usb/carrier.h"
+#include "platform/usb/service.h"
 
 struct libusb_context;
 struct libusb_device_handle;
@@ -22,6 +25,10 @@ namespace velto::usb {
 
 // A libusb error code as a Status; 0 and positive counts are success.
 Status fromLibusb(int error);
+
+// The one time-out libusb is given for `request`: its completion bound, or the transport's normal
+// 1000 ms where the request leaves it 0, because libusb reads 0 as "wait forever".
+unsigned transferTimeout(const DeviceRequest& request);
 
 class LibusbCarrier final : public Carrier {
  public:
@@ -34,9 +41,13 @@ class LibusbCarrier final : public Carrier {
     int videoControlInterface = 0;  // claimed by open(), so that nobody else drives the camera
   };
 
-  // Finds the device at `busnum`/`devnum` and opens it. Null when it is not there
-  // (status::noDevice in `why`) or cannot be opened (usually status::notPrivileged).
-  static std::unique_ptr<LibusbCarrier> create(const Identity& identity, Status* why = nullptr);
+  // Finds the device at `busnum`/`devnum` and opens it: a LibusbCarrier, or why not. Not on the
+  // bus: status::noDevice; its usbfs node refuses: the status (usually notPrivileged) and the
+  // node's path, "/dev/bus/usb/001/004".
+  static Connection create(const Identity& identity);
+
+  // What a libusb_open that failed with `error` makes of the device's Connection; logged here.
+  static Connection openFailed(const Identity& identity, int error);
   ~LibusbCarrier() override;
 
   Status configurationDescriptor(std::vector<std::uint8_t>& out) override;
@@ -54,7 +65,11 @@ class LibusbCarrier final : public Carrier {
   Identity identity_;
   libusb_context* context_;
   libusb_device_handle* handle_;
+  std::string node_;  // the usbfs node, for the log
   bool claimed_ = false;
+  // The last failure of a control request: a camera that keeps failing the same way (gone, hung)
+  // is logged once, not on every poll.
+  int lastRequestError_ = 0;
 };
 
 }  // namespace velto::usb

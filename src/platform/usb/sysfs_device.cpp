@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
-#include <unistd.h>
+
+#include "support/log.h"
 
 namespace velto::usb {
 namespace {
@@ -22,28 +23,33 @@ constexpr std::uint8_t kConfigurationType = 0x02;
 constexpr std::uint8_t kVideoClass = 0x0e;
 constexpr std::uint8_t kVideoControlSubclass = 0x01;
 
-// Reads a whole file with plain system calls; errno's status on failure.
-Status readFile(const std::string& path, std::vector<std::uint8_t>& out) {
+// Reads a whole file; errno's status on failure. `report` logs a failing call: for files whose
+// absence is news, not for optional attributes a device may simply lack.
+Status readFile(SystemCalls& calls, const std::string& path, std::vector<std::uint8_t>& out, bool report) {
   out.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return fromErrno(errno);
+  auto failed = [&](const char* call, int err) {
+    if (report) log::systemCallFailed(log::Layer::usb, call, path, err);
+    return fromErrno(err);
+  };
+  const int fd = calls.open(path, O_RDONLY);
+  if (fd < 0) return failed("open", errno);
   std::uint8_t chunk[4096];
   for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    const ssize_t n = calls.read(fd, chunk, sizeof chunk);
     if (n < 0) {
-      if (errno == EINTR) continue;
       const int err = errno;
-      ::close(fd);
-      return fromErrno(err);
+      calls.close(fd);
+      return failed("read", err);
     }
     if (n == 0) break;
     out.insert(out.end(), chunk, chunk + n);
     if (out.size() > kMaxAttributeSize) {
-      ::close(fd);
+      calls.close(fd);
+      if (report) log::warning(log::Layer::usb, path + ": larger than any descriptor set, not read");
       return status::ioError;
     }
   }
-  ::close(fd);
+  calls.close(fd);
   return status::success;
 }
 
@@ -139,7 +145,9 @@ Status configurationFromSysfs(std::span<const std::uint8_t> blob, int configurat
 
 std::optional<std::string> readAttribute(const std::string& dir, std::string_view name) {
   std::vector<std::uint8_t> bytes;
-  if (readFile(dir + "/" + std::string(name), bytes) != status::success) return std::nullopt;
+  if (readFile(SystemCalls::real(), dir + "/" + std::string(name), bytes, false) != status::success) {
+    return std::nullopt;
+  }
   std::string text(bytes.begin(), bytes.end());
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '\0')) {
     text.pop_back();
@@ -147,9 +155,9 @@ std::optional<std::string> readAttribute(const std::string& dir, std::string_vie
   return text;
 }
 
-Status readBinaryAttribute(const std::string& dir, std::string_view name,
-                           std::vector<std::uint8_t>& out) {
-  return readFile(dir + "/" + std::string(name), out);
+Status readBinaryAttribute(const std::string& dir, std::string_view name, std::vector<std::uint8_t>& out,
+                           SystemCalls& calls) {
+  return readFile(calls, dir + "/" + std::string(name), out, true);
 }
 
 std::optional<SysfsDevice> readSysfsDevice(const std::string& path) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/usb/status.h"
+#include "platform/usb/system_calls.h"
 
 namespace velto::usb {
 
@@ -57,10 +58,10 @@ std::optional<SysfsDevice> readSysfsDevice(const std::string& path);
 // cannot be read.
 std::optional<std::string> readAttribute(const std::string& dir, std::string_view name);
 
-// The whole of a binary attribute; status::noDevice when it is absent, the errno's status when it
-// cannot be read.
-Status readBinaryAttribute(const std::string& dir, std::string_view name,
-                           std::vector<std::uint8_t>& out);
+// The whole of a binary attribute, read through `calls`; status::noDevice when it is absent, the
+// errno's status when it cannot be read. A failure is logged here, with the file's path.
+Status readBinaryAttribute(const std::string& dir, std::string_view name, std::vector<std::uint8_t>& out,
+                           SystemCalls& calls = SystemCalls::real());
 
 // /dev/bus/usb/BBB/DDD, the usbfs node of a device.
 std::string usbfsNodePath(unsigned busnum, unsigned devnum);

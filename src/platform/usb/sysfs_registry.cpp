@@ -45,19 +45,15 @@ std::vector<Service> SysfsRegistry::services() const {
     s.path = device.path;
     if (s.carrier == CarrierKind::v4l2) {
       SystemCalls* calls = calls_;
-      s.connect = [device, calls]() -> Connection {
-        return Connection(V4l2Carrier::create(device, *calls));
-      };
+      s.connect = [device, calls] { return V4l2Carrier::create(device, *calls); };
     } else {
       LibusbCarrier::Identity id{device.busnum, device.devnum, device.vendorID, device.productID,
                                  device.locationID, device.videoControlInterface.value_or(0)};
-      s.connect = [id]() -> Connection { return Connection(LibusbCarrier::create(id)); };
+      s.connect = [id] { return LibusbCarrier::create(id); };
     }
     list.push_back(std::move(s));
   }
   return list;
 }
-
-std::vector<Service> listSysfsServices() { return SysfsRegistry().services(); }
 
 }  // namespace velto::usb

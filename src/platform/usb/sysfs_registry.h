@@ -19,9 +19,10 @@ namespace velto::usb {
 
 class SysfsRegistry {
  public:
-  // `sysfsRoot` is where sysfs is mounted; tests point it at a tree of their own. `calls` is
-  // handed to the v4l2 carriers created by the listed services and must outlive them.
-  explicit SysfsRegistry(std::string sysfsRoot = "/sys", SystemCalls& calls = SystemCalls::real());
+  // `sysfsRoot` is where sysfs is mounted (RegistryOptions::sysfsRoot: /sys, or a test's tree);
+  // there is no default, so that nothing lists the machine's devices behind the options' back.
+  // `calls` is handed to the v4l2 carriers created by the listed services and must outlive them.
+  explicit SysfsRegistry(std::string sysfsRoot, SystemCalls& calls = SystemCalls::real());
 
   // Every camera, ordered by bus and device number.
   std::vector<SysfsDevice> devices() const;
@@ -36,8 +37,5 @@ class SysfsRegistry {
   std::string root_;
   SystemCalls* calls_;
 };
-
-// The cameras of the running system (sysfs at /sys), for the combined device listing.
-std::vector<Service> listSysfsServices();
 
 }  // namespace velto::usb

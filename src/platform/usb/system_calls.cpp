@@ -11,7 +11,7 @@ namespace {
 class RealSystemCalls final : public SystemCalls {
  public:
   int open(const std::string& path, int flags) override {
-    // Device nodes only: never handed to a child process, never a controlling terminal.
+    // Never handed to a child process, never a controlling terminal.
     return ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY);
   }
 
@@ -23,6 +23,14 @@ class RealSystemCalls final : public SystemCalls {
       r = ::ioctl(fd, request, arg);
     } while (r == -1 && errno == EINTR);
     return r;
+  }
+
+  ssize_t read(int fd, void* buffer, std::size_t size) override {
+    ssize_t n;
+    do {
+      n = ::read(fd, buffer, size);
+    } while (n == -1 && errno == EINTR);
+    return n;
   }
 };
 

@@ -2,29 +2,48 @@
 
 #include <QSocketNotifier>
 #include <QThread>
+#include <cerrno>
 #include <cstring>
 #include <libudev.h>
+
+#include "support/log.h"
 
 namespace velto::usb {
 
 UdevNotifier::UdevNotifier(std::function<void()> onChange) : onChange_(std::move(onChange)) {
+  // Each step that fails leaves the notifier inert, logged once with its errno; the listing still
+  // works, only hot-plug goes unnoticed.
+  auto failed = [this](const char* call, int err) {
+    log::systemCallFailed(log::Layer::usb, call, "udev", err);
+    if (monitor_ != nullptr) udev_monitor_unref(monitor_);
+    monitor_ = nullptr;
+  };
   udev_ = udev_new();
-  if (udev_ == nullptr) return;
+  if (udev_ == nullptr) {
+    failed("udev_new", errno);
+    return;
+  }
   // "udev" events arrive after udevd has set up the node and its permissions, so a listing made
   // in response already sees a node we may open.
   monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
-  if (monitor_ == nullptr ||
-      udev_monitor_filter_add_match_subsystem_devtype(monitor_, "usb", "usb_device") < 0 ||
-      udev_monitor_filter_add_match_subsystem_devtype(monitor_, "video4linux", nullptr) < 0 ||
-      udev_monitor_enable_receiving(monitor_) < 0) {
-    if (monitor_ != nullptr) udev_monitor_unref(monitor_);
-    monitor_ = nullptr;
+  if (monitor_ == nullptr) {
+    failed("udev_monitor_new_from_netlink", errno);
+    return;
+  }
+  int r = udev_monitor_filter_add_match_subsystem_devtype(monitor_, "usb", "usb_device");
+  if (r >= 0) r = udev_monitor_filter_add_match_subsystem_devtype(monitor_, "video4linux", nullptr);
+  if (r < 0) {
+    failed("udev_monitor_filter_add_match_subsystem_devtype", -r);
+    return;
+  }
+  r = udev_monitor_enable_receiving(monitor_);
+  if (r < 0) {
+    failed("udev_monitor_enable_receiving", -r);
     return;
   }
   const int fd = udev_monitor_get_fd(monitor_);
   if (fd < 0) {
-    udev_monitor_unref(monitor_);
-    monitor_ = nullptr;
+    failed("udev_monitor_get_fd", -fd);
     return;
   }
   notifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);

@@ -7,7 +7,7 @@
 // the owner lists again and compares. A re-enumerated camera shows up as removes and adds.
 //
 // Where udev cannot be reached (a container without udev, no netlink socket) the notifier stays
-// inert: no error, no callback, active() false.
+// inert: no callback, active() false, and one warning in the log naming the call that failed.
 #pragma once
 
 #include <functional>

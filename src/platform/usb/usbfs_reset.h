@@ -4,7 +4,8 @@
 // video node leaves and comes back, usually under a new number.
 //
 // Needs write access to the node: the udev rule in packaging/ grants it to the logged-in user;
-// without it open() answers status::notPrivileged. Not thread-safe; the owning carrier serialises.
+// without it open() answers status::notPrivileged. Failing calls are logged here, with the node's
+// path. Not thread-safe; the owning carrier serialises.
 #pragma once
 
 #include <string>

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/usb/v4l2_controls.h"
+#include "support/log.h"
 
 namespace velto::usb {
 namespace {
@@ -42,32 +43,44 @@ std::vector<std::pair<int, std::string>> videoNodes(const std::string& interface
   return nodes;
 }
 
-}  // namespace
-
-std::unique_ptr<V4l2Carrier> V4l2Carrier::create(const SysfsDevice& device, SystemCalls& calls,
-                                                 Status* why) {
-  Status ignored = status::success;
-  Status& reason = why != nullptr ? *why : ignored;
-  std::vector<std::uint8_t> blob, configuration;
-  reason = readBinaryAttribute(device.path, "descriptors", blob);
-  if (reason != status::success) return nullptr;
-  reason = configurationFromSysfs(blob, device.configurationValue, configuration);
-  if (reason != status::success) return nullptr;
-  auto units = findVideoControlUnits(configuration);
-  if (!units) {
-    reason = status::unsupported;
-    return nullptr;
+const char* ioctlName(unsigned long request) {
+  switch (request) {
+    case VIDIOC_QUERYCAP: return "VIDIOC_QUERYCAP";
+    case VIDIOC_QUERYCTRL: return "VIDIOC_QUERYCTRL";
+    case VIDIOC_QUERYMENU: return "VIDIOC_QUERYMENU";
+    case VIDIOC_G_EXT_CTRLS: return "VIDIOC_G_EXT_CTRLS";
+    case VIDIOC_S_EXT_CTRLS: return "VIDIOC_S_EXT_CTRLS";
+    case UVCIOC_CTRL_QUERY: return "UVCIOC_CTRL_QUERY";
+    default: return "ioctl";
   }
-  std::unique_ptr<V4l2Carrier> carrier(new V4l2Carrier(device, calls, std::move(*units)));
-  reason = carrier->findNode();
-  if (reason != status::success) return nullptr;
-  return carrier;
 }
 
-V4l2Carrier::V4l2Carrier(const SysfsDevice& device, SystemCalls& calls, VideoControlUnits units)
+}  // namespace
+
+Connection V4l2Carrier::create(const SysfsDevice& device, SystemCalls& calls) {
+  const std::string descriptors = device.path + "/descriptors";
+  std::vector<std::uint8_t> blob, configuration;
+  if (Status s = readBinaryAttribute(device.path, "descriptors", blob, calls); s != status::success) {
+    return Connection::failed(s, descriptors);
+  }
+  if (Status s = configurationFromSysfs(blob, device.configurationValue, configuration); s != status::success) {
+    log::warning(log::Layer::usb, descriptors + ": no whole configuration descriptor in it");
+    return Connection::failed(s, descriptors);
+  }
+  auto layout = walkVideoControl(configuration);
+  if (!layout) return Connection::failed(status::unsupported);
+  std::unique_ptr<V4l2Carrier> carrier(new V4l2Carrier(device, calls, std::move(configuration), *layout));
+  std::string refused;
+  if (Status s = carrier->findNode(&refused); s != status::success) return Connection::failed(s, refused);
+  return Connection(std::move(carrier));
+}
+
+V4l2Carrier::V4l2Carrier(const SysfsDevice& device, SystemCalls& calls, std::vector<std::uint8_t> configuration,
+                         VideoControlLayout layout)
     : device_(device),
       calls_(calls),
-      units_(std::move(units)),
+      configuration_(std::move(configuration)),
+      units_(layout),
       usbfs_(calls, usbfsNodePath(device.busnum, device.devnum)) {}
 
 V4l2Carrier::~V4l2Carrier() {
@@ -75,7 +88,7 @@ V4l2Carrier::~V4l2Carrier() {
   usbfs_.close();
 }
 
-Status V4l2Carrier::findNode() {
+Status V4l2Carrier::findNode(std::string* refused) {
   closeNode();
   // Without any node the driver is not (or no longer) bound: the camera is out of our reach.
   Status result = status::noDevice;
@@ -83,11 +96,20 @@ Status V4l2Carrier::findNode() {
     const std::string path = "/dev/" + name;
     const int fd = calls_.open(path, O_RDWR | O_NONBLOCK);
     if (fd < 0) {
-      result = fromErrno(errno);
+      const int err = errno;
+      log::systemCallFailed(log::Layer::usb, "open", path, err);
+      // uvcvideo registers the capture node before the metadata node, so the first refusal is
+      // most likely the capture node's: that is the one to report.
+      if (result == status::noDevice) {
+        result = fromErrno(err);
+        if (refused != nullptr) *refused = path;
+      }
       continue;
     }
     v4l2_capability cap{};
-    if (calls_.ioctl(fd, VIDIOC_QUERYCAP, &cap) == 0) {
+    if (calls_.ioctl(fd, VIDIOC_QUERYCAP, &cap) != 0) {
+      log::systemCallFailed(log::Layer::usb, "VIDIOC_QUERYCAP", path, errno);
+    } else {
       const std::uint32_t caps =
           (cap.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? cap.device_caps : cap.capabilities;
       if ((caps & V4L2_CAP_VIDEO_CAPTURE) != 0) {
@@ -109,16 +131,10 @@ void V4l2Carrier::closeNode() {
 }
 
 Status V4l2Carrier::configurationDescriptor(std::vector<std::uint8_t>& out) {
-  std::vector<std::uint8_t> blob;
-  if (Status s = readBinaryAttribute(device_.path, "descriptors", blob); s != status::success) {
-    return s;
-  }
-  // The active configuration may have changed since the registry looked.
-  int value = device_.configurationValue;
-  if (auto text = readAttribute(device_.path, "bConfigurationValue")) {
-    std::from_chars(text->data(), text->data() + text->size(), value);
-  }
-  return configurationFromSysfs(blob, value, out);
+  // The one the units were found in: a camera reconfigured since would have lost its driver, and
+  // with it this carrier's node.
+  out = configuration_;
+  return status::success;
 }
 
 Status V4l2Carrier::deviceRequest(DeviceRequest& request) {
@@ -148,9 +164,9 @@ Status V4l2Carrier::serve(DeviceRequest& request) {
   if (units_.isExtensionUnit(unit)) return queryExtensionUnit(request);
 
   const V4l2Mapping* mapping = nullptr;
-  if (unit != 0 && unit == units_.cameraTerminal) {
+  if (unit != 0 && unit == units_.cameraTerminal.id) {
     mapping = findV4l2Mapping(VcUnit::cameraTerminal, selector);
-  } else if (unit != 0 && unit == units_.processingUnit) {
+  } else if (unit != 0 && unit == units_.processingUnit.id) {
     mapping = findV4l2Mapping(VcUnit::processingUnit, selector);
   }
   const std::uint8_t code = request.bRequest;
@@ -177,7 +193,7 @@ Status V4l2Carrier::queryExtensionUnit(DeviceRequest& request) {
   query.query = request.bRequest;
   query.size = request.wLength;
   query.data = static_cast<std::uint8_t*>(request.pData);
-  const int err = control(UVCIOC_CTRL_QUERY, &query);
+  const int err = control(UVCIOC_CTRL_QUERY, &query, ENOENT);
   switch (err) {
     case 0:
       request.wLenDone = request.wLength;
@@ -234,7 +250,7 @@ Status V4l2Carrier::getRange(const V4l2Mapping& mapping, std::uint8_t request,
   for (int i = 0; i < 2 && ids[i] != 0; ++i) {
     v4l2_queryctrl query{};
     query.id = ids[i];
-    if (int err = control(VIDIOC_QUERYCTRL, &query); err != 0) {
+    if (int err = control(VIDIOC_QUERYCTRL, &query, EINVAL); err != 0) {
       return err == EINVAL ? status::unsupported : fromErrno(err);
     }
     if ((query.flags & V4L2_CTRL_FLAG_DISABLED) != 0) return status::unsupported;
@@ -252,7 +268,7 @@ Status V4l2Carrier::getRange(const V4l2Mapping& mapping, std::uint8_t request,
 Status V4l2Carrier::exposureModes(std::span<std::uint8_t> payload) {
   v4l2_queryctrl query{};
   query.id = V4L2_CID_EXPOSURE_AUTO;
-  if (int err = control(VIDIOC_QUERYCTRL, &query); err != 0) {
+  if (int err = control(VIDIOC_QUERYCTRL, &query, EINVAL); err != 0) {
     return err == EINVAL ? status::unsupported : fromErrno(err);
   }
   // uvcvideo leaves the modes the camera lacks out of the menu: QUERYMENU refuses their index.
@@ -261,7 +277,7 @@ Status V4l2Carrier::exposureModes(std::span<std::uint8_t> payload) {
     v4l2_querymenu item{};
     item.id = V4L2_CID_EXPOSURE_AUTO;
     item.index = static_cast<std::uint32_t>(index);
-    const int err = control(VIDIOC_QUERYMENU, &item);
+    const int err = control(VIDIOC_QUERYMENU, &item, EINVAL);
     if (err == 0) {
       modes |= exposureModeFromMenu(index).value_or(0);
     } else if (err != EINVAL) {
@@ -278,7 +294,7 @@ Status V4l2Carrier::controlError(int err, const V4l2Mapping& mapping) {
       if (id == 0) continue;
       v4l2_queryctrl query{};
       query.id = id;
-      if (control(VIDIOC_QUERYCTRL, &query) == EINVAL || (query.flags & V4L2_CTRL_FLAG_DISABLED) != 0) {
+      if (control(VIDIOC_QUERYCTRL, &query, EINVAL) == EINVAL || (query.flags & V4L2_CTRL_FLAG_DISABLED) != 0) {
         return status::unsupported;
       }
     }
@@ -286,10 +302,11 @@ Status V4l2Carrier::controlError(int err, const V4l2Mapping& mapping) {
   return fromErrno(err);
 }
 
-int V4l2Carrier::control(unsigned long request, void* arg) {
+int V4l2Carrier::control(unsigned long request, void* arg, int answer) {
   if (calls_.ioctl(fd_, request, arg) == 0) return 0;
   const int err = errno;
   if (err == ENODEV) nodeGone_ = true;
+  if (err != answer) log::systemCallFailed(log::Layer::usb, ioctlName(request), nodePath_, err);
   return err;
 }
 

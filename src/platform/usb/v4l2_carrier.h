@@ -7,7 +7,8 @@
 //   and their answers are laid out as the camera would have sent them;
 // - anything else (other interfaces, standard requests, GET_LEN/GET_INFO of translated controls)
 //   answers status::unsupported, because the driver cannot express it.
-// The raw descriptors come from sysfs. Re-enumeration is a usbfs reset (usbfs_reset.h).
+// The raw descriptors come from sysfs, read once when the carrier is made. Re-enumeration is a
+// usbfs reset (usbfs_reset.h). Every failing system call is logged here, once, with its path.
 //
 // Blocking: requests are synchronous ioctls. uvcvideo bounds each exchange with the camera itself
 // (its own control time-out, several seconds), so a hung camera can hold a call longer than the
@@ -20,10 +21,11 @@
 #include <string>
 
 #include "platform/usb/carrier.h"
+#include "platform/usb/descriptor_walk.h"
+#include "platform/usb/service.h"
 #include "platform/usb/sysfs_device.h"
 #include "platform/usb/system_calls.h"
 #include "platform/usb/usbfs_reset.h"
-#include "platform/usb/video_control_units.h"
 
 namespace velto::usb {
 
@@ -31,12 +33,11 @@ struct V4l2Mapping;
 
 class V4l2Carrier final : public Carrier {
  public:
-  // Reads the device's descriptors and opens its capture node. Null when the descriptors cannot
-  // be read or have no VideoControl interface, or no capture node can be opened; `why` then
-  // receives the reason (status::notPrivileged when the node refuses us).
-  static std::unique_ptr<V4l2Carrier> create(const SysfsDevice& device,
-                                             SystemCalls& calls = SystemCalls::real(),
-                                             Status* why = nullptr);
+  // Reads the device's descriptors and opens its capture node: a V4l2Carrier, or why not. The
+  // descriptors unreadable: their errno's status and the file's path; no VideoControl interface:
+  // status::unsupported; a node that refuses to open: its errno's status (notPrivileged,
+  // exclusiveAccess, ...) and its path ("/dev/video2"); no node at all: status::noDevice.
+  static Connection create(const SysfsDevice& device, SystemCalls& calls = SystemCalls::real());
   ~V4l2Carrier() override;
 
   Status configurationDescriptor(std::vector<std::uint8_t>& out) override;
@@ -52,10 +53,12 @@ class V4l2Carrier final : public Carrier {
   const std::string& nodePath() const { return nodePath_; }
 
  private:
-  V4l2Carrier(const SysfsDevice& device, SystemCalls& calls, VideoControlUnits units);
+  V4l2Carrier(const SysfsDevice& device, SystemCalls& calls, std::vector<std::uint8_t> configuration,
+              VideoControlLayout layout);
 
-  // Opens the lowest-numbered node under the VideoControl interface that captures video.
-  Status findNode();
+  // Opens the lowest-numbered node under the VideoControl interface that captures video. On
+  // failure `refused`, when given, receives the path of the first node that would not open.
+  Status findNode(std::string* refused = nullptr);
   void closeNode();
   Status serve(DeviceRequest& request);
   Status queryExtensionUnit(DeviceRequest& request);
@@ -66,12 +69,14 @@ class V4l2Carrier final : public Carrier {
   // The status of a failed control call: EINVAL for a control the driver does not have is
   // "unsupported", not "bad argument".
   Status controlError(int err, const V4l2Mapping& mapping);
-  // 0 or errno; notes an ENODEV, after which the node is looked for again.
-  int control(unsigned long request, void* arg);
+  // 0 or errno; notes an ENODEV, after which the node is looked for again. Logs the failure,
+  // unless it is `answer`: the errno by which a query says "no such control".
+  int control(unsigned long request, void* arg, int answer = 0);
 
   SysfsDevice device_;
   SystemCalls& calls_;
-  VideoControlUnits units_;
+  std::vector<std::uint8_t> configuration_;
+  VideoControlLayout units_;
   UsbfsReset usbfs_;
   int fd_ = -1;
   std::string nodePath_;
