@@ -1,20 +1,16 @@
 #include "sim/command_line.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <map>
 
 #include "platform/usb/sim_directory.h"
+#include "sim/integer_text.h"
 
 namespace velto::sim {
 namespace {
 
-std::optional<unsigned long long> parseUnsigned(const std::string& text, unsigned long long max) {
-  if (text.empty() || text[0] == '-' || text[0] == '+') return std::nullopt;
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-  if (errno != 0 || *end != '\0' || v > max) return std::nullopt;
+std::optional<std::int64_t> parseBounded(const std::string& text, std::int64_t max) {
+  const auto v = parseInteger(text);
+  if (!v || *v < 0 || *v > max) return std::nullopt;
   return v;
 }
 
@@ -101,13 +97,13 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args,
   if (given.contains("--name")) run.profile.productName = given["--name"];
   struct Number {
     const char* option;
-    unsigned long long max;
+    std::int64_t max;
   };
   for (const Number n : {Number{"--vendor", 0xffff}, Number{"--product", 0xffff},
-                         Number{"--location", 0xffffffff}, Number{"--latency-ms", 60000},
-                         Number{"--reenumerate-ms", 600000}}) {
+                         Number{"--location", 0xffffffff}, Number{"--latency-ms", kMaxDelayMs},
+                         Number{"--reenumerate-ms", kMaxDelayMs}}) {
     if (!given.contains(n.option)) continue;
-    const auto v = parseUnsigned(given[n.option], n.max);
+    const auto v = parseBounded(given[n.option], n.max);
     if (!v) return fail(std::string(n.option) + ": '" + given[n.option] + "' is not a number from 0 to " +
                         std::to_string(n.max));
     const std::string option = n.option;

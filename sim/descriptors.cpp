@@ -31,17 +31,67 @@ class Bytes {
 constexpr std::uint8_t kInterface = 0x04, kEndpoint = 0x05, kCsInterface = 0x24;
 constexpr std::uint8_t kCsEndpoint = 0x25, kVideo = 0x0E;
 
-void frameMjpeg(Bytes& b, std::uint8_t index, std::uint16_t width, std::uint16_t height) {
-  const std::uint32_t interval = 333333;  // 30 fps in 100 ns units
-  b.add({30, kCsInterface, 0x07 /* VS_FRAME_MJPEG */, index, 0x00 /* bmCapabilities */});
-  b.u16(width);
-  b.u16(height);
-  b.u32(static_cast<std::uint32_t>(width) * height * 16 * 30 / 10);  // dwMinBitRate
-  b.u32(static_cast<std::uint32_t>(width) * height * 16 * 30);       // dwMaxBitRate
-  b.u32(static_cast<std::uint32_t>(width) * height * 2);             // dwMaxVideoFrameBufferSize
-  b.u32(interval);  // dwDefaultFrameInterval
-  b.add({0x01});    // bFrameIntervalType: one discrete interval
-  b.u32(interval);
+constexpr std::uint32_t kInterval30fps = 333333;  // in 100 ns units
+
+// The GUID of an uncompressed or frame-based format: its four-character code, then the fixed
+// tail the class gives every such GUID.
+void formatGUID(Bytes& b, const char (&fourcc)[5]) {
+  for (int i = 0; i < 4; ++i) b.add({static_cast<std::uint8_t>(fourcc[i])});
+  b.add({0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
+}
+
+void format(Bytes& b, std::uint8_t index, const StreamFormat& f) {
+  const auto frames = static_cast<std::uint8_t>(f.frames.size());
+  switch (f.kind) {
+    case StreamFormat::mjpeg:
+      // VS_FORMAT_MJPEG: fixed-size samples, default frame 1, no aspect ratio, interlacing or
+      // copy protection
+      b.add({11, kCsInterface, 0x06, index, frames, 0x01, 1, 0, 0, 0, 0});
+      break;
+    case StreamFormat::yuy2:
+      // VS_FORMAT_UNCOMPRESSED: 16 bits per pixel
+      b.add({27, kCsInterface, 0x04, index, frames});
+      formatGUID(b, "YUY2");
+      b.add({16, 1, 0, 0, 0, 0});
+      break;
+    case StreamFormat::h264:
+      // VS_FORMAT_FRAME_BASED: bits per pixel not given, variable-size frames
+      b.add({28, kCsInterface, 0x10, index, frames});
+      formatGUID(b, "H264");
+      b.add({0, 1, 0, 0, 0, 0, 1});
+      break;
+  }
+  std::uint8_t frameIndex = 0;
+  for (const auto& [width, height] : f.frames) {
+    const std::uint32_t pixels = static_cast<std::uint32_t>(width) * height;
+    const std::uint32_t maxBitRate = pixels * 16 * 30;
+    if (f.kind == StreamFormat::h264) {
+      // VS_FRAME_FRAME_BASED: no frame buffer size, the bytes per line 0 for a compressed stream
+      b.add({30, kCsInterface, 0x11, ++frameIndex, 0x00});
+      b.u16(width);
+      b.u16(height);
+      b.u32(maxBitRate / 50);
+      b.u32(maxBitRate / 10);
+      b.u32(kInterval30fps);
+      b.add({0x01});  // one discrete interval
+      b.u32(0);
+      b.u32(kInterval30fps);
+    } else {
+      // VS_FRAME_MJPEG or VS_FRAME_UNCOMPRESSED
+      b.add({30, kCsInterface, static_cast<std::uint8_t>(f.kind == StreamFormat::mjpeg ? 0x07 : 0x05),
+             ++frameIndex, 0x00});
+      b.u16(width);
+      b.u16(height);
+      b.u32(f.kind == StreamFormat::mjpeg ? maxBitRate / 10 : maxBitRate);
+      b.u32(maxBitRate);
+      b.u32(pixels * 2);  // dwMaxVideoFrameBufferSize
+      b.u32(kInterval30fps);
+      b.add({0x01});
+      b.u32(kInterval30fps);
+    }
+  }
+  // colour matching: BT.709 primaries, BT.709 transfer, SMPTE 170M matrix
+  b.add({6, kCsInterface, 0x0D, 1, 1, 4});
 }
 
 }  // namespace
@@ -85,8 +135,8 @@ std::vector<std::uint8_t> buildConfiguration(const CameraLayout& layout) {
     b.add({0});
     lastUnit = xu.unitID;
   }
-  // output terminal: TT_STREAMING, fed by the last unit
-  b.add({9, kCsInterface, 0x03, outputTerminalID, 0x01, 0x01, 0, lastUnit, 0});
+  // output terminal: TT_STREAMING
+  b.add({9, kCsInterface, 0x03, outputTerminalID, 0x01, 0x01, 0, layout.outputSourceID.value_or(lastUnit), 0});
   b.put16(header + 5, b.size() - header);
   // interrupt endpoint 1 IN, 16 bytes, and its class-specific descriptor
   b.add({7, kEndpoint, 0x81, 0x03, 16, 0, 6});
@@ -95,13 +145,13 @@ std::vector<std::uint8_t> buildConfiguration(const CameraLayout& layout) {
   // VideoStreaming interface: alternate 0, one bulk endpoint
   b.add({9, kInterface, vs, 0, 1, kVideo, 0x02, 0x00, 0x00});
   const std::size_t inputHeader = b.size();
-  // VS input header: one format, wTotalLength (patched), endpoint 2 IN, linked to the output
-  // terminal, one byte of bmaControls per format
-  b.add({14, kCsInterface, 0x01, 1, 0, 0, 0x82, 0x00, outputTerminalID, 0, 0, 0, 1, 0});
-  // MJPEG format: index 1, two frames, fixed-size samples, default frame 1
-  b.add({11, kCsInterface, 0x06, 1, 2, 0x01, 1, 0, 0, 0, 0});
-  frameMjpeg(b, 1, 1920, 1080);
-  frameMjpeg(b, 2, 1280, 720);
+  const auto formats = static_cast<std::uint8_t>(layout.formats.size());
+  // VS input header: wTotalLength (patched), endpoint 2 IN, linked to the output terminal, no
+  // still capture or trigger, one byte of bmaControls (none) per format
+  b.add({static_cast<std::uint8_t>(13 + formats), kCsInterface, 0x01, formats, 0, 0, 0x82, 0x00,
+         outputTerminalID, 0, 0, 0, 1});
+  for (std::uint8_t i = 0; i < formats; ++i) b.add({0});
+  for (std::uint8_t i = 0; i < formats; ++i) format(b, static_cast<std::uint8_t>(i + 1), layout.formats[i]);
   b.put16(inputHeader + 4, b.size() - inputHeader);
   // bulk endpoint 2 IN, 512 bytes
   b.add({7, kEndpoint, 0x82, 0x02, 0x00, 0x02, 0});

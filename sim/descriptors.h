@@ -1,9 +1,9 @@
-// Builds a UVC camera's configuration descriptor from the units it has, so that a profile's
-// bmControls always advertise exactly the controls it answers.
+// Builds a UVC 1.10 camera's configuration descriptor from the units and video formats it has.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace velto::sim {
@@ -14,6 +14,13 @@ struct ExtensionUnitLayout {
   std::uint32_t controls = 0;  // bmControls: bit n is selector n + 1
 };
 
+// One VideoStreaming format with its frame sizes, each offered at 30 frames a second.
+struct StreamFormat {
+  enum Kind { mjpeg, yuy2, h264 };  // H.264 as a UVC 1.1 frame-based format
+  Kind kind = mjpeg;
+  std::vector<std::pair<std::uint16_t, std::uint16_t>> frames;  // width, height
+};
+
 struct CameraLayout {
   std::uint8_t interfaceNumber = 0;  // of the VideoControl interface; streaming is the next one
   std::uint8_t cameraTerminalID = 1;
@@ -21,11 +28,14 @@ struct CameraLayout {
   std::uint8_t processingUnitID = 2;
   std::uint32_t processingControls = 0;  // 2 bytes of bmControls
   std::optional<ExtensionUnitLayout> extension;
+  // bSourceID of the output terminal; by default the last unit of the chain.
+  std::optional<std::uint8_t> outputSourceID;
+  std::vector<StreamFormat> formats;
 };
 
 // Configuration descriptor 0: interface association, VideoControl interface (header, camera
 // terminal, processing unit, extension unit when present, output terminal, interrupt endpoint),
-// VideoStreaming interface with one MJPEG format in 1920x1080 and 1280x720.
+// VideoStreaming interface with the formats, in order, and one bulk endpoint.
 std::vector<std::uint8_t> buildConfiguration(const CameraLayout& layout);
 
 // The 18-byte device descriptor of a camera with these IDs.

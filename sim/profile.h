@@ -1,10 +1,16 @@
-// What kind of camera the simulator is: USB identity, configuration descriptor, and every control
-// it answers with its payload layout, range and quirks. A profile is plain data; SimCamera gives it
-// behaviour.
+// What kind of camera the simulator is: USB identity, configuration descriptor, and the controls
+// it answers, each with its payload layout, range and quirks. A profile is plain data; SimCamera
+// gives it behaviour.
+//
+// The tables are written from the device's side: unit IDs, selectors, lengths, byte offsets,
+// widths, signedness and bmControls bits are the sim's own literal numbers, never taken from the
+// application's control catalogue. ControlID serves only as a field's name (for `ctl set`, the
+// state JSON and faults), so a mistake in the catalogue shows as a disagreement with this camera.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,27 +19,46 @@
 
 namespace velto::sim {
 
-// One catalogue control carried in a wire control's payload (ControlSpec gives offset and width).
+// The GET_MIN, GET_MAX, GET_RES (step) and GET_DEF answers of one field.
+struct Range {
+  std::int64_t min = 0;
+  std::int64_t max = 0;
+  std::int64_t step = 1;
+  std::int64_t defaultValue = 0;
+};
+
+// One value carried in a wire control's payload: little-endian, `width` bytes from `offset`.
 struct Field {
-  ControlID id;
-  ControlRange range;  // GET_MIN, GET_MAX, GET_RES (step) and GET_DEF answers
+  ControlID id;  // its name only
+  int offset = 0;
+  int width = 1;
+  bool isSigned = false;  // two's complement
+  Range range;
   // When not empty, the only values SET_CUR accepts (mode bytes, the three fields of view);
   // otherwise anything within [min, max].
   std::vector<std::int64_t> allowed;
+
+  // The value in `payload`, sign-extended when signed; bytes past its end count as zero.
+  std::int64_t read(std::span<const std::uint8_t> payload) const;
+  // Stores `value` in the field's bytes and leaves every other byte as it is.
+  void write(std::int64_t value, std::span<std::uint8_t> payload) const;
 };
 
 // One (unit, selector) pair of the camera: what the host addresses with a request.
 struct WireControl {
   std::uint8_t unitID = 0;
   std::uint8_t selector = 0;
-  std::uint16_t length = 0;     // the only wLength the camera accepts
-  std::vector<Field> fields;    // empty for vendor selectors the application does not use
+  std::uint16_t length = 0;  // the only wLength the camera accepts
+  // The bit of its unit's bmControls that advertises it; -1 where the unit's bitmap is given
+  // whole (the vendor extension unit).
+  int bit = -1;
+  std::vector<Field> fields;  // empty for vendor selectors the application does not use
   // Payload bytes before the fields' defaults are stored: the bytes no layout names, which the
   // camera keeps whatever the host writes there.
   std::vector<std::uint8_t> fixedBytes;
-  std::uint8_t info = 0x03;     // GET_INFO: GET and SET supported
-  bool stallsMinMax = false;    // the auto-exposure mode: GET_MIN and GET_MAX stall
-  bool readsBackOne = false;    // HDR: GET_CUR answers 1 in byte 0, whatever was written
+  std::uint8_t info = 0x03;   // GET_INFO: GET and SET supported
+  bool stallsMinMax = false;  // the auto-exposure mode: GET_MIN and GET_MAX stall
+  bool readsBackOne = false;  // HDR: GET_CUR answers 1 in byte 0, whatever was written
 };
 
 struct Profile {
@@ -46,12 +71,13 @@ struct Profile {
   std::vector<std::uint8_t> configuration;
   std::vector<WireControl> controls;
 
-  // The wire control that carries `id`, or null.
+  // The wire control that carries the field named `id`, or null.
   const WireControl* find(ControlID id) const;
   const Field* field(ControlID id) const;
 };
 
-// The Anker PowerConf C200: every catalogue control, the vendor extension unit 6.
+// The Anker PowerConf C200 as its firmware 1.05 describes itself: the standard controls it has
+// (no gain, no backlight compensation) and the vendor extension unit 6.
 Profile c200Profile();
 
 // Another vendor's plain UVC camera: no extension unit, no focus, zoom, pan or tilt.

@@ -1,6 +1,16 @@
 #include "sim/request_log.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 namespace velto::sim {
+namespace {
+
+std::string compact(const QJsonObject& object) {
+  return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+}
+
+}  // namespace
 
 std::string requestName(std::uint8_t bRequest) {
   switch (bRequest) {
@@ -20,25 +30,25 @@ std::string requestName(std::uint8_t bRequest) {
 
 std::string requestLine(std::uint64_t seq, const Setup& setup, std::span<const std::uint8_t> data,
                         usb::Status status) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(data.size() * 2);
-  for (std::uint8_t b : data) {
-    hex.push_back(kHex[b >> 4]);
-    hex.push_back(kHex[b & 0xf]);
-  }
-  return "{\"seq\":" + std::to_string(seq) + ",\"request\":\"" + requestName(setup.bRequest) +
-         "\",\"bmRequestType\":" + std::to_string(setup.bmRequestType) +
-         ",\"bRequest\":" + std::to_string(setup.bRequest) +
-         ",\"unit\":" + std::to_string(setup.wIndex >> 8) +
-         ",\"selector\":" + std::to_string(setup.wValue >> 8) +
-         ",\"wValue\":" + std::to_string(setup.wValue) + ",\"wIndex\":" + std::to_string(setup.wIndex) +
-         ",\"length\":" + std::to_string(setup.wLength) + ",\"data\":\"" + hex +
-         "\",\"status\":" + std::to_string(status) + "}";
+  const QByteArray bytes(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
+  return compact({
+      {"seq", static_cast<qint64>(seq)},
+      {"request", QString::fromStdString(requestName(setup.bRequest))},
+      {"bmRequestType", setup.bmRequestType},
+      {"bRequest", setup.bRequest},
+      {"unit", setup.wIndex >> 8},
+      {"selector", setup.wValue >> 8},
+      {"wValue", setup.wValue},
+      {"wIndex", setup.wIndex},
+      {"length", setup.wLength},
+      {"data", QString::fromLatin1(bytes.toHex())},
+      {"status", static_cast<qint64>(status)},
+  });
 }
 
 std::string eventLine(std::uint64_t seq, std::string_view event) {
-  return "{\"seq\":" + std::to_string(seq) + ",\"event\":\"" + std::string(event) + "\"}";
+  return compact({{"seq", static_cast<qint64>(seq)},
+                  {"event", QString::fromUtf8(event.data(), static_cast<qsizetype>(event.size()))}});
 }
 
 RequestLog::~RequestLog() {

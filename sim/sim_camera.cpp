@@ -22,9 +22,11 @@ constexpr std::uint8_t kInfoAutoDisabled = 0x04 | 0x08;
 
 Reply stall() { return Reply{status::pipeStalled, {}}; }
 
-std::int64_t onGrid(const ControlRange& r, double v) {
-  const auto rounded = static_cast<std::int64_t>(std::lround(v));
-  return std::clamp(r.clamp(rounded), r.min, r.max);
+// The nearest value on the range's grid (anchored at its minimum), within the range.
+std::int64_t onGrid(const Range& r, double v) {
+  auto value = std::clamp(static_cast<std::int64_t>(std::lround(v)), r.min, r.max);
+  if (r.step >= 2) value = r.min + (value - r.min + r.step / 2) / r.step * r.step;
+  return std::clamp(value, r.min, r.max);
 }
 
 // A slow swing around `center`, as a changing scene makes an auto mode hunt.
@@ -60,16 +62,15 @@ SimCamera::SimCamera(Profile profile, Clock clock) : profile_(std::move(profile)
   resetToDefaults();
 }
 
-std::vector<std::uint8_t> SimCamera::payloadOf(const WireControl& wire,
-                                               std::int64_t ControlRange::*member) const {
+std::vector<std::uint8_t> SimCamera::payloadOf(const WireControl& wire, std::int64_t Range::*member) const {
   std::vector<std::uint8_t> payload = wire.fixedBytes;
   payload.resize(wire.length, 0);
-  for (const Field& f : wire.fields) spec(f.id).encode(f.range.*member, payload);
+  for (const Field& f : wire.fields) f.write(f.range.*member, payload);
   return payload;
 }
 
 void SimCamera::resetToDefaults() {
-  for (Control& c : controls_) c.current = payloadOf(*c.wire, &ControlRange::defaultValue);
+  for (Control& c : controls_) c.current = payloadOf(*c.wire, &Range::defaultValue);
   pendingZoom_.reset();
   focusSearchStart_.reset();
 }
@@ -144,12 +145,12 @@ Reply SimCamera::get(Control& control, std::uint8_t request, std::uint16_t lengt
     }
     case kGetMin:
       if (wire.stallsMinMax) return stall();
-      return Reply{status::success, payloadOf(wire, &ControlRange::min)};
+      return Reply{status::success, payloadOf(wire, &Range::min)};
     case kGetMax:
       if (wire.stallsMinMax) return stall();
-      return Reply{status::success, payloadOf(wire, &ControlRange::max)};
-    case kGetRes: return Reply{status::success, payloadOf(wire, &ControlRange::step)};
-    case kGetDef: return Reply{status::success, payloadOf(wire, &ControlRange::defaultValue)};
+      return Reply{status::success, payloadOf(wire, &Range::max)};
+    case kGetRes: return Reply{status::success, payloadOf(wire, &Range::step)};
+    case kGetDef: return Reply{status::success, payloadOf(wire, &Range::defaultValue)};
     default: return stall();
   }
 }
@@ -159,7 +160,7 @@ Reply SimCamera::setCur(Control& control, std::span<const std::uint8_t> data) {
   std::vector<std::int64_t> values;
   for (const Field& f : wire.fields) {
     if (refused_.contains(f.id)) return stall();
-    const std::int64_t v = spec(f.id).decode(data);
+    const std::int64_t v = f.read(data);
     if (!acceptable(f, v)) return stall();
     values.push_back(v);
   }
@@ -178,9 +179,8 @@ bool SimCamera::acceptable(const Field& field, std::int64_t value) const {
 
 void SimCamera::store(Control& control, const Field& field, std::int64_t value) {
   const std::int64_t now = clock_();
-  const ControlSpec& s = spec(field.id);
-  const std::int64_t before = s.decode(control.current);
-  s.encode(value, control.current);
+  const std::int64_t before = field.read(control.current);
+  field.write(value, control.current);
   switch (field.id) {
     case ControlID::fieldOfView:
       if (auto zoom = zoomForFieldOfView(value); zoom && profile_.field(ControlID::zoom)) {
@@ -202,15 +202,18 @@ void SimCamera::store(Control& control, const Field& field, std::int64_t value) 
 
 bool SimCamera::autoOn(ControlID autoControl) {
   Control* c = find(autoControl);
-  if (c == nullptr) return false;
-  const std::int64_t v = spec(autoControl).decode(c->current);
+  const Field* f = profile_.field(autoControl);
+  if (c == nullptr || f == nullptr) return false;
+  const std::int64_t v = f->read(c->current);
   return autoControl == ControlID::autoExposure ? (v & 0x0A) != 0 : v != 0;
 }
 
 void SimCamera::settle() {
   const std::int64_t now = clock_();
   auto put = [this](ControlID id, std::int64_t v) {
-    if (Control* c = find(id)) spec(id).encode(v, c->current);
+    Control* c = find(id);
+    const Field* f = profile_.field(id);
+    if (c != nullptr && f != nullptr) f->write(v, c->current);
   };
 
   if (pendingZoom_ && now >= pendingZoom_->first) {
@@ -253,8 +256,9 @@ void SimCamera::settle() {
 std::optional<std::int64_t> SimCamera::value(ControlID id) {
   settle();
   Control* c = find(id);
-  if (c == nullptr) return std::nullopt;
-  return spec(id).decode(c->current);
+  const Field* f = profile_.field(id);
+  if (c == nullptr || f == nullptr) return std::nullopt;
+  return f->read(c->current);
 }
 
 std::vector<std::pair<ControlID, std::int64_t>> SimCamera::state() {

@@ -90,7 +90,7 @@ class SimCamera {
   // Brings time-driven state up to now: pending zoom, focus search, auto-mode drift.
   void settle();
   bool autoOn(ControlID autoControl);
-  std::vector<std::uint8_t> payloadOf(const WireControl& wire, std::int64_t ControlRange::*member) const;
+  std::vector<std::uint8_t> payloadOf(const WireControl& wire, std::int64_t Range::*member) const;
 
   Profile profile_;
   Clock clock_;

@@ -7,6 +7,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -15,6 +18,7 @@
 #include <sstream>
 
 #include "platform/usb/sim_directory.h"
+#include "sim/integer_text.h"
 
 namespace velto::sim {
 namespace {
@@ -50,13 +54,14 @@ std::vector<std::string> words(const std::string& line) {
   return out;
 }
 
-std::optional<std::int64_t> parseInteger(const std::string& text) {
-  if (text.empty()) return std::nullopt;
-  errno = 0;
-  char* end = nullptr;
-  const long long v = std::strtoll(text.c_str(), &end, 0);
-  if (errno != 0 || end == nullptr || *end != '\0') return std::nullopt;
-  return v;
+std::string compact(const QJsonObject& object) {
+  return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+}
+
+// accept() failures that say the process or the system is out of something: retrying at once
+// fails again.
+bool outOfResources(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
 }  // namespace
@@ -100,7 +105,10 @@ std::uint64_t allocateRegistryID(const std::string& directory) {
 }
 
 SimServer::SimServer(Profile profile, ServerOptions options, SimCamera::Clock clock)
-    : options_(std::move(options)), camera_(std::move(profile), std::move(clock)) {}
+    : options_(std::move(options)), camera_(std::move(profile), std::move(clock)) {
+  options_.latencyMs = std::clamp(options_.latencyMs, 0, kMaxDelayMs);
+  options_.reenumerateMs = std::clamp(options_.reenumerateMs, 0, kMaxDelayMs);
+}
 
 SimServer::~SimServer() {
   stop();
@@ -147,9 +155,13 @@ bool SimServer::start(std::string* error) {
 
 bool SimServer::startThread(std::string* error) {
   if (!start(error)) return false;
-  thread_ = std::thread([this] { run(); });
-  // command() must find the loop running before it returns.
-  while (!running_.load() && !stopRequested_.load()) std::this_thread::yield();
+  std::thread loop([this] { run(); });
+  {
+    // command() must find the loop running before this returns.
+    std::unique_lock lock(commandsMutex_);
+    commandsChanged_.wait(lock, [this] { return phase_ != Phase::idle; });
+  }
+  thread_ = std::move(loop);
   return true;
 }
 
@@ -199,7 +211,7 @@ void SimServer::unplug() {
 
 void SimServer::reenumerate() {
   unplug();
-  plugBackAt_ = realNowMs() + std::max(0, options_.reenumerateMs);
+  plugBackAt_ = realNowMs() + options_.reenumerateMs;
 }
 
 void SimServer::shutdown() {
@@ -243,10 +255,21 @@ void SimServer::flush(Connection& c) {
   }
 }
 
-void SimServer::acceptOn(int listener, bool control) {
-  for (;;) {
+void SimServer::acceptOn(int listener, bool control, std::size_t room) {
+  for (; room > 0; --room) {
     const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0) {
+      if (outOfResources(errno)) {
+        if (!acceptWarned_) {
+          std::fprintf(stderr, "velto-simcam: accept failed (%s); new clients wait until one leaves\n",
+                       std::strerror(errno));
+        }
+        acceptWarned_ = true;
+        acceptPausedUntil_ = realNowMs() + kAcceptRetryMs;
+      }
+      return;
+    }
+    acceptWarned_ = false;
     auto c = std::make_unique<Connection>();
     c->fd = fd;
     c->serial = ++nextSerial_;
@@ -358,12 +381,13 @@ std::string SimServer::execute(const std::string& line) {
   const bool plugged = deviceListener_ >= 0;
 
   if (verb == "state" && needs(0)) {
-    std::string json = "{";
+    QJsonObject state;
     for (const auto& [id, value] : camera_.state()) {
-      if (json.size() > 1) json += ",";
-      json += "\"" + std::string(rawValue(id)) + "\":" + std::to_string(value);
+      const std::string_view name = rawValue(id);
+      state.insert(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())),
+                   static_cast<qint64>(value));
     }
-    return "ok " + json + "}";
+    return "ok " + compact(state);
   }
   if (verb == "info" && needs(0)) {
     const Profile& p = camera_.profile();
@@ -371,10 +395,15 @@ std::string SimServer::execute(const std::string& line) {
     std::snprintf(ids, sizeof ids, "%04x:%04x", p.vendorID, p.productID);
     std::snprintf(registry, sizeof registry, "0x%016llx",
                   static_cast<unsigned long long>(registryID_.load()));
-    return "ok {\"id\":\"" + options_.id + "\",\"profile\":\"" + p.name + "\",\"usb\":\"" + ids +
-           "\",\"plugged\":" + (plugged ? "true" : "false") +
-           ",\"registryID\":\"" + registry + "\"" +
-           ",\"hung\":" + (camera_.hung() ? "true" : "false") + ",\"socket\":\"" + socketPath() + "\"}";
+    return "ok " + compact({
+                       {"id", QString::fromStdString(options_.id)},
+                       {"profile", QString::fromStdString(p.name)},
+                       {"usb", QString::fromLatin1(ids)},
+                       {"plugged", plugged},
+                       {"registryID", QString::fromLatin1(registry)},
+                       {"hung", camera_.hung()},
+                       {"socket", QString::fromStdString(socketPath())},
+                   });
   }
   if (verb == "set" && needs(2)) {
     std::string error;
@@ -401,7 +430,11 @@ std::string SimServer::execute(const std::string& line) {
   }
   if (verb == "latency" && needs(1)) {
     const auto ms = parseInteger(w[1]);
-    if (!ms || *ms < 0 || *ms > 60000) return "error latency: '" + w[1] + "' is not 0..60000 ms";
+    if (!ms || *ms < 0) return "error latency: '" + w[1] + "' is not a number of milliseconds";
+    if (*ms > kMaxDelayMs) {
+      return "error latency: " + std::to_string(*ms) + " ms is more than the maximum of " +
+             std::to_string(kMaxDelayMs) + " ms";
+    }
     options_.latencyMs = static_cast<int>(*ms);
     return "ok";
   }
@@ -450,7 +483,9 @@ std::string SimServer::command(const std::string& line) {
   Command cmd{line, {}, false};
   {
     std::unique_lock lock(commandsMutex_);
-    if (!running_.load() || std::this_thread::get_id() == loopThread_) {
+    if (phase_ == Phase::stopped) return "error the simulator is stopping";
+    // Before run() the caller owns the camera; the loop thread itself must not wait for itself.
+    if (phase_ == Phase::idle || std::this_thread::get_id() == loopThread_) {
       lock.unlock();
       return execute(line);
     }
@@ -459,7 +494,7 @@ std::string SimServer::command(const std::string& line) {
   const char byte = 'c';
   [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);
   std::unique_lock lock(commandsMutex_);
-  commandsDone_.wait(lock, [&] { return cmd.done; });
+  commandsChanged_.wait(lock, [&] { return cmd.done; });
   return cmd.answer;
 }
 
@@ -468,39 +503,61 @@ void SimServer::runCommands() {
   while (!commands_.empty()) {
     Command* cmd = commands_.front();
     commands_.pop_front();
-    cmd->answer = running_.load() ? execute(cmd->line) : "error the simulator is stopping";
+    if (phase_ == Phase::running) {
+      // Executed without the lock: a command may take a while (plugging), and command() from
+      // the loop thread itself runs directly.
+      lock.unlock();
+      std::string answer = execute(cmd->line);
+      lock.lock();
+      cmd->answer = std::move(answer);
+    } else {
+      cmd->answer = "error the simulator is stopping";
+    }
     cmd->done = true;
   }
-  commandsDone_.notify_all();
+  commandsChanged_.notify_all();
 }
 
 void SimServer::run() {
   {
     std::lock_guard lock(commandsMutex_);
     loopThread_ = std::this_thread::get_id();
-    running_.store(true);
+    phase_ = Phase::running;
   }
+  commandsChanged_.notify_all();
   std::vector<pollfd> fds;
   while (!stopRequested_.load()) {
+    std::size_t deviceConnections = 0;
+    for (const auto& c : connections_) deviceConnections += c->control ? 0 : 1;
+    const std::size_t controlConnections = connections_.size() - deviceConnections;
+    const std::int64_t now = realNowMs();
+    if (acceptPausedUntil_ >= 0 && acceptPausedUntil_ <= now) acceptPausedUntil_ = -1;
+    const bool accepting = acceptPausedUntil_ < 0;
+    // A listener not polled leaves new clients in its backlog; a negative descriptor is ignored.
+    const bool acceptControl = accepting && controlConnections < kMaxControlConnections;
+    const bool acceptDevice = accepting && deviceConnections < kMaxDeviceConnections;
+
     fds.clear();
     fds.push_back({wake_[0], POLLIN, 0});
-    fds.push_back({controlListener_, POLLIN, 0});
-    fds.push_back({deviceListener_, POLLIN, 0});  // a negative descriptor is ignored by poll()
+    fds.push_back({acceptControl ? controlListener_ : -1, POLLIN, 0});
+    fds.push_back({acceptDevice ? deviceListener_ : -1, POLLIN, 0});
     const std::size_t base = fds.size();
     for (const auto& c : connections_) {
       fds.push_back({c->fd, static_cast<short>(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
     }
     std::int64_t timeout = -1;
-    const std::int64_t now = realNowMs();
-    if (!pending_.empty()) timeout = std::max<std::int64_t>(0, pending_.front().due - now);
-    if (plugBackAt_ >= 0) {
-      const std::int64_t t = std::max<std::int64_t>(0, plugBackAt_ - now);
+    auto wakeAt = [&](std::int64_t due) {
+      const std::int64_t t = std::max<std::int64_t>(0, due - now);
       timeout = timeout < 0 ? t : std::min(timeout, t);
-    }
+    };
+    if (!pending_.empty()) wakeAt(pending_.front().due);
+    if (plugBackAt_ >= 0) wakeAt(plugBackAt_);
+    if (acceptPausedUntil_ >= 0) wakeAt(acceptPausedUntil_);
     if (::poll(fds.data(), fds.size(), static_cast<int>(std::min<std::int64_t>(timeout, 60000))) < 0 &&
         errno != EINTR) {
       break;
     }
+    loopWakeups_.fetch_add(1);
 
     if (fds[0].revents != 0) {
       char drain[64];
@@ -516,9 +573,12 @@ void SimServer::run() {
       if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0) readFrom(c);
       if ((revents & POLLOUT) != 0) flush(c);
     }
-    if (fds[1].revents != 0) acceptOn(controlListener_, true);
-    if (deviceListener_ >= 0 && fds[2].fd == deviceListener_ && fds[2].revents != 0) {
-      acceptOn(deviceListener_, false);
+    if (fds[1].fd >= 0 && fds[1].revents != 0) {
+      acceptOn(controlListener_, true, kMaxControlConnections - controlConnections);
+    }
+    // The device listener may have been replaced by a command (unplug, plug) since poll().
+    if (fds[2].fd >= 0 && fds[2].fd == deviceListener_ && fds[2].revents != 0) {
+      acceptOn(deviceListener_, false, kMaxDeviceConnections - deviceConnections);
     }
 
     const std::int64_t later = realNowMs();
@@ -539,6 +599,7 @@ void SimServer::run() {
       }
     }
 
+    const std::size_t before = connections_.size();
     std::erase_if(connections_, [](const std::unique_ptr<Connection>& c) {
       if (c->dead || (c->closing && c->out.empty())) {
         ::close(c->fd);
@@ -546,10 +607,13 @@ void SimServer::run() {
       }
       return false;
     });
+    // A closed connection gave a descriptor back: accepting may work again.
+    if (connections_.size() < before) acceptPausedUntil_ = -1;
+    connectionCount_.store(connections_.size());
   }
   {
     std::lock_guard lock(commandsMutex_);
-    running_.store(false);
+    phase_ = Phase::stopped;
   }
   runCommands();
   shutdown();

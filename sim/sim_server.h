@@ -6,6 +6,11 @@
 // called from any thread and is carried out on that loop. requestStop() is async-signal-safe.
 // Latency and the re-enumeration delay are real time; the camera's firmware runs on the clock
 // given to it.
+//
+// Resources are bounded: at most kMaxDeviceConnections camera hosts and kMaxControlConnections
+// `ctl` clients at once (more wait in the listen backlog until one leaves), and when accept()
+// fails for want of descriptors the server stops accepting for kAcceptRetryMs or until a
+// connection closes, instead of waking at once to fail again.
 #pragma once
 
 #include <atomic>
@@ -24,16 +29,27 @@
 
 namespace velto::sim {
 
+// The longest a reply or a return to the bus may be delayed: far past every time-out of the
+// application, and short enough that a mistyped value cannot park the simulator for hours.
+inline constexpr int kMaxDelayMs = 10'000;
+
 struct ServerOptions {
   std::string directory;  // the simulator directory; created 0700 when missing
   std::string id = "cam0";
-  int latencyMs = 0;         // delay before each control answer
-  int reenumerateMs = 1000;  // time off the bus after a re-enumeration
+  int latencyMs = 0;         // delay before each control answer; 0..kMaxDelayMs
+  int reenumerateMs = 1000;  // time off the bus after a re-enumeration; 0..kMaxDelayMs
   std::string logPath;       // the request log; empty for none
 };
 
 class SimServer {
  public:
+  // A camera host keeps one connection per open device; a few dozen covers every program and
+  // test that could share one camera, while staying far below the usual descriptor limit.
+  static constexpr std::size_t kMaxDeviceConnections = 64;
+  // A `ctl` client sends one line and leaves.
+  static constexpr std::size_t kMaxControlConnections = 8;
+  static constexpr int kAcceptRetryMs = 100;
+
   SimServer(Profile profile, ServerOptions options, SimCamera::Clock clock);
   ~SimServer();  // stops the loop and unplugs
   SimServer(const SimServer&) = delete;
@@ -60,6 +76,11 @@ class SimServer {
   // The registry ID of the current enumeration; 0 while unplugged.
   std::uint64_t registryID() const { return registryID_.load(); }
 
+  // For tests: the open connections (both sockets), as of the loop's last pass, and how often
+  // the loop has woken from poll().
+  std::size_t connectionCount() const { return connectionCount_.load(); }
+  std::uint64_t loopWakeups() const { return loopWakeups_.load(); }
+
  private:
   struct Connection;
   struct Pending;
@@ -68,7 +89,7 @@ class SimServer {
   bool plug(std::string* error);
   void unplug();
   void reenumerate();
-  void acceptOn(int listener, bool control);
+  void acceptOn(int listener, bool control, std::size_t room);
   void readFrom(Connection& c);
   void onDeviceMessage(Connection& c, usb::simcam::Message& message);
   void queue(Connection& c, std::vector<std::uint8_t> bytes);
@@ -88,14 +109,21 @@ class SimServer {
   std::deque<Pending> pending_;      // answers held back by the latency, in due order
   std::int64_t plugBackAt_ = -1;     // real-time ms when a re-enumerated camera returns
   bool held_ = false;                // another client holds the camera: no re-enumeration
+  std::int64_t acceptPausedUntil_ = -1;  // real-time ms; accept() ran out of descriptors
+  bool acceptWarned_ = false;            // said so once on stderr
   std::atomic<std::uint64_t> registryID_{0};
+  std::atomic<std::size_t> connectionCount_{0};
+  std::atomic<std::uint64_t> loopWakeups_{0};
   std::atomic<bool> stopRequested_{false};
-  std::atomic<bool> running_{false};
   std::thread thread_;
-  std::thread::id loopThread_;
 
+  // Who may touch the camera and the sockets: before run() the caller of start(), during run()
+  // only the loop thread, afterwards nobody but the destructor.
+  enum class Phase { idle, running, stopped };
   std::mutex commandsMutex_;
-  std::condition_variable commandsDone_;
+  std::condition_variable commandsChanged_;
+  Phase phase_ = Phase::idle;         // guarded by commandsMutex_
+  std::thread::id loopThread_;        // guarded by commandsMutex_
   struct Command {
     std::string line;
     std::string answer;

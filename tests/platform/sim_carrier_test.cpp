@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <poll.h>
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "cuvc/cuvc.h"
 #include "platform/usb/registry.h"
@@ -24,6 +27,8 @@ namespace {
 using testing::eventually;
 namespace status = usb::status;
 constexpr std::uint8_t CT = 1, PU = 2, XU = 6;
+
+QJsonObject json(const std::string& text) { return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object(); }
 
 class SimCarrierTest : public ::testing::Test {
  protected:
@@ -87,7 +92,7 @@ TEST_F(SimCarrierTest, GetAndSetRoundTrip) {
   const std::uint8_t minus5[] = {0xFB, 0xFF};
   EXPECT_EQ(cuvc_set(handle, PU, 0x02, minus5, 2), CUVC_SUCCESS);
   EXPECT_EQ(get(CUVC_GET_CUR, PU, 0x02, 2), 0xFFFB);
-  EXPECT_NE(server.command("state").find("\"brightness\":-5,"), std::string::npos);
+  EXPECT_EQ(json(server.command("state"))["brightness"].toInteger(), -5);
   const std::uint8_t tooBright[] = {100, 0};
   EXPECT_EQ(cuvc_set(handle, PU, 0x02, tooBright, 2), status::pipeStalled);
   get(CUVC_GET_MIN, CT, 0x02, 1, &s);
@@ -107,8 +112,9 @@ TEST_F(SimCarrierTest, PanAndTiltShareOnePayload) {
   std::uint8_t back[8] = {};
   EXPECT_EQ(cuvc_get(handle, CUVC_GET_CUR, CT, 0x0D, back, 8, nullptr), CUVC_SUCCESS);
   EXPECT_EQ(0, std::memcmp(back, panTilt, 8));
-  const std::string state = server.command("state");
-  EXPECT_NE(state.find("\"pan\":3600,\"tilt\":-3600"), std::string::npos) << state;
+  const QJsonObject state = json(server.command("state"));
+  EXPECT_EQ(state["pan"].toInteger(), 3600);
+  EXPECT_EQ(state["tilt"].toInteger(), -3600);
 }
 
 TEST_F(SimCarrierTest, VendorPayloadAndFirmwareZoom) {
@@ -328,16 +334,65 @@ TEST(SimServerTest, LogsRequestsAndEvents) {
     cuvc_close(handle);
   }
   std::ifstream in(log);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_EQ(text.str(),
-            "{\"seq\":1,\"event\":\"plug\"}\n"
-            "{\"seq\":2,\"request\":\"GET_CUR\",\"bmRequestType\":161,\"bRequest\":129,\"unit\":1,"
-            "\"selector\":2,\"wValue\":512,\"wIndex\":256,\"length\":1,\"data\":\"02\",\"status\":0}\n"
-            "{\"seq\":3,\"request\":\"SET_CUR\",\"bmRequestType\":33,\"bRequest\":1,\"unit\":2,"
-            "\"selector\":2,\"wValue\":512,\"wIndex\":512,\"length\":2,\"data\":\"0a00\",\"status\":0}\n"
-            "{\"seq\":4,\"event\":\"hang\"}\n"
-            "{\"seq\":5,\"event\":\"unplug\"}\n");
+  std::vector<QJsonObject> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(json(line));
+  const std::vector<QJsonObject> expected = {
+      {{"seq", 1}, {"event", "plug"}},
+      {{"seq", 2}, {"request", "GET_CUR"}, {"bmRequestType", 161}, {"bRequest", 129}, {"unit", 1},
+       {"selector", 2}, {"wValue", 512}, {"wIndex", 256}, {"length", 1}, {"data", "02"}, {"status", 0}},
+      {{"seq", 3}, {"request", "SET_CUR"}, {"bmRequestType", 33}, {"bRequest", 1}, {"unit", 2},
+       {"selector", 2}, {"wValue", 512}, {"wIndex", 512}, {"length", 2}, {"data", "0a00"}, {"status", 0}},
+      {{"seq", 4}, {"event", "hang"}},
+      {{"seq", 5}, {"event", "unplug"}},
+  };
+  EXPECT_EQ(lines, expected);
+}
+
+TEST(SimServerTest, ControlCommandsTakeNumbersAsVeltoCtlDoesAndCapTheLatency) {
+  testing::TempDirectory dir;
+  testing::TestServer server(dir.path());
+  server.command("set brightness -0x10");
+  EXPECT_EQ(json(server.command("state"))["brightness"].toInteger(), -16);
+  server.command("set brightness 010");
+  EXPECT_EQ(json(server.command("state"))["brightness"].toInteger(), 10) << "not octal";
+  EXPECT_EQ(server->command("set brightness 1.5"), "error '1.5' is not an integer");
+  server.command("latency 10000");
+  EXPECT_EQ(server->command("latency 10001"), "error latency: 10001 ms is more than the maximum of 10000 ms");
+  const QJsonObject info = json(server.command("info"));
+  EXPECT_EQ(info["id"].toString(), "cam0");
+  EXPECT_EQ(info["plugged"].toBool(), true);
+}
+
+// Sends a hello on `fd` and waits up to `timeoutMs` for the first byte of an answer.
+bool answersHello(int fd, int timeoutMs) {
+  const std::vector<std::uint8_t> hello = usb::simcam::encode(usb::simcam::Hello{});
+  if (::send(fd, hello.data(), hello.size(), MSG_NOSIGNAL | MSG_DONTWAIT) != static_cast<ssize_t>(hello.size())) {
+    return false;
+  }
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, timeoutMs) == 1;
+}
+
+TEST(SimServerTest, HostsBeyondTheCapWaitTheirTurnWithoutSpinningTheLoop) {
+  testing::TempDirectory dir;
+  testing::TestServer server(dir.path());
+  constexpr std::size_t cap = sim::SimServer::kMaxDeviceConnections;
+  std::vector<int> fds;
+  for (std::size_t i = 0; i < cap + 3; ++i) {  // the three extra wait in the listen backlog
+    fds.push_back(rawConnect(server->socketPath()));
+    ASSERT_GE(fds.back(), 0) << i;
+  }
+  ASSERT_TRUE(eventually([&] { return server->connectionCount() == cap; }));
+  // Nothing is due, so a loop that does not spin stays asleep however long it is watched; one
+  // that polls a listener it cannot accept from wakes thousands of times in this window.
+  const std::uint64_t wakeups = server->loopWakeups();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_LE(server->loopWakeups() - wakeups, 1u);
+  EXPECT_FALSE(answersHello(fds.back(), 50)) << "not accepted while the cap is reached";
+
+  for (int i = 0; i < 3; ++i) ::close(fds[static_cast<std::size_t>(i)]);
+  EXPECT_TRUE(answersHello(fds.back(), 5000)) << "accepted once others have left";
+  for (std::size_t i = 3; i < fds.size(); ++i) ::close(fds[i]);
 }
 
 }  // namespace

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
+#include "sim/integer_text.h"
+
 namespace velto::sim {
 namespace {
 
@@ -43,12 +47,33 @@ TEST(CommandLineTest, BadArgumentsAreNamed) {
   EXPECT_FALSE(parseRunOptions({"--vendor", "0x10000"}, "/d", &error));
   EXPECT_EQ(error, "--vendor: '0x10000' is not a number from 0 to 65535");
   EXPECT_FALSE(parseRunOptions({"--latency-ms", "-1"}, "/d", &error));
+  EXPECT_FALSE(parseRunOptions({"--latency-ms", "10001"}, "/d", &error));
+  EXPECT_EQ(error, "--latency-ms: '10001' is not a number from 0 to 10000");
+  EXPECT_FALSE(parseRunOptions({"--reenumerate-ms", "600000"}, "/d", &error));
   EXPECT_FALSE(parseRunOptions({"--id", "../x"}, "/d", &error));
   EXPECT_FALSE(parseRunOptions({"--descriptors", "090"}, "/d", &error));
   EXPECT_FALSE(parseRunOptions({"--log"}, "/d", &error));
   EXPECT_EQ(error, "--log needs a value");
   EXPECT_FALSE(parseRunOptions({"--verbose"}, "/d", &error));
   EXPECT_EQ(error, "unknown argument '--verbose'");
+}
+
+TEST(CommandLineTest, NumbersAreDecimalOrHexNeverOctal) {
+  std::string error;
+  auto run = parseRunOptions({"--latency-ms", "010", "--vendor", "0X0a0B", "--product", "+12"}, "/d", &error);
+  ASSERT_TRUE(run) << error;
+  EXPECT_EQ(run->server.latencyMs, 10);
+  EXPECT_EQ(run->profile.vendorID, 0x0A0B);
+  EXPECT_EQ(run->profile.productID, 12);
+  for (const char* bad : {"", "0x", "1e3", " 1", "1 ", "0b1", "0x-1", "--1", "99999999999999999999"}) {
+    EXPECT_FALSE(parseRunOptions({"--location", bad}, "/d", &error)) << "'" << bad << "'";
+  }
+  // Signed, as `ctl set` takes them.
+  EXPECT_EQ(parseInteger("-0x10"), -16);
+  EXPECT_EQ(parseInteger("-010"), -10);
+  EXPECT_EQ(parseInteger("-9223372036854775808"), INT64_MIN);
+  EXPECT_FALSE(parseInteger("9223372036854775808"));
+  EXPECT_FALSE(parseInteger("-"));
 }
 
 TEST(CommandLineTest, ControlCommands) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "cuvc/descriptor_walk.h"
 #include "platform/usb/status.h"
@@ -24,7 +25,24 @@ class C200Test : public ::testing::Test {
   SimCamera camera{c200Profile(), time.clock()};
 };
 
-TEST(ProfileTest, C200DescriptorAdvertisesEveryCatalogueControl) {
+// The frames of each VideoStreaming format in `config`: (format subtype, width, height).
+std::vector<std::tuple<int, int, int>> streamingFrames(const std::vector<std::uint8_t>& config) {
+  std::vector<std::tuple<int, int, int>> frames;
+  int format = 0;
+  bool streaming = false;
+  for (std::size_t i = 0; i + 2 < config.size() && config[i] >= 3; i += config[i]) {
+    const std::uint8_t* d = &config[i];
+    if (d[1] == 0x04 && i + 9 <= config.size()) streaming = d[5] == 0x0E && d[6] == 0x02;
+    if (d[1] != 0x24 || !streaming) continue;
+    if (d[2] == 0x04 || d[2] == 0x06 || d[2] == 0x10) format = d[2];
+    if ((d[2] == 0x05 || d[2] == 0x07 || d[2] == 0x11) && i + 9 <= config.size()) {
+      frames.emplace_back(format, d[5] | d[6] << 8, d[7] | d[8] << 8);
+    }
+  }
+  return frames;
+}
+
+TEST(ProfileTest, C200DescribesItselfAsTheRealOneDoes) {
   const Profile p = c200Profile();
   EXPECT_EQ(p.vendorID, 0x291A);
   EXPECT_EQ(p.productID, 0x3369);
@@ -36,19 +54,36 @@ TEST(ProfileTest, C200DescriptorAdvertisesEveryCatalogueControl) {
   EXPECT_EQ(info.processingUnitID, PU);
   EXPECT_EQ(info.extensionUnitID, XU);
   EXPECT_EQ(0, std::memcmp(info.extensionGUID, kAnkerExtensionGUID, 16));
-  for (ControlID id : allControls()) {
-    const ControlSpec& s = spec(id);
-    EXPECT_NE(p.find(id), nullptr) << rawValue(id);
-    if (s.unit == UnitKind::cameraTerminal) {
-      EXPECT_TRUE(info.cameraControls & (1u << s.supportBit)) << rawValue(id);
-    } else if (s.unit == UnitKind::processingUnit) {
-      EXPECT_TRUE(info.processingControls & (1u << s.supportBit)) << rawValue(id);
-    }
-  }
-  // Vendor selectors 0x0a, 0x10, 0x11, 0x12 and 0x13.
-  EXPECT_EQ(info.extensionControls, 0x78200u);
+  // bmControls as firmware 1.05 reports them: 2A 8A 02, 7F 14 (no gain, no backlight
+  // compensation), 00 F8 27.
+  EXPECT_EQ(info.cameraControls, 0x028A2Au);
+  EXPECT_EQ(info.processingControls, 0x147Fu);
+  EXPECT_EQ(info.extensionControls, 0x27F800u);
   // wTotalLength is the length of the whole descriptor.
   EXPECT_EQ(p.configuration[2] | p.configuration[3] << 8, static_cast<int>(p.configuration.size()));
+  const std::vector<std::uint8_t> header = {0x01, 0x10, 0x01};  // VC_HEADER, bcdUVC 1.10
+  EXPECT_NE(std::search(p.configuration.begin(), p.configuration.end(), header.begin(), header.end()),
+            p.configuration.end());
+  const std::vector<std::uint8_t> outputTerminal = {9, 0x24, 0x03, 3, 0x01, 0x01, 0, 4, 0};
+  EXPECT_NE(std::search(p.configuration.begin(), p.configuration.end(), outputTerminal.begin(),
+                        outputTerminal.end()),
+            p.configuration.end())
+      << "the output terminal names unit 4, which does not exist";
+
+  constexpr int mjpeg = 0x06, yuy2 = 0x04, frameBased = 0x10;
+  const std::vector<std::tuple<int, int, int>> expected = {
+      {mjpeg, 2560, 1440}, {mjpeg, 1920, 1080}, {mjpeg, 1280, 720}, {mjpeg, 640, 480},
+      {mjpeg, 640, 360},   {mjpeg, 320, 240},   {yuy2, 640, 480},   {yuy2, 640, 360},
+      {yuy2, 320, 240},    {frameBased, 1920, 1080}, {frameBased, 1280, 720}, {frameBased, 640, 360}};
+  EXPECT_EQ(streamingFrames(p.configuration), expected);
+  const std::vector<std::uint8_t> h264 = {'H', '2', '6', '4', 0x00, 0x00, 0x10, 0x00};
+  EXPECT_NE(std::search(p.configuration.begin(), p.configuration.end(), h264.begin(), h264.end()),
+            p.configuration.end());
+
+  SimCamera camera(p, [] { return 0; });
+  EXPECT_EQ(get(camera, kGetCur, PU, 0x04, 2).status, status::pipeStalled) << "no gain";
+  EXPECT_EQ(get(camera, kGetCur, PU, 0x01, 2).status, status::pipeStalled) << "no backlight compensation";
+  EXPECT_FALSE(camera.set(ControlID::gain, 1));
 }
 
 TEST(ProfileTest, GenericHasNoVendorUnitFocusOrPanTilt) {
@@ -57,15 +92,18 @@ TEST(ProfileTest, GenericHasNoVendorUnitFocusOrPanTilt) {
   cuvc_info info{};
   ASSERT_TRUE(cuvc::walkDescriptors(p.configuration, info));
   EXPECT_EQ(info.extensionUnitID, 0);
+  EXPECT_EQ(info.cameraControls, 1u << 1 | 1u << 3) << "auto-exposure mode and exposure time only";
+  // Bits 0-6, backlight compensation 8, gain 9, power line 10, white balance auto 12.
+  EXPECT_EQ(info.processingControls, 0x177Fu);
   for (ControlID id : {ControlID::focus, ControlID::autoFocus, ControlID::pan, ControlID::tilt,
-                       ControlID::fieldOfView, ControlID::hdr}) {
+                       ControlID::zoom, ControlID::fieldOfView, ControlID::hdr}) {
     EXPECT_EQ(p.find(id), nullptr) << rawValue(id);
-    EXPECT_FALSE(info.cameraControls & (1u << spec(id).supportBit)) << rawValue(id);
   }
-  EXPECT_TRUE(info.processingControls & (1u << spec(ControlID::brightness).supportBit));
+  EXPECT_FALSE(streamingFrames(p.configuration).empty());
   SimCamera camera(p, [] { return 0; });
   EXPECT_EQ(get(camera, kGetCur, 6, 0x10, 60).status, status::pipeStalled);
   EXPECT_EQ(get(camera, kGetCur, 3, 0x02, 2).status, status::success) << "brightness on unit 3";
+  EXPECT_EQ(get(camera, kGetCur, 3, 0x04, 2).status, status::success) << "gain";
 }
 
 TEST(ProfileTest, ProfilesByName) {
@@ -281,10 +319,8 @@ TEST_F(C200Test, SleepForgetsEverything) {
   EXPECT_EQ(value(ControlID::zoom), 100) << "the pending zoom was forgotten too";
 }
 
-TEST_F(C200Test, StateListsTheProfilesControlsInCatalogueOrder) {
-  const auto state = camera.state();
-  ASSERT_EQ(state.size(), kControlCount);
-  for (std::size_t i = 0; i < state.size(); ++i) EXPECT_EQ(state[i].first, allControls()[i]);
+TEST_F(C200Test, StateListsTheProfilesControls) {
+  EXPECT_EQ(camera.state().size(), 20u);
   SimCamera generic(genericProfile(), time.clock());
   EXPECT_EQ(generic.state().size(), 13u);
 }
