@@ -1,8 +1,13 @@
 // The libusb carrier with real libusb against umockdev's usbfs emulation, the simulated C200
-// answering every URB: listing, descriptor findings, round trips, a stall, a time-out, a reset.
+// answering every URB: listing, descriptor findings, round trips, a stall, a time-out, a reset,
+// a usbfs node that refuses the user.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "cuvc/cuvc.h"
 #include "platform/usb/libusb_carrier.h"
@@ -133,6 +138,56 @@ TEST_F(LibusbUmockdevTest, UnpluggedCameraAnswersNoDevice) {
   usb::Connection gone = usb::LibusbCarrier::create({1, 4, 0x291a, 0x3369, 0x01200000, 0});
   EXPECT_EQ(gone.carrier, nullptr);
   EXPECT_EQ(gone.status, status::noDevice);
+}
+
+TEST(LibusbTimeout, ZeroIsTheNormalBoundNeverForever) {
+  // libusb waits without limit for 0; a request that names no bound gets the whole exchange's.
+  usb::DeviceRequest r;
+  EXPECT_EQ(usb::transferTimeout(r), 1000u);
+  r.noDataTimeout = 500;
+  EXPECT_EQ(usb::transferTimeout(r), 1000u);
+  r.completionTimeout = 50;
+  EXPECT_EQ(usb::transferTimeout(r), 50u);
+}
+
+// Takes this thread's power to ignore file permissions (root's CAP_DAC_OVERRIDE and
+// CAP_DAC_READ_SEARCH) for its lifetime, so that a file's mode refuses root as it would refuse a
+// user. Capabilities belong to a thread, and the raw capset changes only the calling one.
+class FilePermissionsApply {
+ public:
+  FilePermissionsApply() {
+    header_.version = _LINUX_CAPABILITY_VERSION_3;
+    if (::syscall(SYS_capget, &header_, saved_) != 0) return;
+    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+    reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    active_ = ::syscall(SYS_capset, &header_, reduced) == 0;
+  }
+  ~FilePermissionsApply() {
+    if (active_) ::syscall(SYS_capset, &header_, saved_);
+  }
+  bool active() const { return active_; }
+
+ private:
+  __user_cap_header_struct header_{};
+  __user_cap_data_struct saved_[2]{};
+  bool active_ = false;
+};
+
+TEST_F(LibusbUmockdevTest, ARefusedUsbfsNodeSaysWhyAndWhich) {
+  namespace fs = std::filesystem;
+  const fs::path node = fs::path(bench.sysDir()).parent_path() / "dev/bus/usb/001/004";
+  const fs::perms before = fs::status(node).permissions();
+  fs::permissions(node, fs::perms::none);
+  usb::Connection c;
+  {
+    FilePermissionsApply asAUser;
+    ASSERT_TRUE(asAUser.active());
+    c = usb::LibusbCarrier::create({1, 4, 0x291a, 0x3369, 0x01200000, 0});
+  }
+  fs::permissions(node, before);
+  EXPECT_EQ(c.carrier, nullptr);
+  EXPECT_EQ(c.status, status::notPrivileged);
+  EXPECT_EQ(c.path, "/dev/bus/usb/001/004");
 }
 
 }  // namespace
