@@ -16,7 +16,7 @@ void writeEntry(const QString& path, const char* text) {
 
 TEST(LoginItem, RegisterWritesAnEnabledEntryAndUnregisterRemovesIt) {
   QTemporaryDir dir;
-  LoginItem item("/usr/bin/velto-camera --hidden", dir.filePath("autostart"));
+  LoginItem item("/usr/bin/velto-camera", {"--hidden"}, dir.filePath("autostart"));
   EXPECT_EQ(item.status(), LoginItem::Status::notRegistered);
   EXPECT_EQ(item.registerItem(), std::nullopt);
   EXPECT_EQ(item.status(), LoginItem::Status::enabled);
@@ -26,6 +26,33 @@ TEST(LoginItem, RegisterWritesAnEnabledEntryAndUnregisterRemovesIt) {
   EXPECT_EQ(item.unregisterItem(), std::nullopt);
   EXPECT_EQ(item.status(), LoginItem::Status::notRegistered);
   EXPECT_EQ(item.unregisterItem(), std::nullopt) << "nothing to remove is not an error";
+}
+
+// The Exec line of the entry `item` wrote.
+QByteArray execLine(const LoginItem& item) {
+  QFile file(item.entryPath());
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  for (const QByteArray& line : file.readAll().split('\n')) {
+    if (line.startsWith("Exec=")) return line.mid(5);
+  }
+  return {};
+}
+
+TEST(LoginItem, ExecQuotesWhatTheDesktopWouldOtherwiseSplitOrExpand) {
+  QTemporaryDir dir;
+  // A space and a dollar: quoted, the dollar escaped once for the Exec key and its backslash once
+  // more for the desktop file's string type.
+  LoginItem spaced("/opt/Velto Camera/$HOME/velto-camera", {"--hidden"}, dir.path());
+  ASSERT_EQ(spaced.registerItem(), std::nullopt);
+  EXPECT_EQ(execLine(spaced), R"("/opt/Velto Camera/\\$HOME/velto-camera" --hidden)");
+  // A backslash ends up as four; a quote and a backtick are escaped; a % is no field code.
+  LoginItem odd(R"(/opt/a\b"c`d/100%)", {"plain", ""}, dir.path());
+  ASSERT_EQ(odd.registerItem(), std::nullopt);
+  EXPECT_EQ(execLine(odd), R"("/opt/a\\\\b\\"c\\`d/100%%" plain "")");
+  // Nothing reserved: left as it is.
+  LoginItem plain("velto-camera", dir.path());
+  ASSERT_EQ(plain.registerItem(), std::nullopt);
+  EXPECT_EQ(execLine(plain), "velto-camera");
 }
 
 TEST(LoginItem, HiddenOrDisabledEntriesAreNotEnabled) {

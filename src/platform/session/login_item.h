@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace velto {
@@ -13,9 +14,10 @@ class LoginItem {
  public:
   enum class Status { notRegistered, enabled, disabled };
 
-  // `execCommand` is what the entry starts (the application's executable and arguments);
-  // `autostartDir` defaults to $XDG_CONFIG_HOME/autostart.
-  explicit LoginItem(QString execCommand, QString autostartDir = defaultDirectory());
+  // The entry starts `executable` (a path or a name looked up in PATH; any characters) with
+  // `arguments`; `autostartDir` defaults to $XDG_CONFIG_HOME/autostart.
+  explicit LoginItem(QString executable, QString autostartDir = defaultDirectory());
+  LoginItem(QString executable, QStringList arguments, QString autostartDir = defaultDirectory());
 
   static QString defaultDirectory();
   QString entryPath() const;
@@ -28,7 +30,8 @@ class LoginItem {
   std::optional<QString> unregisterItem();
 
  private:
-  QString execCommand_;
+  QString executable_;
+  QStringList arguments_;
   QString directory_;
 };
 
