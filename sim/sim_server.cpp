@@ -480,7 +480,8 @@ std::string SimServer::execute(const std::string& line) {
 }
 
 std::string SimServer::command(const std::string& line) {
-  Command cmd{line, {}, false};
+  // On the heap, never on the caller's stack: the loop thread writes the answer into it.
+  auto cmd = std::make_shared<Command>(Command{line, {}, false});
   {
     std::unique_lock lock(commandsMutex_);
     if (phase_ == Phase::stopped) return "error the simulator is stopping";
@@ -489,19 +490,19 @@ std::string SimServer::command(const std::string& line) {
       lock.unlock();
       return execute(line);
     }
-    commands_.push_back(&cmd);
+    commands_.push_back(cmd);
   }
   const char byte = 'c';
   [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);
   std::unique_lock lock(commandsMutex_);
-  commandsChanged_.wait(lock, [&] { return cmd.done; });
-  return cmd.answer;
+  commandsChanged_.wait(lock, [&] { return cmd->done; });
+  return std::move(cmd->answer);
 }
 
 void SimServer::runCommands() {
   std::unique_lock lock(commandsMutex_);
   while (!commands_.empty()) {
-    Command* cmd = commands_.front();
+    std::shared_ptr<Command> cmd = std::move(commands_.front());
     commands_.pop_front();
     if (phase_ == Phase::running) {
       // Executed without the lock: a command may take a while (plugging), and command() from

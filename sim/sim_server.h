@@ -129,7 +129,7 @@ class SimServer {
     std::string answer;
     bool done = false;
   };
-  std::deque<Command*> commands_;  // guarded by commandsMutex_
+  std::deque<std::shared_ptr<Command>> commands_;  // guarded by commandsMutex_
 };
 
 // The next registry ID for a camera in `directory`: unique within it, never reused (a counter
