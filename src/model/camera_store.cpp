@@ -195,22 +195,22 @@ void CameraStore::disconnect() {
   open_.reset();
   connected_ = false;
   whenConnected_.clear();
-  setDevice(std::nullopt);
   setRanges({});
   setValues({});
+  setDevice(std::nullopt);
 }
 
 void CameraStore::connectTo(std::shared_ptr<UVCDevice> device) {
+  connected_ = false;
   if (device != open_) {
     // Until the new camera's reading lands, nothing of the previous one may be shown, changed or
     // saved under the new camera's key.
     open_ = device;
     refused_.clear();
-    setDevice(describe(*device));
     setRanges({});
     setValues({});
+    setDevice(describe(*device));
   }
-  connected_ = false;
   struct Reading {
     ControlRanges ranges;
     ControlValues values;

@@ -52,7 +52,10 @@ TEST_F(StorageTest, UnknownMembersAreKeptAndSurviveTheNextSave) {
   const QJsonObject after = stored("settings.291a:3369").object();
   EXPECT_EQ(after.value("sparkle").toInt(), 3);
   EXPECT_EQ(after.value("brightness").toInt(), 11);
-  EXPECT_FALSE(after.contains("contrast")) << "a known control with an unreadable value is replaced";
+  EXPECT_EQ(after.value("contrast").toString(), "high") << "kept until the control gets a value of its own";
+  EXPECT_EQ(after.value("gain").toDouble(), 2.5);
+  storage.saveSettings({0x291A, 0x3369}, {{ControlID::contrast, 40}});
+  EXPECT_EQ(stored("settings.291a:3369").object().value("contrast").toInt(), 40);
 }
 
 TEST_F(StorageTest, ThePreferredCameraIsAKeyObject) {
@@ -109,9 +112,35 @@ TEST_F(StorageTest, ABrokenPresetDoesNotTakeTheOthersWithIt) {
   EXPECT_EQ((*presets)[0].name, "Good");
   EXPECT_EQ((*presets)[0].values, (ControlValues{{ControlID::brightness, 1}}));
   EXPECT_EQ((*presets)[1].name, "Also good");
-  // The member from a newer version goes back out with the preset.
-  storage.savePresets(*presets);
-  EXPECT_EQ(stored("presets").array()[0].toObject().value("values").toObject().value("future").toInt(), 9);
+  // The member from a newer version goes back out with the preset, and so does every element
+  // that could not be read, in its place, even when a preset is deleted and another renamed.
+  QList<Preset> edited = *presets;
+  edited[1].name = "Renamed";
+  storage.savePresets(edited);
+  const QJsonArray after = stored("presets").array();
+  ASSERT_EQ(after.size(), 5);
+  EXPECT_EQ(after[0].toObject().value("values").toObject().value("future").toInt(), 9);
+  EXPECT_EQ(after[1].toObject().value("name").toString(), "No values");
+  EXPECT_EQ(after[2].toObject().value("id").toString(), "not-a-uuid");
+  EXPECT_EQ(after[3].toInt(), 42);
+  EXPECT_EQ(after[4].toObject().value("name").toString(), "Renamed");
+  edited.removeFirst();
+  storage.savePresets(edited);
+  EXPECT_EQ(stored("presets").array().size(), 4) << "what followed the deleted preset stays";
+}
+
+TEST_F(StorageTest, AValueThatIsNotJsonIsSetAsideBeforeItIsReplaced) {
+  for (const char* broken : {R"({"brightness":1,})", R"({"brightness":1e400})", R"({"bright)"}) {
+    store("settings.291a:3369", broken);
+    EXPECT_EQ(storage.loadSettings({0x291A, 0x3369}), std::nullopt) << broken;
+    storage.saveSettings({0x291A, 0x3369}, {{ControlID::brightness, 2}});
+    EXPECT_EQ(defaults->data("settings.291a:3369.unreadable"), QByteArray(broken));
+    EXPECT_EQ(stored("settings.291a:3369").object().value("brightness").toInt(), 2);
+  }
+  store("presets", "[{");
+  EXPECT_EQ(storage.loadPresets(), std::nullopt);
+  storage.savePresets({});
+  EXPECT_EQ(defaults->data("presets.unreadable"), QByteArray("[{"));
 }
 
 TEST_F(StorageTest, ValuesReachTheFileAndAnotherProcessSeesThem) {

@@ -135,5 +135,25 @@ TEST_F(WriteCoalescerTest, ConcurrentProducersLoseNoControl) {
   for (const auto& [selector, value] : last) EXPECT_EQ(value, kRounds) << "selector " << selector;
 }
 
+TEST_F(WriteCoalescerTest, ValuesReachOnlyTheCameraTheyWereMadeFor) {
+  auto otherDevice = std::make_shared<ScriptedDevice>();
+  otherDevice->descriptor = fixtures::c200Configuration();
+  const usb::Service otherService = testing::scriptedService(otherDevice);
+  auto other = UVCDevice::create(otherService);
+  ASSERT_NE(other, nullptr);
+  auto gate = blockQueue();
+  writer->enqueue({{ControlID::brightness, 10}}, camera, queue);
+  writer->enqueue({{ControlID::contrast, 20}}, other, queue);  // the store moved on meanwhile
+  writer->enqueue({{ControlID::brightness, 11}}, camera, queue);
+  gate->raise();
+  queue.waitUntilIdle();
+  EXPECT_EQ(writes(), (std::vector<std::pair<int, int>>{{kBrightness, 11}}));
+  std::vector<std::pair<int, int>> otherWrites;
+  for (const SentRequest& r : otherDevice->requests) {
+    if (r.setup.bRequest == 0x01) otherWrites.emplace_back(r.setup.wValue >> 8, r.outData.at(0));
+  }
+  EXPECT_EQ(otherWrites, (std::vector<std::pair<int, int>>{{kContrast, 20}}));
+}
+
 }  // namespace
 }  // namespace velto

@@ -49,10 +49,16 @@ TEST(SerialQueue, RunsTasksInPostedOrderOnItsOwnNamedThread) {
 
 TEST(SerialQueue, UrgentTasksOvertakeWaitingNormalOnesButNotTheRunningOne) {
   SerialQueue queue("camera.io");
+  std::promise<void> started;
   std::promise<void> release;
   std::shared_future<void> gate = release.get_future().share();
   std::vector<std::string> order;
-  queue.post([&, gate] { gate.wait(); order.push_back("running"); });
+  queue.post([&, gate] {
+    started.set_value();
+    gate.wait();
+    order.push_back("running");
+  });
+  started.get_future().wait();
   queue.post([&] { order.push_back("poll 1"); });
   queue.post([&] { order.push_back("poll 2"); });
   queue.post([&] { order.push_back("write 1"); }, SerialQueue::Priority::urgent);

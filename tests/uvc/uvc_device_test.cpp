@@ -146,7 +146,7 @@ TEST_F(UVCDeviceTest, RangesFollowTheRequestRules) {
   EXPECT_EQ(ranges.at(ControlID::brightness), (ControlRange{-64, 64, 1, 0}));
   EXPECT_EQ(ranges.at(ControlID::contrast), (ControlRange{5, 100, 1, 5}));
   EXPECT_EQ(ranges.at(ControlID::whiteBalance), (ControlRange{2800, 6500, 10, 4600}));
-  EXPECT_EQ(ranges.at(ControlID::autoExposure), (ControlRange{0, 1, 1, 2}));
+  EXPECT_EQ(ranges.at(ControlID::autoExposure), (ControlRange{0, 1, 1, 2, 0x0B})) << "with the modes it offers";
   EXPECT_FALSE(ranges.contains(ControlID::gain));
   // Vendor ranges are fixed and never asked for.
   EXPECT_EQ(ranges.at(ControlID::hdr), (ControlRange{0, 1, 1, 1}));
@@ -155,13 +155,14 @@ TEST_F(UVCDeviceTest, RangesFollowTheRequestRules) {
   EXPECT_EQ(ranges.at(ControlID::horizontalFlip), (ControlRange{0, 1, 1, 0}));
   for (const SentRequest& s : device->requests) EXPECT_NE(s.setup.wIndex >> 8, 6) << "vendor unit asked";
 
-  // GET_MAX only after GET_MIN succeeded, GET_RES only after both, in the order DEF, MIN, MAX, RES.
+  // GET_MAX only after GET_MIN succeeded, GET_RES only after both (or, for the auto-exposure mode,
+  // for its mode bitmap), in the order DEF, MIN, MAX, RES.
   std::vector<std::tuple<int, int, int>> aeRequests, gainRequests;
   for (const auto& r : wire()) {
     if (std::get<1>(r) == 1 && std::get<2>(r) == 0x02) aeRequests.push_back(r);
     if (std::get<1>(r) == 2 && std::get<2>(r) == 0x04) gainRequests.push_back(r);
   }
-  EXPECT_EQ(aeRequests, (std::vector<std::tuple<int, int, int>>{{0x87, 1, 2}, {0x82, 1, 2}}));
+  EXPECT_EQ(aeRequests, (std::vector<std::tuple<int, int, int>>{{0x87, 1, 2}, {0x82, 1, 2}, {0x84, 1, 2}}));
   EXPECT_EQ(gainRequests, (std::vector<std::tuple<int, int, int>>{{0x87, 2, 4}, {0x82, 2, 4}}));
   // Every request asks for the control's whole payload.
   for (const SentRequest& s : device->requests) {
@@ -208,12 +209,14 @@ TEST_F(UVCDeviceTest, PanAloneKeepsTheCurrentTilt) {
   ASSERT_EQ(wire(), (std::vector<std::tuple<int, int, int>>{{0x81, 1, 0x0D}, {0x01, 1, 0x0D}}));
   EXPECT_EQ(device->requests[1].outData, (Bytes{0xF0, 0xF1, 0xFF, 0xFF, 0x10, 0x0E, 0x00, 0x00}));
 
-  // When the current payload cannot be read, tilt goes out as zero.
+  // When the current payload cannot be read, nothing is sent: tilt would go out as an invented
+  // zero. The group fails with the read's status.
   device->requests.clear();
   registers.answers.clear();
-  EXPECT_TRUE(camera->write({{ControlID::pan, 7200}}).empty());
-  ASSERT_EQ(device->requests.size(), 2u);
-  EXPECT_EQ(device->requests[1].outData, (Bytes{0x20, 0x1C, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
+  std::vector<usb::Status> statuses;
+  EXPECT_EQ(camera->write({{ControlID::pan, 7200}}, &statuses), (std::vector<ControlID>{ControlID::pan}));
+  EXPECT_EQ(wire(), (std::vector<std::tuple<int, int, int>>{{0x81, 1, 0x0D}}));
+  EXPECT_EQ(statuses, (std::vector<usb::Status>{usb::status::pipeStalled}));
 }
 
 TEST_F(UVCDeviceTest, SharedVendorRequestIsOneReadAndOneWrite) {
@@ -235,6 +238,8 @@ TEST_F(UVCDeviceTest, SharedVendorRequestIsOneReadAndOneWrite) {
 
 TEST_F(UVCDeviceTest, BatchesGoOutInCatalogueOrderAndReportFailedGroups) {
   auto camera = open();
+  registers(CUVC_GET_CUR, 6, 0x13, Bytes(60, 0));
+  registers(CUVC_GET_CUR, 1, 0x0D, Bytes(8, 0));
   registers.setStatus[{1, 0x0D}] = usb::status::pipeStalled;
   registers.setStatus[{2, 0x03}] = usb::status::ioError;
   const auto failed = camera->write({{ControlID::tilt, 10}, {ControlID::pan, 20}, {ControlID::exposure, 300},
