@@ -60,7 +60,10 @@ Connection LibusbCarrier::create(const Identity& identity) {
     }
     libusb_device_handle* handle = nullptr;
     if (int r = libusb_open(list[i], &handle); r < 0) {
-      result = openFailed(identity, r);
+      // The usbfs node refused: its path tells the user which permissions to fix.
+      const std::string node = usbfsNodePath(identity.busnum, identity.devnum);
+      logFailure("libusb_open", node, r);
+      result = Connection::failed(fromLibusb(r), node);
     } else {
       result = Connection(std::unique_ptr<Carrier>(new LibusbCarrier(identity, context, handle)));
     }
@@ -69,12 +72,6 @@ Connection LibusbCarrier::create(const Identity& identity) {
   if (list != nullptr) libusb_free_device_list(list, 1);
   if (result.carrier == nullptr) libusb_exit(context);
   return result;
-}
-
-Connection LibusbCarrier::openFailed(const Identity& identity, int error) {
-  const std::string node = usbfsNodePath(identity.busnum, identity.devnum);
-  logFailure("libusb_open", node, error);
-  return Connection::failed(fromLibusb(error), node);
 }
 
 LibusbCarrier::LibusbCarrier(const Identity& identity, libusb_context* context,

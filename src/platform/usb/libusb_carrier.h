@@ -45,9 +45,6 @@ class LibusbCarrier final : public Carrier {
   // bus: status::noDevice; its usbfs node refuses: the status (usually notPrivileged) and the
   // node's path, "/dev/bus/usb/001/004".
   static Connection create(const Identity& identity);
-
-  // What a libusb_open that failed with `error` makes of the device's Connection; logged here.
-  static Connection openFailed(const Identity& identity, int error);
   ~LibusbCarrier() override;
 
   Status configurationDescriptor(std::vector<std::uint8_t>& out) override;
