@@ -68,7 +68,8 @@ class SimServer {
   void stop();
 
   // Carries out one control command ("state", "set brightness 10", "unplug", ...) and returns
-  // its answer: "ok" or "ok TEXT" on success, "error TEXT" otherwise. Blocks until done.
+  // its answer: "ok" or "ok TEXT" on success, "error TEXT" otherwise. Blocks until the loop has
+  // carried it out; before run() it runs on the caller, once the loop has ended it is refused.
   std::string command(const std::string& line);
 
   std::string socketPath() const;

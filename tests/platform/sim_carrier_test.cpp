@@ -353,14 +353,9 @@ TEST(SimServerTest, ControlCommandsTakeNumbersAsVeltoCtlDoesAndCapTheLatency) {
   testing::TestServer server(dir.path());
   server.command("set brightness -0x10");
   EXPECT_EQ(json(server.command("state"))["brightness"].toInteger(), -16);
-  server.command("set brightness 010");
-  EXPECT_EQ(json(server.command("state"))["brightness"].toInteger(), 10) << "not octal";
   EXPECT_EQ(server->command("set brightness 1.5"), "error '1.5' is not an integer");
   server.command("latency 10000");
   EXPECT_EQ(server->command("latency 10001"), "error latency: 10001 ms is more than the maximum of 10000 ms");
-  const QJsonObject info = json(server.command("info"));
-  EXPECT_EQ(info["id"].toString(), "cam0");
-  EXPECT_EQ(info["plugged"].toBool(), true);
 }
 
 // Sends a hello on `fd` and waits up to `timeoutMs` for the first byte of an answer.
