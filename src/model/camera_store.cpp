@@ -162,9 +162,14 @@ struct CameraStore::Opened {
 void CameraStore::openAndConnect(std::vector<usb::Service> candidates) {
   const int scan = scan_;
   onIo(
-      [candidates = std::move(candidates)] {
+      [candidates = std::move(candidates), current = open_] {
         Opened opened;
         for (const usb::Service& service : candidates) {
+          // The camera already open (a fallback while the chosen one refuses) is not opened again.
+          if (current && current->registryID() == service.registryID) {
+            opened.device = current;
+            break;
+          }
           OpenResult result = UVCDevice::open(service);
           if (result.device) {
             opened.device = std::move(result.device);
@@ -177,14 +182,19 @@ void CameraStore::openAndConnect(std::vector<usb::Service> candidates) {
       [this, scan](Opened opened) {
         if (scan != scan_) return;  // a newer rescan decides
         if (opened.firstFailure) {
-          log::warning(log::Layer::model, opened.firstFailure->toStdString());
-          setLastError(capitalized(*opened.firstFailure), ErrorKind::open);
+          const QString message = capitalized(*opened.firstFailure);
+          if (lastError_ != message) log::warning(log::Layer::model, message.toStdString());  // once, not per rescan
+          setLastError(message, ErrorKind::open);
         } else {
           clearLastError(ErrorKind::open);
         }
         if (!opened.device) {
           disconnect();
           emit connectionSettled();
+          return;
+        }
+        if (opened.device == open_ && connected_) {
+          reconcile(true);
           return;
         }
         connectTo(std::move(opened.device));
