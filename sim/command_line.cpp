@@ -3,7 +3,7 @@
 #include <map>
 
 #include "platform/usb/sim_directory.h"
-#include "sim/integer_text.h"
+#include "support/integer_text.h"
 
 namespace velto::sim {
 namespace {

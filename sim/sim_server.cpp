@@ -18,7 +18,7 @@
 #include <sstream>
 
 #include "platform/usb/sim_directory.h"
-#include "sim/integer_text.h"
+#include "support/integer_text.h"
 
 namespace velto::sim {
 namespace {

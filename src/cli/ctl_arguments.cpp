@@ -1,10 +1,9 @@
 #include "cli/ctl_arguments.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
-#include <cstdlib>
 #include <set>
+
+#include "support/integer_text.h"
 
 namespace velto::cli {
 
@@ -70,14 +69,7 @@ std::optional<CameraKey> parseCameraKey(const std::string& text) {
   return CameraKey{static_cast<std::uint16_t>(*vendor), static_cast<std::uint16_t>(*product)};
 }
 
-std::optional<long long> parseInteger(const std::string& text) {
-  if (text.empty() || std::isspace(static_cast<unsigned char>(text.front()))) return std::nullopt;
-  errno = 0;
-  char* end = nullptr;
-  const long long value = std::strtoll(text.c_str(), &end, 10);
-  if (errno != 0 || end == text.c_str() || *end != '\0') return std::nullopt;
-  return value;
-}
+std::optional<long long> parseInteger(const std::string& text) { return velto::parseInteger(text); }
 
 ParseResult parseArguments(const std::vector<std::string>& args) {
   CtlRequest request;

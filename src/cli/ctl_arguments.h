@@ -33,7 +33,8 @@ ParseResult parseArguments(const std::vector<std::string>& args);
 // "291a:3369" (hexadecimal, with or without 0x); none for anything else.
 std::optional<CameraKey> parseCameraKey(const std::string& text);
 
-// A whole decimal integer ("-12", "+7"); none for anything else, including out-of-range values.
+// A whole integer as support/integer_text.h reads it ("-12", "+7", "0x1f"; "010" is ten); none
+// for anything else, including out-of-range values.
 std::optional<long long> parseInteger(const std::string& text);
 
 extern const char* const kUsageText;

@@ -10,12 +10,12 @@
 
 namespace velto {
 
-Q_LOGGING_CATEGORY(lcUsb, "velto.usb")
-Q_LOGGING_CATEGORY(lcUvc, "velto.uvc")
-Q_LOGGING_CATEGORY(lcModel, "velto.model")
-Q_LOGGING_CATEGORY(lcCapture, "velto.capture")
-Q_LOGGING_CATEGORY(lcApp, "velto.app")
-Q_LOGGING_CATEGORY(lcCli, "velto.cli")
+Q_LOGGING_CATEGORY(lcUsb, "velto.usb", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcUvc, "velto.uvc", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcModel, "velto.model", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcCapture, "velto.capture", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcApp, "velto.app", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcCli, "velto.cli", QtInfoMsg)
 
 namespace log {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "sim/integer_text.h"
+#include "support/integer_text.h"
 
 namespace velto::sim {
 namespace {

@@ -1,8 +1,8 @@
-#include "sim/integer_text.h"
+#include "support/integer_text.h"
 
 #include <charconv>
 
-namespace velto::sim {
+namespace velto {
 
 std::optional<std::int64_t> parseInteger(std::string_view text) {
   bool negative = false;
@@ -25,4 +25,4 @@ std::optional<std::int64_t> parseInteger(std::string_view text) {
   return static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
 }
 
-}  // namespace velto::sim
+}  // namespace velto
