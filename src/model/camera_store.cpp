@@ -475,8 +475,7 @@ void CameraStore::resetCamera() {
            const QString message = QStringLiteral("Couldn't reset the camera (%1, 0x%2).")
                                        .arg(statusReason(status))
                                        .arg(status, 8, 16, QLatin1Char('0'));
-           log::warning(log::Layer::model, message.toStdString());
-           setLastError(message, ErrorKind::reset);
+           setLastError(message, ErrorKind::reset);  // the carrier logged the failing call
          }
        },
        SerialQueue::Priority::urgent);
