@@ -144,6 +144,7 @@ void CameraStore::adopt(std::vector<usb::Service> services) {
   if (open_ && open_->registryID() == candidates.front().registryID) {
     // Same camera as before (wake, an unrelated USB change): nothing is opened again. A connected
     // camera gets what drifted restored; one that did not answer is asked again.
+    clearLastError(ErrorKind::open);  // the camera that could not be opened is no longer chosen
     if (connected_) {
       reconcile(true);
     } else {

@@ -31,6 +31,7 @@ class CameraStoreTest : public ::testing::Test {
     CameraStore::Options options;
     options.registry.simDirectory = bus.directory();
     options.registry.sysfsRoot.clear();  // this machine's own cameras stay out of it
+    options.registry.extra = [this] { return extraServices; };
     options.watchHotplug = hotplug;
     options.watchWake = false;
     options.camera = camera;
@@ -71,6 +72,7 @@ class CameraStoreTest : public ::testing::Test {
   UserDefaults defaults{bus.path("velto-camera.conf")};
   LoginItem login{"velto-camera", bus.path("autostart")};
   std::unique_ptr<CameraStore> store;
+  std::vector<usb::Service> extraServices;  // read on the store's I/O queue while it lists
 };
 
 TEST_F(CameraStoreTest, AFreshStartConnectsToTheC200AndRemembersWhatItRead) {
@@ -595,6 +597,35 @@ TEST_F(CameraStoreTest, ARescanOpensOnlyACameraThatIsNew) {
   store->rescan();
   settle();
   EXPECT_EQ(UVCDevice::openCount(), opened + 1) << "the returning camera, once";
+}
+
+TEST_F(CameraStoreTest, ACameraThatCannotBeOpenedIsListedWithItsReasonAndTheNextOneUsed) {
+  bus.plug(sim::genericProfile(), "a-generic");
+  usb::Service refusing;
+  refusing.registryID = 0x0001'0004;
+  refusing.vendorID = 0x291A;
+  refusing.productID = 0x3369;
+  refusing.locationID = 0x01400000;
+  refusing.productName = "Anker PowerConf C200";
+  refusing.carrier = usb::CarrierKind::v4l2;
+  refusing.connect = [] { return usb::Connection::failed(usb::status::notPrivileged, "/dev/video2"); };
+  extraServices = {refusing};
+  start();
+  ASSERT_EQ(store->cameras().size(), 2);
+  EXPECT_EQ(store->cameras()[1].name, "Anker PowerConf C200");
+  EXPECT_EQ(store->lastErrorText(),
+            "Cannot open Anker PowerConf C200 (/dev/video2): permission denied — see docs/hardware.md");
+  ASSERT_TRUE(store->isConnected()) << "the camera that opens is used meanwhile";
+  EXPECT_EQ(store->device()->key, (CameraKey{0x0C45, 0x6366}));
+  const auto opened = UVCDevice::openCount();
+  store->rescan();
+  settle();
+  EXPECT_EQ(UVCDevice::openCount(), opened) << "the camera in use is kept, not opened again";
+
+  extraServices.clear();  // unplugged
+  store->rescan();
+  settle();
+  EXPECT_EQ(store->lastError(), std::nullopt);
 }
 
 TEST_F(CameraStoreTest, QuittingDropsQueuedReadsAndSkipsWritesToAHungCamera) {

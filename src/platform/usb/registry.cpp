@@ -26,6 +26,10 @@ std::vector<Service> listServices(const RegistryOptions& options) {
     std::vector<Service> real = SysfsRegistry(options.sysfsRoot).services();
     services.insert(services.end(), std::make_move_iterator(real.begin()), std::make_move_iterator(real.end()));
   }
+  if (options.extra) {
+    std::vector<Service> more = options.extra();
+    services.insert(services.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+  }
   return services;
 }
 

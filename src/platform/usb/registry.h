@@ -6,6 +6,7 @@
 // request time-out per camera that does not answer; call it on an I/O queue, not the main thread.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ struct RegistryOptions {
   std::string simDirectory;
   // Where sysfs is mounted, for the cameras the kernel knows; empty: none are listed.
   std::string sysfsRoot = {};
+  // Further devices, listed last: for tests that need a device no kernel of theirs would give them
+  // (one whose node refuses to open, say). Any thread.
+  std::function<std::vector<Service>()> extra = {};
 };
 
 // The options of a normal run: the default simulator directory and /sys (or $VELTO_SYSFS_ROOT,
