@@ -42,7 +42,7 @@ std::string writeFailureText(const WriteFailure& f) {
     case usb::status::pipeStalled:
     case usb::status::badArgument:
     case usb::status::unsupported:
-      return "the camera refused " + name + "=" + std::to_string(f.value) + " (" + failureText(f.status) + ")";
+      return "the camera refused " + name + "=" + std::to_string(f.value) + " (status " + hex32(f.status) + ")";
     case usb::status::timeout: return "the camera did not answer when " + name + " was written (" + failureText(f.status) + ")";
     case usb::status::noDevice: return "the camera went away before " + name + " was written (" + failureText(f.status) + ")";
     default: return "writing " + name + " failed (" + failureText(f.status) + ")";
@@ -396,7 +396,7 @@ int change(const CtlRequest& request, UserDefaults& defaults, std::ostream& out,
     QObject::connect(&store, &CameraStore::connectionSettled, &store, done, Qt::SingleShotConnection);
   });
   if (!store.device()) {
-    if (store.lastError()) {
+    if (store.lastError() && store.lastError()->startsWith(QStringLiteral("Cannot open"))) {
       QString message = *store.lastError();
       message[0] = message[0].toLower();
       err << "velto-ctl: " << message.toStdString() << "\n";
