@@ -467,7 +467,7 @@ TEST_F(CameraStoreTest, PresetsSaveApplyAndTellWhichIsActive) {
 
   store->savePreset("Same");
   EXPECT_EQ(store->activePresetID(), bright.id) << "the first of two equal presets";
-  Preset foreign{QUuid::createUuid(), "Other camera", {{ControlID::saturation, 1}}, {}};
+  Preset foreign{QUuid::createUuid(), "Other camera", {{ControlID::saturation, 1}}, {}, {}};
   store->movePresets({1}, 0);
   EXPECT_EQ(store->presets()[0].name, "Same");
   store->renamePreset(store->presets()[0].id, "Renamed");
@@ -482,7 +482,7 @@ TEST_F(CameraStoreTest, PresetsSaveApplyAndTellWhichIsActive) {
 
 TEST_F(CameraStoreTest, PresetsOfUnsupportedControlsAreNeverActive) {
   bus.plug(sim::genericProfile(), "generic");
-  Storage(defaults).savePresets({Preset{QUuid::createUuid(), "Pan", {{ControlID::pan, 3600}}, {}}});
+  Storage(defaults).savePresets({Preset{QUuid::createUuid(), "Pan", {{ControlID::pan, 3600}}, {}, {}}});
   start();
   ASSERT_EQ(store->presets().size(), 1);
   EXPECT_EQ(store->activePresetID(), std::nullopt);
