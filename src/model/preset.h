@@ -32,8 +32,8 @@ struct Preset {
   // Members of a stored preset's values that this version cannot place (an unknown control, a
   // value that is not an integer), and members of the preset beside id, name and values: both
   // written back unchanged.
-  QJsonObject unknownValues;
-  QJsonObject unknownMembers;
+  QJsonObject unknownValues = {};
+  QJsonObject unknownMembers = {};
 
   // `values` without the manual controls that the preset's own auto modes override.
   ControlValues effectiveValues() const;

@@ -87,8 +87,8 @@ TEST_F(StorageTest, UnreadableDataLoadsAsAbsent) {
 }
 
 TEST_F(StorageTest, PresetsRoundTripWithUpperCaseIds) {
-  const Preset meeting{QUuid::createUuid(), "Meeting", {{ControlID::autoExposure, 2}, {ControlID::fieldOfView, 95}}, {}};
-  const Preset empty{QUuid::createUuid(), "", {}, {}};
+  const Preset meeting{QUuid::createUuid(), "Meeting", {{ControlID::autoExposure, 2}, {ControlID::fieldOfView, 95}}, {}, {}};
+  const Preset empty{QUuid::createUuid(), "", {}, {}, {}};
   storage.savePresets({meeting, empty});
   const QJsonArray array = stored("presets").array();
   ASSERT_EQ(array.size(), 2);
@@ -169,7 +169,7 @@ TEST(Preset, EffectiveValuesDropManualControlsTheirAutoModeOverrides) {
   Preset p{QUuid::createUuid(), "p",
            {{ControlID::autoExposure, 8}, {ControlID::exposure, 300}, {ControlID::autoWhiteBalance, 0},
             {ControlID::whiteBalance, 4000}, {ControlID::focus, 20}, {ControlID::brightness, 3}},
-           {}};
+           {}, {}};
   EXPECT_EQ(p.effectiveValues(), (ControlValues{{ControlID::autoExposure, 8}, {ControlID::autoWhiteBalance, 0},
                                                 {ControlID::whiteBalance, 4000}, {ControlID::focus, 20},
                                                 {ControlID::brightness, 3}}));
