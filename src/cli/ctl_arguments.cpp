@@ -145,4 +145,55 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
   return {request, {}};
 }
 
+ChangeParse parseChange(const CtlRequest& request) {
+  using Kind = ChangeCommand::Kind;
+  ChangeCommand command;
+  command.camera = request.camera;
+  const std::string& cmd = request.command;
+  auto control = [](const std::string& name) { return controlFromRawValue(name); };
+  if (cmd == "set") {
+    for (const std::string& pair : request.operands) {
+      const auto eq = pair.find('=');
+      const std::string name = pair.substr(0, eq);
+      const std::string text = pair.substr(eq + 1);
+      const auto id = control(name);
+      if (!id) return {std::nullopt, "unknown control '" + name + "'"};
+      const auto value = parseInteger(text);
+      if (!value) return {std::nullopt, "invalid value '" + text + "' for " + name + " (an integer is needed)"};
+      command.values[*id] = *value;
+    }
+    // Refused before any camera is asked.
+    if (auto why = impossibleValue(command.values)) return {std::nullopt, why->toStdString()};
+  } else if (cmd == "auto") {
+    const auto id = control(request.operands[0]);
+    if (!id || !governedControl(*id)) {
+      return {std::nullopt, "'" + request.operands[0] + "' is not an auto mode (autoExposure, autoFocus, autoWhiteBalance)"};
+    }
+    command.kind = Kind::autoMode;
+    command.controls = {*id};
+    command.on = request.operands[1] == "on";
+  } else if (cmd == "defaults") {
+    command.kind = Kind::defaults;
+    for (const std::string& name : request.operands) {
+      const auto id = control(name);
+      if (!id) return {std::nullopt, "unknown control '" + name + "'"};
+      command.controls.push_back(*id);
+    }
+  } else if (cmd == "refocus") {
+    command.kind = Kind::refocus;
+  } else if (cmd == "reset") {
+    command.kind = Kind::reset;
+  } else if (cmd == "preset") {
+    const std::string& sub = request.subcommand;
+    command.kind = sub == "save"     ? Kind::presetSave
+                   : sub == "apply"  ? Kind::presetApply
+                   : sub == "update" ? Kind::presetUpdate
+                   : sub == "rename" ? Kind::presetRename
+                                     : Kind::presetDelete;
+    command.preset = QString::fromStdString(request.operands[0]);
+    if (sub == "rename") command.newName = QString::fromStdString(request.operands[1]);
+  }
+  return {command, {}};
+}
+
 }  // namespace velto::cli

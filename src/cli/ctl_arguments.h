@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "model/store_commands.h"
 #include "uvc/camera_key.h"
 
 namespace velto::cli {
@@ -36,6 +37,15 @@ std::optional<CameraKey> parseCameraKey(const std::string& text);
 // A whole integer as support/integer_text.h reads it ("-12", "+7", "0x1f"; "010" is ten); none
 // for anything else, including out-of-range values.
 std::optional<long long> parseInteger(const std::string& text);
+
+// A changing command's words turned into the command: control names checked against the
+// catalogue, values parsed, preset names taken as given. `error` says why when it cannot be
+// (exit code 3 territory: an unknown control, a value that is not an integer).
+struct ChangeParse {
+  std::optional<ChangeCommand> command;
+  std::string error;
+};
+ChangeParse parseChange(const CtlRequest& request);
 
 extern const char* const kUsageText;
 

@@ -126,7 +126,8 @@ void CameraStore::adopt(std::vector<usb::Service> services) {
   QList<CameraSummary> summaries;
   std::vector<CameraKey> keys;
   for (const usb::Service& s : services) {
-    summaries.append(CameraSummary{QString::fromStdString(UVCDevice::displayName(s)), {s.vendorID, s.productID}, s.locationID});
+    summaries.append(
+        CameraSummary{QString::fromStdString(UVCDevice::displayName(s)), {s.vendorID, s.productID}, s.locationID, s.carrier});
     keys.push_back({s.vendorID, s.productID});
   }
   setCameras(std::move(summaries));
@@ -421,6 +422,38 @@ void CameraStore::onWriteFailures(const std::shared_ptr<UVCDevice>& device, cons
     if (forget) saveDesired();
   }
   emit writeFailed(failures);
+}
+
+void CameraStore::read(std::vector<ControlID> controls, std::function<void(ControlValues, usb::Status)> done) {
+  if (!connected_) {
+    done({}, usb::status::noDevice);
+    return;
+  }
+  if (controls.empty()) {
+    for (ControlID id : device_->supported) {
+      if (spec(id).readable) controls.push_back(id);
+    }
+  }
+  struct Reading {
+    ControlValues values;
+    usb::Status status = usb::status::success;
+  };
+  onIo(
+      [device = open_, controls = std::move(controls)] {
+        Reading reading;
+        for (ControlID id : controls) {
+          usb::Status status = usb::status::success;
+          if (auto v = device->read(id, &status)) {
+            reading.values[id] = *v;
+          } else if (reading.status == usb::status::success) {
+            reading.status = status;
+            if (status == usb::status::timeout) break;  // hung: one time-out is enough
+          }
+        }
+        return reading;
+      },
+      [done = std::move(done)](Reading reading) { done(std::move(reading.values), reading.status); },
+      SerialQueue::Priority::urgent);
 }
 
 void CameraStore::whenChangesDone(std::function<void()> done) {

@@ -110,6 +110,9 @@ class CameraStore : public QObject {
   void updatePreset(const QUuid& id);
   void renamePreset(const QUuid& id, const QString& name);
   void deletePreset(const QUuid& id);
+  // By position, for callers that found a preset by its name (two may share an id).
+  void renamePresetAt(qsizetype index, const QString& name);
+  void deletePresetAt(qsizetype index);
   void movePresets(const std::set<int>& positions, int destination);
   std::optional<QUuid> activePresetID() const;
 
@@ -121,6 +124,11 @@ class CameraStore : public QObject {
   // Writes the saved settings to the file now instead of shortly after the last change; false,
   // with lastError saying why, when that failed. Blocks for a file write.
   bool saveNow();
+
+  // Reads `controls` (every readable supported control when empty) from the camera now, ahead of
+  // queued read-backs, and calls `done` on the main thread with what answered and the status of
+  // the first read that failed (success when none did). Nothing is read without a connection.
+  void read(std::vector<ControlID> controls, std::function<void(ControlValues, usb::Status)> done);
 
   // Calls `done` on the main thread once every change, refocus, zoom re-read and reset asked of
   // the store so far has been carried out and its failures reported (writeFailed), without

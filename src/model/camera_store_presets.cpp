@@ -47,6 +47,20 @@ void CameraStore::deletePreset(const QUuid& id) {
   if (removed) emit presetsChanged();
 }
 
+void CameraStore::renamePresetAt(qsizetype index, const QString& name) {
+  if (index < 0 || index >= presets_.size()) return;
+  presets_[index].name = name;
+  savePresets();
+  emit presetsChanged();
+}
+
+void CameraStore::deletePresetAt(qsizetype index) {
+  if (index < 0 || index >= presets_.size()) return;
+  presets_.removeAt(index);
+  savePresets();
+  emit presetsChanged();
+}
+
 void CameraStore::movePresets(const std::set<int>& positions, int destination) {
   // The moved presets keep their order and land before the one that was at `destination`.
   QList<Preset> moved;

@@ -18,6 +18,7 @@ struct CameraSummary {
   QString name;
   CameraKey key;
   std::uint32_t locationID = 0;  // unique among attached cameras: its identity in lists
+  usb::CarrierKind carrier = usb::CarrierKind::sim;  // how it is reached
 
   friend bool operator==(const CameraSummary&, const CameraSummary&) = default;
 };

@@ -1,0 +1,129 @@
+#include "cli/ctl_output.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
+#include <iomanip>
+
+namespace velto::cli {
+namespace {
+
+QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+std::string hex32(std::uint32_t v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08x", v);
+  return text;
+}
+
+void printJson(std::ostream& out, const QJsonDocument& document) {
+  out << document.toJson(QJsonDocument::Indented).toStdString();
+}
+
+QJsonObject valuesObject(const ControlValues& values) {
+  QJsonObject object;
+  for (const auto& [id, v] : values) object.insert(qs(rawValue(id)), static_cast<qint64>(v));
+  return object;
+}
+
+// A name as one line of text: line breaks and other control characters written as escapes.
+std::string printable(const QString& name) {
+  std::string text;
+  for (const char c : name.toStdString()) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      text += "\\n";
+    } else if (c == '\t') {
+      text += "\\t";
+    } else if (c == '\\') {
+      text += "\\\\";
+    } else if (u < 0x20 || u == 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", u);
+      text += hex;
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+void printCameras(const std::vector<ListedCamera>& cameras, bool json, std::ostream& out) {
+  QJsonArray array;
+  for (const ListedCamera& c : cameras) {
+    if (json) {
+      QJsonObject o{{"name", qs(c.name)},
+                    {"id", qs(c.key.hexString())},
+                    {"vendorID", c.key.vendorID},
+                    {"productID", c.key.productID},
+                    {"locationID", static_cast<qint64>(c.locationID)},
+                    {"carrier", qs(c.carrier)},
+                    {"chosen", c.chosen}};
+      if (c.problem) o.insert("problem", qs(*c.problem));
+      array.append(o);
+    } else {
+      out << (c.chosen ? "* " : "  ") << c.name << "  " << c.key.hexString() << "  location " << hex32(c.locationID)
+          << "  " << c.carrier;
+      if (c.problem) out << "  (" << *c.problem << ")";
+      out << "\n";
+    }
+  }
+  if (json) printJson(out, QJsonDocument(array));
+}
+
+void printControls(const std::vector<ControlRow>& rows, bool json, std::ostream& out) {
+  QJsonArray array;
+  if (!json) {
+    out << std::left << std::setw(22) << "NAME" << std::setw(20) << "TITLE" << std::right << std::setw(8) << "MIN"
+        << std::setw(8) << "MAX" << std::setw(6) << "STEP" << std::setw(9) << "DEFAULT" << std::setw(8) << "VALUE\n";
+  }
+  for (const ControlRow& row : rows) {
+    if (json) {
+      QJsonObject o{{"name", qs(rawValue(row.id))}, {"title", qs(title(row.id))}};
+      if (row.range) {
+        o.insert("min", static_cast<qint64>(row.range->min));
+        o.insert("max", static_cast<qint64>(row.range->max));
+        o.insert("step", static_cast<qint64>(row.range->step));
+        o.insert("default", static_cast<qint64>(row.range->defaultValue));
+      }
+      o.insert("value", row.value ? QJsonValue(static_cast<qint64>(*row.value)) : QJsonValue());
+      array.append(o);
+      continue;
+    }
+    auto field = [](bool present, std::int64_t v) { return present ? std::to_string(v) : std::string("-"); };
+    const bool r = row.range.has_value();
+    out << std::left << std::setw(22) << rawValue(row.id) << std::setw(20) << title(row.id) << std::right << std::setw(8)
+        << field(r, r ? row.range->min : 0) << std::setw(8) << field(r, r ? row.range->max : 0) << std::setw(6)
+        << field(r, r ? row.range->step : 0) << std::setw(9) << field(r, r ? row.range->defaultValue : 0)
+        << std::setw(7) << field(row.value.has_value(), row.value.value_or(0)) << "\n";
+  }
+  if (json) printJson(out, QJsonDocument(array));
+}
+
+void printValues(const std::vector<ControlID>& ids, const ControlValues& values, bool json, std::ostream& out) {
+  if (json) {
+    ControlValues asked;
+    for (ControlID id : ids) asked[id] = values.at(id);
+    printJson(out, QJsonDocument(valuesObject(asked)));
+    return;
+  }
+  for (ControlID id : ids) out << rawValue(id) << "=" << values.at(id) << "\n";
+}
+
+void printPresets(const QList<Preset>& presets, bool json, std::ostream& out) {
+  QJsonArray array;
+  for (const Preset& p : presets) {
+    if (json) {
+      array.append(QJsonObject{
+          {"id", p.id.toString(QUuid::WithoutBraces).toUpper()}, {"name", p.name}, {"values", valuesObject(p.values)}});
+    } else {
+      out << printable(p.name) << "  (" << p.values.size() << (p.values.size() == 1 ? " control" : " controls") << ")\n";
+    }
+  }
+  if (json) printJson(out, QJsonDocument(array));
+}
+
+}  // namespace velto::cli

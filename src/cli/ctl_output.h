@@ -1,0 +1,39 @@
+// What velto-ctl prints, from plain data, whether the data came from the camera itself or from the
+// session's owner over the bus: one format for both.
+#pragma once
+
+#include <QList>
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "model/preset.h"
+#include "uvc/camera_key.h"
+#include "uvc/controls.h"
+
+namespace velto::cli {
+
+struct ListedCamera {
+  std::string name;
+  CameraKey key;
+  std::uint32_t locationID = 0;
+  std::string carrier;
+  bool chosen = false;
+  std::optional<std::string> problem;  // why it cannot be opened
+};
+
+struct ControlRow {
+  ControlID id;
+  std::optional<ControlRange> range;
+  std::optional<std::int64_t> value;
+};
+
+void printCameras(const std::vector<ListedCamera>& cameras, bool json, std::ostream& out);
+void printControls(const std::vector<ControlRow>& rows, bool json, std::ostream& out);
+// `values` in the order of `ids`.
+void printValues(const std::vector<ControlID>& ids, const ControlValues& values, bool json, std::ostream& out);
+void printPresets(const QList<Preset>& presets, bool json, std::ostream& out);
+
+}  // namespace velto::cli

@@ -1,0 +1,19 @@
+// velto-ctl beside a running owner (the application or `velto-ctl watch`): every command goes to
+// the owner's store over the session bus, and is printed as velto-ctl prints it without one.
+#pragma once
+
+#include <QDBusConnection>
+#include <optional>
+#include <ostream>
+
+#include "cli/ctl_arguments.h"
+
+namespace velto::cli {
+
+// The session bus when an owner holds its name there; none without a session bus or an owner.
+std::optional<QDBusConnection> sessionOwnerBus();
+
+// Carries out `request` through the owner; the exit code as without one.
+int runThroughOwner(const CtlRequest& request, QDBusConnection bus, std::ostream& out, std::ostream& err);
+
+}  // namespace velto::cli

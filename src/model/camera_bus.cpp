@@ -1,0 +1,255 @@
+#include "model/camera_bus.h"
+
+
+#include "model/camera_store.h"
+#include "model/status_text.h"
+
+namespace velto {
+namespace {
+
+QString text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+const QString kErrorPrefix = QStringLiteral("app.velto.Camera1.Error.");
+
+QVariantMap controlMap(const ControlValues& values) {
+  QVariantMap map;
+  for (const auto& [id, v] : values) map.insert(text(rawValue(id)), static_cast<qlonglong>(v));
+  return map;
+}
+
+}  // namespace
+
+QString busErrorName(int code) {
+  switch (code) {
+    case CommandOutcome::noCamera: return kErrorPrefix + "NoCamera";
+    case CommandOutcome::invalid: return kErrorPrefix + "Invalid";
+    case CommandOutcome::saveFailed: return kErrorPrefix + "SaveFailed";
+    default: return kErrorPrefix + "CameraFailed";
+  }
+}
+
+int codeOfBusError(const QString& name) {
+  for (int code : {int(CommandOutcome::noCamera), int(CommandOutcome::invalid), int(CommandOutcome::saveFailed)}) {
+    if (name == busErrorName(code)) return code;
+  }
+  return CommandOutcome::cameraFailed;
+}
+
+CameraBusService::CameraBusService(CameraStore& store, QDBusConnection bus, QObject* parent)
+    : QObject(parent), store_(store), bus_(std::move(bus)) {
+  exported_ = bus_.registerObject(QString::fromLatin1(kBusPath), this,
+                                  QDBusConnection::ExportScriptableSlots | QDBusConnection::ExportScriptableSignals);
+  for (auto signal : {&CameraStore::valuesChanged, &CameraStore::presetsChanged, &CameraStore::deviceChanged}) {
+    connect(&store_, signal, this, &CameraBusService::Changed);
+  }
+}
+
+CameraBusService::~CameraBusService() {
+  if (exported_) bus_.unregisterObject(QString::fromLatin1(kBusPath));
+}
+
+void CameraBusService::answer(const QDBusMessage& call, const CommandOutcome& outcome, const QVariantList& results) {
+  // A caller that has gone meanwhile is not an error: the bus drops the answer.
+  if (outcome.code == CommandOutcome::ok) {
+    bus_.send(call.createReply(results));
+  } else {
+    bus_.send(call.createErrorReply(busErrorName(outcome.code), outcome.message));
+  }
+}
+
+std::optional<std::vector<ControlID>> CameraBusService::controlsNamed(const QStringList& names, const QDBusMessage& call) {
+  std::vector<ControlID> ids;
+  for (const QString& name : names) {
+    const QByteArray utf8 = name.toUtf8();
+    const auto id = controlFromRawValue(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+    if (!id) {
+      answer(call, {CommandOutcome::invalid, QStringLiteral("unknown control '%1'").arg(name)});
+      return std::nullopt;
+    }
+    ids.push_back(*id);
+  }
+  return ids;
+}
+
+QVariantList CameraBusService::Cameras() {
+  QVariantList list;
+  const auto& device = store_.device();
+  for (const CameraSummary& c : store_.cameras()) {
+    list.append(QVariantMap{{"name", c.name},
+                            {"vendorID", c.key.vendorID},
+                            {"productID", c.key.productID},
+                            {"locationID", c.locationID},
+                            {"carrier", text(usb::carrierName(c.carrier))},
+                            {"chosen", device && device->locationID == c.locationID && device->key == c.key}});
+  }
+  return list;
+}
+
+void CameraBusService::Controls(const QDBusMessage& call) {
+  call.setDelayedReply(true);
+  if (!store_.isConnected()) {
+    answer(call, {store_.device() ? CommandOutcome::cameraFailed : CommandOutcome::noCamera,
+                  store_.device() ? store_.device()->name + " does not answer" : QStringLiteral("no camera is attached")});
+    return;
+  }
+  store_.read({}, [this, call](ControlValues values, usb::Status) {
+    QVariantList rows;
+    const auto& device = store_.device();
+    if (device) {
+      for (ControlID id : device->supported) {
+        QVariantMap row{{"name", text(rawValue(id))}, {"title", text(title(id))}};
+        if (auto r = store_.ranges().find(id); r != store_.ranges().end()) {
+          row.insert("min", static_cast<qlonglong>(r->second.min));
+          row.insert("max", static_cast<qlonglong>(r->second.max));
+          row.insert("step", static_cast<qlonglong>(r->second.step));
+          row.insert("default", static_cast<qlonglong>(r->second.defaultValue));
+        }
+        if (auto v = values.find(id); v != values.end()) row.insert("value", static_cast<qlonglong>(v->second));
+        rows.append(row);
+      }
+    }
+    answer(call, {}, {rows});
+  });
+}
+
+void CameraBusService::Get(const QStringList& names, const QDBusMessage& call) {
+  call.setDelayedReply(true);
+  const auto ids = controlsNamed(names, call);
+  if (!ids) return;
+  const auto& device = store_.device();
+  if (!device) return answer(call, {CommandOutcome::noCamera, QStringLiteral("no camera is attached")});
+  if (!store_.isConnected()) return answer(call, {CommandOutcome::cameraFailed, device->name + " does not answer"});
+  for (ControlID id : *ids) {
+    if (!device->supports(id)) {
+      return answer(call, {CommandOutcome::invalid, device->name + " has no control " + text(rawValue(id))});
+    }
+    if (!spec(id).readable) {
+      return answer(call, {CommandOutcome::invalid, text(rawValue(id)) + " cannot be read back from the camera"});
+    }
+  }
+  store_.read(*ids, [this, call, ids = *ids](ControlValues values, usb::Status status) {
+    for (ControlID id : ids) {
+      if (!values.contains(id)) {
+        return answer(call, {CommandOutcome::cameraFailed,
+                             QStringLiteral("reading %1 failed (%2, status 0x%3)")
+                                 .arg(text(rawValue(id)), statusReason(status))
+                                 .arg(status, 8, 16, QLatin1Char('0'))});
+      }
+    }
+    answer(call, {}, {controlMap(values)});
+  });
+}
+
+void CameraBusService::change(const ChangeCommand& command, const QDBusMessage& call) {
+  call.setDelayedReply(true);
+  runChange(store_, command, [this, call](CommandOutcome outcome) { answer(call, outcome); });
+}
+
+void CameraBusService::Set(const QVariantMap& values, const QDBusMessage& call) {
+  call.setDelayedReply(true);
+  ChangeCommand command;
+  for (auto it = values.begin(); it != values.end(); ++it) {
+    const auto ids = controlsNamed({it.key()}, call);
+    if (!ids) return;
+    bool ok = false;
+    const qlonglong value = it.value().toLongLong(&ok);
+    const int type = it.value().typeId();
+    if (!ok || type == QMetaType::QString || type == QMetaType::Double || type == QMetaType::Bool) {
+      return answer(call, {CommandOutcome::invalid,
+                           QStringLiteral("invalid value for %1 (an integer is needed)").arg(it.key())});
+    }
+    command.values[ids->front()] = value;
+  }
+  change(command, call);
+}
+
+void CameraBusService::SetAuto(const QString& name, bool on, const QDBusMessage& call) {
+  call.setDelayedReply(true);
+  const auto ids = controlsNamed({name}, call);
+  if (!ids) return;
+  if (!governedControl(ids->front())) {
+    return answer(call, {CommandOutcome::invalid,
+                         QStringLiteral("'%1' is not an auto mode (autoExposure, autoFocus, autoWhiteBalance)").arg(name)});
+  }
+  ChangeCommand command;
+  command.kind = ChangeCommand::Kind::autoMode;
+  command.controls = *ids;
+  command.on = on;
+  change(command, call);
+}
+
+void CameraBusService::Defaults(const QStringList& names, const QDBusMessage& call) {
+  call.setDelayedReply(true);
+  const auto ids = controlsNamed(names, call);
+  if (!ids) return;
+  ChangeCommand command;
+  command.kind = ChangeCommand::Kind::defaults;
+  command.controls = *ids;
+  change(command, call);
+}
+
+void CameraBusService::Refocus(const QDBusMessage& call) {
+  ChangeCommand command;
+  command.kind = ChangeCommand::Kind::refocus;
+  change(command, call);
+}
+
+void CameraBusService::Reset(const QDBusMessage& call) {
+  ChangeCommand command;
+  command.kind = ChangeCommand::Kind::reset;
+  change(command, call);
+}
+
+QVariantList CameraBusService::Presets() {
+  QVariantList list;
+  for (const Preset& p : store_.presets()) {
+    list.append(QVariantMap{
+        {"id", p.id.toString(QUuid::WithoutBraces).toUpper()}, {"name", p.name}, {"values", controlMap(p.values)}});
+  }
+  return list;
+}
+
+void CameraBusService::SavePreset(const QString& name, const QDBusMessage& call) {
+  ChangeCommand command;
+  command.kind = ChangeCommand::Kind::presetSave;
+  command.preset = name;
+  change(command, call);
+}
+
+void CameraBusService::ApplyPreset(const QString& preset, const QDBusMessage& call) {
+  ChangeCommand command;
+  command.kind = ChangeCommand::Kind::presetApply;
+  command.preset = preset;
+  change(command, call);
+}
+
+void CameraBusService::UpdatePreset(const QString& preset, const QDBusMessage& call) {
+  ChangeCommand command;
+  command.kind = ChangeCommand::Kind::presetUpdate;
+  command.preset = preset;
+  change(command, call);
+}
+
+void CameraBusService::RenamePreset(const QString& preset, const QString& newName, const QDBusMessage& call) {
+  ChangeCommand command;
+  command.kind = ChangeCommand::Kind::presetRename;
+  command.preset = preset;
+  command.newName = newName;
+  change(command, call);
+}
+
+void CameraBusService::DeletePreset(const QString& preset, const QDBusMessage& call) {
+  ChangeCommand command;
+  command.kind = ChangeCommand::Kind::presetDelete;
+  command.preset = preset;
+  change(command, call);
+}
+
+bool CameraBusService::KeepLocked() { return store_.keepLocked(); }
+
+void CameraBusService::SetKeepLocked(bool on) {
+  store_.setKeepLocked(on);
+  store_.saveNow();
+}
+
+}  // namespace velto

@@ -1,0 +1,60 @@
+#include "model/session_owner.h"
+
+#include <QDBusConnectionInterface>
+
+#include "model/camera_bus.h"
+#include "model/camera_store.h"
+#include "support/log.h"
+
+namespace velto {
+
+SessionOwner::SessionOwner(Claim claim, StoreFactory makeStore, QDBusConnection bus, QObject* parent)
+    : QObject(parent), makeStore_(std::move(makeStore)), bus_(std::move(bus)) {
+  QDBusConnectionInterface* names = bus_.isConnected() ? bus_.interface() : nullptr;
+  if (names == nullptr) {
+    claimed_ = true;
+    becomeOwner();
+    return;
+  }
+  const QString name = QString::fromLatin1(kBusName);
+  // NameAcquired and NameLost: the queue moving the name to and from this process.
+  connect(names, &QDBusConnectionInterface::serviceRegistered, this, [this, name](const QString& acquired) {
+    if (acquired == name && !store_) becomeOwner();
+  });
+  connect(names, &QDBusConnectionInterface::serviceUnregistered, this, [this, name](const QString& lost) {
+    if (lost == name && store_) stepDown();
+  });
+  const auto reply = claim == Claim::queue
+                         ? names->registerService(name, QDBusConnectionInterface::QueueService,
+                                                  QDBusConnectionInterface::AllowReplacement)
+                         : names->registerService(name, QDBusConnectionInterface::ReplaceExistingService,
+                                                  QDBusConnectionInterface::DontAllowReplacement);
+  claimed_ = reply.isValid() && reply.value() != QDBusConnectionInterface::ServiceNotRegistered;
+  if (!claimed_) {
+    log::warning(log::Layer::model, "could not claim " + std::string(kBusName) + " on the session bus: " +
+                                        reply.error().message().toStdString());
+    return;
+  }
+  if (reply.value() == QDBusConnectionInterface::ServiceRegistered && !store_) becomeOwner();
+}
+
+SessionOwner::~SessionOwner() {
+  stepDown();
+  if (bus_.isConnected() && bus_.interface() != nullptr) bus_.interface()->unregisterService(QString::fromLatin1(kBusName));
+}
+
+void SessionOwner::becomeOwner() {
+  store_ = makeStore_();
+  if (bus_.isConnected()) service_ = std::make_unique<CameraBusService>(*store_, bus_);
+  emit ownershipChanged(true);
+}
+
+void SessionOwner::stepDown() {
+  if (!store_) return;
+  service_.reset();
+  store_->saveNow();  // the next owner reads the file
+  store_.reset();
+  emit ownershipChanged(false);
+}
+
+}  // namespace velto

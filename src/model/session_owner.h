@@ -1,0 +1,54 @@
+// Who owns the cameras and the settings in this user session. The owner holds kBusName on the
+// session bus and runs the one store; a process that is not the owner touches neither the camera
+// nor the settings. D-Bus queues those that wait: `velto-ctl watch` queues and allows replacement,
+// the application replaces; when the owner quits, the next in the queue becomes owner and its new
+// store writes the wanted settings back. Without a session bus the process simply owns.
+//
+// Main thread.
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <functional>
+#include <memory>
+
+namespace velto {
+
+class CameraStore;
+class CameraBusService;
+
+class SessionOwner : public QObject {
+  Q_OBJECT
+
+ public:
+  enum class Claim {
+    queue,    // wait for the name if another owner has it, and give it up to one that replaces
+    replace,  // take the name from an owner that allows it, and keep it
+  };
+  // Makes a store when this process becomes owner (after reading the settings file afresh).
+  using StoreFactory = std::function<std::unique_ptr<CameraStore>()>;
+
+  SessionOwner(Claim claim, StoreFactory makeStore, QDBusConnection bus, QObject* parent = nullptr);
+  ~SessionOwner() override;
+
+  // The store while this process owns the session; null while it waits.
+  CameraStore* store() const { return store_.get(); }
+  // False when the name could not be had at all (another owner that keeps it, for `replace`).
+  bool claimed() const { return claimed_; }
+
+ signals:
+  // This process became owner (true) or gave it up (false).
+  void ownershipChanged(bool owner);
+
+ private:
+  void becomeOwner();
+  void stepDown();
+
+  StoreFactory makeStore_;
+  QDBusConnection bus_;
+  bool claimed_ = false;
+  std::unique_ptr<CameraStore> store_;
+  std::unique_ptr<CameraBusService> service_;
+};
+
+}  // namespace velto
