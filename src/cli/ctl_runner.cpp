@@ -8,6 +8,9 @@
 #include <QLockFile>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
+#include <QThread>
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <ostream>
@@ -150,14 +153,22 @@ int change(const CtlRequest& request, UserDefaults& defaults, std::ostream& err)
 
   // Without an owner, every velto-ctl that changes something loads, changes and saves the
   // settings in turn: a lock file beside them (not QSettings' own "<file>.lock", which it takes
-  // for each write). A holder that died leaves a lock that is taken over (its process is gone);
-  // one that hangs is waited for.
+  // for each write). A holder that died leaves a lock that is taken over at once (its process is
+  // gone); one that has held it longer than any command takes (a slow camera's, included) is
+  // presumed stuck.
   const QString folder = QFileInfo(defaults.path()).absolutePath();
   QDir().mkpath(folder);
   const QString lockPath = folder + QStringLiteral("/velto-ctl.lock");
   QLockFile lock(lockPath);
-  lock.setStaleLockTime(0);
-  if (!lock.lock()) return fail(kSaveFailed, "cannot take the lock " + lockPath.toStdString(), err);
+  lock.setStaleLockTime(std::chrono::minutes(5));
+  // QLockFile's own waiting sleeps in doubling steps from 100 ms: a queue of commands would crawl.
+  // The next one in line looks often instead.
+  for (int pause = 2; !lock.tryLock(0); pause = std::min(pause * 2, 50)) {
+    if (lock.error() != QLockFile::LockFailedError) {
+      return fail(kSaveFailed, "cannot take the lock " + lockPath.toStdString(), err);
+    }
+    QThread::msleep(static_cast<unsigned long>(pause));
+  }
   defaults.sync();  // what the previous holder saved
 
   CommandOutcome outcome;

@@ -8,29 +8,11 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "private_bus.h"
+
 namespace velto {
 namespace {
 
-// A private message bus for the test, standing in for the system bus.
-class PrivateBus {
- public:
-  PrivateBus() {
-    const QString daemon = QStandardPaths::findExecutable("dbus-daemon");
-    if (daemon.isEmpty()) return;
-    process_.start(daemon, {"--session", "--nofork", "--print-address"});
-    if (!process_.waitForReadyRead(5000)) return;
-    address_ = QString::fromUtf8(process_.readLine()).trimmed();
-  }
-  ~PrivateBus() {
-    process_.kill();
-    process_.waitForFinished();
-  }
-  QString address() const { return address_; }
-
- private:
-  QProcess process_;
-  QString address_;
-};
 
 void sendPrepareForSleep(QDBusConnection& bus, bool goingToSleep) {
   QDBusMessage signal = QDBusMessage::createSignal("/org/freedesktop/login1", "org.freedesktop.login1.Manager",
@@ -40,7 +22,7 @@ void sendPrepareForSleep(QDBusConnection& bus, bool goingToSleep) {
 }
 
 TEST(WakeObserver, CallsBackWhenTheMachineWakesNotWhenItSleeps) {
-  PrivateBus daemon;
+  testing::PrivateBus daemon;
   if (daemon.address().isEmpty()) GTEST_SKIP() << "dbus-daemon is not installed";
   QDBusConnection listener = QDBusConnection::connectToBus(daemon.address(), "listener");
   QDBusConnection sender = QDBusConnection::connectToBus(daemon.address(), "sender");

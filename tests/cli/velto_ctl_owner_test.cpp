@@ -1,0 +1,248 @@
+// velto-ctl beside an owner of the session: the watch service, and a stand-in for the desktop
+// application that takes over from it. The programs run for real on a private session bus, with
+// simulated cameras.
+#include <gtest/gtest.h>
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QThread>
+#include <memory>
+
+#include "model/camera_bus.h"
+#include "model/storage.h"
+#include "platform/session/user_defaults.h"
+#include "private_bus.h"
+#include "sim/profile.h"
+#include "sim_fixture.h"
+
+namespace velto {
+namespace {
+
+class OwnerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (session.address().isEmpty()) GTEST_SKIP() << "dbus-daemon is not installed";
+    bus.plug(sim::c200Profile(), "c200");
+  }
+  void TearDown() override {
+    for (auto& p : background) {
+      p->terminate();
+      p->waitForFinished(10000);
+    }
+  }
+
+  QProcessEnvironment environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", bus.runtimeDirectory());
+    env.insert("XDG_CONFIG_HOME", config.path());
+    env.insert("VELTO_SYSFS_ROOT", config.filePath("no-sysfs"));
+    env.insert("DBUS_SESSION_BUS_ADDRESS", session.address());
+    return env;
+  }
+  int run(const QStringList& args, QString* err = nullptr) {
+    QProcess p;
+    p.setProcessEnvironment(environment());
+    p.start(VELTO_CTL_PATH, args);
+    EXPECT_TRUE(p.waitForFinished(60000)) << args.join(' ').toStdString();
+    if (err != nullptr) *err = QString::fromUtf8(p.readAllStandardError());
+    return p.exitCode();
+  }
+  // Runs every command at once and waits for all; true when each exited 0.
+  bool runTogether(const std::vector<QStringList>& commands) {
+    std::vector<std::unique_ptr<QProcess>> running;
+    for (const QStringList& args : commands) {
+      running.push_back(std::make_unique<QProcess>());
+      running.back()->setProcessEnvironment(environment());
+      running.back()->start(VELTO_CTL_PATH, args);
+    }
+    bool ok = true;
+    for (auto& p : running) {
+      ok = p->waitForFinished(60000) && p->exitCode() == 0 && ok;
+      if (p->exitCode() != 0) ADD_FAILURE() << p->readAllStandardError().toStdString();
+    }
+    return ok;
+  }
+  // A program that keeps running: the watch service or the stand-in application.
+  QProcess& start(const QString& program, const QStringList& args) {
+    background.push_back(std::make_unique<QProcess>());
+    QProcess& p = *background.back();
+    p.setProcessEnvironment(environment());
+    p.start(program, args);
+    EXPECT_TRUE(p.waitForStarted());
+    return p;
+  }
+  // Waits (real time, bounded) until `p` has printed `text` `times` times in all.
+  bool waitForOutput(QProcess& p, const QByteArray& text, int times = 1) {
+    QByteArray& seen = output[&p];
+    QElapsedTimer timer;
+    timer.start();
+    while (seen.count(text) < times && timer.elapsed() < 20000) {
+      p.waitForReadyRead(100);
+      seen += p.readAllStandardOutput();
+    }
+    return seen.count(text) >= times;
+  }
+  // Waits (real time, bounded) for a condition that another process brings about.
+  static bool eventually(const std::function<bool()>& condition) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition() && timer.elapsed() < 20000) QThread::msleep(20);
+    return condition();
+  }
+  // GET_CUR requests the camera has answered for one of the processing unit's controls.
+  std::size_t reads(int selector) {
+    QFile log(bus.path("c200.jsonl"));
+    std::size_t n = 0;
+    if (!log.open(QIODevice::ReadOnly)) return n;
+    for (const QByteArray& line : log.readAll().split('\n')) {
+      const QJsonObject e = QJsonDocument::fromJson(line).object();
+      if (e.value("request").toString() == "GET_CUR" && e.value("unit").toInt() == 2 && e.value("selector").toInt() == selector) ++n;
+    }
+    return n;
+  }
+  std::int64_t camera(const std::string& name) { return bus.state("c200").at(name); }
+  ControlValues saved() {
+    UserDefaults defaults(config.filePath("velto-camera/velto-camera.conf"));
+    return Storage(defaults).loadSettings({0x291A, 0x3369}).value_or(ControlValues{});
+  }
+  qsizetype savedPresets() {
+    UserDefaults defaults(config.filePath("velto-camera/velto-camera.conf"));
+    return Storage(defaults).loadPresets().value_or(QList<Preset>{}).size();
+  }
+
+  testing::SimBus bus;
+  QTemporaryDir config;
+  testing::PrivateBus session;
+  std::vector<std::unique_ptr<QProcess>> background;
+  std::map<QProcess*, QByteArray> output;
+};
+
+TEST_F(OwnerTest, ASetBesideTheWatcherIsTheUsersWishAndOutlivesAReplug) {
+  ASSERT_EQ(run({"set", "brightness=20"}), 0);
+  QProcess& watch = start(VELTO_CTL_PATH, {"watch", "--lock"});
+  ASSERT_TRUE(waitForOutput(watch, "connected:"));
+  ASSERT_EQ(run({"set", "brightness=30"}), 0);
+  const std::size_t before = reads(0x02);
+  ASSERT_TRUE(eventually([&] { return reads(0x02) >= before + 2; })) << "two polls of the watcher";
+  EXPECT_EQ(camera("brightness"), 30);
+  EXPECT_EQ(saved().at(ControlID::brightness), 30);
+
+  bus.command("c200", "unplug");
+  bus.command("c200", "set brightness 5");  // it forgot while away
+  bus.command("c200", "plug");
+  ASSERT_TRUE(waitForOutput(watch, "connected:", 2));
+  EXPECT_TRUE(eventually([&] { return camera("brightness") == 30; }));
+  QString err;
+  EXPECT_EQ(run({"get", "brightness", "contrast"}, &err), 0) << err.toStdString();
+}
+
+TEST_F(OwnerTest, ParallelPresetSavesKeepEveryPresetWithAndWithoutAnOwner) {
+  auto saveRounds = [&](int rounds, const QString& tag) {
+    for (int r = 0; r < rounds; ++r) {
+      std::vector<QStringList> commands;
+      for (int i = 0; i < 8; ++i) commands.push_back({"preset", "save", QStringLiteral("%1 %2.%3").arg(tag).arg(r).arg(i)});
+      if (!runTogether(commands)) return false;
+    }
+    return true;
+  };
+  ASSERT_TRUE(saveRounds(50, "alone"));
+  EXPECT_EQ(savedPresets(), 400);
+  QProcess& watch = start(VELTO_CTL_PATH, {"watch"});
+  ASSERT_TRUE(waitForOutput(watch, "connected:"));
+  ASSERT_TRUE(saveRounds(50, "owned"));
+  EXPECT_EQ(savedPresets(), 800);
+}
+
+TEST_F(OwnerTest, ParallelSetsEndWithEachControlsLastValueWithAndWithoutAnOwner) {
+  const QStringList controls{"brightness", "contrast", "saturation", "sharpness", "gamma", "hue", "pan", "tilt"};
+  // Within every control's range, different in every round.
+  auto value = [](int round, int i) -> std::int64_t {
+    switch (i) {
+      case 0: return round - 10;
+      case 4: return 200 + round;
+      case 5: return round - 5;
+      case 6: return (round % 10 - 5) * 3600;
+      case 7: return (5 - round % 10) * 3600;
+      default: return 10 * i + round;
+    }
+  };
+  auto setRounds = [&] {
+    for (int r = 0; r < 20; ++r) {
+      std::vector<QStringList> commands;
+      for (int i = 0; i < 8; ++i) commands.push_back({"set", QStringLiteral("%1=%2").arg(controls[i]).arg(value(r, i))});
+      if (!runTogether(commands)) return false;
+    }
+    return true;
+  };
+  auto expectLast = [&] {
+    const ControlValues file = saved();
+    for (int i = 0; i < 8; ++i) {
+      const std::string name = controls[i].toStdString();
+      EXPECT_EQ(camera(name), value(19, i)) << name;
+      EXPECT_EQ(file.at(*controlFromRawValue(name)), value(19, i)) << name;
+    }
+  };
+  ASSERT_TRUE(setRounds());
+  expectLast();
+  QProcess& watch = start(VELTO_CTL_PATH, {"watch", "--lock"});
+  ASSERT_TRUE(waitForOutput(watch, "connected:"));
+  ASSERT_TRUE(setRounds());
+  expectLast();
+}
+
+TEST_F(OwnerTest, TheWatcherHandsOverToTheApplicationAndTakesBackWhenItQuits) {
+  QProcess& watch = start(VELTO_CTL_PATH, {"watch", "--lock"});
+  ASSERT_TRUE(waitForOutput(watch, "connected:"));
+  QProcess& application = start(VELTO_TEST_OWNER_PATH, {});
+  ASSERT_TRUE(waitForOutput(application, "owner"));
+  ASSERT_TRUE(waitForOutput(watch, "another program owns the cameras now"));
+  ASSERT_EQ(run({"set", "brightness=7"}), 0) << "through the application";
+  EXPECT_EQ(camera("brightness"), 7);
+
+  application.terminate();
+  ASSERT_TRUE(application.waitForFinished(10000));
+  bus.command("c200", "set brightness -3");  // between owners, another program changes it
+  ASSERT_TRUE(waitForOutput(watch, "connected:", 2)) << "the watcher owns the session again";
+  EXPECT_TRUE(eventually([&] { return camera("brightness") == 7; })) << "and writes the wanted settings back";
+}
+
+TEST_F(OwnerTest, BadCallsOnTheBusAreErrorsNeverACrash) {
+  QProcess& watch = start(VELTO_CTL_PATH, {"watch"});
+  ASSERT_TRUE(waitForOutput(watch, "connected:"));
+  QDBusConnection caller = QDBusConnection::connectToBus(session.address(), "bad-caller");
+  auto callOwner = [&](const QString& method, const QVariantList& args) {
+    QDBusMessage m = QDBusMessage::createMethodCall(kBusName, kBusPath, kBusInterface, method);
+    m.setArguments(args);
+    return caller.call(m, QDBus::Block, 20000);
+  };
+  EXPECT_EQ(callOwner("Frobnicate", {}).errorName(), "org.freedesktop.DBus.Error.UnknownMethod");
+  EXPECT_EQ(callOwner("Set", {QString("brightness")}).type(), QDBusMessage::ErrorMessage) << "wrong argument types";
+  EXPECT_EQ(callOwner("Set", {QVariantMap{{"sparkle", 1}}}).errorName(), busErrorName(CommandOutcome::invalid));
+  EXPECT_EQ(callOwner("Set", {QVariantMap{{"brightness", "high"}}}).errorName(), busErrorName(CommandOutcome::invalid));
+  EXPECT_EQ(callOwner("ApplyPreset", {QString("nothing")}).errorName(), busErrorName(CommandOutcome::invalid));
+  EXPECT_EQ(callOwner("Get", {QStringList{"hdr"}}).errorName(), busErrorName(CommandOutcome::invalid));
+
+  // A caller that goes away before its answer.
+  {
+    QDBusConnection gone = QDBusConnection::connectToBus(session.address(), "gone-caller");
+    QDBusMessage m = QDBusMessage::createMethodCall(kBusName, kBusPath, kBusInterface, "Set");
+    m.setArguments({QVariantMap{{"contrast", qlonglong(40)}}});
+    gone.asyncCall(m);
+    QDBusConnection::disconnectFromBus("gone-caller");
+  }
+  EXPECT_TRUE(eventually([&] { return camera("contrast") == 40; }));
+  EXPECT_EQ(watch.state(), QProcess::Running);
+  EXPECT_EQ(run({"get", "contrast"}), 0);
+  QDBusConnection::disconnectFromBus("bad-caller");
+}
+
+}  // namespace
+}  // namespace velto

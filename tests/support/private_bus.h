@@ -1,0 +1,31 @@
+// A private message bus for a test: a dbus-daemon of its own, standing in for the session or the
+// system bus. address() is empty when dbus-daemon is not installed.
+#pragma once
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QString>
+
+namespace velto::testing {
+
+class PrivateBus {
+ public:
+  PrivateBus() {
+    const QString daemon = QStandardPaths::findExecutable("dbus-daemon");
+    if (daemon.isEmpty()) return;
+    process_.start(daemon, {"--session", "--nofork", "--print-address"});
+    if (!process_.waitForReadyRead(5000)) return;
+    address_ = QString::fromUtf8(process_.readLine()).trimmed();
+  }
+  ~PrivateBus() {
+    process_.kill();
+    process_.waitForFinished();
+  }
+  QString address() const { return address_; }
+
+ private:
+  QProcess process_;
+  QString address_;
+};
+
+}  // namespace velto::testing
