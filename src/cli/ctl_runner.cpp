@@ -196,6 +196,7 @@ int change(const CtlRequest& request, UserDefaults& defaults, std::ostream& err)
     options.camera = request.camera;
     options.watchHotplug = false;
     options.watchWake = false;
+    options.followSettingsFile = false;  // the lock keeps everyone else out meanwhile
     CameraStore store(clock, defaults, login, options);
     // Only the store's own connection is waited for; its periodic read-backs are not ours.
     waitFor([&](std::function<void()> done) {

@@ -1,5 +1,6 @@
 #include "model/camera_store.h"
 
+#include <QFileSystemWatcher>
 #include <QThread>
 #include <algorithm>
 
@@ -86,6 +87,7 @@ CameraStore::CameraStore(Clock& clock, UserDefaults& defaults, LoginItem& loginI
     monitor_ = std::make_unique<USBMonitor>([this] { scheduleRescan(kRescanAfterUsbChange); }, options_.registry);
   }
   if (options_.watchWake) wake_ = std::make_unique<WakeObserver>([this] { scheduleRescan(kRescanAfterWake); });
+  if (options_.followSettingsFile) watchSettingsFile();
   rescan();
   pollTask_ = std::make_unique<PeriodicTask>(clock_, this, std::chrono::milliseconds(1500), [this] {
     if (connected_) reconcile(false);
@@ -344,6 +346,7 @@ void CameraStore::apply(const ControlValues& changes) {
     desired_[id] = v;
     touched_[id] = now;
     refused_.erase(id);  // the user's new wish is tried
+    changedHere_.insert(id);
   }
   setValues(std::move(shown));
   saveDesired();
@@ -365,6 +368,7 @@ void CameraStore::adoptFirmwareZoom(std::shared_ptr<UVCDevice> device) {
         setValues(std::move(shown));
         desired_[ControlID::zoom] = *zoom;
         touched_[ControlID::zoom] = clock_.wallNow();
+        changedHere_.insert(ControlID::zoom);
         saveDesired();
       },
       SerialQueue::Priority::urgent);
@@ -406,6 +410,7 @@ void CameraStore::refocus() {
   shown[ControlID::autoFocus] = 1;
   setValues(std::move(shown));
   desired_[ControlID::autoFocus] = 1;
+  changedHere_.insert(ControlID::autoFocus);
   saveDesired();
 }
 
@@ -485,6 +490,13 @@ bool CameraStore::saveNow() {
     return false;
   }
   clearLastError(ErrorKind::save);
+  // What this process changed is in the file now; a later change there is someone else's.
+  changedHere_.clear();
+  presetsChangedHere_ = false;
+  if (fileWatch_) {
+    knownFile_ = settingsFileText();
+    watchSettingsFile();  // the file (or its folder) may be new
+  }
   return true;
 }
 

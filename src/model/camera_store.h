@@ -34,6 +34,8 @@
 #include "support/weak_context.h"
 #include "uvc/controls.h"
 
+class QFileSystemWatcher;
+
 namespace velto {
 
 class LoginItem;
@@ -58,6 +60,9 @@ class CameraStore : public QObject {
     // (no other model is used then), and "Keep settings locked" instead of the saved choice.
     std::optional<CameraKey> camera;
     std::optional<bool> keepLocked;
+    // Follow the settings file: when another program changes it, read it again and merge (the
+    // session's owner does; a one-shot command that holds the file does not need to).
+    bool followSettingsFile = true;
   };
 
   // Runs the start-up sequence: loads the saved state, starts the monitor, the wake observer and
@@ -197,6 +202,11 @@ class CameraStore : public QObject {
   void clearLastError(ErrorKind kind);
   void setLaunchAtLoginState(bool on);
 
+  // The settings file changed behind us (camera_store_file.cpp).
+  void watchSettingsFile();
+  void settingsFileChanged();
+  QByteArray settingsFileText() const;
+
   Clock& clock_;
   Storage storage_;
   LoginItem& loginItem_;
@@ -222,6 +232,12 @@ class CameraStore : public QObject {
   // Wanted values the camera refused: not written again, nor saved, until the user changes them.
   ControlValues refused_;
   std::vector<std::function<void()>> whenConnected_;
+  // What this process changed since its last save reached the file, and the file as that save
+  // (or the last reading) left it: a different file is another program's doing.
+  std::set<ControlID> changedHere_;
+  bool presetsChangedHere_ = false;
+  QByteArray knownFile_;
+  std::unique_ptr<QFileSystemWatcher> fileWatch_;
 
   CancelToken lifetime_;  // cancelled at destruction: ends the waits of queued work
   int inFlight_ = 0;      // io work whose result has not come back yet

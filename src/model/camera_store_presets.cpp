@@ -6,6 +6,7 @@
 namespace velto {
 
 void CameraStore::savePresets() {
+  presetsChangedHere_ = true;
   storage_.savePresets(presets_);
   settingsChanged();
 }

@@ -100,6 +100,11 @@ QString Storage::path() const { return defaults_.path(); }
 
 std::optional<QString> Storage::sync() { return defaults_.sync(); }
 
+void Storage::reload() {
+  defaults_.reload();
+  kept_.clear();
+}
+
 Storage::Kept& Storage::kept(const QString& key) {
   if (!kept_.contains(key)) {
     // Saving a key never loaded: learn what it holds once.

@@ -62,6 +62,9 @@ class Storage {
   std::optional<bool> loadBoolean(const QString& key) const;
   void saveBoolean(const QString& key, bool value);
 
+  // Reads the file afresh, forgetting what was learned and what was not yet written.
+  void reload();
+
   // Writes what was saved to the file now; why not, when that failed. Blocks for a file write.
   std::optional<QString> sync();
   QString path() const;

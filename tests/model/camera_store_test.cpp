@@ -628,6 +628,33 @@ TEST_F(CameraStoreTest, ACameraThatCannotBeOpenedIsListedWithItsReasonAndTheNext
   EXPECT_EQ(store->lastError(), std::nullopt);
 }
 
+TEST_F(CameraStoreTest, AFileChangedByAnotherProgramIsMergedNotOverwritten) {
+  bus.plug(sim::c200Profile(), "c200");
+  start();
+  store->set(ControlID::contrast, 10);  // ours, not yet in the file
+  settle();
+  {
+    UserDefaults other(bus.path("velto-camera.conf"));
+    Storage storage(other);
+    storage.saveSettings({0x291A, 0x3369}, {{ControlID::brightness, 44}, {ControlID::contrast, 99}});
+    storage.savePresets({Preset{QUuid::createUuid(), "From elsewhere", {{ControlID::brightness, 44}}}});
+    ASSERT_EQ(other.sync(), std::nullopt);
+  }
+  QElapsedTimer guard;
+  guard.start();
+  while (store->presets().isEmpty() && guard.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  ASSERT_EQ(store->presets().size(), 1) << "the file's presets were read";
+  settle();
+  EXPECT_EQ(camera("brightness"), 44) << "the camera follows the file";
+  EXPECT_EQ(camera("contrast"), 10) << "what this process changed since stays";
+  ASSERT_TRUE(store->saveNow());
+  UserDefaults reread(bus.path("velto-camera.conf"));
+  const auto file = Storage(reread).loadSettings({0x291A, 0x3369});
+  EXPECT_EQ(file->at(ControlID::brightness), 44);
+  EXPECT_EQ(file->at(ControlID::contrast), 10);
+  EXPECT_EQ(Storage(reread).loadPresets()->size(), 1) << "the newer file is not overwritten by older memory";
+}
+
 TEST_F(CameraStoreTest, QuittingDropsQueuedReadsAndSkipsWritesToAHungCamera) {
   bus.plug(sim::c200Profile(), "c200");
   start();

@@ -54,6 +54,12 @@ void UserDefaults::setBoolean(const QString& key, bool value) { settings_->setVa
 
 void UserDefaults::remove(const QString& key) { settings_->remove(key); }
 
+void UserDefaults::reload() {
+  const QString file = path();
+  settings_.reset();  // unsaved changes go with it; the caller holds them elsewhere
+  settings_ = std::make_unique<QSettings>(file, QSettings::IniFormat);
+}
+
 namespace {
 
 // QSettings says only "access error"; the file system says why.

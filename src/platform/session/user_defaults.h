@@ -40,6 +40,10 @@ class UserDefaults {
 
   void remove(const QString& key);
 
+  // Forgets what is in memory, written or not, and reads the file afresh: for an owner that finds
+  // the file changed by another program.
+  void reload();
+
   // Writes pending changes to the file and reads what other processes wrote. On failure, why, in
   // words a user can act on ("Permission denied", "Is a directory", "Read-only file system").
   // Blocks for a file write.
