@@ -146,7 +146,7 @@ void waitFor(const std::function<void(std::function<void()>)>& start) {
   if (!finished) loop.exec();
 }
 
-int change(const CtlRequest& request, UserDefaults& defaults, std::ostream& err) {
+int change(const CtlRequest& request, const QString& settingsPath, std::ostream& err) {
   const ChangeParse parsed = parseChange(request);
   if (!parsed.command) return fail(kInvalid, parsed.error, err);
   const ChangeCommand& command = *parsed.command;
@@ -156,7 +156,7 @@ int change(const CtlRequest& request, UserDefaults& defaults, std::ostream& err)
   // for each write). A holder that died leaves a lock that is taken over at once (its process is
   // gone); one that has held it longer than any command takes (a slow camera's, included) is
   // presumed stuck.
-  const QString folder = QFileInfo(defaults.path()).absolutePath();
+  const QString folder = QFileInfo(settingsPath).absolutePath();
   QDir().mkpath(folder);
   const QString lockPath = folder + QStringLiteral("/velto-ctl.lock");
   QLockFile lock(lockPath);
@@ -169,7 +169,9 @@ int change(const CtlRequest& request, UserDefaults& defaults, std::ostream& err)
     }
     QThread::msleep(static_cast<unsigned long>(pause));
   }
-  defaults.sync();  // what the previous holder saved
+  // Read only now, and gone before the lock is: nothing of an earlier reading, and no write after
+  // the next command has started.
+  UserDefaults defaults(settingsPath);
 
   CommandOutcome outcome;
   if (command.kind == ChangeCommand::Kind::presetRename || command.kind == ChangeCommand::Kind::presetDelete) {
@@ -233,7 +235,7 @@ int watch(const CtlRequest& request, UserDefaults& defaults, std::ostream& out, 
   LoginItem login(QStringLiteral("velto-camera"));
   QString saveError;
   auto makeStore = [&]() {
-    defaults.sync();  // the previous owner's last word
+    defaults.reload();  // the previous owner's last word, read afresh
     CameraStore::Options options;
     options.camera = request.camera;
     options.keepLocked = request.lock;
@@ -280,16 +282,17 @@ int runCtl(const CtlRequest& request, std::ostream& out, std::ostream& err) {
   if (cmd != "watch") {
     if (auto bus = sessionOwnerBus()) return runThroughOwner(request, *bus, out, err);
   }
+  const bool reading = cmd == "list" || cmd == "controls" || cmd == "get" || (cmd == "preset" && request.subcommand == "list");
+  if (!reading && cmd != "watch") return change(request, UserDefaults::defaultPath(), err);
   UserDefaults defaults;
   if (cmd == "list") return list(request, defaults, out);
   if (cmd == "controls") return controls(request, defaults, out, err);
   if (cmd == "get") return get(request, defaults, out, err);
-  if (cmd == "preset" && request.subcommand == "list") {
+  if (cmd == "preset") {
     printPresets(Storage(defaults).loadPresets().value_or(QList<Preset>{}), request.json, out);
     return kSuccess;
   }
-  if (cmd == "watch") return watch(request, defaults, out, err);
-  return change(request, defaults, err);
+  return watch(request, defaults, out, err);
 }
 
 }  // namespace velto::cli

@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   velto::SessionOwner owner(
       velto::SessionOwner::Claim::replace,
       [&] {
-        defaults.sync();
+        defaults.reload();
         auto store = std::make_unique<velto::CameraStore>(clock, defaults, login, velto::CameraStore::Options{});
         QObject::connect(store.get(), &velto::CameraStore::connectionSettled, [] { std::cout << "owner" << std::endl; });
         return store;
