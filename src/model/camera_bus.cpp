@@ -209,40 +209,34 @@ QVariantList CameraBusService::Presets() {
   return list;
 }
 
-void CameraBusService::SavePreset(const QString& name, const QDBusMessage& call) {
+namespace {
+ChangeCommand presetCommand(ChangeCommand::Kind kind, const QString& preset, const QString& newName = {}) {
   ChangeCommand command;
-  command.kind = ChangeCommand::Kind::presetSave;
-  command.preset = name;
-  change(command, call);
+  command.kind = kind;
+  command.preset = preset;
+  command.newName = newName;
+  return command;
+}
+}  // namespace
+
+void CameraBusService::SavePreset(const QString& name, const QDBusMessage& call) {
+  change(presetCommand(ChangeCommand::Kind::presetSave, name), call);
 }
 
 void CameraBusService::ApplyPreset(const QString& preset, const QDBusMessage& call) {
-  ChangeCommand command;
-  command.kind = ChangeCommand::Kind::presetApply;
-  command.preset = preset;
-  change(command, call);
+  change(presetCommand(ChangeCommand::Kind::presetApply, preset), call);
 }
 
 void CameraBusService::UpdatePreset(const QString& preset, const QDBusMessage& call) {
-  ChangeCommand command;
-  command.kind = ChangeCommand::Kind::presetUpdate;
-  command.preset = preset;
-  change(command, call);
+  change(presetCommand(ChangeCommand::Kind::presetUpdate, preset), call);
 }
 
 void CameraBusService::RenamePreset(const QString& preset, const QString& newName, const QDBusMessage& call) {
-  ChangeCommand command;
-  command.kind = ChangeCommand::Kind::presetRename;
-  command.preset = preset;
-  command.newName = newName;
-  change(command, call);
+  change(presetCommand(ChangeCommand::Kind::presetRename, preset, newName), call);
 }
 
 void CameraBusService::DeletePreset(const QString& preset, const QDBusMessage& call) {
-  ChangeCommand command;
-  command.kind = ChangeCommand::Kind::presetDelete;
-  command.preset = preset;
-  change(command, call);
+  change(presetCommand(ChangeCommand::Kind::presetDelete, preset), call);
 }
 
 bool CameraBusService::KeepLocked() { return store_.keepLocked(); }

@@ -6,12 +6,12 @@
 // Interface app.velto.Camera1 (every method answers once its work is done; a failure is a D-Bus
 // error named app.velto.Camera1.Error.NoCamera, .Invalid, .CameraFailed or .SaveFailed, with
 // the reason as its message):
-//   Cameras() -> aa{sv}            name, vendorID, productID, locationID, carrier, chosen
-//   Controls() -> aa{sv}           name, title, [min, max, step, default], [value]
+//   Cameras() -> av of a{sv}       name, vendorID, productID, locationID, carrier, chosen
+//   Controls() -> av of a{sv}      name, title, [min, max, step, default], [value]
 //   Get(as names) -> a{sv}         current values, read from the camera
 //   Set(a{sv} values)              NAME -> integer
 //   SetAuto(s name, b on), Defaults(as names), Refocus(), Reset()
-//   Presets() -> aa{sv}            id, name, values
+//   Presets() -> av of a{sv}       id, name, values (a{sv})
 //   SavePreset(s name), ApplyPreset(s preset), UpdatePreset(s preset),
 //   RenamePreset(s preset, s newName), DeletePreset(s preset)   (a preset by name, else id)
 //   KeepLocked() -> b, SetKeepLocked(b)
