@@ -177,12 +177,13 @@ int change(const CtlRequest& request, const QString& settingsPath, std::ostream&
   if (command.kind == ChangeCommand::Kind::presetRename || command.kind == ChangeCommand::Kind::presetDelete) {
     // These need no camera: the presets alone, changed in the file.
     Storage storage(defaults);
+    const bool rename = command.kind == ChangeCommand::Kind::presetRename;
+    const auto name = presetName(command.newName);
+    if (rename && !name) return fail(kInvalid, "a preset needs a name", err);
     QList<Preset> presets = storage.loadPresets().value_or(QList<Preset>{});
     const auto index = findPreset(presets, command.preset);
     if (!index) return fail(kInvalid, "no preset named '" + command.preset.toStdString() + "'", err);
-    if (command.kind == ChangeCommand::Kind::presetRename) {
-      const auto name = presetName(command.newName);
-      if (!name) return fail(kInvalid, "a preset needs a name", err);
+    if (rename) {
       presets[*index].name = *name;
     } else {
       presets.removeAt(*index);
