@@ -15,6 +15,7 @@
 #include "model/storage.h"
 #include "platform/session/user_defaults.h"
 #include "sim/profile.h"
+#include "qt_printers.h"
 #include "sim_fixture.h"
 
 namespace velto {

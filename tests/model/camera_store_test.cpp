@@ -9,6 +9,7 @@
 #include "platform/session/login_item.h"
 #include "platform/session/user_defaults.h"
 #include "sim/profile.h"
+#include "qt_printers.h"
 #include "sim_fixture.h"
 #include "uvc/uvc_device.h"
 
