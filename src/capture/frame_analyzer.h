@@ -1,0 +1,61 @@
+// Receives the capture session's frames on the serial queue "camera.frames": keeps the newest one
+// and counts them (the count is the preview watchdog's heartbeat), and for every sixth frame
+// computes a FrameStats record and hands it to onStats, still on that queue. On request it
+// measures the average colour of a small patch of the newest frame, for click-to-set calibration.
+#pragma once
+
+#include <QPointF>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+
+#include "capture/frame.h"
+#include "capture/frame_stats.h"
+#include "support/serial_queue.h"
+
+namespace velto {
+
+// The statistics of one frame: about 240 columns sampled across it (every width ÷ 240-th pixel
+// of every width ÷ 240-th row). A frame that cannot be read gives empty histograms, no overlay
+// and zero fractions. Pure; any thread.
+FrameStats analyzeFrame(const Frame& frame);
+
+class FrameAnalyzer {
+ public:
+  using StatsHandler = std::function<void(FrameStats)>;
+
+  FrameAnalyzer() = default;
+  FrameAnalyzer(const FrameAnalyzer&) = delete;
+  FrameAnalyzer& operator=(const FrameAnalyzer&) = delete;
+
+  // Where frames are delivered and analysed.
+  SerialQueue& queue() { return queue_; }
+
+  // Called on queue(); set it before frames flow.
+  void setStatsHandler(StatsHandler handler) { onStats_ = std::move(handler); }
+
+  // One frame from the session, on queue(): becomes the newest; every sixth is analysed.
+  void deliver(Frame frame);
+
+  // Frames received since creation. Any thread.
+  std::int64_t frameCount() const;
+  // The newest frame (shares its pixels). Any thread.
+  Frame latest() const;
+
+  // The mean red, green and blue (0…1) of a patch of the newest frame around `point` (normalised,
+  // origin top left), `radius` a fraction of the frame's height (at least 2 pixels), sampling
+  // every second row and column; none without a frame or when the patch lies outside it. Any
+  // thread; reads outside the lock.
+  std::optional<std::array<double, 3>> averageColor(QPointF point, double radius) const;
+
+ private:
+  mutable std::mutex lock_;     // guards latest_ and frameCount_, held only to swap or count
+  Frame latest_;
+  std::int64_t frameCount_ = 0;
+  StatsHandler onStats_;        // set before use, then read on queue_ only
+  SerialQueue queue_{"camera.frames"};  // last: drained and joined first
+};
+
+}  // namespace velto
