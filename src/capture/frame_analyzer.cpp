@@ -48,43 +48,52 @@ FrameStats analyzeFrame(const Frame& frame) {
   QImage overlay(gridWidth, gridHeight, QImage::Format_RGBA8888_Premultiplied);
   if (!overlay.isNull()) overlay.fill(Qt::transparent);
   // Two sets of counters, for even and odd columns: a run of equal pixels would otherwise make
-  // every increment wait for the one before.
-  std::array<std::array<std::uint32_t, kBins>, 2> red{}, green{}, blue{}, luma{};
+  // every increment wait for the one before. One table per set, channels side by side.
+  enum Channel { kRed = 0, kGreen = kBins, kBlue = 2 * kBins, kLuma = 3 * kBins };
+  std::array<std::array<std::uint32_t, 4 * kBins>, 2> counts{};
   std::uint32_t highlights = 0;
   std::uint32_t shadows = 0;
   std::vector<std::uint8_t> scratch;
   if (overlay.isNull()) scratch.resize(static_cast<std::size_t>(gridWidth) * 4);
 
-  for (int y = 0, r = 0; y < height; y += step, ++r) {
-    const std::uint8_t* row = pixels + static_cast<std::size_t>(y) * bytesPerRow;
-    std::uint8_t* cells = overlay.isNull() ? scratch.data() : overlay.scanLine(r);
-    for (int x = 0, c = 0; x < width; x += step, ++c) {
-      const std::uint8_t* p = row + 4 * static_cast<std::size_t>(x);
-      const unsigned b = p[0], g = p[1], rd = p[2];
-      const int set = c & 1;
-      ++red[set][rd >> 2];
-      ++green[set][g >> 2];
-      ++blue[set][b >> 2];
-      ++luma[set][(54 * rd + 183 * g + 19 * b) >> 10];
-      const unsigned brightest = std::max(rd, std::max(g, b));
-      if (brightest >= kBlown) {
-        std::memcpy(cells + 4 * c, kRedCell.data(), 4);
-        ++highlights;
-      } else if (brightest <= kCrushed) {
-        std::memcpy(cells + 4 * c, kBlueCell.data(), 4);
-        ++shadows;
-      }
+  // One sample: its bins, and its overlay cell when clipped.
+  auto sample = [&](const std::uint8_t* p, std::uint32_t* histogram, std::uint8_t* cell) {
+    std::uint32_t bgra;
+    std::memcpy(&bgra, p, 4);  // one load; bytes blue, green, red, alpha in memory order
+    const unsigned b = bgra & 0xFF, g = (bgra >> 8) & 0xFF, rd = (bgra >> 16) & 0xFF;
+    ++histogram[kRed + (rd >> 2)];
+    ++histogram[kGreen + (g >> 2)];
+    ++histogram[kBlue + (b >> 2)];
+    ++histogram[kLuma + ((54 * rd + 183 * g + 19 * b) >> 10)];
+    const unsigned brightest = std::max(rd, std::max(g, b));
+    if (brightest >= kBlown) {
+      std::memcpy(cell, kRedCell.data(), 4);
+      ++highlights;
+    } else if (brightest <= kCrushed) {
+      std::memcpy(cell, kBlueCell.data(), 4);
+      ++shadows;
     }
+  };
+  const std::size_t pixelStep = 4 * static_cast<std::size_t>(step);
+  for (int y = 0, r = 0; y < height; y += step, ++r) {
+    const std::uint8_t* p = pixels + static_cast<std::size_t>(y) * bytesPerRow;
+    std::uint8_t* cells = overlay.isNull() ? scratch.data() : overlay.scanLine(r);
+    int c = 0;
+    for (; c + 1 < gridWidth; c += 2, p += 2 * pixelStep) {
+      sample(p, counts[0].data(), cells + 4 * c);
+      sample(p + pixelStep, counts[1].data(), cells + 4 * c + 4);
+    }
+    if (c < gridWidth) sample(p, counts[0].data(), cells + 4 * c);
   }
-  auto merged = [](const std::array<std::array<std::uint32_t, kBins>, 2>& sets) {
+  auto merged = [&counts](int channel) {
     std::array<std::uint32_t, kBins> sum{};
-    for (int i = 0; i < kBins; ++i) sum[i] = sets[0][i] + sets[1][i];
+    for (int i = 0; i < kBins; ++i) sum[i] = counts[0][channel + i] + counts[1][channel + i];
     return sum;
   };
-  stats.red = normalised(merged(red));
-  stats.green = normalised(merged(green));
-  stats.blue = normalised(merged(blue));
-  stats.luma = normalised(merged(luma));
+  stats.red = normalised(merged(kRed));
+  stats.green = normalised(merged(kGreen));
+  stats.blue = normalised(merged(kBlue));
+  stats.luma = normalised(merged(kLuma));
   if (!overlay.isNull()) stats.clipping = std::move(overlay);
   const double samples = std::max(1.0, static_cast<double>(gridWidth) * gridHeight);
   stats.clippedHighlights = highlights / samples;
