@@ -31,12 +31,6 @@
 namespace velto::cli {
 namespace {
 
-std::string hex32(std::uint32_t v) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08x", v);
-  return text;
-}
-
 int fail(int code, const std::string& message, std::ostream& err) {
   err << "velto-ctl: " << message << "\n";
   return code;
@@ -117,16 +111,12 @@ int get(const CtlRequest& request, UserDefaults& defaults, std::ostream& out, st
   if (!device) return kNoCamera;
   ControlValues values;
   for (ControlID id : ids) {
-    if (!device->supports(id)) return fail(kInvalid, device->name() + " has no control " + std::string(rawValue(id)), err);
-    if (!spec(id).readable) return fail(kInvalid, std::string(rawValue(id)) + " cannot be read back from the camera", err);
+    if (auto why = unreadableControl(QString::fromStdString(device->name()), device->supports(id), id)) {
+      return fail(kInvalid, why->toStdString(), err);
+    }
     usb::Status status = usb::status::success;
     const auto value = device->read(id, &status);
-    if (!value) {
-      return fail(kCameraFailed,
-                  "reading " + std::string(rawValue(id)) + " failed (" + statusReason(status).toStdString() +
-                      ", status " + hex32(status) + ")",
-                  err);
-    }
+    if (!value) return fail(kCameraFailed, readFailure(id, status).toStdString(), err);
     values[id] = *value;
   }
   printValues(ids, values, request.json, out);

@@ -9,15 +9,15 @@
 
 namespace velto::cli {
 
-// Exit codes; scripts rely on them.
+// Exit codes; scripts rely on them. Those a command's outcome gives are the outcome's codes.
 enum ExitCode : int {
-  kSuccess = 0,
+  kSuccess = CommandOutcome::ok,
   kUsage = 1,
-  kNoCamera = 2,
-  kInvalid = 3,  // unknown control or preset, or an invalid value
-  kCameraFailed = 4,
+  kNoCamera = CommandOutcome::noCamera,
+  kInvalid = CommandOutcome::invalid,  // unknown control or preset, or an invalid value
+  kCameraFailed = CommandOutcome::cameraFailed,
   kOutputFailed = 5,  // standard output could not be written (a full disk, a closed pipe)
-  kSaveFailed = 6,    // the settings file could not be written
+  kSaveFailed = CommandOutcome::saveFailed,  // the settings file could not be written
 };
 
 int runCtl(const CtlRequest& request, std::ostream& out, std::ostream& err);

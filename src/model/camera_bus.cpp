@@ -120,21 +120,13 @@ void CameraBusService::Get(const QStringList& names, const QDBusMessage& call) {
   if (!device) return answer(call, {CommandOutcome::noCamera, QStringLiteral("no camera is attached")});
   if (!store_.isConnected()) return answer(call, {CommandOutcome::cameraFailed, device->name + " does not answer"});
   for (ControlID id : *ids) {
-    if (!device->supports(id)) {
-      return answer(call, {CommandOutcome::invalid, device->name + " has no control " + text(rawValue(id))});
-    }
-    if (!spec(id).readable) {
-      return answer(call, {CommandOutcome::invalid, text(rawValue(id)) + " cannot be read back from the camera"});
+    if (auto why = unreadableControl(device->name, device->supports(id), id)) {
+      return answer(call, {CommandOutcome::invalid, *why});
     }
   }
   store_.read(*ids, [this, call, ids = *ids](ControlValues values, usb::Status status) {
     for (ControlID id : ids) {
-      if (!values.contains(id)) {
-        return answer(call, {CommandOutcome::cameraFailed,
-                             QStringLiteral("reading %1 failed (%2, status 0x%3)")
-                                 .arg(text(rawValue(id)), statusReason(status))
-                                 .arg(status, 8, 16, QLatin1Char('0'))});
-      }
+      if (!values.contains(id)) return answer(call, {CommandOutcome::cameraFailed, readFailure(id, status)});
     }
     answer(call, {}, {controlMap(values)});
   });

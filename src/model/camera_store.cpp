@@ -64,12 +64,6 @@ std::vector<std::size_t> cameraCandidates(const std::vector<CameraKey>& attached
   return order;
 }
 
-std::optional<std::size_t> chooseCamera(const std::vector<CameraKey>& attached, CameraKey preferred) {
-  const auto order = cameraCandidates(attached, preferred);
-  if (order.empty()) return std::nullopt;
-  return order.front();
-}
-
 CameraStore::CameraStore(Clock& clock, UserDefaults& defaults, LoginItem& loginItem, Options options, QObject* parent)
     : QObject(parent), clock_(clock), storage_(defaults), loginItem_(loginItem), options_(std::move(options)) {
   presets_ = storage_.loadPresets().value_or(QList<Preset>{});
@@ -518,9 +512,8 @@ void CameraStore::resetCamera() {
            clearLastError(ErrorKind::reset);
            clearLastError(ErrorKind::login);
          } else {
-           const QString message = QStringLiteral("Couldn't reset the camera (%1, 0x%2).")
-                                       .arg(statusReason(status))
-                                       .arg(status, 8, 16, QLatin1Char('0'));
+           const QString message =
+               QStringLiteral("Couldn't reset the camera (%1, %2).").arg(statusReason(status), statusNumber(status));
            setLastError(message, ErrorKind::reset);  // the carrier logged the failing call
          }
        },

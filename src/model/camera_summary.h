@@ -37,9 +37,6 @@ struct ConnectedCamera {
   friend bool operator==(const ConnectedCamera&, const ConnectedCamera&) = default;
 };
 
-// Which of the attached cameras (their models, in discovery order) to connect to: the first of the
-// `preferred` model, else the first C200, else the first camera. None when the list is empty.
-std::optional<std::size_t> chooseCamera(const std::vector<CameraKey>& attached, CameraKey preferred);
 // Every camera in the order they are tried when the chosen one cannot be opened: the `preferred`
 // model's, then the C200s, then the rest, each group in discovery order. With `onlyPreferred`,
 // the preferred model's alone.

@@ -28,6 +28,21 @@ QString cannotOpenMessage(const usb::Service& service, const OpenResult& result)
   return text;
 }
 
+QString statusNumber(usb::Status status) { return QStringLiteral("0x%1").arg(status, 8, 16, QLatin1Char('0')); }
+
+std::optional<QString> unreadableControl(const QString& camera, bool offers, ControlID id) {
+  const QString name = QString::fromUtf8(rawValue(id).data(), static_cast<qsizetype>(rawValue(id).size()));
+  if (!offers) return camera + " has no control " + name;
+  if (!spec(id).readable) return name + " cannot be read back from the camera";
+  return std::nullopt;
+}
+
+QString readFailure(ControlID id, usb::Status status) {
+  return QStringLiteral("reading %1 failed (%2, status %3)")
+      .arg(QString::fromUtf8(rawValue(id).data(), static_cast<qsizetype>(rawValue(id).size())), statusReason(status),
+           statusNumber(status));
+}
+
 QString capitalized(QString text) {
   if (!text.isEmpty()) text[0] = text[0].toUpper();
   return text;

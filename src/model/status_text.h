@@ -2,9 +2,11 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 #include "platform/usb/service.h"
 #include "platform/usb/status.h"
+#include "uvc/controls.h"
 
 namespace velto {
 
@@ -17,6 +19,15 @@ QString statusReason(usb::Status status);
 // "cannot open Anker PowerConf C200 (/dev/video2): permission denied — see docs/hardware.md";
 // without the path when no file refused, without the pointer when permissions are not the cause.
 QString cannotOpenMessage(const usb::Service& service, const OpenResult& result);
+
+// The status as messages show it: "0xe00002c1".
+QString statusNumber(usb::Status status);
+
+// Why `id` cannot be read from `camera`, which `offers` it or not; none when it can be.
+std::optional<QString> unreadableControl(const QString& camera, bool offers, ControlID id);
+
+// "reading brightness failed (the camera did not answer, status 0xe0004051)"
+QString readFailure(ControlID id, usb::Status status);
 
 // The same text with its first letter in upper case, for a sentence of its own.
 QString capitalized(QString text);

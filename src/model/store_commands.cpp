@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "model/camera_store.h"
+#include "model/status_text.h"
 
 namespace velto {
 namespace {
@@ -13,12 +14,10 @@ using Kind = ChangeCommand::Kind;
 
 QString text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
-QString hex32(std::uint32_t v) { return QStringLiteral("0x%1").arg(v, 8, 16, QLatin1Char('0')); }
-
 // What went wrong with writing one control, in words that do not call a time-out a refusal.
 QString writeFailureText(const WriteFailure& f) {
   const QString name = text(rawValue(f.id));
-  const QString status = QStringLiteral("status ") + hex32(f.status);
+  const QString status = QStringLiteral("status ") + statusNumber(f.status);
   switch (f.status) {
     case usb::status::pipeStalled:
     case usb::status::badArgument:

@@ -16,6 +16,7 @@
 #include "qt_printers.h"
 #include "sim/profile.h"
 #include "sim_fixture.h"
+#include "store_fixture.h"
 
 namespace velto {
 namespace {
@@ -27,21 +28,10 @@ class CalibratorTest : public ::testing::Test {
  protected:
   void start(bool withCamera = true) {
     if (withCamera) bus.plug(sim::c200Profile(), "c200");
-    CameraStore::Options options;
-    options.registry.simDirectory = bus.directory();
-    options.registry.sysfsRoot.clear();
-    options.watchHotplug = false;
-    options.watchWake = false;
-    options.followSettingsFile = false;
-    store = std::make_unique<CameraStore>(clock, defaults, login, options);
+    store = std::make_unique<CameraStore>(clock, defaults, login, testing::storeOptions(bus));
     settle();
   }
-  void settle() {
-    do {
-      store->io().waitUntilIdle();
-      QCoreApplication::processEvents();
-    } while (store->isBusy());
-  }
+  void settle() { testing::settle(*store); }
   std::int64_t camera(const std::string& name) { return bus.state("c200").at(name); }
 
   // The spot's colour (0…1) as the camera renders it now.

@@ -11,6 +11,7 @@
 #include "sim/profile.h"
 #include "qt_printers.h"
 #include "sim_fixture.h"
+#include "store_fixture.h"
 #include "uvc/uvc_device.h"
 
 namespace velto {
@@ -29,29 +30,15 @@ class CameraStoreTest : public ::testing::Test {
   // Hot-plug is off unless a test asks for it, so that only the test decides when to rescan.
   void start(bool hotplug = false, std::optional<CameraKey> camera = std::nullopt,
              std::optional<bool> keepLocked = std::nullopt) {
-    CameraStore::Options options;
-    options.registry.simDirectory = bus.directory();
-    options.registry.sysfsRoot.clear();  // this machine's own cameras stay out of it
+    CameraStore::Options options = testing::storeOptions(bus);
     options.registry.extra = [this] { return extraServices; };
     options.watchHotplug = hotplug;
-    options.watchWake = false;
     options.camera = camera;
     options.keepLocked = keepLocked;
     store = std::make_unique<CameraStore>(clock, defaults, login, options);
     settle();
   }
-  // Lets the store finish what it started: its USB work and the results coming back.
-  // The queue may have finished before the first look, with its results still to be delivered:
-  // always wait and deliver once.
-  void settle() {
-    QElapsedTimer guard;
-    guard.start();
-    do {
-      store->io().waitUntilIdle();
-      QCoreApplication::processEvents();
-    } while (store->isBusy() && guard.elapsed() < 20000);
-    ASSERT_FALSE(store->isBusy()) << "the store did not settle";
-  }
+  void settle() { testing::settle(*store); }
   // Moves time by `step` and lets every poll or rescan it triggers finish.
   void advance(Clock::Duration step) {
     clock.advance(step);
