@@ -11,7 +11,7 @@
 #include <mutex>
 #include <optional>
 
-#include "capture/frame.h"
+#include "platform/video/frame.h"
 #include "capture/frame_stats.h"
 #include "support/serial_queue.h"
 

@@ -1,4 +1,4 @@
-#include "capture/frame.h"
+#include "platform/video/frame.h"
 
 #include <cstring>
 

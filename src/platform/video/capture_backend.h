@@ -1,0 +1,75 @@
+// What the preview controller needs of the platform's capture framework: the device list, access,
+// hot-plug of video devices, and one capture session that delivers BGRA frames.
+//
+// GstCaptureBackend is the real one (GStreamer, V4L2 nodes, simulated cameras); tests of the
+// controller's own logic may stand in with a scripted one.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/video/capture_device.h"
+#include "platform/video/frame.h"
+
+namespace velto {
+class SerialQueue;
+}
+
+namespace velto::video {
+
+// Why a session stopped delivering frames. Reported once per failure.
+struct SessionError {
+  enum class Kind {
+    busy,            // another application streams from the device (EBUSY)
+    denied,          // permission denied while opening the device
+    vanished,        // the device went away mid-stream
+    missingElement,  // a GStreamer element is not installed
+    failed,          // anything else the pipeline reported
+  };
+  Kind kind = Kind::failed;
+  std::string text;  // for people: what failed, in words a Linux user understands
+};
+
+class CaptureBackend {
+ public:
+  struct Handlers {
+    // Called on `frameQueue` with each frame. At most one frame waits in that queue: a frame
+    // arriving while the previous one has not been taken replaces it (late frames are dropped).
+    SerialQueue* frameQueue = nullptr;
+    std::function<void(Frame)> frame;
+    // The session's runtime error. Any thread; the receiver moves it to its own.
+    std::function<void(const SessionError&)> runtimeError;
+    // A video device appeared (udev video4linux add, a simulated camera plugging in). Called on
+    // the thread that created the backend, which runs a Qt event loop.
+    std::function<void()> deviceConnected;
+  };
+
+  virtual ~CaptureBackend() = default;
+
+  // Set once, before anything else is called.
+  virtual void setHandlers(Handlers handlers) = 0;
+
+  // The devices present now. Main thread; reads sysfs and the simulator directory, opens nothing.
+  virtual std::vector<CaptureDevice> devices() = 0;
+  // Whether the picture of `device` may be opened (the node opened and closed again).
+  virtual Access access(const CaptureDevice& device) = 0;
+  // Whether `device` is still present.
+  virtual bool isConnected(const CaptureDevice& device) = 0;
+  // Whether another application is using `device`: the device answered busy the last time this
+  // session tried to stream from it, and no frame has arrived from it since.
+  virtual bool isInUseByAnotherApplication(const CaptureDevice& device) = 0;
+
+  // The session. Each call returns at once; the work runs in order on the serial queue
+  // "camera.session", never on the caller's thread.
+  // Rebuilds the pipeline for `device` (stopping the running one first when `restart` is set)
+  // and starts it.
+  virtual void configure(const CaptureDevice& device, bool restart) = 0;
+  virtual void stopSession() = 0;
+  // Whether a pipeline is built and started. Any thread.
+  virtual bool isSessionRunning() const = 0;
+  // Blocks until the session queue has done everything asked so far. Tests and shutdown.
+  virtual void waitUntilIdle() = 0;
+};
+
+}  // namespace velto::video

@@ -1,0 +1,46 @@
+// The machine's video capture devices, as the preview looks them up: V4L2 capture nodes of USB
+// cameras (the first node with V4L2_CAP_VIDEO_CAPTURE under each camera, found through sysfs)
+// and the simulated cameras, which stream their own frames.
+//
+// A device's `uniqueID` begins with "0x" and the lower-case hex of its USB location ID, followed
+// by its vendor and product IDs as four hex digits each ("0x1100000291a3369"), and its `modelID`
+// contains "VendorID_<decimal> ProductID_<decimal>", so a camera the store controls is found by
+// its location first and by its model as a fallback.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velto::video {
+
+struct CaptureDevice {
+  enum class Kind {
+    v4l2,  // `path` is the video node, "/dev/videoN"
+    sim,   // `path` is the simulated camera's device socket
+    test,  // no device behind it: the session's test source stands in (tests, benchmarks)
+  };
+
+  Kind kind = Kind::v4l2;
+  std::string uniqueID;
+  std::string modelID;
+  std::string name;  // the product name, for logs and messages
+  std::string path;
+  std::uint32_t locationID = 0;
+  std::uint16_t vendorID = 0;
+  std::uint16_t productID = 0;
+
+  friend bool operator==(const CaptureDevice&, const CaptureDevice&) = default;
+};
+
+// "0x<location hex><vendor 4 hex><product 4 hex>" and "<name> VendorID_<dec> ProductID_<dec>".
+std::string makeUniqueID(std::uint32_t locationID, std::uint16_t vendorID, std::uint16_t productID);
+std::string makeModelID(const std::string& name, std::uint16_t vendorID, std::uint16_t productID);
+
+// Whether the preview may open a device's picture.
+enum class Access {
+  granted,
+  denied,  // the node cannot be opened for permission reasons (EACCES, EPERM)
+};
+
+}  // namespace velto::video

@@ -1,0 +1,60 @@
+// The video stream of a simulated camera, client side: connects to the camera's device socket,
+// asks for frames (protocol version 2, docs/simcam-protocol.md) and receives them as BGRA frames
+// of their own memory. The GStreamer backend feeds these into an appsrc, so from the source's
+// output onward a simulated camera takes the same path as a real one.
+//
+// Blocking, one thread: open() then next() in a loop on the thread that feeds the pipeline;
+// interrupt() from any other thread wakes a blocked next() (it then returns `interrupted`).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/video/frame.h"
+
+namespace velto::video {
+
+class SimStream {
+ public:
+  enum class Result {
+    frame,        // `frame` holds the next frame
+    busy,         // the camera is streaming to another application (velto-simcam ctl busy)
+    vanished,     // the camera was unplugged or re-enumerated, or the simulator stopped
+    refused,      // no stream: the socket is missing or stale, or the server does not stream
+    malformed,    // the server sent something this client cannot read
+    interrupted,  // interrupt() was called
+  };
+
+  SimStream();
+  ~SimStream();
+  SimStream(const SimStream&) = delete;
+  SimStream& operator=(const SimStream&) = delete;
+
+  // Connects to `socketPath` and asks for frames of at most `maxWidth` × `maxHeight` (the camera
+  // sends its own size when that fits). `frame` on success; `busy`, `refused` or `vanished`
+  // otherwise, with `error` saying why in words for people.
+  Result open(const std::string& socketPath, int maxWidth, int maxHeight, std::string* error);
+
+  // The frame size and rate the camera announced; valid after a successful open().
+  int width() const { return width_; }
+  int height() const { return height_; }
+  int fps() const { return fps_; }
+
+  // Waits for the next whole frame. A frozen camera sends nothing: next() then blocks until a
+  // frame comes, the camera goes away, or interrupt().
+  Result next(Frame& frame, std::string* error);
+
+  // Wakes a blocked next() and makes every later call return `interrupted`. Any thread.
+  void interrupt();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  int width_ = 0;
+  int height_ = 0;
+  int fps_ = 0;
+};
+
+}  // namespace velto::video
