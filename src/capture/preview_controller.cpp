@@ -1,0 +1,231 @@
+#include "capture/preview_controller.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "support/log.h"
+#include "support/weak_context.h"
+
+namespace velto {
+
+namespace {
+
+std::string lowered(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+}  // namespace
+
+PreviewController::PreviewController(Clock& clock, std::unique_ptr<video::CaptureBackend> backend,
+                                     std::function<void()> resetCamera, QObject* parent)
+    : QObject(parent), clock_(clock), resetCamera_(std::move(resetCamera)), backend_(std::move(backend)) {
+  const WeakContext self(this);
+  analyzer_.setStatsHandler([self, controller = this](FrameStats stats) {
+    self.post([controller, stats = std::move(stats)] {
+      controller->stats_ = stats;
+      emit controller->statsChanged();
+    });
+  });
+  video::CaptureBackend::Handlers handlers;
+  handlers.frameQueue = &analyzer_.queue();
+  handlers.frame = [this](Frame frame) { analyzer_.deliver(std::move(frame)); };
+  handlers.runtimeError = [self, controller = this](const video::SessionError& error) {
+    self.post([controller, error] { controller->onRuntimeError(error); });
+  };
+  // Created and called on this thread.
+  handlers.deviceConnected = [this] { onDeviceConnected(); };
+  backend_->setHandlers(std::move(handlers));
+}
+
+PreviewController::~PreviewController() {
+  tick_.cancel();
+  backend_->stopSession();
+  backend_->waitUntilIdle();
+}
+
+bool PreviewController::inUseByAnotherApplication() const {
+  return captureDevice_.has_value() && backend_->isInUseByAnotherApplication(*captureDevice_);
+}
+
+std::optional<video::CaptureDevice> PreviewController::captureDevice(const std::vector<video::CaptureDevice>& devices,
+                                                                     std::optional<std::uint32_t> locationID,
+                                                                     std::optional<CameraKey> key) {
+  if (locationID) {
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "0x%" PRIx32, *locationID);
+    for (const auto& device : devices) {
+      if (lowered(device.uniqueID).starts_with(prefix)) return device;
+    }
+  }
+  if (key) {
+    const std::string model =
+        "VendorID_" + std::to_string(key->vendorID) + " ProductID_" + std::to_string(key->productID);
+    for (const auto& device : devices) {
+      if (device.modelID.find(model) != std::string::npos) return device;
+    }
+  }
+  return std::nullopt;
+}
+
+void PreviewController::start(const QString& client, std::optional<std::uint32_t> locationID,
+                              std::optional<CameraKey> key) {
+  clients_.insert(client);
+  target_ = {locationID, key};
+  // Asking for access is a step of its own, as it would be behind a system prompt: a client that
+  // leaves before it runs starts nothing.
+  QMetaObject::invokeMethod(this, [this] { requestAccess(); }, Qt::QueuedConnection);
+}
+
+void PreviewController::requestAccess() {
+  if (clients_.empty()) return;
+  const auto device = captureDevice(backend_->devices(), target_.locationID, target_.key);
+  if (device && backend_->access(*device) == video::Access::denied) {
+    if (state_ != State::unauthorized) {
+      log::warning(log::Layer::capture, "no permission to open the video device " + device->path);
+    }
+    setState(State::unauthorized);
+    return;
+  }
+  if (currentLocationID_ == target_.locationID && sessionStarted_) {
+    if (captureDevice_ && backend_->isConnected(*captureDevice_)) {
+      setState(State::running);
+    } else {
+      connect(false);
+    }
+    return;
+  }
+  connect(false);
+}
+
+void PreviewController::connect(bool restart) {
+  const auto device = captureDevice(backend_->devices(), target_.locationID, target_.key);
+  if (device) {
+    currentLocationID_ = target_.locationID;
+    captureDevice_ = device;
+    configure(*device, restart);
+    setState(State::running);
+  } else {
+    setState(State::noCamera);
+    captureDevice_.reset();
+    stopSession();
+  }
+  startWatchdog();
+}
+
+void PreviewController::configure(const video::CaptureDevice& device, bool restart) {
+  sessionStarted_ = true;
+  backend_->configure(device, restart);
+}
+
+void PreviewController::stopSession() {
+  sessionStarted_ = false;
+  backend_->stopSession();
+}
+
+void PreviewController::stop(const QString& client) {
+  clients_.erase(client);
+  if (!clients_.empty()) return;
+  currentLocationID_.reset();
+  captureDevice_.reset();
+  setState(State::idle);
+  setRecovering(false);
+  setProblem(std::nullopt);
+  watchdog_ = false;
+  tick_.cancel();
+  stopSession();
+}
+
+void PreviewController::startWatchdog() {
+  if (watchdog_) return;
+  watchdog_ = true;
+  lastFrameCount_ = analyzer_.frameCount();
+  lastProgress_ = clock_.monotonicNow();
+  scheduleTick();
+}
+
+void PreviewController::scheduleTick() {
+  tick_ = clock_.singleShot(this, kTick, [this] {
+    checkHealth();
+    if (watchdog_) scheduleTick();
+  });
+}
+
+void PreviewController::checkHealth() {
+  if (clients_.empty()) return;
+  const std::int64_t count = analyzer_.frameCount();
+  const auto now = clock_.monotonicNow();
+  if (count != lastFrameCount_) {
+    lastFrameCount_ = count;
+    lastProgress_ = now;
+    sessionRestarts_ = 0;
+    setRecovering(false);
+    setProblem(std::nullopt);
+  } else if (!lastProgress_ || now - *lastProgress_ > kStallAfter) {
+    recover();
+  }
+}
+
+void PreviewController::recover() {
+  const auto now = clock_.monotonicNow();
+  setRecovering(true);
+  lastProgress_ = now;
+  if (state_ != State::noCamera) {
+    const bool inUse = inUseByAnotherApplication();
+    if (sessionRestarts_ >= 1 && !inUse && (!lastReset_ || now - *lastReset_ > kResetInterval)) {
+      lastReset_ = now;
+      sessionRestarts_ = 0;
+      lastProgress_ = now + kResetGrace;
+      log::info(log::Layer::capture, "no frames after a session restart: asking for a USB reset of the camera");
+      if (resetCamera_) resetCamera_();
+      return;
+    }
+    // Said once per stall; the restarts that follow every few seconds are not news.
+    if (++sessionRestarts_ == 1 && !lastReset_.has_value()) {
+      log::info(log::Layer::capture, inUse ? "no frames; the camera is in use by another application: restarting the session"
+                                           : "no frames: restarting the session");
+    }
+  }
+  connect(true);
+}
+
+void PreviewController::onRuntimeError(const video::SessionError& error) {
+  // The next health check treats the session as stalled, unless frames arrived since the last.
+  lastProgress_.reset();
+  if (!clients_.empty()) setProblem(error);
+}
+
+void PreviewController::onDeviceConnected() {
+  if (clients_.empty() || (state_ == State::running && !recovering_)) return;
+  if (state_ == State::unauthorized) {
+    // A camera plugged back in may come with new permissions (the udev rule now installed).
+    requestAccess();
+    return;
+  }
+  lastProgress_ = clock_.monotonicNow();
+  connect(true);
+}
+
+void PreviewController::setState(State state) {
+  if (state_ == state) return;
+  state_ = state;
+  emit stateChanged();
+}
+
+void PreviewController::setRecovering(bool recovering) {
+  if (recovering_ == recovering) return;
+  recovering_ = recovering;
+  emit recoveringChanged();
+}
+
+void PreviewController::setProblem(std::optional<video::SessionError> problem) {
+  const bool same = problem_.has_value() == problem.has_value() &&
+                    (!problem || (problem_->kind == problem->kind && problem_->text == problem->text));
+  if (same) return;
+  problem_ = std::move(problem);
+  emit problemChanged();
+}
+
+}  // namespace velto

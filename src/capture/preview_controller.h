@@ -1,0 +1,127 @@
+// The live picture of the camera the store controls. Views register as named clients ("window",
+// "menu", "cli"); capture runs while at least one is registered. The controller finds the video
+// device that belongs to the USB camera (by location first, by model as a fallback), runs the
+// capture session that feeds the frame analyzer, publishes a small state and the latest
+// statistics, and keeps the picture alive with a watchdog: when frames stop it restarts the
+// session, and when that does not help it asks for a USB reset of the camera (at most one every
+// 30 s, never while another application streams from it).
+//
+// Main thread: every property and operation. The session works on "camera.session", frames
+// arrive on "camera.frames"; every delay runs on the injected clock.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "capture/frame_analyzer.h"
+#include "capture/frame_stats.h"
+#include "platform/video/capture_backend.h"
+#include "support/clock.h"
+#include "uvc/camera_key.h"
+
+namespace velto {
+
+class PreviewController : public QObject {
+  Q_OBJECT
+
+ public:
+  enum class State {
+    idle,          // no client wants a preview
+    unauthorized,  // the camera's video device may not be opened by this user
+    noCamera,      // no video device matches the camera
+    running,       // the session is configured for the device and started
+  };
+
+  // Watchdog timing: a tick every second; a stall is more than 4 s without a new frame; one USB
+  // reset per 30 s; after a reset the camera gets 4 s more before the next step.
+  static constexpr auto kTick = std::chrono::seconds(1);
+  static constexpr auto kStallAfter = std::chrono::seconds(4);
+  static constexpr auto kResetInterval = std::chrono::seconds(30);
+  static constexpr auto kResetGrace = std::chrono::seconds(4);
+
+  // `resetCamera` asks the store for a USB reset of its camera.
+  PreviewController(Clock& clock, std::unique_ptr<video::CaptureBackend> backend,
+                    std::function<void()> resetCamera, QObject* parent = nullptr);
+  // Stops the session and waits for it; frames still queued are analysed or dropped.
+  ~PreviewController() override;
+
+  State state() const { return state_; }
+  const std::optional<FrameStats>& stats() const { return stats_; }
+  bool recovering() const { return recovering_; }
+  // Why the picture is missing while the state says it should be there: the last session error
+  // (the device is busy, vanished, a GStreamer element is missing) until frames flow again.
+  const std::optional<video::SessionError>& problem() const { return problem_; }
+  // Whether another application streams from the device in use (it answered busy).
+  bool inUseByAnotherApplication() const;
+  FrameAnalyzer& analyzer() { return analyzer_; }
+  video::CaptureBackend& session() { return *backend_; }
+  int sessionRestarts() const { return sessionRestarts_; }
+
+  // Registers `client` and asks for the picture of the camera at `locationID` with `key` (the
+  // store's camera; none of either when it has none). Repeat it when the store's camera changes;
+  // for the camera already running it only re-asserts `running`.
+  void start(const QString& client, std::optional<std::uint32_t> locationID, std::optional<CameraKey> key);
+  // Unregisters `client`; capture stops with the last one.
+  void stop(const QString& client);
+  bool hasClient(const QString& client) const { return clients_.contains(client); }
+
+  // The device of the USB camera at `locationID` (the start of its uniqueID, compared
+  // case-insensitively), else of the model `key` (its modelID); none when neither matches.
+  static std::optional<video::CaptureDevice> captureDevice(const std::vector<video::CaptureDevice>& devices,
+                                                           std::optional<std::uint32_t> locationID,
+                                                           std::optional<CameraKey> key);
+
+ signals:
+  void stateChanged();
+  void statsChanged();
+  void recoveringChanged();
+  void problemChanged();
+
+ private:
+  void requestAccess();
+  void connect(bool restart);
+  void configure(const video::CaptureDevice& device, bool restart);
+  void stopSession();
+  void startWatchdog();
+  void scheduleTick();
+  void checkHealth();
+  void recover();
+  void onRuntimeError(const video::SessionError& error);
+  void onDeviceConnected();
+
+  void setState(State state);
+  void setRecovering(bool recovering);
+  void setProblem(std::optional<video::SessionError> problem);
+
+  Clock& clock_;
+  State state_ = State::idle;
+  std::optional<FrameStats> stats_;
+  bool recovering_ = false;
+  std::optional<video::SessionError> problem_;
+  std::function<void()> resetCamera_;
+  std::optional<std::uint32_t> currentLocationID_;
+  struct Target {
+    std::optional<std::uint32_t> locationID;
+    std::optional<CameraKey> key;
+  } target_;
+  std::optional<video::CaptureDevice> captureDevice_;
+  bool sessionStarted_ = false;  // configured and started, as far as this thread has asked
+  std::set<QString> clients_;
+  bool watchdog_ = false;
+  TimerHandle tick_;
+  std::int64_t lastFrameCount_ = 0;
+  std::optional<Clock::MonotonicTime> lastProgress_;  // none: the distant past
+  int sessionRestarts_ = 0;
+  std::optional<Clock::MonotonicTime> lastReset_;     // none: the distant past
+  // Declared last: the session stops (and with it the frames) before the analyzer goes.
+  FrameAnalyzer analyzer_;
+  std::unique_ptr<video::CaptureBackend> backend_;
+};
+
+}  // namespace velto

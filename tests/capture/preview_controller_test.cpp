@@ -1,0 +1,217 @@
+// The preview controller's own logic against a scripted capture backend: clients, device lookup,
+// access, and the watchdog's recovery ladder on the manual clock. The real GStreamer path with a
+// simulated camera is covered end to end in preview_session_test.cpp.
+#include "capture/preview_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <atomic>
+
+#include "support/manual_clock.h"
+#include "support/serial_queue.h"
+
+namespace velto {
+namespace {
+
+using namespace std::chrono_literals;
+using State = PreviewController::State;
+using video::CaptureDevice;
+
+CaptureDevice device(std::string uniqueID, std::string modelID) {
+  CaptureDevice d;
+  d.uniqueID = std::move(uniqueID);
+  d.modelID = std::move(modelID);
+  d.path = "/dev/video0";
+  return d;
+}
+
+class ScriptedBackend final : public video::CaptureBackend {
+ public:
+  void setHandlers(Handlers handlers) override { handlers_ = std::move(handlers); }
+  std::vector<CaptureDevice> devices() override { return present; }
+  video::Access access(const CaptureDevice&) override { return denied ? video::Access::denied : video::Access::granted; }
+  bool isConnected(const CaptureDevice& d) override { return std::find(present.begin(), present.end(), d) != present.end(); }
+  bool isInUseByAnotherApplication(const CaptureDevice&) override { return busy; }
+  void configure(const CaptureDevice&, bool restart) override {
+    ++configures;
+    if (restart) restarts.push_back(now());
+    running = true;
+  }
+  void stopSession() override { running = false; }
+  bool isSessionRunning() const override { return running; }
+  void waitUntilIdle() override {}
+
+  void frame() {
+    handlers_.frameQueue->post([this] { handlers_.frame(Frame::filled(8, 8, 32, 128)); });
+    handlers_.frameQueue->waitUntilIdle();
+  }
+  void error() { handlers_.runtimeError({video::SessionError::Kind::failed, "stream error"}); }
+  void plugIn(CaptureDevice d) {
+    present.push_back(std::move(d));
+    handlers_.deviceConnected();
+  }
+
+  std::function<double()> now;
+  std::vector<CaptureDevice> present;
+  bool denied = false;
+  bool busy = false;
+  bool running = false;
+  int configures = 0;
+  std::vector<double> restarts;  // seconds since the test began
+
+ private:
+  Handlers handlers_;
+};
+
+const CaptureDevice kC200 = device("0x1100000291a3369", "UVC Camera VendorID_10522 ProductID_13161");
+
+class PreviewControllerTest : public ::testing::Test {
+ protected:
+  PreviewControllerTest() {
+    auto owned = std::make_unique<ScriptedBackend>();
+    backend = owned.get();
+    const auto start = clock.monotonicNow();
+    backend->now = [this, start] { return std::chrono::duration<double>(clock.monotonicNow() - start).count(); };
+    backend->present = {kC200};
+    preview = std::make_unique<PreviewController>(clock, std::move(owned), [this] { resets.push_back(backend->now()); });
+  }
+  void start(const QString& client = "window") {
+    preview->start(client, 0x01100000, CameraKey{0x291a, 0x3369});
+    QCoreApplication::processEvents();
+  }
+  void tick(int seconds = 1) {
+    for (int i = 0; i < seconds; ++i) {
+      clock.advance(1s);
+      QCoreApplication::processEvents();
+    }
+  }
+
+  ManualClock clock;
+  ScriptedBackend* backend = nullptr;
+  std::unique_ptr<PreviewController> preview;
+  std::vector<double> resets;
+};
+
+TEST(CaptureDeviceLookup, LocationFirstCaseInsensitiveAsAPrefixThenModel) {
+  const CaptureDevice other = device("0x1200000291a3369", "UVC Camera VendorID_10522 ProductID_13161");
+  const CaptureDevice upper = device("0X14200000291A3369", "Cam VendorID_10522 ProductID_13161");
+  const CaptureDevice middle = device("usb-0x15000000-291a3369", "Cam VendorID_1 ProductID_2");
+  const std::vector<CaptureDevice> all{other, upper, middle};
+  const CameraKey c200{0x291a, 0x3369};
+
+  EXPECT_EQ(PreviewController::captureDevice(all, 0x14200000, c200), upper);
+  // Of two identical cameras the model match is only the fallback: the first of the model.
+  EXPECT_EQ(PreviewController::captureDevice(all, 0x16000000, c200), other);
+  EXPECT_EQ(PreviewController::captureDevice(all, 0x15000000, std::nullopt), std::nullopt);
+  EXPECT_EQ(PreviewController::captureDevice(all, std::nullopt, CameraKey{1, 2}), middle);
+  EXPECT_EQ(PreviewController::captureDevice(all, std::nullopt, std::nullopt), std::nullopt);
+}
+
+TEST_F(PreviewControllerTest, CaptureRunsWhileAnyClientWantsIt) {
+  start("window");
+  start("menu");
+  EXPECT_EQ(preview->state(), State::running);
+  EXPECT_EQ(backend->configures, 1) << "the same camera again only re-asserts running";
+
+  preview->stop("window");
+  EXPECT_EQ(preview->state(), State::running);
+  EXPECT_TRUE(backend->running);
+  preview->stop("menu");
+  EXPECT_EQ(preview->state(), State::idle);
+  EXPECT_FALSE(backend->running);
+  tick(30);
+  EXPECT_EQ(backend->configures, 1) << "no watchdog without clients";
+}
+
+TEST_F(PreviewControllerTest, AClientLeavingBeforeAccessIsGrantedStartsNothing) {
+  preview->start("window", 0x01100000, std::nullopt);
+  preview->stop("window");
+  QCoreApplication::processEvents();
+  EXPECT_EQ(preview->state(), State::idle);
+  EXPECT_EQ(backend->configures, 0);
+}
+
+TEST_F(PreviewControllerTest, DeniedAccessIsUnauthorizedWithoutWatchdog) {
+  backend->denied = true;
+  start();
+  EXPECT_EQ(preview->state(), State::unauthorized);
+  tick(20);
+  EXPECT_EQ(backend->configures, 0);
+  EXPECT_FALSE(preview->recovering());
+
+  // Permissions fixed and the camera plugged in again.
+  backend->denied = false;
+  backend->plugIn(device("0x1300000291a3369", "x"));
+  EXPECT_EQ(preview->state(), State::running);
+}
+
+TEST_F(PreviewControllerTest, WithoutAMatchingDeviceTheWatchdogKeepsLooking) {
+  backend->present.clear();
+  preview->start("window", std::nullopt, std::nullopt);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(preview->state(), State::noCamera);
+
+  start();  // the store found its camera, the video device is not there yet
+  EXPECT_EQ(preview->state(), State::noCamera);
+  tick(5);
+  EXPECT_TRUE(preview->recovering());
+  EXPECT_TRUE(resets.empty()) << "nothing to reset while the device is missing";
+  backend->present = {kC200};
+  tick(5);
+  EXPECT_EQ(preview->state(), State::running) << "a recovery step found the device";
+  backend->frame();
+  tick();
+  EXPECT_FALSE(preview->recovering());
+}
+
+TEST_F(PreviewControllerTest, TheRecoveryLadderRestartsThenResetsAtMostEveryThirtySeconds) {
+  start();
+  backend->frame();
+  tick();  // t = 1: frames advanced, the last seen now
+  tick(59);
+  EXPECT_EQ(backend->restarts, (std::vector<double>{6, 20, 25, 30, 35, 40, 54, 59}));
+  EXPECT_EQ(resets, (std::vector<double>{11, 45}));
+
+  backend->frame();
+  tick();
+  EXPECT_FALSE(preview->recovering());
+  EXPECT_EQ(preview->sessionRestarts(), 0);
+}
+
+TEST_F(PreviewControllerTest, ACameraInUseElsewhereIsOnlyRestarted) {
+  start();
+  backend->busy = true;
+  tick(40);
+  EXPECT_TRUE(resets.empty());
+  EXPECT_EQ(backend->restarts, (std::vector<double>{5, 10, 15, 20, 25, 30, 35, 40}));
+  EXPECT_TRUE(preview->recovering());
+}
+
+TEST_F(PreviewControllerTest, ARuntimeErrorMakesTheNextTickRecoverUnlessFramesFlowed) {
+  start();
+  backend->frame();
+  backend->error();
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(preview->problem());
+  tick();
+  EXPECT_TRUE(backend->restarts.empty()) << "frames advanced since the previous check";
+  EXPECT_FALSE(preview->problem());
+
+  backend->error();
+  QCoreApplication::processEvents();
+  tick();
+  EXPECT_EQ(backend->restarts, (std::vector<double>{2}));
+}
+
+TEST_F(PreviewControllerTest, StatisticsReachTheMainThreadEverySixthFrame) {
+  start();
+  for (int i = 0; i < 6; ++i) backend->frame();
+  EXPECT_FALSE(preview->stats());
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(preview->stats());
+  EXPECT_EQ(preview->stats()->size, QSizeF(8, 8));
+}
+
+}  // namespace
+}  // namespace velto
