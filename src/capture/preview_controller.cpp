@@ -170,6 +170,7 @@ void PreviewController::checkHealth() {
 
 void PreviewController::recover() {
   const auto now = clock_.monotonicNow();
+  const bool firstStep = !recovering_;
   setRecovering(true);
   lastProgress_ = now;
   if (state_ != State::noCamera) {
@@ -183,7 +184,8 @@ void PreviewController::recover() {
       return;
     }
     // Said once per stall; the restarts that follow every few seconds are not news.
-    if (++sessionRestarts_ == 1 && !lastReset_.has_value()) {
+    ++sessionRestarts_;
+    if (firstStep) {
       log::info(log::Layer::capture, inUse ? "no frames; the camera is in use by another application: restarting the session"
                                            : "no frames: restarting the session");
     }
