@@ -24,12 +24,14 @@ QString busErrorName(int code) {
     case CommandOutcome::noCamera: return kErrorPrefix + "NoCamera";
     case CommandOutcome::invalid: return kErrorPrefix + "Invalid";
     case CommandOutcome::saveFailed: return kErrorPrefix + "SaveFailed";
+    case CommandOutcome::unavailable: return kErrorPrefix + "Unavailable";
     default: return kErrorPrefix + "CameraFailed";
   }
 }
 
 int codeOfBusError(const QString& name) {
-  for (int code : {int(CommandOutcome::noCamera), int(CommandOutcome::invalid), int(CommandOutcome::saveFailed)}) {
+  for (int code : {int(CommandOutcome::noCamera), int(CommandOutcome::invalid), int(CommandOutcome::saveFailed),
+                   int(CommandOutcome::unavailable)}) {
     if (name == busErrorName(code)) return code;
   }
   return CommandOutcome::cameraFailed;

@@ -4,7 +4,7 @@
 // the running store instead of opening the camera and the settings file itself.
 //
 // Interface app.velto.Camera1 (every method answers once its work is done; a failure is a D-Bus
-// error named app.velto.Camera1.Error.NoCamera, .Invalid, .CameraFailed or .SaveFailed, with
+// error named app.velto.Camera1.Error.NoCamera, .Invalid, .CameraFailed, .Unavailable or .SaveFailed, with
 // the reason as its message):
 //   Cameras() -> av of a{sv}       name, vendorID, productID, locationID, carrier, chosen
 //   Controls() -> av of a{sv}      name, title, [min, max, step, default], [value]

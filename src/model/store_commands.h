@@ -20,7 +20,8 @@ class CameraStore;
 // What came of a command: an exit code as velto-ctl documents it and, unless it succeeded, a
 // sentence saying why (without the program's name in front).
 struct CommandOutcome {
-  enum Code : int { ok = 0, noCamera = 2, invalid = 3, cameraFailed = 4, saveFailed = 6 };
+  // unavailable: the camera's picture cannot be had (no access, in use elsewhere, no video device).
+  enum Code : int { ok = 0, noCamera = 2, invalid = 3, cameraFailed = 4, unavailable = 5, saveFailed = 6 };
   int code = ok;
   QString message;
 };

@@ -1,0 +1,205 @@
+#include "capture/capture_commands.h"
+
+#include <QImage>
+#include <QImageWriter>
+
+#include "capture/frame_analyzer.h"
+#include "capture/preview_controller.h"
+#include "model/camera_store.h"
+#include "support/log.h"
+
+namespace velto {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kPoll = 50ms;
+const QString kClient = QStringLiteral("cli");
+
+QVariantList numbers(const std::vector<float>& values) {
+  QVariantList list;
+  list.reserve(static_cast<qsizetype>(values.size()));
+  for (float v : values) list.append(double(v));
+  return list;
+}
+
+// One command from start to end. Lives as a child of the preview, deletes itself when done.
+class CaptureJob final : public QObject {
+ public:
+  CaptureJob(Clock& clock, PreviewController& preview, CaptureTarget target, CameraStore* store, Calibrator* calibrator,
+             CaptureCommand command, std::function<void(CaptureOutcome)> done)
+      : QObject(&preview),
+        clock_(clock),
+        preview_(preview),
+        target_(std::move(target)),
+        store_(store),
+        calibrator_(calibrator),
+        command_(std::move(command)),
+        done_(std::move(done)) {}
+
+  void begin() {
+    if (command_.kind == CaptureCommand::Kind::calibrate && (store_ == nullptr || calibrator_ == nullptr)) {
+      return finish({CommandOutcome::cameraFailed, QStringLiteral("calibration needs the camera store")});
+    }
+    // A camera may take a moment before its first frame; a few frames also let the exposure settle.
+    needed_ = command_.kind == CaptureCommand::Kind::stats ? std::max(command_.frames, 1) : 1;
+    preview_.start(kClient, target_.locationID, target_.key);
+    startCount_ = lastCount_ = preview_.analyzer().frameCount();
+    lastProgress_ = clock_.monotonicNow();
+    poll();
+  }
+
+ private:
+  void poll() {
+    if (auto refusal = pictureRefusal()) return finish({CommandOutcome::unavailable, *refusal});
+    const auto now = clock_.monotonicNow();
+    const std::int64_t count = preview_.analyzer().frameCount();
+    if (count != lastCount_) {
+      lastCount_ = count;
+      lastProgress_ = now;
+    }
+    if (count - startCount_ >= needed_) return pictureArrived();
+    if (now - lastProgress_ >= kPictureTimeout) return finish({CommandOutcome::unavailable, stalled()});
+    timer_ = clock_.singleShot(this, kPoll, [this] { poll(); });
+  }
+
+  // Why the picture cannot be had at all, as soon as that is known.
+  std::optional<QString> pictureRefusal() const {
+    if (preview_.state() == PreviewController::State::unauthorized) {
+      return QStringLiteral("can't open the video device of %1 (permission denied): add your user to the video group "
+                            "or install the udev rule, then reconnect the camera")
+          .arg(target_.name);
+    }
+    if (preview_.inUseByAnotherApplication()) {
+      return QStringLiteral("%1 is in use by another application").arg(target_.name);
+    }
+    if (const auto& problem = preview_.problem()) {
+      using Kind = video::SessionError::Kind;
+      if (problem->kind == Kind::busy) return QStringLiteral("%1 is in use by another application").arg(target_.name);
+      if (problem->kind == Kind::missingElement || problem->kind == Kind::denied) {
+        return QString::fromStdString(problem->text);
+      }
+    }
+    return std::nullopt;
+  }
+
+  QString stalled() const {
+    if (preview_.state() == PreviewController::State::noCamera) {
+      return QStringLiteral("no video device belongs to %1").arg(target_.name);
+    }
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(kPictureTimeout).count();
+    if (lastCount_ == startCount_) return QStringLiteral("%1 sent no picture within %2 s").arg(target_.name).arg(seconds);
+    return QStringLiteral("the picture of %1 stopped for %2 s").arg(target_.name).arg(seconds);
+  }
+
+  void pictureArrived() {
+    switch (command_.kind) {
+      case CaptureCommand::Kind::stats: return stats();
+      case CaptureCommand::Kind::snapshot: return snapshot();
+      case CaptureCommand::Kind::calibrate: return calibrate();
+    }
+  }
+
+  void stats() {
+    const Frame frame = preview_.analyzer().latest();
+    const FrameStats s = analyzeFrame(frame);
+    QVariantMap result{{QStringLiteral("width"), frame.width()},
+                       {QStringLiteral("height"), frame.height()},
+                       {QStringLiteral("frames"), qlonglong(lastCount_ - startCount_)},
+                       {QStringLiteral("clippedHighlights"), s.clippedHighlights},
+                       {QStringLiteral("crushedShadows"), s.crushedShadows},
+                       {QStringLiteral("luma"), numbers(s.luma)},
+                       {QStringLiteral("red"), numbers(s.red)},
+                       {QStringLiteral("green"), numbers(s.green)},
+                       {QStringLiteral("blue"), numbers(s.blue)}};
+    finish({}, std::move(result));
+  }
+
+  void snapshot() {
+    const Frame frame = preview_.analyzer().latest();
+    const std::uint8_t* pixels = frame.pixels();
+    if (pixels == nullptr) return finish({CommandOutcome::cameraFailed, QStringLiteral("the frame could not be read")});
+    // BGRA bytes are what QImage calls 32-bit RGB on a little-endian machine; copied while the
+    // frame is held.
+    const QImage image =
+        QImage(pixels, frame.width(), frame.height(), frame.bytesPerRow(), QImage::Format_RGB32).copy();
+    QImageWriter writer(command_.file, "png");
+    if (!writer.write(image)) {
+      return finish({CommandOutcome::unavailable,
+                     QStringLiteral("can't write %1 (%2)").arg(command_.file, writer.errorString())});
+    }
+    finish({}, {{QStringLiteral("width"), frame.width()},
+                {QStringLiteral("height"), frame.height()},
+                {QStringLiteral("file"), command_.file}});
+  }
+
+  void calibrate() {
+    const QString errorBefore = store_->lastErrorText();
+    connect(store_, &CameraStore::lastErrorChanged, this, [this, errorBefore] {
+      if (!store_->lastErrorText().isEmpty() && store_->lastErrorText() != errorBefore) writeError_ = store_->lastErrorText();
+    });
+    connect(calibrator_, &Calibrator::busyChanged, this, [this] {
+      if (!calibrator_->busy()) calibrated();
+    });
+    calibrator_->setTool(command_.tool);
+    calibrator_->setExposureTarget(command_.target);
+    calibrator_->run(command_.point, *store_, preview_.analyzer());
+    // A camera without the control ends before the search starts.
+    if (!calibrator_->busy()) calibrated();
+  }
+
+  void calibrated() {
+    const QString message = calibrator_->message().value_or(QString());
+    CommandOutcome outcome;
+    if (message.startsWith(QStringLiteral("This camera has no"))) {
+      outcome = {CommandOutcome::invalid, message};
+    } else if (writeError_) {
+      outcome = {CommandOutcome::cameraFailed, *writeError_};
+    } else if (!message.startsWith(QStringLiteral("White balance set to")) && !message.startsWith(QStringLiteral("Exposure set to"))) {
+      outcome = {CommandOutcome::cameraFailed, message};
+    }
+    finish(outcome, {{QStringLiteral("message"), message}});
+  }
+
+  void finish(CommandOutcome outcome, QVariantMap result = {}) {
+    if (finished_) return;
+    finished_ = true;
+    timer_.cancel();
+    if (calibrator_ != nullptr && calibrator_->busy()) calibrator_->cancel();
+    preview_.stop(kClient);
+    if (outcome.code != CommandOutcome::ok) log::info(log::Layer::capture, outcome.message.toStdString());
+    auto done = std::move(done_);
+    deleteLater();
+    done({std::move(outcome), std::move(result)});
+  }
+
+  Clock& clock_;
+  PreviewController& preview_;
+  const CaptureTarget target_;
+  CameraStore* store_;
+  Calibrator* calibrator_;
+  const CaptureCommand command_;
+  std::function<void(CaptureOutcome)> done_;
+  std::int64_t needed_ = 1;
+  std::int64_t startCount_ = 0;
+  std::int64_t lastCount_ = 0;
+  Clock::MonotonicTime lastProgress_;
+  std::optional<QString> writeError_;
+  TimerHandle timer_;
+  bool finished_ = false;
+};
+
+}  // namespace
+
+void runCapture(Clock& clock, PreviewController& preview, const CaptureTarget& target, CameraStore* store,
+                Calibrator* calibrator, const CaptureCommand& command, std::function<void(CaptureOutcome)> done) {
+  (new CaptureJob(clock, preview, target, store, calibrator, command, std::move(done)))->begin();
+}
+
+std::optional<CaptureTarget> captureTargetOf(const CameraStore& store) {
+  const auto& device = store.device();
+  if (!device) return std::nullopt;
+  return CaptureTarget{device->name, device->locationID, device->key};
+}
+
+}  // namespace velto

@@ -1,0 +1,61 @@
+// The picture without a window: statistics of live frames, a snapshot, and click-to-set at a
+// point, as velto-ctl offers them. One logic whoever asks, velto-ctl with a preview of its own or
+// the session's owner on its behalf, so both answer alike. The command captures as the preview
+// client "cli" for as long as it runs. Main thread.
+#pragma once
+
+#include <QPointF>
+#include <QString>
+#include <QVariantMap>
+#include <chrono>
+#include <functional>
+#include <optional>
+
+#include "capture/calibrator.h"
+#include "model/store_commands.h"
+#include "support/clock.h"
+#include "uvc/camera_key.h"
+
+namespace velto {
+
+class CameraStore;
+class PreviewController;
+
+struct CaptureCommand {
+  enum class Kind { stats, snapshot, calibrate };
+  Kind kind = Kind::stats;
+  int frames = 30;                                    // stats: frames to receive first
+  QString file;                                       // snapshot: the PNG to write (absolute)
+  Calibrator::Tool tool = Calibrator::Tool::whiteBalance;  // calibrate
+  QPointF point{0.5, 0.5};                            // calibrate: normalised, origin top left
+  double target = 0.5;                                // calibrate exposure: 0.4, 0.5 or 0.6
+};
+
+// The camera whose picture is wanted.
+struct CaptureTarget {
+  QString name;
+  std::uint32_t locationID = 0;
+  CameraKey key;
+};
+
+struct CaptureOutcome {
+  CommandOutcome outcome;
+  // stats: width, height, frames, clippedHighlights, crushedShadows, luma, red, green, blue
+  // (64 numbers each); snapshot: width, height, file; calibrate: message.
+  QVariantMap result;
+};
+
+// Longest wait for the picture: for the first frame, and between frames while they are counted;
+// a camera that sends nothing ends the command within 5 s.
+inline constexpr std::chrono::seconds kPictureTimeout{4};
+
+// Runs `command` for `target` on `preview` and calls `done` once. Calibration needs `store` (set to
+// its camera) and `calibrator`; the others need neither. Nothing is left running afterwards: the
+// client "cli" is stopped and a search that did not end is cancelled.
+void runCapture(Clock& clock, PreviewController& preview, const CaptureTarget& target, CameraStore* store,
+                Calibrator* calibrator, const CaptureCommand& command, std::function<void(CaptureOutcome)> done);
+
+// The target of the camera `store` is connected to; none without one.
+std::optional<CaptureTarget> captureTargetOf(const CameraStore& store);
+
+}  // namespace velto
