@@ -1,6 +1,10 @@
 #include "sim/command_line.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <map>
+#include <tuple>
 
 #include "platform/usb/sim_directory.h"
 #include "support/integer_text.h"
@@ -21,15 +25,35 @@ int hexDigit(char c) {
   return -1;
 }
 
+// "1280x720" with each side from 16 to 4096.
+std::optional<std::pair<int, int>> parseSize(const std::string& text) {
+  const auto x = text.find('x');
+  if (x == std::string::npos) return std::nullopt;
+  const auto w = parseBounded(text.substr(0, x), 4096), h = parseBounded(text.substr(x + 1), 4096);
+  if (!w || !h || *w < 16 || *h < 16) return std::nullopt;
+  return std::pair(static_cast<int>(*w), static_cast<int>(*h));
+}
+
+// A plain decimal number ("7", "-1.5"), nothing after it.
+std::optional<double> parseDecimal(const std::string& text) {
+  if (text.empty() || text.find_first_not_of("+-.0123456789") != std::string::npos) return std::nullopt;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || !std::isfinite(v)) return std::nullopt;
+  return v;
+}
+
 }  // namespace
 
 const char* const kUsage =
     "usage: velto-simcam [--profile c200|generic] [--id NAME] [--name TEXT] [--vendor 0xVVVV]\n"
     "                    [--product 0xPPPP] [--location 0xLLLLLLLL] [--latency-ms N]\n"
-    "                    [--reenumerate-ms N] [--descriptors HEX] [--log FILE]\n"
+    "                    [--reenumerate-ms N] [--descriptors HEX] [--log FILE] [--size WxH]\n"
+    "                    [--fps N] [--illuminant K] [--light EV] [--flip-needs-stream]\n"
     "       velto-simcam ctl [--id NAME] COMMAND\n"
     "commands: state | info | set NAME VALUE | unplug | plug | hang | unhang | refuse NAME |\n"
-    "          accept NAME | ignore NAME | sleep | reenumerate | latency MS | hold | release\n";
+    "          accept NAME | ignore NAME | sleep | reenumerate | latency MS | hold | release |\n"
+    "          scene | freeze | thaw | busy | free\n";
 
 std::optional<std::vector<std::uint8_t>> parseHex(const std::string& text) {
   std::vector<std::uint8_t> bytes;
@@ -64,7 +88,10 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args,
   std::map<std::string, std::string> given;
   static const char* const kKnown[] = {"--profile", "--id", "--name", "--vendor", "--product",
                                        "--location", "--latency-ms", "--reenumerate-ms",
-                                       "--descriptors", "--log"};
+                                       "--descriptors", "--log", "--size", "--fps", "--illuminant",
+                                       "--light", "--flip-needs-stream"};
+  // Options that take no value.
+  static const std::string kFlags[] = {"--flip-needs-stream"};
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
     std::optional<std::string> value;
@@ -75,6 +102,11 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args,
     bool known = false;
     for (const char* k : kKnown) known = known || name == k;
     if (!known) return fail("unknown argument '" + args[i] + "'");
+    if (std::find(std::begin(kFlags), std::end(kFlags), name) != std::end(kFlags)) {
+      if (value) return fail(name + " takes no value");
+      given[name] = "";
+      continue;
+    }
     if (!value) {
       if (i + 1 >= args.size()) return fail(name + " needs a value");
       value = args[++i];
@@ -120,6 +152,27 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args,
     run.profile.configuration = std::move(*bytes);
   }
   if (given.contains("--log")) run.server.logPath = given["--log"];
+  if (given.contains("--size")) {
+    const auto size = parseSize(given["--size"]);
+    if (!size) return fail("--size: '" + given["--size"] + "' is not WIDTHxHEIGHT with each from 16 to 4096");
+    std::tie(run.server.width, run.server.height) = *size;
+  }
+  if (given.contains("--fps")) {
+    const auto fps = parseBounded(given["--fps"], 120);
+    if (!fps || *fps < 1) return fail("--fps: '" + given["--fps"] + "' is not a number from 1 to 120");
+    run.server.fps = static_cast<int>(*fps);
+  }
+  if (given.contains("--illuminant")) {
+    const auto k = parseBounded(given["--illuminant"], 15000);
+    if (!k || *k < 1500) return fail("--illuminant: '" + given["--illuminant"] + "' is not a number from 1500 to 15000 (K)");
+    run.server.lighting.illuminantK = static_cast<double>(*k);
+  }
+  if (given.contains("--light")) {
+    const auto ev = parseDecimal(given["--light"]);
+    if (!ev || *ev < -5 || *ev > 20) return fail("--light: '" + given["--light"] + "' is not a number from -5 to 20 (EV)");
+    run.server.lighting.ev = *ev;
+  }
+  run.server.flipNeedsStream = given.contains("--flip-needs-stream");
   return run;
 }
 
@@ -145,7 +198,7 @@ std::optional<ControlOptions> parseControlOptions(const std::vector<std::string>
   static const std::map<std::string, std::size_t> kArity = {
       {"state", 0}, {"info", 0},   {"set", 2},    {"unplug", 0}, {"plug", 0},  {"hang", 0},
       {"unhang", 0}, {"refuse", 1}, {"accept", 1}, {"ignore", 1}, {"sleep", 0}, {"reenumerate", 0}, {"latency", 1},
-      {"hold", 0},   {"release", 0}};
+      {"hold", 0},   {"release", 0}, {"scene", 0}, {"freeze", 0}, {"thaw", 0}, {"busy", 0}, {"free", 0}};
   const auto found = kArity.find(args[i]);
   if (found == kArity.end()) return fail("unknown command '" + args[i] + "'");
   if (args.size() - i - 1 != found->second) {

@@ -73,6 +73,8 @@ void SimCamera::resetToDefaults() {
   for (Control& c : controls_) c.current = payloadOf(*c.wire, &Range::defaultValue);
   pendingZoom_.reset();
   focusSearchStart_.reset();
+  autoExposure_.reset();
+  autoWhiteBalance_.reset();
 }
 
 SimCamera::Control* SimCamera::find(std::uint8_t unit, std::uint8_t selector) {
@@ -165,7 +167,9 @@ Reply SimCamera::setCur(Control& control, std::span<const std::uint8_t> data) {
     values.push_back(v);
   }
   for (std::size_t i = 0; i < wire.fields.size(); ++i) {
-    if (!ignored_.contains(wire.fields[i].id)) store(control, wire.fields[i], values[i]);
+    const ControlID id = wire.fields[i].id;
+    const bool dropped = id == ControlID::horizontalFlip && flipNeedsStream_ && !streaming_;
+    if (!ignored_.contains(id) && !dropped) store(control, wire.fields[i], values[i]);
   }
   return Reply{status::success, {}};
 }
@@ -220,13 +224,14 @@ void SimCamera::settle() {
     put(ControlID::zoom, pendingZoom_->second);
     pendingZoom_.reset();
   }
-  if (const Field* f = profile_.field(ControlID::exposure); f && autoOn(ControlID::autoExposure)) {
-    const double center = static_cast<double>(f->range.defaultValue);
-    put(ControlID::exposure, onGrid(f->range, swing(now, center, center / 4, 7000)));
-  }
-  if (const Field* f = profile_.field(ControlID::whiteBalance); f && autoOn(ControlID::autoWhiteBalance)) {
-    put(ControlID::whiteBalance,
-        onGrid(f->range, swing(now, static_cast<double>(f->range.defaultValue), 300, 11000)));
+  // The auto loops run at the frame rate; after a long gap only the last steps matter, since
+  // each one moves a fixed share of the way.
+  constexpr std::int64_t kMaxSteps = 300;
+  if (lastAutoStep_ < 0 || now < lastAutoStep_) lastAutoStep_ = now;
+  if ((now - lastAutoStep_) / kAutoStepMs > kMaxSteps) lastAutoStep_ = now - kMaxSteps * kAutoStepMs;
+  while (now - lastAutoStep_ >= kAutoStepMs) {
+    lastAutoStep_ += kAutoStepMs;
+    autoStep(lastAutoStep_);
   }
   if (const Field* f = profile_.field(ControlID::focus); f && autoOn(ControlID::autoFocus)) {
     // The scene's sharp focus, with the small hunting of a continuous auto focus.
@@ -251,6 +256,60 @@ void SimCamera::settle() {
   } else {
     focusSearchStart_.reset();
   }
+}
+
+void SimCamera::autoStep(std::int64_t at) {
+  auto current = [this](ControlID id) -> std::optional<std::int64_t> {
+    Control* c = find(id);
+    const Field* f = profile_.field(id);
+    if (c == nullptr || f == nullptr) return std::nullopt;
+    return f->read(c->current);
+  };
+  auto put = [this](ControlID id, std::int64_t v) { profile_.field(id)->write(v, find(id)->current); };
+  // A steady loop would sit still; a real one keeps hunting a little, as the focus does.
+  const Field* e = profile_.field(ControlID::exposure);
+  if (e != nullptr && autoOn(ControlID::autoExposure)) {
+    const std::int64_t stored = *current(ControlID::exposure);
+    if (!autoExposure_ || onGrid(e->range, *autoExposure_) != stored) autoExposure_ = static_cast<double>(stored);
+    SceneSettings settings = sim::sceneSettings(profile_, rawState());
+    settings.exposure = *autoExposure_;
+    const double target = swing(at, kAutoExposureTarget, 0.015, 7000);
+    const double luma = std::max(meanLuma(settings, light_), 0.005);
+    // A third of the way in log terms per frame, at most 40 % at a time: settles within a
+    // second and stays stable where contrast or gamma make luma grow faster than exposure.
+    const double factor = std::clamp(std::pow(target / luma, 0.35), 0.7, 1.4);
+    autoExposure_ = std::clamp(*autoExposure_ * factor, static_cast<double>(e->range.min),
+                               static_cast<double>(e->range.max));
+    put(ControlID::exposure, onGrid(e->range, *autoExposure_));
+  } else {
+    autoExposure_.reset();
+  }
+  const Field* w = profile_.field(ControlID::whiteBalance);
+  if (w != nullptr && autoOn(ControlID::autoWhiteBalance)) {
+    const std::int64_t stored = *current(ControlID::whiteBalance);
+    if (!autoWhiteBalance_ || onGrid(w->range, *autoWhiteBalance_) != stored) {
+      autoWhiteBalance_ = static_cast<double>(stored);
+    }
+    const double target = swing(at, light_.illuminantK, 60, 11000);
+    autoWhiteBalance_ = std::clamp(*autoWhiteBalance_ + 0.15 * (target - *autoWhiteBalance_),
+                                   static_cast<double>(w->range.min), static_cast<double>(w->range.max));
+    put(ControlID::whiteBalance, onGrid(w->range, *autoWhiteBalance_));
+  } else {
+    autoWhiteBalance_.reset();
+  }
+}
+
+std::vector<std::pair<ControlID, std::int64_t>> SimCamera::rawState() {
+  std::vector<std::pair<ControlID, std::int64_t>> values;
+  for (const Control& c : controls_) {
+    for (const Field& f : c.wire->fields) values.emplace_back(f.id, f.read(c.current));
+  }
+  return values;
+}
+
+SceneSettings SimCamera::sceneSettings() {
+  settle();
+  return sim::sceneSettings(profile_, rawState());
 }
 
 std::optional<std::int64_t> SimCamera::value(ControlID id) {

@@ -1,7 +1,8 @@
 // The simulated camera's logic: it answers default-pipe control requests (a setup packet and its
 // data) with a status and data, holds the control state, and behaves like the firmware the
 // application relies on: the field of view moves zoom a moment later, switching
-// auto focus on searches anew, HDR reads back 1, auto modes drift, out-of-range writes stall.
+// auto focus on searches anew, HDR reads back 1, auto exposure and auto white balance steer
+// toward the scene (sim/scene.h) frame by frame, out-of-range writes stall.
 // Faults (hung, refusing, ignoring) are switched on and off by its owner.
 //
 // The bus (plugging, re-enumeration, sockets, latency) is not here: SimServer puts this camera
@@ -24,6 +25,7 @@
 
 #include "platform/usb/status.h"
 #include "sim/profile.h"
+#include "sim/scene.h"
 
 namespace velto::sim {
 
@@ -47,6 +49,10 @@ class SimCamera {
   // How long the firmware takes to move zoom after a field-of-view change, and to search focus.
   static constexpr std::int64_t kZoomDelayMs = 150;
   static constexpr std::int64_t kFocusSearchMs = 700;
+  // The auto modes take one step per frame period on the camera's clock, streaming or not.
+  static constexpr std::int64_t kAutoStepMs = 33;
+  // The mean luma auto exposure aims for.
+  static constexpr double kAutoExposureTarget = 0.45;
 
   SimCamera(Profile profile, Clock clock);
 
@@ -74,6 +80,17 @@ class SimCamera {
   void setRefused(ControlID id, bool refused);  // SET_CUR of the control stalls
   void setIgnored(ControlID id, bool ignored);  // SET_CUR succeeds, the value stays
 
+  // The light on the scene, which the auto modes follow. Default: Lighting{}.
+  void setLighting(const Lighting& light) { light_ = light; }
+  const Lighting& lighting() const { return light_; }
+  // Whether frames are being sent. With the flip quirk on (off at first), a horizontal flip the
+  // host writes while the camera does not stream is acknowledged and dropped, as the C200 does.
+  void setStreaming(bool streaming) { streaming_ = streaming; }
+  void setFlipNeedsStream(bool on) { flipNeedsStream_ = on; }
+
+  // What the picture looks like now: the scene settings of the current values.
+  SceneSettings sceneSettings();
+
  private:
   struct Control {
     const WireControl* wire;
@@ -87,8 +104,12 @@ class SimCamera {
   bool acceptable(const Field& field, std::int64_t value) const;
   // Stores `value` for `id` and starts the firmware's reaction to it.
   void store(Control& control, const Field& field, std::int64_t value);
-  // Brings time-driven state up to now: pending zoom, focus search, auto-mode drift.
+  // Brings time-driven state up to now: pending zoom, focus search, auto modes.
   void settle();
+  // One frame's step of auto exposure and auto white balance, at camera time `at`.
+  void autoStep(std::int64_t at);
+  // The current values, without settling first.
+  std::vector<std::pair<ControlID, std::int64_t>> rawState();
   bool autoOn(ControlID autoControl);
   std::vector<std::uint8_t> payloadOf(const WireControl& wire, std::int64_t Range::*member) const;
 
@@ -101,6 +122,14 @@ class SimCamera {
   std::optional<std::pair<std::int64_t, std::int64_t>> pendingZoom_;  // (due, value)
   std::optional<std::int64_t> focusSearchStart_;
   std::int64_t focusSearchFrom_ = 0;
+  Lighting light_;
+  bool streaming_ = false;
+  bool flipNeedsStream_ = false;
+  std::int64_t lastAutoStep_ = -1;  // camera time of the last auto step
+  // The auto loops' own values between grid steps; dropped when the stored value is changed
+  // from outside.
+  std::optional<double> autoExposure_;
+  std::optional<double> autoWhiteBalance_;
 };
 
 }  // namespace velto::sim

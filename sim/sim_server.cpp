@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -33,6 +35,15 @@ std::int64_t realNowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
+
+std::int64_t realNowUs() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// A stream connection's socket buffer: a few chunks, so a reader that keeps up takes a frame in
+// a few wake-ups; the kernel caps it at its own maximum.
+constexpr int kStreamSendBuffer = 1 << 20;
 
 int listenAt(const std::string& path) {
   sockaddr_un addr{};
@@ -76,6 +87,14 @@ struct SimServer::Connection {
   simcam::FrameReader reader;
   std::string line;       // control: the command received so far
   std::vector<std::uint8_t> out;
+  std::uint16_t version = 0;  // of the protocol, once greeted
+  // Streaming: the size asked for, and the frame under way with how far it has gone.
+  bool streaming = false;
+  int width = 0, height = 0;
+  RenderedFrame frame;
+  std::size_t frameOffset = 0;  // where the chunk being sent starts in the frame
+  std::size_t chunkSent = 0;    // bytes of that chunk's message sent, header included
+  std::array<std::uint8_t, simcam::kChunkHeaderSize> chunkHeader{};
 };
 
 struct SimServer::Pending {
@@ -108,11 +127,17 @@ SimServer::SimServer(Profile profile, ServerOptions options, SimCamera::Clock cl
     : options_(std::move(options)), camera_(std::move(profile), std::move(clock)) {
   options_.latencyMs = std::clamp(options_.latencyMs, 0, kMaxDelayMs);
   options_.reenumerateMs = std::clamp(options_.reenumerateMs, 0, kMaxDelayMs);
+  options_.width = std::clamp(options_.width, 16, 4096);
+  options_.height = std::clamp(options_.height, 16, 4096);
+  options_.fps = std::clamp(options_.fps, 1, 120);
+  camera_.setLighting(options_.lighting);
+  camera_.setFlipNeedsStream(options_.flipNeedsStream);
 }
 
 SimServer::~SimServer() {
   stop();
   shutdown();
+  renderer_.reset();  // its thread writes to the wake pipe
   // Closed only now: requestStop() may write to it from any thread until the loop has ended.
   for (int& fd : wake_) {
     if (fd >= 0) ::close(fd);
@@ -142,6 +167,10 @@ bool SimServer::start(std::string* error) {
   ::unlink(socketPath().c_str());
 
   if (::pipe2(wake_, O_NONBLOCK | O_CLOEXEC) != 0) return fail(std::strerror(errno));
+  renderer_ = std::make_unique<FrameRenderer>([this] {
+    const char byte = 'f';
+    [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);
+  });
   controlListener_ = listenAt(ctl);
   if (controlListener_ < 0) return fail("cannot listen on " + ctl + ": " + std::strerror(errno));
   if (!options_.logPath.empty() && !log_.open(options_.logPath)) {
@@ -221,7 +250,10 @@ void SimServer::shutdown() {
     unplug();
   }
   plugBackAt_ = -1;
-  for (auto& c : connections_) ::close(c->fd);
+  for (auto& c : connections_) {
+    if (c->streaming) log_.event("stream-stop");
+    ::close(c->fd);
+  }
   connections_.clear();
   if (controlListener_ >= 0) {
     ::unlink(controlPath().c_str());
@@ -241,6 +273,8 @@ void SimServer::queue(Connection& c, std::vector<std::uint8_t> bytes) {
 }
 
 void SimServer::flush(Connection& c) {
+  // A chunk already begun goes out whole first: anything else in between would break the framing.
+  if (!sendFrame(c, true)) return;
   while (!c.out.empty() && !c.dead) {
     const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
@@ -253,6 +287,47 @@ void SimServer::flush(Connection& c) {
       c.dead = true;
     }
   }
+  if (!c.closing) sendFrame(c, false);
+}
+
+bool SimServer::sendFrame(Connection& c, bool begunOnly) {
+  while (c.frame.pixels && !c.dead) {
+    const std::vector<std::uint8_t>& pixels = *c.frame.pixels;
+    const std::size_t length = std::min(simcam::kMaxChunkData, pixels.size() - c.frameOffset);
+    if (c.chunkSent == 0) {
+      if (begunOnly) return true;
+      c.chunkHeader = simcam::encodeChunkHeader(c.frame.sequence, static_cast<std::uint32_t>(c.frameOffset), length);
+    }
+    // The header's rest and the pixels' rest in one call, straight from the shared frame.
+    iovec parts[2];
+    int count = 0;
+    const std::size_t header = simcam::kChunkHeaderSize;
+    if (c.chunkSent < header) {
+      parts[count++] = {c.chunkHeader.data() + c.chunkSent, header - c.chunkSent};
+    }
+    const std::size_t dataSent = c.chunkSent > header ? c.chunkSent - header : 0;
+    parts[count++] = {const_cast<std::uint8_t*>(pixels.data() + c.frameOffset + dataSent), length - dataSent};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = static_cast<std::size_t>(count);
+    const ssize_t n = ::sendmsg(c.fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return false;
+    if (n <= 0) {
+      c.dead = true;
+      return false;
+    }
+    c.chunkSent += static_cast<std::size_t>(n);
+    if (c.chunkSent == header + length) {
+      c.chunkSent = 0;
+      c.frameOffset += length;
+      if (c.frameOffset == pixels.size()) {
+        c.frame = {};
+        c.frameOffset = 0;
+      }
+    }
+  }
+  return true;
 }
 
 void SimServer::acceptOn(int listener, bool control, std::size_t room) {
@@ -317,18 +392,33 @@ void SimServer::readFrom(Connection& c) {
 void SimServer::onDeviceMessage(Connection& c, simcam::Message& message) {
   if (!c.greeted) {
     const auto* hello = std::get_if<simcam::Hello>(&message);
-    if (hello == nullptr || hello->minVersion > simcam::kProtocolVersion ||
-        hello->maxVersion < simcam::kProtocolVersion) {
-      queue(c, simcam::encode(simcam::Error{"unsupported protocol version; this camera speaks version " +
-                                            std::to_string(simcam::kProtocolVersion)}));
+    // The highest version both sides speak.
+    const std::uint16_t version =
+        hello == nullptr ? 0 : std::min(hello->maxVersion, simcam::kStreamProtocolVersion);
+    if (hello == nullptr || version < simcam::kProtocolVersion || version < hello->minVersion) {
+      queue(c, simcam::encode(simcam::Error{"unsupported protocol version; this camera speaks versions " +
+                                            std::to_string(simcam::kProtocolVersion) + " to " +
+                                            std::to_string(simcam::kStreamProtocolVersion)}));
       c.closing = true;
       return;
     }
     c.greeted = true;
+    c.version = version;
     const Profile& p = camera_.profile();
-    queue(c, simcam::encode(simcam::Welcome{simcam::kProtocolVersion}));
+    queue(c, simcam::encode(simcam::Welcome{version}));
     queue(c, simcam::encode(simcam::DeviceInfo{registryID_.load(), p.vendorID, p.productID, p.locationID,
                                                p.productName, p.configuration}));
+    return;
+  }
+  if (auto* request = std::get_if<simcam::StreamRequest>(&message);
+      request != nullptr && c.version >= simcam::kStreamProtocolVersion && !c.streaming) {
+    startStream(c, *request);
+    return;
+  }
+  // A stream connection carries frames only.
+  if (c.streaming) {
+    queue(c, simcam::encode(simcam::Error{"unexpected message on a stream connection"}));
+    c.closing = true;
     return;
   }
   if (auto* request = std::get_if<simcam::ControlRequest>(&message)) {
@@ -361,6 +451,58 @@ void SimServer::onDeviceMessage(Connection& c, simcam::Message& message) {
   // A message only a camera sends, or a second hello.
   queue(c, simcam::encode(simcam::Error{"unexpected message"}));
   c.closing = true;
+}
+
+void SimServer::startStream(Connection& c, const simcam::StreamRequest& request) {
+  auto refuse = [&](simcam::StreamRefused::Reason reason, std::string text) {
+    queue(c, simcam::encode(simcam::StreamRefused{reason, std::move(text)}));
+    c.closing = true;
+  };
+  if (busy_) {
+    refuse(simcam::StreamRefused::Reason::busy, "the camera is in use by another application");
+    return;
+  }
+  // The camera's own size, or the largest of its shape that fits.
+  const double scale = std::min({1.0, double(request.maxWidth) / options_.width, double(request.maxHeight) / options_.height});
+  const int width = static_cast<int>(options_.width * scale), height = static_cast<int>(options_.height * scale);
+  if (width < 16 || height < 16) {
+    refuse(simcam::StreamRefused::Reason::unsupported,
+           "no frame size fits " + std::to_string(request.maxWidth) + "x" + std::to_string(request.maxHeight));
+    return;
+  }
+  c.streaming = true;
+  c.width = width;
+  c.height = height;
+  ::setsockopt(c.fd, SOL_SOCKET, SO_SNDBUF, &kStreamSendBuffer, sizeof kStreamSendBuffer);
+  queue(c, simcam::encode(simcam::StreamStart{static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height),
+                                              static_cast<std::uint16_t>(options_.fps)}));
+  log_.event("stream-start");
+  camera_.setStreaming(true);
+  if (nextFrameAt_ < 0) nextFrameAt_ = realNowUs();
+}
+
+void SimServer::renderFrame() {
+  std::vector<std::pair<int, int>> sizes;
+  for (const auto& c : connections_) {
+    const std::pair size(c->width, c->height);
+    if (c->streaming && !c->dead && std::find(sizes.begin(), sizes.end(), size) == sizes.end()) sizes.push_back(size);
+  }
+  if (sizes.empty() || frozen_) return;
+  // A frame the renderer cannot take now is skipped, as a camera drops frames it cannot send.
+  if (renderer_->request(camera_.sceneSettings(), camera_.lighting(), frameSequence_, sizes)) ++frameSequence_;
+}
+
+void SimServer::deliverFrames() {
+  const std::vector<RenderedFrame> frames = renderer_->take();
+  if (frames.empty() || frozen_) return;
+  for (auto& c : connections_) {
+    // A client still taking the previous frame misses this one.
+    if (!c->streaming || c->dead || c->closing || c->frame.pixels) continue;
+    for (const RenderedFrame& f : frames) {
+      if (f.width == c->width && f.height == c->height) c->frame = f;
+    }
+    flush(*c);
+  }
 }
 
 std::string SimServer::execute(const std::string& line) {
@@ -458,6 +600,18 @@ std::string SimServer::execute(const std::string& line) {
     log_.event(verb);
     return "ok";
   }
+  if (verb == "scene" && needs(0)) return "ok " + sceneJson(camera_.lighting());
+  if ((verb == "freeze" || verb == "thaw") && needs(0)) {
+    frozen_ = verb == "freeze";
+    if (!frozen_ && nextFrameAt_ >= 0) nextFrameAt_ = realNowUs();
+    log_.event(verb);
+    return "ok";
+  }
+  if ((verb == "busy" || verb == "free") && needs(0)) {
+    busy_ = verb == "busy";
+    log_.event(verb);
+    return "ok";
+  }
   if ((verb == "hang" || verb == "unhang") && needs(0)) {
     camera_.setHung(verb == "hang");
     log_.event(verb);
@@ -544,7 +698,8 @@ void SimServer::run() {
     fds.push_back({acceptDevice ? deviceListener_ : -1, POLLIN, 0});
     const std::size_t base = fds.size();
     for (const auto& c : connections_) {
-      fds.push_back({c->fd, static_cast<short>(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
+      const bool sending = !c->out.empty() || c->frame.pixels != nullptr;
+      fds.push_back({c->fd, static_cast<short>(POLLIN | (sending ? POLLOUT : 0)), 0});
     }
     std::int64_t timeout = -1;
     auto wakeAt = [&](std::int64_t due) {
@@ -554,6 +709,7 @@ void SimServer::run() {
     if (!pending_.empty()) wakeAt(pending_.front().due);
     if (plugBackAt_ >= 0) wakeAt(plugBackAt_);
     if (acceptPausedUntil_ >= 0) wakeAt(acceptPausedUntil_);
+    if (nextFrameAt_ >= 0 && !frozen_) wakeAt((nextFrameAt_ + 999) / 1000);
     if (::poll(fds.data(), fds.size(), static_cast<int>(std::min<std::int64_t>(timeout, 60000))) < 0 &&
         errno != EINTR) {
       break;
@@ -565,6 +721,7 @@ void SimServer::run() {
       while (::read(wake_[0], drain, sizeof drain) > 0) {
       }
       runCommands();
+      deliverFrames();
     }
     const std::size_t existing = connections_.size();
     for (std::size_t i = 0; i < existing; ++i) {
@@ -590,6 +747,13 @@ void SimServer::run() {
         if (c->serial == p.serial) queue(*c, std::move(p.bytes));
       }
     }
+    if (nextFrameAt_ >= 0 && !frozen_ && realNowUs() >= nextFrameAt_) {
+      renderFrame();
+      const std::int64_t period = 1'000'000 / options_.fps;
+      nextFrameAt_ += period;
+      // After a stall the cadence starts afresh instead of catching up in a burst.
+      if (nextFrameAt_ < realNowUs()) nextFrameAt_ = realNowUs() + period;
+    }
     if (plugBackAt_ >= 0 && plugBackAt_ <= later) {
       plugBackAt_ = -1;
       std::string error;
@@ -601,13 +765,18 @@ void SimServer::run() {
     }
 
     const std::size_t before = connections_.size();
-    std::erase_if(connections_, [](const std::unique_ptr<Connection>& c) {
+    std::erase_if(connections_, [this](const std::unique_ptr<Connection>& c) {
       if (c->dead || (c->closing && c->out.empty())) {
+        if (c->streaming) log_.event("stream-stop");
         ::close(c->fd);
         return true;
       }
       return false;
     });
+    const bool streaming = std::any_of(connections_.begin(), connections_.end(),
+                                       [](const std::unique_ptr<Connection>& c) { return c->streaming; });
+    camera_.setStreaming(streaming);
+    if (!streaming) nextFrameAt_ = -1;
     // A closed connection gave a descriptor back: accepting may work again.
     if (connections_.size() < before) acceptPausedUntil_ = -1;
     connectionCount_.store(connections_.size());

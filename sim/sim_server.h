@@ -1,11 +1,14 @@
 // Puts one SimCamera on the "bus": publishes its device socket in the simulator directory, serves
 // the socket protocol (docs/simcam-protocol.md) to every client, plugs and unplugs it,
-// re-enumerates it, and serves the control socket that `velto-simcam ctl` talks to.
+// re-enumerates it, streams frames of its scene to clients that ask (protocol version 2), and
+// serves the control socket that `velto-simcam ctl` talks to.
 //
 // Threads: everything runs on the thread that calls run() (one poll() loop); command() may be
 // called from any thread and is carried out on that loop. requestStop() is async-signal-safe.
-// Latency and the re-enumeration delay are real time; the camera's firmware runs on the clock
-// given to it.
+// Latency, the re-enumeration delay and the frame cadence are real time; the camera's firmware
+// runs on the clock given to it. Frames are drawn on a thread of their own (FrameRenderer) from a
+// snapshot of the controls, and a client that does not keep up misses frames: a frame goes to a
+// client only once the previous one has gone out whole.
 //
 // Resources are bounded: at most kMaxDeviceConnections camera hosts and kMaxControlConnections
 // `ctl` clients at once (more wait in the listen backlog until one leaves), and when accept()
@@ -24,6 +27,7 @@
 #include <vector>
 
 #include "platform/usb/simcam_protocol.h"
+#include "sim/frame_renderer.h"
 #include "sim/request_log.h"
 #include "sim/sim_camera.h"
 
@@ -39,6 +43,11 @@ struct ServerOptions {
   int latencyMs = 0;         // delay before each control answer; 0..kMaxDelayMs
   int reenumerateMs = 1000;  // time off the bus after a re-enumeration; 0..kMaxDelayMs
   std::string logPath;       // the request log; empty for none
+  int width = 1280;          // frame size: 16..4096 each way
+  int height = 720;
+  int fps = 30;              // 1..120
+  Lighting lighting;
+  bool flipNeedsStream = false;  // the C200's quirk: a flip written while not streaming is dropped
 };
 
 class SimServer {
@@ -93,8 +102,14 @@ class SimServer {
   void acceptOn(int listener, bool control, std::size_t room);
   void readFrom(Connection& c);
   void onDeviceMessage(Connection& c, usb::simcam::Message& message);
+  void startStream(Connection& c, const usb::simcam::StreamRequest& request);
   void queue(Connection& c, std::vector<std::uint8_t> bytes);
   void flush(Connection& c);
+  // Sends the frame under way; with `begunOnly`, only the rest of a chunk already begun. False
+  // when the socket is full.
+  bool sendFrame(Connection& c, bool begunOnly);
+  void renderFrame();
+  void deliverFrames();
   void runCommands();
   void shutdown();
 
@@ -117,6 +132,13 @@ class SimServer {
   std::atomic<std::uint64_t> loopWakeups_{0};
   std::atomic<bool> stopRequested_{false};
   std::thread thread_;
+
+  // Streaming, loop thread only.
+  std::unique_ptr<FrameRenderer> renderer_;
+  bool frozen_ = false;           // frames stop, the camera stays
+  bool busy_ = false;             // another application streams: stream requests are refused
+  std::int64_t nextFrameAt_ = -1; // real-time µs of the next frame; -1 while nobody streams
+  std::uint32_t frameSequence_ = 0;
 
   // Who may touch the camera and the sockets: before run() the caller of start(), during run()
   // only the loop thread, afterwards nobody but the destructor.

@@ -85,6 +85,7 @@ class Reader {
     return u16(n) && bytes(n, out);
   }
   bool done() const { return pos_ == bytes_.size(); }
+  std::size_t left() const { return bytes_.size() - pos_; }
 
  private:
   bool need(std::size_t n) const { return bytes_.size() - pos_ >= n; }
@@ -152,6 +153,32 @@ struct Encoder {
   std::vector<std::uint8_t> operator()(const Error& m) const {
     Writer w(MessageType::error);
     w.blob16(reinterpret_cast<const std::uint8_t*>(m.text.data()), m.text.size());
+    return w.finish();
+  }
+  std::vector<std::uint8_t> operator()(const StreamRequest& m) const {
+    Writer w(MessageType::streamRequest);
+    w.u16(m.maxWidth);
+    w.u16(m.maxHeight);
+    return w.finish();
+  }
+  std::vector<std::uint8_t> operator()(const StreamStart& m) const {
+    Writer w(MessageType::streamStart);
+    w.u16(m.width);
+    w.u16(m.height);
+    w.u16(m.fps);
+    return w.finish();
+  }
+  std::vector<std::uint8_t> operator()(const StreamRefused& m) const {
+    Writer w(MessageType::streamRefused);
+    w.u8(static_cast<std::uint8_t>(m.reason));
+    w.blob16(reinterpret_cast<const std::uint8_t*>(m.text.data()), m.text.size());
+    return w.finish();
+  }
+  std::vector<std::uint8_t> operator()(const FrameChunk& m) const {
+    Writer w(MessageType::frameChunk);
+    w.u32(m.sequence);
+    w.u32(m.offset);
+    w.raw(m.data.data(), std::min(m.data.size(), kMaxChunkData));
     return w.finish();
   }
 };
@@ -236,11 +263,60 @@ std::optional<Message> decodeBody(std::span<const std::uint8_t> body) {
       if (r.blob16(text)) m = Error{std::string(text.begin(), text.end())};
       break;
     }
+    case MessageType::streamRequest: {
+      StreamRequest q;
+      if (r.u16(q.maxWidth) && r.u16(q.maxHeight)) m = q;
+      break;
+    }
+    case MessageType::streamStart: {
+      StreamStart q;
+      if (r.u16(q.width) && r.u16(q.height) && r.u16(q.fps) && q.width > 0 && q.height > 0 && q.fps > 0) m = q;
+      break;
+    }
+    case MessageType::streamRefused: {
+      std::uint8_t reason = 0;
+      std::vector<std::uint8_t> text;
+      if (r.u8(reason) && (reason == 1 || reason == 2) && r.blob16(text)) {
+        m = StreamRefused{static_cast<StreamRefused::Reason>(reason), std::string(text.begin(), text.end())};
+      }
+      break;
+    }
+    case MessageType::frameChunk: {
+      FrameChunk c;
+      if (r.u32(c.sequence) && r.u32(c.offset) && r.left() > 0 && r.bytes(r.left(), c.data)) m = std::move(c);
+      break;
+    }
     default:
       return std::nullopt;
   }
   if (!m || !r.done()) return std::nullopt;
   return m;
+}
+
+std::array<std::uint8_t, kChunkHeaderSize> encodeChunkHeader(std::uint32_t sequence, std::uint32_t offset,
+                                                            std::size_t dataLength) {
+  const auto body = static_cast<std::uint32_t>(kChunkHeaderSize - kLengthPrefix + std::min(dataLength, kMaxChunkData));
+  std::array<std::uint8_t, kChunkHeaderSize> h{};
+  for (std::size_t i = 0; i < 4; ++i) {
+    h[i] = static_cast<std::uint8_t>(body >> (8 * i));
+    h[5 + i] = static_cast<std::uint8_t>(sequence >> (8 * i));
+    h[9 + i] = static_cast<std::uint8_t>(offset >> (8 * i));
+  }
+  h[4] = static_cast<std::uint8_t>(MessageType::frameChunk);
+  return h;
+}
+
+std::optional<ChunkHeader> decodeChunkHeader(std::span<const std::uint8_t, kChunkHeaderSize> header) {
+  auto u32 = [&](std::size_t at) {
+    return static_cast<std::uint32_t>(header[at]) | static_cast<std::uint32_t>(header[at + 1]) << 8 |
+           static_cast<std::uint32_t>(header[at + 2]) << 16 | static_cast<std::uint32_t>(header[at + 3]) << 24;
+  };
+  const std::uint32_t body = u32(0);
+  if (header[4] != static_cast<std::uint8_t>(MessageType::frameChunk) || body > kMaxBodySize ||
+      body <= kChunkHeaderSize - kLengthPrefix) {
+    return std::nullopt;
+  }
+  return ChunkHeader{u32(5), u32(9), body - (kChunkHeaderSize - kLengthPrefix)};
 }
 
 void FrameReader::append(std::span<const std::uint8_t> bytes) {

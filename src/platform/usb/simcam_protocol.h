@@ -7,6 +7,7 @@
 // beyond the decoded message, never reads outside its input.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -19,11 +20,16 @@
 
 namespace velto::usb::simcam {
 
+// Version 1: control requests. Version 2 adds the frame stream; a server speaks both.
 inline constexpr std::uint16_t kProtocolVersion = 1;
+inline constexpr std::uint16_t kStreamProtocolVersion = 2;
 // Large enough for a 64 KiB control payload or configuration descriptor with its header; video
-// frames (a later protocol version) will travel in chunks below this limit.
+// frames travel in chunks below this limit.
 inline constexpr std::size_t kMaxBodySize = 256 * 1024;
 inline constexpr std::size_t kLengthPrefix = 4;
+// A frame chunk: length prefix, type, u32 sequence, u32 offset, then the pixels.
+inline constexpr std::size_t kChunkHeaderSize = kLengthPrefix + 1 + 8;
+inline constexpr std::size_t kMaxChunkData = kMaxBodySize - (kChunkHeaderSize - kLengthPrefix);
 
 enum class MessageType : std::uint8_t {
   hello = 0x01,
@@ -33,7 +39,11 @@ enum class MessageType : std::uint8_t {
   controlReply = 0x11,
   reenumerate = 0x12,
   reenumerateReply = 0x13,
-  // 0x40-0x4f are reserved for the video stream.
+  // 0x40-0x4f: the video stream (version 2).
+  streamRequest = 0x40,
+  streamStart = 0x41,
+  streamRefused = 0x42,
+  frameChunk = 0x43,
   error = 0x7f,
 };
 
@@ -100,8 +110,44 @@ struct Error {
   friend bool operator==(const Error&, const Error&) = default;
 };
 
+// Client -> server (version 2): send frames of at most this size on this connection. The
+// connection carries nothing else from then on.
+struct StreamRequest {
+  std::uint16_t maxWidth = 0;
+  std::uint16_t maxHeight = 0;
+  friend bool operator==(const StreamRequest&, const StreamRequest&) = default;
+};
+
+// Server -> client: frames follow, BGRA, rows of exactly 4 × width bytes. All fields at least 1.
+struct StreamStart {
+  std::uint16_t width = 0;
+  std::uint16_t height = 0;
+  std::uint16_t fps = 0;
+  friend bool operator==(const StreamStart&, const StreamStart&) = default;
+};
+
+// Server -> client, before closing: no stream.
+struct StreamRefused {
+  enum class Reason : std::uint8_t {
+    busy = 1,         // another application streams from the camera
+    unsupported = 2,  // no frame size fits the request
+  };
+  Reason reason = Reason::busy;
+  std::string text;
+  friend bool operator==(const StreamRefused&, const StreamRefused&) = default;
+};
+
+// Server -> client: `data` belongs at byte `offset` of frame `sequence`. A frame's chunks come in
+// order, back to back, and fill it exactly; the data is never empty.
+struct FrameChunk {
+  std::uint32_t sequence = 0;
+  std::uint32_t offset = 0;
+  std::vector<std::uint8_t> data;
+  friend bool operator==(const FrameChunk&, const FrameChunk&) = default;
+};
+
 using Message = std::variant<Hello, Welcome, DeviceInfo, ControlRequest, ControlReply, Reenumerate,
-                             ReenumerateReply, Error>;
+                             ReenumerateReply, Error, StreamRequest, StreamStart, StreamRefused, FrameChunk>;
 
 // The whole frame: length prefix and body. A message whose fields do not fit their wire widths
 // (a name longer than 65535 bytes, data longer than 65535 bytes, a descriptor past the size limit)
@@ -111,6 +157,20 @@ std::vector<std::uint8_t> encode(const Message& message);
 // Decodes one body (without the length prefix). None when the body is empty, too long, of an
 // unknown type, shorter or longer than its fields say, or inconsistent (OUT data length != wLength).
 std::optional<Message> decodeBody(std::span<const std::uint8_t> body);
+
+// The first kChunkHeaderSize bytes of a frame chunk carrying `dataLength` bytes (at most
+// kMaxChunkData): a sender writes the pixels straight after it, a receiver reads them straight
+// into place, neither copies them into a message.
+std::array<std::uint8_t, kChunkHeaderSize> encodeChunkHeader(std::uint32_t sequence, std::uint32_t offset,
+                                                            std::size_t dataLength);
+struct ChunkHeader {
+  std::uint32_t sequence = 0;
+  std::uint32_t offset = 0;
+  std::size_t dataLength = 0;
+};
+// Reads a chunk header. None when `header` is not the start of a frame chunk with data, or its
+// length is out of bounds; the caller then reads the message whole (it may be an error).
+std::optional<ChunkHeader> decodeChunkHeader(std::span<const std::uint8_t, kChunkHeaderSize> header);
 
 // Cuts a byte stream into messages.
 class FrameReader {
