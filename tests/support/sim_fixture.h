@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "sim/sim_server.h"
 #include "support/manual_clock.h"
@@ -42,13 +43,16 @@ class SimBus {
   QString runtimeDirectory() const { return dir_.path(); }
   QString path(const QString& name) const { return dir_.filePath(name); }
 
-  // Plugs in a camera with `profile` under `id` (cameras are listed in id order).
-  sim::SimServer& plug(sim::Profile profile, const std::string& id, int reenumerateMs = 20) {
+  // Plugs in a camera with `profile` under `id` (cameras are listed in id order); `tune` may
+  // change its options (frame size, rate, lighting) before it starts.
+  sim::SimServer& plug(sim::Profile profile, const std::string& id, int reenumerateMs = 20,
+                       const std::function<void(sim::ServerOptions&)>& tune = {}) {
     sim::ServerOptions options;
     options.directory = directory();
     options.id = id;
     options.reenumerateMs = reenumerateMs;
     options.logPath = dir_.filePath(QString::fromStdString(id + ".jsonl")).toStdString();
+    if (tune) tune(options);
     auto server = std::make_unique<sim::SimServer>(std::move(profile), options, now_);
     std::string error;
     EXPECT_TRUE(server->startThread(&error)) << error;
@@ -79,6 +83,18 @@ class SimBus {
     auto back = [&] { return camera(id).registryID() != 0 && camera(id).registryID() != previous; };
     for (int i = 0; i < 500 && !back(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return back();
+  }
+
+  // The events in the camera's log ("plug", "stream-start", ...), oldest first.
+  std::vector<std::string> events(const std::string& id) {
+    QFile log(dir_.filePath(QString::fromStdString(id + ".jsonl")));
+    std::vector<std::string> found;
+    if (!log.open(QIODevice::ReadOnly)) return found;
+    for (const QByteArray& line : log.readAll().split('\n')) {
+      const QString event = QJsonDocument::fromJson(line).object().value("event").toString();
+      if (!event.isEmpty()) found.push_back(event.toStdString());
+    }
+    return found;
   }
 
   // SET_CUR requests the camera received for `unit`/`selector`, oldest first, as payload hex.

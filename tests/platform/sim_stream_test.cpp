@@ -1,0 +1,144 @@
+// The simulated camera's video: the version-2 messages of the socket codec, and frames end to end
+// from an in-process SimServer to a SimStream.
+#include "platform/video/sim_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/usb/simcam_protocol.h"
+#include "sim/profile.h"
+#include "sim_fixture.h"
+
+namespace velto {
+namespace {
+
+namespace simcam = usb::simcam;
+using video::SimStream;
+using Result = SimStream::Result;
+
+TEST(SimcamVideoMessagesTest, RoundTripAndRejectWhatDoesNotFit) {
+  const std::vector<simcam::Message> samples = {
+      simcam::StreamRequest{1280, 720}, simcam::StreamStart{640, 360, 30},
+      simcam::StreamRefused{simcam::StreamRefused::Reason::busy, "in use"},
+      simcam::FrameChunk{7, 262144, {1, 2, 3}}};
+  for (const simcam::Message& m : samples) {
+    const auto frame = simcam::encode(m);
+    const auto body = std::span(frame).subspan(simcam::kLengthPrefix);
+    EXPECT_EQ(simcam::decodeBody(body), m) << "type " << int(frame[4]);
+    for (std::size_t n = 1; n < body.size(); ++n) {
+      // A chunk may be cut anywhere after its header: it is then a shorter chunk.
+      if (frame[4] == 0x43 && n > 9) continue;
+      EXPECT_FALSE(simcam::decodeBody(body.first(n))) << "type " << int(frame[4]) << " cut to " << n;
+    }
+  }
+  auto body = [](std::vector<std::uint8_t> bytes) { return simcam::decodeBody(bytes).has_value(); };
+  EXPECT_FALSE(body({0x41, 0, 0, 0x68, 0x01, 30, 0})) << "zero width";
+  EXPECT_FALSE(body({0x41, 0x80, 0x02, 0x68, 0x01, 0, 0})) << "zero rate";
+  EXPECT_FALSE(body({0x42, 3, 0, 0})) << "unknown reason";
+  EXPECT_FALSE(body({0x43, 1, 0, 0, 0, 0, 0, 0, 0})) << "a chunk without data";
+  EXPECT_FALSE(body({0x44, 0})) << "reserved, not yet a message";
+
+  // The header a sender writes before the pixels reads back; a wrong type or length is refused.
+  const auto header = simcam::encodeChunkHeader(9, 4096, simcam::kMaxChunkData);
+  const auto read = simcam::decodeChunkHeader(header);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->sequence, 9u);
+  EXPECT_EQ(read->offset, 4096u);
+  EXPECT_EQ(read->dataLength, simcam::kMaxChunkData);
+  auto bad = header;
+  bad[2] = 0x05;  // body past the limit
+  EXPECT_FALSE(simcam::decodeChunkHeader(bad));
+  bad = simcam::encodeChunkHeader(9, 0, 0);
+  EXPECT_FALSE(simcam::decodeChunkHeader(bad)) << "no data";
+  bad = header;
+  bad[4] = 0x11;
+  EXPECT_FALSE(simcam::decodeChunkHeader(bad));
+}
+
+class SimStreamTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bus.plug(sim::c200Profile(), "cam", 20, [](sim::ServerOptions& o) {
+      o.width = 320;
+      o.height = 180;
+      o.fps = 60;
+    });
+  }
+  std::string socket() { return bus.camera("cam").socketPath(); }
+
+  testing::SimBus bus;
+};
+
+TEST_F(SimStreamTest, FramesArriveInTheAskedSizeAndStopWhileFrozen) {
+  SimStream stream;
+  std::string error;
+  ASSERT_EQ(stream.open(socket(), 1920, 1080, &error), Result::frame) << error;
+  EXPECT_EQ(stream.width(), 320);
+  EXPECT_EQ(stream.height(), 180);
+  EXPECT_EQ(stream.fps(), 60);
+  Frame frame;
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(stream.next(frame, &error), Result::frame) << error;
+  ASSERT_NE(frame.pixels(), nullptr);
+  EXPECT_EQ(frame.bytesPerRow(), 4 * 320);
+  // The centre shows mid grey: about neutral, once auto exposure has settled near 0.45.
+  const std::uint8_t* centre = frame.pixels() + 90 * frame.bytesPerRow() + 4 * 160;
+  EXPECT_NEAR(centre[0], centre[2], 12);
+  EXPECT_NEAR(centre[1], 0.45 * 255, 60);
+
+  SimStream small;
+  ASSERT_EQ(small.open(socket(), 160, 160, &error), Result::frame) << error;
+  EXPECT_EQ(small.width(), 160);
+  EXPECT_EQ(small.height(), 90) << "the camera's shape, scaled to fit";
+  ASSERT_EQ(small.next(frame, &error), Result::frame) << error;
+  EXPECT_EQ(frame.width(), 160);
+
+  // Frozen, the camera sends at most what was already on its way; next() then blocks until
+  // interrupted from another thread.
+  bus.command("cam", "freeze");
+  std::thread interrupter([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    stream.interrupt();
+  });
+  int late = 0;
+  Result r;
+  while ((r = stream.next(frame, &error)) == Result::frame) ++late;
+  interrupter.join();
+  EXPECT_EQ(r, Result::interrupted);
+  EXPECT_LE(late, 4) << "at 60 fps, 400 ms would have brought about 24";
+  EXPECT_EQ(stream.next(frame, &error), Result::interrupted) << "for good";
+
+  bus.command("cam", "thaw");
+  ASSERT_EQ(small.next(frame, &error), Result::frame) << error;
+}
+
+TEST_F(SimStreamTest, BusyRefusesUnplugEndsAndTheLogSaysSo) {
+  bus.command("cam", "busy");
+  SimStream refused;
+  std::string error;
+  EXPECT_EQ(refused.open(socket(), 1280, 720, &error), Result::busy);
+  EXPECT_EQ(error, "the camera is in use by another application");
+  bus.command("cam", "free");
+
+  SimStream stream;
+  ASSERT_EQ(stream.open(socket(), 1280, 720, &error), Result::frame) << error;
+  Frame frame;
+  ASSERT_EQ(stream.next(frame, &error), Result::frame) << error;
+  bus.command("cam", "unplug");
+  Result r;
+  while ((r = stream.next(frame, &error)) == Result::frame) {
+  }
+  EXPECT_EQ(r, Result::vanished) << error;
+
+  SimStream gone;
+  EXPECT_EQ(gone.open(socket(), 1280, 720, &error), Result::refused);
+  const auto events = bus.events("cam");
+  EXPECT_EQ(std::count(events.begin(), events.end(), "stream-start"), 1);
+  EXPECT_EQ(std::count(events.begin(), events.end(), "stream-stop"), 1);
+}
+
+}  // namespace
+}  // namespace velto
