@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to the simulator protocol's decoder, as a stream cut into frames and as a
-// single message body. Any out-of-bounds read is a finding (the fuzzer build runs under
+// single message body, and its first bytes to the frame-chunk header reader. Any out-of-bounds read is a finding (the fuzzer build runs under
 // AddressSanitizer); so is a decoded message that does not encode back to the same bytes, since
 // every message has exactly one encoding.
 #include <cstddef>
@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <span>
+#include <vector>
 
 #include "platform/usb/simcam_protocol.h"
 
@@ -21,6 +22,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (frame.size() != size + simcam::kLengthPrefix ||
         std::memcmp(frame.data() + simcam::kLengthPrefix, data, size) != 0) {
       std::abort();
+    }
+  }
+
+  // A chunk header the stream reader accepts is the start of a chunk the decoder accepts too,
+  // whatever data follows it.
+  if (size >= simcam::kChunkHeaderSize) {
+    const auto header = std::span<const std::uint8_t, simcam::kChunkHeaderSize>(data, simcam::kChunkHeaderSize);
+    if (auto h = simcam::decodeChunkHeader(header)) {
+      std::vector<std::uint8_t> body(header.begin() + simcam::kLengthPrefix, header.end());
+      body.resize(body.size() + h->dataLength, 0x5a);
+      const auto m = simcam::decodeBody(body);
+      const auto* chunk = m ? std::get_if<simcam::FrameChunk>(&*m) : nullptr;
+      if (chunk == nullptr || chunk->sequence != h->sequence || chunk->offset != h->offset ||
+          chunk->data.size() != h->dataLength) {
+        std::abort();
+      }
     }
   }
 

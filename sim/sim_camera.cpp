@@ -60,6 +60,7 @@ SimCamera::SimCamera(Profile profile, Clock clock) : profile_(std::move(profile)
   controls_.reserve(profile_.controls.size());
   for (const WireControl& w : profile_.controls) controls_.push_back({&w, {}});
   resetToDefaults();
+  lastAutoStep_ = clock_();  // the auto loops run from power-on
 }
 
 std::vector<std::uint8_t> SimCamera::payloadOf(const WireControl& wire, std::int64_t Range::*member) const {

@@ -58,6 +58,32 @@ TEST(CommandLineTest, BadArgumentsAreNamed) {
   EXPECT_EQ(error, "unknown argument '--verbose'");
 }
 
+TEST(CommandLineTest, VideoOptions) {
+  std::string error;
+  auto run = parseRunOptions({"--size", "640x360", "--fps=15", "--illuminant", "3000", "--light", "8.5",
+                              "--flip-needs-stream"},
+                             "/d", &error);
+  ASSERT_TRUE(run) << error;
+  EXPECT_EQ(run->server.width, 640);
+  EXPECT_EQ(run->server.height, 360);
+  EXPECT_EQ(run->server.fps, 15);
+  EXPECT_EQ(run->server.lighting.illuminantK, 3000);
+  EXPECT_EQ(run->server.lighting.ev, 8.5);
+  EXPECT_TRUE(run->server.flipNeedsStream);
+  EXPECT_FALSE(parseRunOptions({}, "/d", &error)->server.flipNeedsStream);
+
+  EXPECT_FALSE(parseRunOptions({"--size", "1280*720"}, "/d", &error));
+  EXPECT_EQ(error, "--size: '1280*720' is not WIDTHxHEIGHT with each from 16 to 4096");
+  EXPECT_FALSE(parseRunOptions({"--size", "8x8"}, "/d", &error));
+  EXPECT_FALSE(parseRunOptions({"--fps", "0"}, "/d", &error));
+  EXPECT_FALSE(parseRunOptions({"--illuminant", "900"}, "/d", &error));
+  EXPECT_FALSE(parseRunOptions({"--light", "7e1"}, "/d", &error));
+  EXPECT_FALSE(parseRunOptions({"--light", "1.2.3"}, "/d", &error));
+  EXPECT_EQ(error, "--light: '1.2.3' is not a number from -5 to 20 (EV)");
+  EXPECT_FALSE(parseRunOptions({"--flip-needs-stream=1"}, "/d", &error));
+  EXPECT_EQ(error, "--flip-needs-stream takes no value");
+}
+
 TEST(CommandLineTest, NumbersAreDecimalOrHexNeverOctal) {
   std::string error;
   auto run = parseRunOptions({"--latency-ms", "010", "--vendor", "0X0a0B", "--product", "+12"}, "/d", &error);

@@ -271,6 +271,36 @@ TEST_F(C200Test, AutoModesDriftAndManualModesHold) {
   EXPECT_EQ(value(ControlID::whiteBalance), wb) << "the last automatic value stays";
 }
 
+TEST_F(C200Test, AutoModesSteerTowardTheSceneAndGetCurReportsTheValueInUse) {
+  for (const Lighting light : {Lighting{3200, 9}, Lighting{6000, 5}}) {
+    camera.setLighting(light);
+    time.now += 3000;  // 90 frames
+    camera.state();
+    EXPECT_NEAR(meanLuma(camera.sceneSettings(), light), SimCamera::kAutoExposureTarget, 0.03) << light.ev;
+    EXPECT_NEAR(double(value(ControlID::whiteBalance)), light.illuminantK, 100);
+    const Reply exposure = get(camera, kGetCur, CT, 0x04, 4);
+    EXPECT_EQ(exposure.data[0] | exposure.data[1] << 8, value(ControlID::exposure));
+  }
+  // A brighter light needed a shorter exposure: the loop followed it, not a fixed swing.
+  camera.setLighting({4500, 10});
+  time.now += 3000;
+  EXPECT_LT(value(ControlID::exposure), 60);
+}
+
+TEST_F(C200Test, WithTheQuirkAFlipWrittenWhileNotStreamingIsDropped) {
+  const std::vector<std::uint8_t> flip = [] {
+    std::vector<std::uint8_t> p(60, 0);
+    p[0] = 1;
+    return p;
+  }();
+  camera.setFlipNeedsStream(true);
+  EXPECT_EQ(set(camera, XU, 0x11, flip).status, status::success);
+  EXPECT_EQ(value(ControlID::horizontalFlip), 0);
+  camera.setStreaming(true);
+  EXPECT_EQ(set(camera, XU, 0x11, flip).status, status::success);
+  EXPECT_EQ(value(ControlID::horizontalFlip), 1);
+}
+
 TEST_F(C200Test, FaultsActOnTheHostOnly) {
   camera.setRefused(ControlID::brightness, true);
   EXPECT_EQ(set(camera, PU, 0x02, le(5, 2)).status, status::pipeStalled);
