@@ -1,0 +1,229 @@
+#include "platform/video/gst_capture_backend.h"
+
+#include <cerrno>
+#include <mutex>
+#include <optional>
+
+#include "platform/usb/registry.h"
+#include "platform/usb/sim_watch.h"
+#include "platform/usb/udev_notifier.h"
+#include "platform/video/gst_session.h"
+#include "platform/video/v4l2_devices.h"
+#include "support/log.h"
+
+namespace velto::video {
+
+// What the session queue, GStreamer's threads and the frame queue share. The session's callbacks
+// hold it, so it lives as long as the last of them.
+struct GstCaptureBackend::Core {
+  GstSession::Options sessionOptions;
+  Handlers handlers;  // set before anything runs, then only read
+
+  // Session queue only.
+  std::unique_ptr<GstSession> session;
+  std::uint64_t generation = 0;
+  std::atomic<bool> running{false};
+
+  // Where a failing session posts its own teardown; null once the backend is going.
+  std::mutex queueMutex;
+  SerialQueue* queue = nullptr;  // guarded by queueMutex
+
+  std::mutex busyMutex;
+  std::set<std::string> busy;  // uniqueIDs; guarded by busyMutex
+
+  // The single-slot hand-off to the frame queue: at most one frame waits there.
+  std::mutex slotMutex;
+  std::optional<Frame> waiting;  // guarded by slotMutex
+  bool posted = false;           // a task that takes `waiting` is queued; guarded by slotMutex
+  std::atomic<std::uint64_t> dropped{0};
+  std::atomic<std::uint64_t> delivered{0};
+
+  void offer(std::shared_ptr<Core> self, Frame frame) {
+    if (handlers.frameQueue == nullptr) {
+      ++delivered;
+      if (handlers.frame) handlers.frame(std::move(frame));
+      return;
+    }
+    bool post = false;
+    {
+      std::lock_guard lock(slotMutex);
+      if (waiting) ++dropped;
+      waiting = std::move(frame);
+      post = !posted;
+      posted = true;
+    }
+    if (!post) return;
+    handlers.frameQueue->post([self = std::move(self)] {
+      std::optional<Frame> next;
+      {
+        std::lock_guard lock(self->slotMutex);
+        next.swap(self->waiting);
+        self->posted = false;
+      }
+      if (!next) return;
+      ++self->delivered;
+      if (self->handlers.frame) self->handlers.frame(std::move(*next));
+    });
+  }
+
+  void endSession() {
+    if (session) session->stop();
+    session.reset();
+    running.store(false);
+  }
+
+  void configure(const std::shared_ptr<Core>& self, const CaptureDevice& device, bool restart) {
+    if (!restart && running.load() && session && session->device() == device) return;
+    endSession();
+    const std::uint64_t run = ++generation;
+    std::weak_ptr<Core> weak = self;
+    auto sawFrame = std::make_shared<std::atomic<bool>>(false);
+    GstSession::Callbacks callbacks;
+    callbacks.frame = [weak, sawFrame, id = device.uniqueID](Frame frame) {
+      auto core = weak.lock();
+      if (!core) return;
+      if (!sawFrame->exchange(true)) {
+        std::lock_guard lock(core->busyMutex);
+        core->busy.erase(id);
+      }
+      core->offer(core, std::move(frame));
+    };
+    callbacks.error = [weak, run, id = device.uniqueID](const SessionError& error) {
+      auto core = weak.lock();
+      if (!core) return;
+      if (error.kind == SessionError::Kind::busy) {
+        std::lock_guard lock(core->busyMutex);
+        core->busy.insert(id);
+      }
+      {
+        // Torn down before the receiver hears of it, so that a configure it posts in answer
+        // runs after the teardown.
+        std::lock_guard lock(core->queueMutex);
+        if (core->queue != nullptr) {
+          core->queue->post([core, run] {
+            if (core->generation == run) core->endSession();
+          });
+        }
+      }
+      if (core->handlers.runtimeError) core->handlers.runtimeError(error);
+    };
+    session = std::make_unique<GstSession>(device, sessionOptions, std::move(callbacks));
+    running.store(session->start());
+    if (!running.load()) endSession();
+  }
+};
+
+GstCaptureOptions defaultGstCaptureOptions() {
+  const usb::RegistryOptions registry = usb::defaultRegistryOptions();
+  GstCaptureOptions options;
+  options.sysfsRoot = registry.sysfsRoot;
+  options.simDirectory = registry.simDirectory;
+  return options;
+}
+
+GstCaptureBackend::GstCaptureBackend(GstCaptureOptions options)
+    : options_(std::move(options)), core_(std::make_shared<Core>()) {
+  core_->sessionOptions.testSource = options_.testSource;
+  core_->sessionOptions.calls = options_.calls;
+  core_->queue = &sessionQueue_;
+  if (!options_.watchDevices) return;
+  for (const ListedDevice& listed : list()) known_.emplace(listed.device.uniqueID, listed.registryID);
+  auto changed = [this] { devicesMayHaveChanged(); };
+  if (!options_.sysfsRoot.empty()) udev_ = std::make_unique<usb::UdevNotifier>(changed);
+  if (!options_.simDirectory.empty()) simWatch_ = std::make_unique<usb::SimWatch>(options_.simDirectory, changed);
+}
+
+GstCaptureBackend::~GstCaptureBackend() {
+  udev_.reset();
+  simWatch_.reset();
+  stopSession();
+  sessionQueue_.waitUntilIdle();
+  std::lock_guard lock(core_->queueMutex);
+  core_->queue = nullptr;
+}
+
+void GstCaptureBackend::setHandlers(Handlers handlers) { core_->handlers = std::move(handlers); }
+
+std::vector<CaptureDevice> GstCaptureBackend::devices() {
+  std::vector<CaptureDevice> devices;
+  for (ListedDevice& listed : list()) devices.push_back(std::move(listed.device));
+  return devices;
+}
+
+std::vector<ListedDevice> GstCaptureBackend::list() {
+  std::vector<ListedDevice> list;
+  if (!options_.simDirectory.empty()) {
+    for (const usb::Service& service : usb::listSimServices(options_.simDirectory)) {
+      CaptureDevice device;
+      device.kind = CaptureDevice::Kind::sim;
+      device.name = service.productName.value_or("");
+      device.path = service.path;
+      device.locationID = service.locationID;
+      device.vendorID = service.vendorID;
+      device.productID = service.productID;
+      device.uniqueID = makeUniqueID(device.locationID, device.vendorID, device.productID);
+      device.modelID = makeModelID(device.name, device.vendorID, device.productID);
+      list.push_back(ListedDevice{std::move(device), service.registryID});
+    }
+  }
+  if (!options_.sysfsRoot.empty()) {
+    std::vector<ListedDevice> v4l2 = listV4l2Devices(options_.sysfsRoot, options_.devRoot, *options_.calls);
+    list.insert(list.end(), std::make_move_iterator(v4l2.begin()), std::make_move_iterator(v4l2.end()));
+  }
+  for (const CaptureDevice& device : options_.testDevices) list.push_back(ListedDevice{device, 0});
+  return list;
+}
+
+Access GstCaptureBackend::access(const CaptureDevice& device) {
+  if (device.kind != CaptureDevice::Kind::v4l2) return Access::granted;
+  const int fd = options_.calls->open(device.path, videoNodeOpenFlags());
+  if (fd >= 0) {
+    options_.calls->close(fd);
+    return Access::granted;
+  }
+  const int err = errno;
+  log::systemCallFailed(log::Layer::capture, "open", device.path, err);
+  return err == EACCES || err == EPERM ? Access::denied : Access::granted;
+}
+
+bool GstCaptureBackend::isConnected(const CaptureDevice& device) {
+  for (const CaptureDevice& present : devices()) {
+    if (present.uniqueID == device.uniqueID && present.path == device.path) return true;
+  }
+  return false;
+}
+
+bool GstCaptureBackend::isInUseByAnotherApplication(const CaptureDevice& device) {
+  std::lock_guard lock(core_->busyMutex);
+  return core_->busy.count(device.uniqueID) != 0;
+}
+
+void GstCaptureBackend::configure(const CaptureDevice& device, bool restart) {
+  sessionQueue_.post([core = core_, device, restart] { core->configure(core, device, restart); });
+}
+
+void GstCaptureBackend::stopSession() {
+  sessionQueue_.post([core = core_] {
+    ++core->generation;  // a failure reported meanwhile no longer tears down what comes next
+    core->endSession();
+  });
+}
+
+bool GstCaptureBackend::isSessionRunning() const { return core_->running.load(); }
+
+void GstCaptureBackend::waitUntilIdle() { sessionQueue_.waitUntilIdle(); }
+
+std::uint64_t GstCaptureBackend::framesDropped() const { return core_->dropped.load(); }
+std::uint64_t GstCaptureBackend::framesDelivered() const { return core_->delivered.load(); }
+
+void GstCaptureBackend::devicesMayHaveChanged() {
+  // A camera that left and came back between two looks has a new enumeration: it appeared too.
+  std::set<std::pair<std::string, std::uint64_t>> now;
+  for (const ListedDevice& listed : list()) now.emplace(listed.device.uniqueID, listed.registryID);
+  bool appeared = false;
+  for (const auto& device : now) appeared = appeared || known_.count(device) == 0;
+  known_ = std::move(now);
+  if (appeared && core_->handlers.deviceConnected) core_->handlers.deviceConnected();
+}
+
+}  // namespace velto::video

@@ -1,0 +1,97 @@
+// The capture backend of a Linux desktop: V4L2 capture nodes of USB cameras (v4l2_devices.h),
+// the simulated cameras of the simulator directory, and test devices; one GStreamer session
+// (gst_session.h) on the serial queue "camera.session".
+//
+// In use by another application: the device answered busy (EBUSY, GStreamer's
+// RESOURCE_ERROR_BUSY, or the simulated camera's busy answer) the last time the session tried to
+// stream from it, and no frame has arrived from it since. Connected: listed by devices() now.
+//
+// Threads: construct, destroy, setHandlers, devices, access and the is* queries on the main
+// thread (which runs a Qt event loop when devices are watched); the session calls from any thread.
+// Destruction stops the session and waits for it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <utility>
+#include <string>
+#include <vector>
+
+#include "platform/usb/system_calls.h"
+#include "platform/video/capture_backend.h"
+#include "platform/video/v4l2_devices.h"
+#include "support/serial_queue.h"
+
+namespace velto::usb {
+class SimWatch;
+class UdevNotifier;
+}  // namespace velto::usb
+
+namespace velto::video {
+
+struct GstCaptureOptions {
+  std::string sysfsRoot = "/sys";  // empty: no V4L2 devices
+  std::string devRoot = "/dev";    // where the video nodes named in sysfs are
+  std::string simDirectory;        // empty: no simulated cameras
+  // Every open(2) and ioctl(2) on a video node goes through here (listing, access, the session's
+  // check before GStreamer opens the node); tests refuse opens with it. Must outlive the backend.
+  usb::SystemCalls* calls = &usb::SystemCalls::real();
+  // A gst-launch description that devices of kind test stream from, e.g.
+  // "videotestsrc is-live=true ! video/x-raw,format=YUY2,width=1920,height=1080,framerate=30/1".
+  std::string testSource = "videotestsrc is-live=true";
+  std::vector<CaptureDevice> testDevices;  // listed last, always granted
+  // Watch udev and the simulator directory for devices appearing (needs a Qt event loop).
+  bool watchDevices = true;
+};
+
+// A normal run: /sys (or $VELTO_SYSFS_ROOT), /dev and the default simulator directory.
+GstCaptureOptions defaultGstCaptureOptions();
+
+class GstCaptureBackend final : public CaptureBackend {
+ public:
+  explicit GstCaptureBackend(GstCaptureOptions options = defaultGstCaptureOptions());
+  ~GstCaptureBackend() override;
+  GstCaptureBackend(const GstCaptureBackend&) = delete;
+  GstCaptureBackend& operator=(const GstCaptureBackend&) = delete;
+
+  // Without a frame queue, frames are handed over on GStreamer's streaming thread.
+  void setHandlers(Handlers handlers) override;
+  // Simulated cameras first (a short handshake each), then V4L2 nodes (an open and a
+  // VIDIOC_QUERYCAP each), then test devices.
+  std::vector<CaptureDevice> devices() override;
+  // Opens the V4L2 node with O_RDWR | O_NONBLOCK and closes it; EACCES or EPERM is denied, any
+  // other outcome granted (a missing node is the session's to report). Simulated and test
+  // devices are always granted.
+  Access access(const CaptureDevice& device) override;
+  bool isConnected(const CaptureDevice& device) override;
+  bool isInUseByAnotherApplication(const CaptureDevice& device) override;
+
+  // `restart` false keeps a session already streaming from `device`; any other is replaced.
+  // A session that fails reports its error and takes itself down.
+  void configure(const CaptureDevice& device, bool restart) override;
+  void stopSession() override;
+  bool isSessionRunning() const override;
+  void waitUntilIdle() override;
+
+  // Frames a newer one replaced before the receiver took them, and frames handed over. Any thread.
+  std::uint64_t framesDropped() const;
+  std::uint64_t framesDelivered() const;
+
+ private:
+  struct Core;
+
+  std::vector<ListedDevice> list();
+  void devicesMayHaveChanged();  // main thread
+
+  GstCaptureOptions options_;
+  std::shared_ptr<Core> core_;
+  SerialQueue sessionQueue_{"camera.session"};
+  // Main thread: each device listed at the last look, by uniqueID and enumeration.
+  std::set<std::pair<std::string, std::uint64_t>> known_;
+  std::unique_ptr<usb::UdevNotifier> udev_;
+  std::unique_ptr<usb::SimWatch> simWatch_;
+};
+
+}  // namespace velto::video

@@ -1,0 +1,332 @@
+#include "platform/video/gst_session.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/app/gstappsrc.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <optional>
+#include <thread>
+
+#include "platform/video/gst_runtime.h"
+#include "platform/video/v4l2_devices.h"
+#include "support/log.h"
+
+namespace velto::video {
+namespace {
+
+// How long stop() waits for the pipeline to reach NULL. A healthy pipeline takes milliseconds;
+// one whose source sits in a call that never returns would otherwise hold the session queue,
+// and with it every later configure, forever.
+constexpr auto kStopBound = std::chrono::seconds(5);
+
+constexpr const char* kTail =
+    " ! decodebin ! videoconvert ! video/x-raw,format=BGRA"
+    " ! appsink name=velto_sink drop=true max-buffers=1 sync=false";
+
+std::string displayName(const CaptureDevice& device) {
+  return device.name.empty() ? "The camera" : device.name;
+}
+
+// A mapped appsink sample: the pixels a Frame points into stay valid while it lives.
+struct MappedSample {
+  GstSample* sample = nullptr;
+  GstVideoFrame frame{};
+  bool mapped = false;
+
+  ~MappedSample() {
+    if (mapped) gst_video_frame_unmap(&frame);
+    if (sample != nullptr) gst_sample_unref(sample);
+  }
+};
+
+// Takes `sample`. Width, height and bytes per row come from the sample's caps and, when the
+// buffer carries one, its video meta (gst_video_frame_map reads it), never from an assumption.
+std::optional<Frame> frameFromSample(GstSample* sample, std::string* why) {
+  auto held = std::make_shared<MappedSample>();
+  held->sample = sample;
+  GstCaps* caps = gst_sample_get_caps(sample);
+  GstBuffer* buffer = gst_sample_get_buffer(sample);
+  GstVideoInfo info;
+  if (caps == nullptr || buffer == nullptr || !gst_video_info_from_caps(&info, caps)) {
+    *why = "a sample without readable video caps";
+    return std::nullopt;
+  }
+  if (GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGRA || GST_VIDEO_INFO_WIDTH(&info) <= 0 ||
+      GST_VIDEO_INFO_HEIGHT(&info) <= 0) {
+    *why = "a sample that is not BGRA of a positive size";
+    return std::nullopt;
+  }
+  if (!gst_video_frame_map(&held->frame, &info, buffer, GST_MAP_READ)) {
+    *why = "a buffer shorter than its caps say";
+    return std::nullopt;
+  }
+  held->mapped = true;
+  const GstVideoFrame& f = held->frame;
+  const auto* data = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&f, 0));
+  const auto* mapStart = static_cast<const std::uint8_t*>(f.map[0].data);
+  const std::size_t size = f.map[0].size - static_cast<std::size_t>(data - mapStart);
+  const int width = GST_VIDEO_FRAME_WIDTH(&f), height = GST_VIDEO_FRAME_HEIGHT(&f);
+  const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&f, 0);
+  return Frame(width, height, stride, data, size, std::shared_ptr<const void>(held, held.get()));
+}
+
+bool mentions(const std::string& text, int err) { return text.find(std::strerror(err)) != std::string::npos; }
+
+}  // namespace
+
+// What the GStreamer callbacks and the feeder share with the session; they each hold a reference,
+// so it outlives a pipeline left to finish on its own.
+struct GstSession::Shared {
+  CaptureDevice device;
+  Callbacks callbacks;
+  std::atomic<bool> stopping{false};
+  std::atomic<bool> reported{false};
+  std::atomic<bool> badSampleLogged{false};
+
+  void report(SessionError::Kind kind, std::string text, const std::string& detail = {}) {
+    if (stopping.load() || reported.exchange(true)) return;
+    log::warning(log::Layer::capture, device.uniqueID + " (" + device.path + "): " + text +
+                                          (detail.empty() ? std::string() : " [" + detail + "]"));
+    if (callbacks.error) callbacks.error(SessionError{kind, std::move(text)});
+  }
+
+  void reportGst(const GError* err, const std::string& debug) {
+    const std::string message = err != nullptr && err->message != nullptr ? err->message : "unknown error";
+    const std::string name = displayName(device);
+    using Kind = SessionError::Kind;
+    auto kind = Kind::failed;
+    if (err != nullptr && err->domain == GST_RESOURCE_ERROR) {
+      if (err->code == GST_RESOURCE_ERROR_BUSY) kind = Kind::busy;
+      if (err->code == GST_RESOURCE_ERROR_NOT_AUTHORIZED) kind = Kind::denied;
+      if (err->code == GST_RESOURCE_ERROR_NOT_FOUND) kind = Kind::vanished;
+    }
+    if (err != nullptr && ((err->domain == GST_CORE_ERROR && err->code == GST_CORE_ERROR_MISSING_PLUGIN) ||
+                           (err->domain == GST_STREAM_ERROR && err->code == GST_STREAM_ERROR_CODEC_NOT_FOUND))) {
+      kind = Kind::missingElement;
+    }
+    // v4l2src words the errno into its debug text; a node that is gone says most of all.
+    if (kind == Kind::failed && device.kind == CaptureDevice::Kind::v4l2) {
+      if (::access(device.path.c_str(), F_OK) != 0 || mentions(debug, ENODEV)) kind = Kind::vanished;
+      else if (mentions(debug, EBUSY)) kind = Kind::busy;
+      else if (mentions(debug, EACCES) || mentions(debug, EPERM)) kind = Kind::denied;
+    }
+    switch (kind) {
+      case Kind::busy: report(kind, name + " is in use by another application.", message + " " + debug); return;
+      case Kind::denied:
+        report(kind, "Permission to open " + device.path + " was denied.", message + " " + debug);
+        return;
+      case Kind::vanished: report(kind, name + " was disconnected.", message + " " + debug); return;
+      case Kind::missingElement:
+        report(kind,
+               "GStreamer cannot decode the video of " + name +
+                   " (install gstreamer1.0-plugins-good, and gstreamer1.0-libav for H.264).",
+               message + " " + debug);
+        return;
+      case Kind::failed: report(kind, name + " stopped sending video: " + message, debug); return;
+    }
+  }
+};
+
+struct GstSession::Pipeline {
+  GstElement* pipeline = nullptr;
+  GstElement* source = nullptr;  // a reference of our own; v4l2src or appsrc, null for a test source
+  GstElement* preset = nullptr;  // the caps filter after v4l2src
+  std::thread feeder;            // feeds the appsrc of a simulated camera
+};
+
+namespace {
+
+GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
+  auto& shared = **static_cast<std::shared_ptr<GstSession::Shared>*>(data);
+  if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+    GError* err = nullptr;
+    gchar* debug = nullptr;
+    gst_message_parse_error(message, &err, &debug);
+    shared.reportGst(err, debug != nullptr ? debug : "");
+    g_clear_error(&err);
+    g_free(debug);
+  }
+  // Nobody pops this bus: whatever is not dropped would pile up for the pipeline's life.
+  return GST_BUS_DROP;
+}
+
+GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
+  auto& shared = **static_cast<std::shared_ptr<GstSession::Shared>*>(data);
+  GstSample* sample = gst_app_sink_pull_sample(sink);
+  if (sample == nullptr) return GST_FLOW_OK;
+  if (shared.stopping.load()) {
+    gst_sample_unref(sample);
+    return GST_FLOW_OK;
+  }
+  std::string why;
+  std::optional<Frame> frame = frameFromSample(sample, &why);
+  if (!frame) {
+    if (!shared.badSampleLogged.exchange(true)) {
+      log::warning(log::Layer::capture, shared.device.uniqueID + ": dropped " + why);
+    }
+    return GST_FLOW_OK;
+  }
+  if (shared.callbacks.frame) shared.callbacks.frame(std::move(*frame));
+  return GST_FLOW_OK;
+}
+
+void deleteShared(gpointer data) { delete static_cast<std::shared_ptr<GstSession::Shared>*>(data); }
+
+}  // namespace
+
+GstSession::GstSession(CaptureDevice device, Options options, Callbacks callbacks)
+    : device_(std::move(device)), options_(std::move(options)), shared_(std::make_shared<Shared>()) {
+  shared_->device = device_;
+  shared_->callbacks = std::move(callbacks);
+}
+
+GstSession::~GstSession() { stop(); }
+
+bool GstSession::start() {
+  using Kind = SessionError::Kind;
+  std::string error;
+  if (!ensureGstreamer(&error)) {
+    shared_->report(Kind::failed, error);
+    return false;
+  }
+  if (device_.kind == CaptureDevice::Kind::v4l2) {
+    // GStreamer words a refusal loosely; the node's own answer says exactly why.
+    const int fd = options_.calls->open(device_.path, videoNodeOpenFlags());
+    if (fd < 0) {
+      const int err = errno;
+      log::systemCallFailed(log::Layer::capture, "open", device_.path, err);
+      if (err == EACCES || err == EPERM) {
+        shared_->report(Kind::denied, "Permission to open " + device_.path + " was denied.");
+        return false;
+      }
+      if (err == ENOENT || err == ENODEV || err == ENXIO) {
+        shared_->report(Kind::vanished, displayName(device_) + " was disconnected.");
+        return false;
+      }
+      if (err == EBUSY) {
+        shared_->report(Kind::busy, displayName(device_) + " is in use by another application.");
+        return false;
+      }
+    } else {
+      options_.calls->close(fd);
+    }
+  }
+  if (!build()) return false;
+
+  GstElement* pipeline = pipeline_->pipeline;
+  if (pipeline_->preset != nullptr) {
+    // v4l2src knows what the node offers once it has opened it, in READY.
+    if (gst_element_set_state(pipeline, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
+      shared_->report(Kind::failed, displayName(device_) + " could not be opened.");
+      return false;
+    }
+    GstPad* pad = gst_element_get_static_pad(pipeline_->source, "src");
+    GstCaps* offered = pad != nullptr ? gst_pad_query_caps(pad, nullptr) : nullptr;
+    gchar* text = offered != nullptr ? gst_caps_to_string(offered) : nullptr;
+    const std::string preset = highPresetCaps(text != nullptr ? text : "");
+    if (!preset.empty()) {
+      GstCaps* caps = gst_caps_from_string(preset.c_str());
+      g_object_set(pipeline_->preset, "caps", caps, nullptr);
+      gst_caps_unref(caps);
+      log::info(log::Layer::capture, device_.path + ": streaming " + preset);
+    } else {
+      log::info(log::Layer::capture, device_.path + ": no size up to 1920x1080 among " + (text ? text : "nothing"));
+    }
+    g_free(text);
+    if (offered != nullptr) gst_caps_unref(offered);
+    if (pad != nullptr) gst_object_unref(pad);
+  }
+  if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+    shared_->report(Kind::failed, displayName(device_) + " could not start streaming.");
+    return false;
+  }
+  return true;
+}
+
+bool GstSession::build() {
+  using Kind = SessionError::Kind;
+  std::string description;
+  switch (device_.kind) {
+    case CaptureDevice::Kind::v4l2: description = "v4l2src name=velto_source ! capsfilter name=velto_preset"; break;
+    case CaptureDevice::Kind::sim: description = "appsrc name=velto_source"; break;
+    case CaptureDevice::Kind::test:
+      description = options_.testSource.empty() ? "videotestsrc is-live=true" : options_.testSource;
+      break;
+  }
+  description += kTail;
+
+  GstParseContext* context = gst_parse_context_new();
+  GError* err = nullptr;
+  GstElement* pipeline = gst_parse_launch_full(description.c_str(), context, GST_PARSE_FLAG_FATAL_ERRORS, &err);
+  gchar** missing = gst_parse_context_get_missing_elements(context);
+  gst_parse_context_free(context);
+  if (pipeline == nullptr || err != nullptr) {
+    const std::string detail = err != nullptr ? err->message : "no pipeline";
+    if (missing != nullptr && missing[0] != nullptr) {
+      shared_->report(Kind::missingElement, missingElementText(missing[0]), description);
+    } else {
+      shared_->report(Kind::failed, "The video pipeline could not be built: " + detail, description);
+    }
+    g_strfreev(missing);
+    g_clear_error(&err);
+    if (pipeline != nullptr) gst_object_unref(pipeline);
+    return false;
+  }
+  g_strfreev(missing);
+
+  pipeline_ = std::make_unique<Pipeline>();
+  pipeline_->pipeline = pipeline;
+  GstBus* bus = gst_element_get_bus(pipeline);
+  gst_bus_set_sync_handler(bus, onBusMessage, new std::shared_ptr<Shared>(shared_), deleteShared);
+  gst_object_unref(bus);
+
+  GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "velto_sink");
+  GstAppSinkCallbacks callbacks{};
+  callbacks.new_sample = onNewSample;
+  gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, new std::shared_ptr<Shared>(shared_), deleteShared);
+  gst_object_unref(sink);
+
+  if (device_.kind == CaptureDevice::Kind::v4l2) {
+    pipeline_->source = gst_bin_get_by_name(GST_BIN(pipeline), "velto_source");
+    pipeline_->preset = gst_bin_get_by_name(GST_BIN(pipeline), "velto_preset");
+    g_object_set(pipeline_->source, "device", device_.path.c_str(), nullptr);
+  }
+  return true;
+}
+
+void GstSession::stop() {
+  shared_->stopping.store(true);
+  if (pipeline_ == nullptr) return;
+  std::unique_ptr<Pipeline> p = std::move(pipeline_);
+  // Setting NULL joins the streaming threads. Done on a thread of its own, so that an element
+  // stuck in a call that never returns costs a leaked pipeline, not a session queue that hangs.
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> finished = done->get_future();
+  GstElement* pipeline = p->pipeline;
+  GstElement* source = p->source;
+  GstElement* preset = p->preset;
+  std::thread stopper([pipeline, source, preset, done] {
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    if (source != nullptr) gst_object_unref(source);
+    if (preset != nullptr) gst_object_unref(preset);
+    gst_object_unref(pipeline);
+    done->set_value();
+  });
+  if (finished.wait_for(kStopBound) == std::future_status::ready) {
+    stopper.join();
+  } else {
+    log::warning(log::Layer::capture, device_.uniqueID + ": the pipeline did not stop in time; left to finish alone");
+    stopper.detach();
+  }
+  if (p->feeder.joinable()) p->feeder.join();
+}
+
+}  // namespace velto::video

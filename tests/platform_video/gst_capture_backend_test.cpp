@@ -1,0 +1,277 @@
+// The GStreamer backend on the real GStreamer path, sources standing in for cameras: frames and
+// their geometry, the single-slot hand-off, failures and how they are reported, stopping a
+// blocked source, access, and devices appearing.
+#include "platform/video/gst_capture_backend.h"
+
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <optional>
+
+#include "sim_fixture.h"
+#include "support/serial_queue.h"
+
+namespace velto::video {
+namespace {
+
+// Opens of video nodes: refused with an errno by path, any other granted.
+class FakeOpens final : public usb::SystemCalls {
+ public:
+  std::map<std::string, int> refuse;
+  int open(const std::string& path, int) override {
+    if (auto it = refuse.find(path); it != refuse.end()) {
+      errno = it->second;
+      return -1;
+    }
+    return 100;
+  }
+  int close(int) override { return 0; }
+  int ioctl(int, unsigned long, void*) override {
+    errno = ENOTTY;
+    return -1;
+  }
+  ssize_t read(int, void*, std::size_t) override {
+    errno = EINVAL;
+    return -1;
+  }
+};
+
+CaptureDevice testDevice(const std::string& id = "test-0") {
+  CaptureDevice device;
+  device.kind = CaptureDevice::Kind::test;
+  device.uniqueID = id;
+  device.name = "Test source";
+  return device;
+}
+
+CaptureDevice v4l2Device(const std::string& path) {
+  CaptureDevice device;
+  device.kind = CaptureDevice::Kind::v4l2;
+  device.uniqueID = "0x1200000291a3369";
+  device.name = "Anker PowerConf C200";
+  device.path = path;
+  return device;
+}
+
+// What the handlers saw, with waits for it (real time, bounded).
+struct Received {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<Frame> frames;
+  std::vector<SessionError> errors;
+
+  // Woken by each frame and error; looks again every few milliseconds for conditions that
+  // neither signals.
+  template <typename Predicate>
+  bool waitFor(Predicate done) {
+    std::unique_lock lock(mutex);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      changed.wait_for(lock, std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+  std::optional<SessionError> firstError() {
+    if (!waitFor([&] { return !errors.empty(); })) return std::nullopt;
+    std::lock_guard lock(mutex);
+    return errors.front();
+  }
+};
+
+class GstCaptureBackendTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<GstCaptureBackend> make(GstCaptureOptions options) {
+    options.calls = &kernel;
+    auto backend = std::make_unique<GstCaptureBackend>(std::move(options));
+    CaptureBackend::Handlers handlers;
+    handlers.frameQueue = &frames;
+    handlers.frame = [this](Frame frame) {
+      if (hold) hold();
+      std::lock_guard lock(received.mutex);
+      received.frames.push_back(std::move(frame));
+      received.changed.notify_all();
+    };
+    handlers.runtimeError = [this](const SessionError& error) {
+      std::lock_guard lock(received.mutex);
+      received.errors.push_back(error);
+      received.changed.notify_all();
+    };
+    backend->setHandlers(std::move(handlers));
+    return backend;
+  }
+  static GstCaptureOptions quiet(std::string testSource = "videotestsrc is-live=true") {
+    GstCaptureOptions options;
+    options.sysfsRoot.clear();
+    options.watchDevices = false;
+    options.testSource = std::move(testSource);
+    return options;
+  }
+
+  FakeOpens kernel;
+  SerialQueue frames{"camera.frames"};
+  std::function<void()> hold;  // runs on the frame queue before a frame is recorded
+  Received received;
+};
+
+TEST_F(GstCaptureBackendTest, DeliversBgraFramesWithTheGeometryOfTheSample) {
+  // 638 is not a multiple of 8 or 16: a row of any padded layout would be longer than 4 × width.
+  auto backend = make(quiet("videotestsrc is-live=true pattern=solid-color foreground-color=0xff3060c0"
+                            " ! video/x-raw,format=I420,width=638,height=480,framerate=30/1"));
+  backend->configure(testDevice(), false);
+  backend->waitUntilIdle();
+  EXPECT_TRUE(backend->isSessionRunning());
+  ASSERT_TRUE(received.waitFor([&] { return received.frames.size() >= 2; }));
+  backend->stopSession();
+  backend->waitUntilIdle();
+  EXPECT_FALSE(backend->isSessionRunning());
+
+  std::lock_guard lock(received.mutex);
+  const Frame& frame = received.frames.back();
+  EXPECT_EQ(frame.width(), 638);
+  EXPECT_EQ(frame.height(), 480);
+  EXPECT_GE(frame.bytesPerRow(), 4 * 638);
+  const std::uint8_t* pixels = frame.pixels();
+  ASSERT_NE(pixels, nullptr);
+  // The last pixel of the last row, bytes blue, green, red, alpha (I420 rounds colours a little).
+  const std::uint8_t* last = pixels + static_cast<std::size_t>(479) * frame.bytesPerRow() + 4 * 637;
+  EXPECT_NEAR(last[0], 0xc0, 6);
+  EXPECT_NEAR(last[1], 0x60, 6);
+  EXPECT_NEAR(last[2], 0x30, 6);
+  EXPECT_EQ(last[3], 0xff);
+  EXPECT_TRUE(received.errors.empty());
+}
+
+TEST_F(GstCaptureBackendTest, AtMostOneFrameWaitsForASlowReceiver) {
+  std::mutex gate;
+  std::condition_variable opened;
+  bool open = false;
+  hold = [&] {
+    std::unique_lock lock(gate);
+    opened.wait(lock, [&] { return open; });
+  };
+  auto backend = make(quiet("videotestsrc is-live=true ! video/x-raw,width=320,height=240,framerate=60/1"));
+  backend->configure(testDevice(), false);
+  // The receiver is stuck in its first frame while the source goes on.
+  ASSERT_TRUE(received.waitFor([&] { return backend->framesDropped() >= 5; }));
+  EXPECT_LE(frames.backlog(), 2u) << "the frame in the receiver, and at most one more";
+  {
+    std::lock_guard lock(gate);
+    open = true;
+  }
+  opened.notify_all();
+  ASSERT_TRUE(received.waitFor([&] { return received.frames.size() >= 3; }));
+  backend->stopSession();
+  backend->waitUntilIdle();
+  frames.waitUntilIdle();
+  EXPECT_EQ(backend->framesDelivered(), received.frames.size());
+}
+
+TEST_F(GstCaptureBackendTest, AMissingElementIsNamedWithItsPackage) {
+  ASSERT_EQ(gst_init_check(nullptr, nullptr, nullptr), TRUE);
+  // As on a system without gstreamer1.0-plugins-good; nothing else in this program uses v4l2src.
+  if (GstPluginFeature* v4l2src = gst_registry_lookup_feature(gst_registry_get(), "v4l2src")) {
+    gst_registry_remove_feature(gst_registry_get(), v4l2src);
+    gst_object_unref(v4l2src);
+  }
+  auto backend = make(quiet());
+  backend->configure(v4l2Device("/fake/dev/video0"), false);
+  const auto error = received.firstError();
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->kind, SessionError::Kind::missingElement);
+  EXPECT_EQ(error->text, "GStreamer element 'v4l2src' is missing (install gstreamer1.0-plugins-good)");
+  backend->waitUntilIdle();
+  EXPECT_FALSE(backend->isSessionRunning());
+}
+
+TEST_F(GstCaptureBackendTest, ARefusedNodeIsDeniedByAccessAndBySession) {
+  auto backend = make(quiet());
+  kernel.refuse["/fake/dev/video0"] = EACCES;
+  kernel.refuse["/fake/dev/video1"] = EPERM;
+  kernel.refuse["/fake/dev/video2"] = ENOENT;
+  EXPECT_EQ(backend->access(v4l2Device("/fake/dev/video0")), Access::denied);
+  EXPECT_EQ(backend->access(v4l2Device("/fake/dev/video1")), Access::denied);
+  EXPECT_EQ(backend->access(v4l2Device("/fake/dev/video2")), Access::granted) << "gone is not denied";
+  EXPECT_EQ(backend->access(testDevice()), Access::granted);
+
+  backend->configure(v4l2Device("/fake/dev/video0"), false);
+  const auto error = received.firstError();
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->kind, SessionError::Kind::denied);
+  EXPECT_NE(error->text.find("/fake/dev/video0"), std::string::npos) << error->text;
+
+  // The real open(2), where permissions apply (never for root).
+  if (::geteuid() != 0) {
+    const std::string path = ::testing::TempDir() + "velto-video-node";
+    std::ofstream(path) << "";
+    ASSERT_EQ(::chmod(path.c_str(), 0), 0);
+    GstCaptureOptions options = quiet();
+    GstCaptureBackend real(options);
+    EXPECT_EQ(real.access(v4l2Device(path)), Access::denied);
+    ::unlink(path.c_str());
+  }
+}
+
+TEST_F(GstCaptureBackendTest, StoppingASessionWhoseSourceIsBlockedReturns) {
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  // Nothing is ever written: the source waits for data and decodebin for a type.
+  auto backend = make(quiet("fdsrc fd=" + std::to_string(pipe[0])));
+  backend->configure(testDevice(), false);
+  backend->waitUntilIdle();
+  EXPECT_TRUE(backend->isSessionRunning());
+  backend->stopSession();
+  backend->waitUntilIdle();
+  EXPECT_FALSE(backend->isSessionRunning());
+  EXPECT_TRUE(received.frames.empty());
+  EXPECT_TRUE(received.errors.empty()) << received.errors.front().text;
+  ::close(pipe[0]);
+  ::close(pipe[1]);
+}
+
+TEST_F(GstCaptureBackendTest, ReportsOnlyDevicesAppearing) {
+  testing::SimBus bus;
+  bus.plug(sim::c200Profile(), "present");
+  GstCaptureOptions options = quiet();
+  options.simDirectory = bus.directory();
+  options.watchDevices = true;
+  auto backend = make(options);
+  std::vector<std::size_t> listedAtCall;
+  CaptureBackend::Handlers handlers;
+  handlers.deviceConnected = [&] { listedAtCall.push_back(backend->devices().size()); };
+  backend->setHandlers(handlers);
+  auto waitForCalls = [&](std::size_t count) {
+    QDeadlineTimer deadline(10000);
+    while (listedAtCall.size() < count && !deadline.hasExpired()) {
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    }
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    return listedAtCall.size();
+  };
+
+  bus.plug(sim::genericProfile(), "arriving");
+  ASSERT_EQ(waitForCalls(1), 1u);
+  const std::vector<CaptureDevice> devices = backend->devices();
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[1].kind, CaptureDevice::Kind::sim);
+  EXPECT_TRUE(backend->isConnected(devices[1]));
+
+  // Leaving is not news; coming back is.
+  bus.command("arriving", "unplug");
+  bus.command("arriving", "plug");
+  ASSERT_EQ(waitForCalls(2), 2u);
+  EXPECT_EQ(listedAtCall, (std::vector<std::size_t>{2, 2}));
+}
+
+}  // namespace
+}  // namespace velto::video
