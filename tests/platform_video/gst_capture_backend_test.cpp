@@ -239,6 +239,72 @@ TEST_F(GstCaptureBackendTest, StoppingASessionWhoseSourceIsBlockedReturns) {
   ::close(pipe[1]);
 }
 
+class SimCaptureTest : public GstCaptureBackendTest {
+ protected:
+  void SetUp() override {
+    bus.plug(sim::c200Profile(), "cam", 20, [](sim::ServerOptions& o) {
+      o.width = 320;
+      o.height = 180;
+      o.fps = 60;
+    });
+    GstCaptureOptions options = quiet();
+    options.simDirectory = bus.directory();
+    backend = make(options);
+    const std::vector<CaptureDevice> devices = backend->devices();
+    ASSERT_EQ(devices.size(), 1u);
+    camera = devices[0];
+    ASSERT_EQ(camera.kind, CaptureDevice::Kind::sim);
+  }
+  std::size_t frameCount() {
+    std::lock_guard lock(received.mutex);
+    return received.frames.size();
+  }
+
+  testing::SimBus bus;
+  std::unique_ptr<GstCaptureBackend> backend;
+  CaptureDevice camera;
+};
+
+TEST_F(SimCaptureTest, StreamsThroughTheSessionAndStopsWhileFrozen) {
+  backend->configure(camera, false);
+  ASSERT_TRUE(received.waitFor([&] { return received.frames.size() >= 3; }));
+  {
+    std::lock_guard lock(received.mutex);
+    const Frame& frame = received.frames.back();
+    EXPECT_EQ(frame.width(), 320);
+    EXPECT_EQ(frame.height(), 180);
+    EXPECT_EQ(frame.bytesPerRow(), 4 * 320);
+    EXPECT_NE(frame.pixels(), nullptr);
+  }
+  // The camera stops sending in the middle of the stream: the feeder waits in vain.
+  bus.command("cam", "freeze");
+  backend->stopSession();
+  backend->waitUntilIdle();
+  EXPECT_FALSE(backend->isSessionRunning());
+  EXPECT_TRUE(received.errors.empty()) << received.errors.front().text;
+}
+
+TEST_F(SimCaptureTest, BusyMarksTheCameraInUseUntilAFrameComesAndUnplugIsVanished) {
+  bus.command("cam", "busy");
+  backend->configure(camera, false);
+  auto error = received.firstError();
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->kind, SessionError::Kind::busy);
+  EXPECT_TRUE(backend->isInUseByAnotherApplication(camera));
+  backend->waitUntilIdle();
+  EXPECT_FALSE(backend->isSessionRunning()) << "a failed session takes itself down";
+
+  bus.command("cam", "free");
+  backend->configure(camera, false);
+  ASSERT_TRUE(received.waitFor([&] { return !received.frames.empty(); }));
+  EXPECT_FALSE(backend->isInUseByAnotherApplication(camera));
+
+  bus.command("cam", "unplug");
+  ASSERT_TRUE(received.waitFor([&] { return received.errors.size() == 2; }));
+  std::lock_guard lock(received.mutex);
+  EXPECT_EQ(received.errors[1].kind, SessionError::Kind::vanished) << received.errors[1].text;
+}
+
 TEST_F(GstCaptureBackendTest, ReportsOnlyDevicesAppearing) {
   testing::SimBus bus;
   bus.plug(sim::c200Profile(), "present");

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -14,8 +15,10 @@
 #include <future>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "platform/video/gst_runtime.h"
+#include "platform/video/sim_stream.h"
 #include "platform/video/v4l2_devices.h"
 #include "support/log.h"
 
@@ -139,7 +142,9 @@ struct GstSession::Pipeline {
   GstElement* pipeline = nullptr;
   GstElement* source = nullptr;  // a reference of our own; v4l2src or appsrc, null for a test source
   GstElement* preset = nullptr;  // the caps filter after v4l2src
-  std::thread feeder;            // feeds the appsrc of a simulated camera
+  // A simulated camera: its stream, and the thread that feeds it into the appsrc.
+  std::shared_ptr<SimStream> stream;
+  std::thread feeder;
 };
 
 namespace {
@@ -179,6 +184,65 @@ GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
 }
 
 void deleteShared(gpointer data) { delete static_cast<std::shared_ptr<GstSession::Shared>*>(data); }
+
+void deleteFrame(gpointer data) { delete static_cast<Frame*>(data); }
+
+// The feeder of a simulated camera's appsrc: opens the stream, then pushes each frame without a
+// copy (the buffer keeps the frame), until the stream ends or stop() interrupts it.
+void feedSimStream(GstSession::Shared& shared, SimStream& stream, GstAppSrc* source) {
+  using Kind = SessionError::Kind;
+  using Result = SimStream::Result;
+  const std::string name = displayName(shared.device);
+  auto fail = [&](Result result, const std::string& why) {
+    switch (result) {
+      case Result::interrupted: return;
+      case Result::busy: shared.report(Kind::busy, name + " is in use by another application.", why); return;
+      case Result::vanished: shared.report(Kind::vanished, name + " was disconnected.", why); return;
+      case Result::refused:
+        // A socket that is gone or stale: the camera left. One that is there and will not stream
+        // is a failure of its own.
+        if (::access(shared.device.path.c_str(), F_OK) != 0) {
+          shared.report(Kind::vanished, name + " was disconnected.", why);
+        } else {
+          shared.report(Kind::failed, name + " does not stream video: " + why);
+        }
+        return;
+      default: shared.report(Kind::failed, name + " sent video that cannot be read: " + why); return;
+    }
+  };
+  std::string error;
+  const Result opened = stream.open(shared.device.path, 1920, 1080, &error);
+  if (opened != Result::frame) return fail(opened, error);
+  const int width = stream.width(), height = stream.height();
+  GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRA", "width", G_TYPE_INT, width,
+                                      "height", G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION,
+                                      std::max(stream.fps(), 1), 1, nullptr);
+  gst_app_src_set_caps(source, caps);
+  gst_caps_unref(caps);
+  bool oddLogged = false;
+  for (;;) {
+    Frame frame;
+    const Result result = stream.next(frame, &error);
+    if (result != Result::frame) return fail(result, error);
+    if (frame.pixels() == nullptr || frame.width() != width || frame.height() != height) {
+      if (!std::exchange(oddLogged, true)) {
+        log::warning(log::Layer::capture, shared.device.uniqueID + ": dropped a frame that does not match " +
+                                              std::to_string(width) + "x" + std::to_string(height));
+      }
+      continue;
+    }
+    auto* held = new Frame(frame);
+    GstBuffer* buffer =
+        gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, const_cast<std::uint8_t*>(held->pixels()), held->size(),
+                                    0, held->size(), held, deleteFrame);
+    gsize offset[GST_VIDEO_MAX_PLANES] = {0};
+    gint stride[GST_VIDEO_MAX_PLANES] = {held->bytesPerRow()};
+    gst_buffer_add_video_meta_full(buffer, GST_VIDEO_FRAME_FLAG_NONE, GST_VIDEO_FORMAT_BGRA, static_cast<guint>(width),
+                                   static_cast<guint>(height), 1, offset, stride);
+    // Refused only while the pipeline stops (flushing) or after an error: either way, done.
+    if (gst_app_src_push_buffer(source, buffer) != GST_FLOW_OK) return;
+  }
+}
 
 }  // namespace
 
@@ -248,6 +312,13 @@ bool GstSession::start() {
     shared_->report(Kind::failed, displayName(device_) + " could not start streaming.");
     return false;
   }
+  if (pipeline_->stream) {
+    pipeline_->feeder = std::thread([shared = shared_, stream = pipeline_->stream,
+                                     source = GST_APP_SRC(gst_object_ref(pipeline_->source))] {
+      feedSimStream(*shared, *stream, source);
+      gst_object_unref(source);
+    });
+  }
   return true;
 }
 
@@ -299,6 +370,14 @@ bool GstSession::build() {
     pipeline_->preset = gst_bin_get_by_name(GST_BIN(pipeline), "velto_preset");
     g_object_set(pipeline_->source, "device", device_.path.c_str(), nullptr);
   }
+  if (device_.kind == CaptureDevice::Kind::sim) {
+    pipeline_->source = gst_bin_get_by_name(GST_BIN(pipeline), "velto_source");
+    // Live like a camera; never blocks the feeder: a frame the pipeline has not taken yet gives
+    // way to the next one.
+    g_object_set(pipeline_->source, "is-live", TRUE, "format", GST_FORMAT_TIME, "do-timestamp", TRUE, "block", FALSE,
+                 "max-buffers", static_cast<guint64>(2), "leaky-type", GST_APP_LEAKY_TYPE_DOWNSTREAM, nullptr);
+    pipeline_->stream = std::make_shared<SimStream>();
+  }
   return true;
 }
 
@@ -306,6 +385,7 @@ void GstSession::stop() {
   shared_->stopping.store(true);
   if (pipeline_ == nullptr) return;
   std::unique_ptr<Pipeline> p = std::move(pipeline_);
+  if (p->stream) p->stream->interrupt();  // a frozen camera leaves the feeder in next()
   // Setting NULL joins the streaming threads. Done on a thread of its own, so that an element
   // stuck in a call that never returns costs a leaked pipeline, not a session queue that hangs.
   auto done = std::make_shared<std::promise<void>>();
