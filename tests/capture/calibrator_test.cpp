@@ -1,7 +1,6 @@
 // Click-to-set in a closed loop: the simulated C200 takes the calibrator's writes through the
-// real store, and the frames the analyzer sees are rendered from the values the camera holds: a
-// grey spot under an illuminant, neutral exactly when white balance equals it, as bright as the
-// exposure time makes it.
+// real store, and the frames the analyzer sees are the simulator's own chart, rendered from the
+// values the camera holds now.
 #include "capture/calibrator.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +14,7 @@
 #include "platform/session/user_defaults.h"
 #include "qt_printers.h"
 #include "sim/profile.h"
+#include "sim/scene.h"
 #include "sim_fixture.h"
 #include "store_fixture.h"
 
@@ -34,23 +34,29 @@ class CalibratorTest : public ::testing::Test {
   void settle() { testing::settle(*store); }
   std::int64_t camera(const std::string& name) { return bus.state("c200").at(name); }
 
-  // The spot's colour (0…1) as the camera renders it now.
-  std::array<double, 3> spot() {
-    const double lnRB = 1.3 * std::log(illuminant / double(camera("whiteBalance")));
-    const double level = 0.45 * double(camera("exposure")) / 156.0;
-    auto clip = [](double v) { return std::clamp(v, 0.0, 1.0); };
-    return {redFree ? 0.0 : clip(level * std::exp(lnRB / 2)), clip(level), clip(level * std::exp(-lnRB / 2))};
-  }
   void deliverFrame() {
-    const auto c = spot();
-    Frame frame = Frame::filled(64, 36, 256);
-    for (std::size_t i = 0; i < frame.size(); i += 4) {
-      frame.mutablePixels()[i] = static_cast<std::uint8_t>(std::lround(c[2] * 255));
-      frame.mutablePixels()[i + 1] = static_cast<std::uint8_t>(std::lround(c[1] * 255));
-      frame.mutablePixels()[i + 2] = static_cast<std::uint8_t>(std::lround(c[0] * 255));
+    std::vector<std::pair<ControlID, std::int64_t>> values;
+    for (const auto& [name, v] : bus.state("c200")) {
+      if (auto id = controlFromRawValue(name)) values.emplace_back(*id, v);
     }
+    // Rows padded past 4 × width, as GStreamer may hand them over.
+    Frame frame = Frame::filled(320, 180, 320 * 4 + 64);
+    sim::renderScene(sim::sceneSettings(sim::c200Profile(), values), light, frameIndex++, 320, 180,
+                     frame.bytesPerRow(), frame.mutablePixels());
     analyzer.queue().post([this, frame] { analyzer.deliver(frame); });
     analyzer.queue().waitUntilIdle();
+  }
+  // The centre of the chart's patch called `name`.
+  static QPointF centreOf(std::string_view name) {
+    for (const sim::Patch& p : sim::chart()) {
+      if (p.name == name) return {p.x + p.width / 2, p.y + p.height / 2};
+    }
+    ADD_FAILURE() << "no patch " << name;
+    return {};
+  }
+  double measuredLuma(QPointF point) {
+    const auto c = analyzer.averageColor(point, 0.03);
+    return c ? 0.2126 * (*c)[0] + 0.7152 * (*c)[1] + 0.0722 * (*c)[2] : -1;
   }
   // Lets a search run to its end: 10 ms at a time, a fresh frame each step, like a 100 fps camera.
   void runToEnd() {
@@ -70,19 +76,19 @@ class CalibratorTest : public ::testing::Test {
   std::unique_ptr<CameraStore> store;
   FrameAnalyzer analyzer;
   Calibrator calibrator{clock};
-  double illuminant = 4500;
-  bool redFree = false;
+  sim::Lighting light;
+  std::uint64_t frameIndex = 0;
 };
 
 TEST_F(CalibratorTest, WhiteBalanceEndsNearTheIlluminantWithinTwoEndsAndEightProbes) {
   start();
   calibrator.setTool(Tool::whiteBalance);
-  for (double light : {3000.0, 6000.0}) {
-    illuminant = light;
+  for (double kelvin : {3000.0, 6000.0}) {
+    light.illuminantK = kelvin;
     const std::size_t before = writes(0x0A);
-    calibrator.run({0.5, 0.5}, *store, analyzer);
+    calibrator.run(centreOf("mid-grey"), *store, analyzer);
     runToEnd();
-    EXPECT_NEAR(double(camera("whiteBalance")), light, 150);
+    EXPECT_NEAR(double(camera("whiteBalance")), kelvin, 150);
     EXPECT_EQ(camera("autoWhiteBalance"), 0);
     EXPECT_LE(writes(0x0A) - before, 1u + 2 + 8 + 1) << "hand-over, two ends, eight probes, the result";
     EXPECT_EQ(calibrator.message(), QStringLiteral("White balance set to %1 K").arg(camera("whiteBalance")));
@@ -95,19 +101,33 @@ TEST_F(CalibratorTest, ExposureMeetsEachTarget) {
   calibrator.setTool(Tool::exposure);
   for (double target : {0.4, 0.5, 0.6}) {
     calibrator.setExposureTarget(target);
-    calibrator.run({0.5, 0.5}, *store, analyzer);
+    const std::size_t before = writes(0x04);
+    calibrator.run({0.5, 0.5}, *store, analyzer);  // mid grey lies under the centre
     runToEnd();
-    const auto c = spot();
-    EXPECT_NEAR(0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2], target, 0.05) << target;
+    deliverFrame();
+    EXPECT_NEAR(measuredLuma({0.5, 0.5}), target, 0.05) << target;
+    EXPECT_LE(writes(0x04) - before, 1u + 2 + 8 + 1) << "hand-over, two ends, eight probes, the result";
     EXPECT_TRUE(calibrator.message()->startsWith("Exposure set to ")) << calibrator.message()->toStdString();
   }
 }
 
+TEST_F(CalibratorTest, ATargetOutOfReachEndsAtTheBetterEndAfterTheTwoEnds) {
+  start();
+  light.ev -= 6;  // a dim room: black stays far below the target even at the longest exposure
+  calibrator.setTool(Tool::exposure);
+  calibrator.setExposureTarget(0.6);
+  const std::size_t before = writes(0x04);
+  calibrator.run(centreOf("black"), *store, analyzer);
+  runToEnd();
+  EXPECT_EQ(camera("exposure"), 5000) << "the longest exposure comes closest";
+  EXPECT_LE(writes(0x04) - before, 1u + 2 + 1) << "hand-over, the two ends and the result, no probes";
+  EXPECT_TRUE(calibrator.message()->startsWith("Exposure set to ")) << calibrator.message()->toStdString();
+}
+
 TEST_F(CalibratorTest, ASpotWithoutRedCannotBeReadAndAutoStaysOff) {
   start();
-  redFree = true;
   calibrator.setTool(Tool::whiteBalance);
-  calibrator.run({0.2, 0.3}, *store, analyzer);
+  calibrator.run(centreOf("blue"), *store, analyzer);
   runToEnd();
   EXPECT_EQ(calibrator.message(), "Couldn't read that spot — pick a brighter neutral area.");
   EXPECT_EQ(camera("autoWhiteBalance"), 0);
@@ -123,8 +143,8 @@ TEST_F(CalibratorTest, ASecondClickStopsTheFirstSearchWithoutAMessage) {
     settle();
   }
   ASSERT_TRUE(calibrator.busy());
-  calibrator.run({0.9, 0.9}, *store, analyzer);
-  EXPECT_EQ(calibrator.point(), QPointF(0.9, 0.9));
+  calibrator.run(centreOf("light-grey"), *store, analyzer);
+  EXPECT_EQ(calibrator.point(), centreOf("light-grey"));
   EXPECT_FALSE(calibrator.message());
   runToEnd();
   EXPECT_TRUE(calibrator.message()->startsWith("White balance set to"));
