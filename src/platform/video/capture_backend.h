@@ -50,7 +50,8 @@ class CaptureBackend {
   // Set once, before anything else is called.
   virtual void setHandlers(Handlers handlers) = 0;
 
-  // The devices present now. Main thread; reads sysfs and the simulator directory, opens nothing.
+  // The devices present now. Main thread; reads sysfs and the simulator directory, and briefly
+  // opens each video node (to ask what it captures) and greets each simulated camera.
   virtual std::vector<CaptureDevice> devices() = 0;
   // Whether the picture of `device` may be opened (the node opened and closed again).
   virtual Access access(const CaptureDevice& device) = 0;
@@ -62,8 +63,8 @@ class CaptureBackend {
 
   // The session. Each call returns at once; the work runs in order on the serial queue
   // "camera.session", never on the caller's thread.
-  // Rebuilds the pipeline for `device` (stopping the running one first when `restart` is set)
-  // and starts it.
+  // Rebuilds the pipeline for `device` and starts it; with `restart` false a session already
+  // running for that same device is kept. A session that fails reports its error and stops.
   virtual void configure(const CaptureDevice& device, bool restart) = 0;
   virtual void stopSession() = 0;
   // Whether a pipeline is built and started. Any thread.
