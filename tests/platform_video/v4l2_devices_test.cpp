@@ -3,52 +3,15 @@
 #include "platform/video/v4l2_devices.h"
 
 #include <gtest/gtest.h>
-#include <linux/videodev2.h>
-
-#include <cerrno>
 #include <filesystem>
-#include <map>
 
+#include "fake_video_nodes.h"
 #include "platform_linux/sysfs_tree.h"
 
 namespace velto::video {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Video nodes by path: refused with an errno, or answering VIDIOC_QUERYCAP with device caps.
-class FakeNodes final : public usb::SystemCalls {
- public:
-  std::map<std::string, int> refuse;             // path -> errno of open()
-  std::map<std::string, std::uint32_t> caps;     // path -> device_caps
-  int open(const std::string& path, int) override {
-    if (auto it = refuse.find(path); it != refuse.end()) return fail(it->second);
-    if (caps.count(path) == 0) return fail(ENOENT);
-    opened_[next_] = path;
-    return next_++;
-  }
-  int close(int fd) override { return opened_.erase(fd) == 1 ? 0 : fail(EBADF); }
-  int ioctl(int fd, unsigned long request, void* arg) override {
-    auto it = opened_.find(fd);
-    if (it == opened_.end()) return fail(EBADF);
-    if (request != VIDIOC_QUERYCAP) return fail(ENOTTY);
-    auto* cap = static_cast<v4l2_capability*>(arg);
-    *cap = {};
-    cap->capabilities = V4L2_CAP_DEVICE_CAPS | V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE;
-    cap->device_caps = caps.at(it->second);
-    return 0;
-  }
-  ssize_t read(int, void*, std::size_t) override { return fail(EINVAL); }
-  std::size_t openNow() const { return opened_.size(); }
-
- private:
-  static int fail(int err) {
-    errno = err;
-    return -1;
-  }
-  std::map<int, std::string> opened_;
-  int next_ = 100;
-};
 
 // A video node under an interface, linked from class/video4linux as the kernel does.
 void addNode(testing::SysfsTree& tree, const std::string& interface, const std::string& name, int index) {
@@ -61,7 +24,7 @@ void addNode(testing::SysfsTree& tree, const std::string& interface, const std::
 
 TEST(V4l2Devices, FirstCaptureNodeOfEachUsbCameraByCapsOrElseByIndex) {
   testing::SysfsTree tree;
-  FakeNodes kernel;
+  testing::FakeVideoNodes kernel;
   const std::string dev = "/fake/dev";
 
   // A C200 whose lower-numbered node only carries metadata: the capture node is the second.
