@@ -262,7 +262,7 @@ TEST_F(SimCarrierTest, MalformedInputClosesThatConnectionOnly) {
 
 TEST_F(SimCarrierTest, UnsupportedVersionIsRefused) {
   const int fd = rawConnect(service.path);
-  const std::vector<std::uint8_t> hello = usb::simcam::encode(usb::simcam::Hello{2, 3});
+  const std::vector<std::uint8_t> hello = usb::simcam::encode(usb::simcam::Hello{3, 4});
   ASSERT_EQ(::send(fd, hello.data(), hello.size(), MSG_NOSIGNAL), static_cast<ssize_t>(hello.size()));
   std::vector<std::uint8_t> received;
   EXPECT_TRUE(closedByServer(fd, &received));
