@@ -85,11 +85,16 @@ bool mentions(const std::string& text, int err) { return text.find(std::strerror
 
 }  // namespace
 
-// What the GStreamer callbacks and the feeder share with the session; they each hold a reference,
-// so it outlives a pipeline left to finish on its own.
+// What the GStreamer callbacks and the feeder share with the session. The callbacks get a plain
+// pointer: the session, or the thread that takes the pipeline down, holds a reference until the
+// pipeline, and with it every callback, is gone.
 struct GstSession::Shared {
   CaptureDevice device;
   Callbacks callbacks;
+  // Set (release) once the fields above are final, before any GStreamer thread may call in;
+  // each callback reads it (acquire) first. GStreamer's own hand-over is invisible to
+  // ThreadSanitizer, which is not built into GLib.
+  std::atomic<bool> published{false};
   std::atomic<bool> stopping{false};
   std::atomic<bool> reported{false};
   std::atomic<bool> badSampleLogged{false};
@@ -149,8 +154,15 @@ struct GstSession::Pipeline {
 
 namespace {
 
+GstSession::Shared* published(gpointer data) {
+  auto* shared = static_cast<GstSession::Shared*>(data);
+  return shared->published.load(std::memory_order_acquire) ? shared : nullptr;
+}
+
 GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
-  auto& shared = **static_cast<std::shared_ptr<GstSession::Shared>*>(data);
+  GstSession::Shared* found = published(data);
+  if (found == nullptr) return GST_BUS_DROP;
+  GstSession::Shared& shared = *found;
   if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
     GError* err = nullptr;
     gchar* debug = nullptr;
@@ -164,13 +176,14 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
 }
 
 GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
-  auto& shared = **static_cast<std::shared_ptr<GstSession::Shared>*>(data);
+  GstSession::Shared* found = published(data);
   GstSample* sample = gst_app_sink_pull_sample(sink);
   if (sample == nullptr) return GST_FLOW_OK;
-  if (shared.stopping.load()) {
+  if (found == nullptr || found->stopping.load()) {
     gst_sample_unref(sample);
     return GST_FLOW_OK;
   }
+  GstSession::Shared& shared = *found;
   std::string why;
   std::optional<Frame> frame = frameFromSample(sample, &why);
   if (!frame) {
@@ -182,8 +195,6 @@ GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
   if (shared.callbacks.frame) shared.callbacks.frame(std::move(*frame));
   return GST_FLOW_OK;
 }
-
-void deleteShared(gpointer data) { delete static_cast<std::shared_ptr<GstSession::Shared>*>(data); }
 
 void deleteFrame(gpointer data) { delete static_cast<Frame*>(data); }
 
@@ -355,14 +366,15 @@ bool GstSession::build() {
 
   pipeline_ = std::make_unique<Pipeline>();
   pipeline_->pipeline = pipeline;
+  shared_->published.store(true, std::memory_order_release);
   GstBus* bus = gst_element_get_bus(pipeline);
-  gst_bus_set_sync_handler(bus, onBusMessage, new std::shared_ptr<Shared>(shared_), deleteShared);
+  gst_bus_set_sync_handler(bus, onBusMessage, shared_.get(), nullptr);
   gst_object_unref(bus);
 
   GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "velto_sink");
   GstAppSinkCallbacks callbacks{};
   callbacks.new_sample = onNewSample;
-  gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, new std::shared_ptr<Shared>(shared_), deleteShared);
+  gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, shared_.get(), nullptr);
   gst_object_unref(sink);
 
   if (device_.kind == CaptureDevice::Kind::v4l2) {
@@ -393,7 +405,8 @@ void GstSession::stop() {
   GstElement* pipeline = p->pipeline;
   GstElement* source = p->source;
   GstElement* preset = p->preset;
-  std::thread stopper([pipeline, source, preset, done] {
+  // The pipeline's callbacks point at `shared_`: the stopper keeps it until the pipeline is gone.
+  std::thread stopper([pipeline, source, preset, done, shared = shared_] {
     gst_element_set_state(pipeline, GST_STATE_NULL);
     if (source != nullptr) gst_object_unref(source);
     if (preset != nullptr) gst_object_unref(preset);
