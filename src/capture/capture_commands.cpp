@@ -63,15 +63,13 @@ class CaptureJob final : public QObject {
     timer_ = clock_.singleShot(this, kPoll, [this] { poll(); });
   }
 
-  // Why the picture cannot be had at all, as soon as that is known.
+  // Why the picture cannot be had at all, as soon as that is known: from what the session says
+  // now, not from what an earlier attempt left behind.
   std::optional<QString> pictureRefusal() const {
     if (preview_.state() == PreviewController::State::unauthorized) {
       return QStringLiteral("can't open the video device of %1 (permission denied): add your user to the video group "
                             "or install the udev rule, then reconnect the camera")
           .arg(target_.name);
-    }
-    if (preview_.inUseByAnotherApplication()) {
-      return QStringLiteral("%1 is in use by another application").arg(target_.name);
     }
     if (const auto& problem = preview_.problem()) {
       using Kind = video::SessionError::Kind;

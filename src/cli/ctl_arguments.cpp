@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "capture/capture_bus.h"
 #include "support/integer_text.h"
 
 namespace velto::cli {
@@ -18,7 +19,11 @@ const char* const kUsageText =
     "  refocus                       make auto focus search again\n"
     "  preset list [--json] | save NAME | apply NAME | update NAME | rename NAME NEW | delete NAME\n"
     "  reset                         reset the camera on USB\n"
-    "  watch [--lock | --no-lock]    keep restoring the wanted settings until interrupted\n";
+    "  watch [--lock | --no-lock]    keep restoring the wanted settings until interrupted\n"
+    "  stats [--frames N] [--json]   capture N frames (30) and print their statistics\n"
+    "  snapshot FILE.png             write one frame\n"
+    "  calibrate white-balance|exposure X Y [--target 0.4|0.5|0.6]\n"
+    "                                click-to-set at the point (X, Y), each 0 to 1 from the top left\n";
 
 namespace {
 
@@ -48,6 +53,9 @@ std::optional<Arity> arityOf(const std::string& command, const std::string& sub)
     return Arity{0, 0};
   }
   if (command == "get" || command == "set") return Arity{1, -1};
+  if (command == "stats") return Arity{0, 0};
+  if (command == "snapshot") return Arity{1, 1};
+  if (command == "calibrate") return Arity{3, 3};
   if (command == "auto") return Arity{2, 2};
   if (command == "defaults") return Arity{0, -1};
   if (command == "preset") {
@@ -74,6 +82,7 @@ std::optional<long long> parseInteger(const std::string& text) { return velto::p
 ParseResult parseArguments(const std::vector<std::string>& args) {
   CtlRequest request;
   std::vector<std::string> words;
+  std::set<std::string> seen;  // options that belong to one command
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -85,6 +94,18 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
       request.json = true;
     } else if (a == "--lock" || a == "--no-lock") {
       request.lock = a == "--lock";
+    } else if (a == "--frames" || a == "--target") {
+      if (i + 1 >= args.size()) return {std::nullopt, a + " needs a value"};
+      const std::string value = args[++i];
+      if (a == "--frames") {
+        const auto n = parseInteger(value);
+        if (!n || *n < 1 || *n > 10000) return {std::nullopt, "--frames takes a number of frames from 1 to 10000, not '" + value + "'"};
+        request.frames = static_cast<int>(*n);
+      } else {
+        if (value != "0.4" && value != "0.5" && value != "0.6") return {std::nullopt, "--target takes 0.4, 0.5 or 0.6, not '" + value + "'"};
+        request.target = std::stod(value);
+      }
+      seen.insert(a);
     } else if (a == "--verbose" || a == "-v") {
       request.verbose = true;
     } else if (a == "--help" || a == "-h") {
@@ -127,10 +148,12 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
                               (request.subcommand.empty() ? "" : " " + request.subcommand) + "'"};
   }
   if (request.lock && request.command != "watch") return {std::nullopt, "--lock and --no-lock go with watch"};
+  if (seen.contains("--frames") && request.command != "stats") return {std::nullopt, "--frames goes with stats"};
+  if (seen.contains("--target") && request.command != "calibrate") return {std::nullopt, "--target goes with calibrate exposure"};
   if (request.json) {
-    static const std::set<std::string> withJson = {"list", "controls", "get"};
+    static const std::set<std::string> withJson = {"list", "controls", "get", "stats"};
     if (!withJson.contains(request.command) && !(request.command == "preset" && request.subcommand == "list")) {
-      return {std::nullopt, "--json goes with list, controls, get and preset list"};
+      return {std::nullopt, "--json goes with list, controls, get, stats and preset list"};
     }
   }
   if (request.command == "set") {
@@ -143,6 +166,34 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     return {std::nullopt, "auto takes on or off, not '" + request.operands[1] + "'"};
   }
   return {request, {}};
+}
+
+CaptureParse parseCapture(const CtlRequest& request) {
+  CaptureCommand command;
+  const std::string& cmd = request.command;
+  if (cmd == "stats") {
+    command.kind = CaptureCommand::Kind::stats;
+    command.frames = request.frames;
+  } else if (cmd == "snapshot") {
+    command.kind = CaptureCommand::Kind::snapshot;
+    command.file = QString::fromStdString(request.operands[0]);
+  } else {
+    command.kind = CaptureCommand::Kind::calibrate;
+    const auto tool = calibrationToolNamed(QString::fromStdString(request.operands[0]));
+    if (!tool) return {std::nullopt, "calibrate takes white-balance or exposure, not '" + request.operands[0] + "'"};
+    command.tool = *tool;
+    double xy[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+      const std::string& text = request.operands[static_cast<std::size_t>(i) + 1];
+      const QString q = QString::fromStdString(text);
+      bool ok = false;
+      xy[i] = q.toDouble(&ok);
+      if (!ok || !(xy[i] >= 0 && xy[i] <= 1)) return {std::nullopt, "the point takes numbers from 0 to 1, not '" + text + "'"};
+    }
+    command.point = {xy[0], xy[1]};
+    command.target = request.target;
+  }
+  return {command, {}};
 }
 
 ChangeParse parseChange(const CtlRequest& request) {

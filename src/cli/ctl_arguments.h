@@ -5,13 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "capture/capture_commands.h"
 #include "model/store_commands.h"
 #include "uvc/camera_key.h"
 
 namespace velto::cli {
 
 struct CtlRequest {
-  // list, controls, get, set, auto, defaults, refocus, preset, reset, watch
+  // list, controls, get, set, auto, defaults, refocus, preset, reset, watch, stats, snapshot,
+  // calibrate
   std::string command;
   // preset: list, save, apply, update, rename, delete
   std::string subcommand;
@@ -22,6 +24,8 @@ struct CtlRequest {
   std::optional<bool> lock;         // watch --lock / --no-lock
   bool help = false;
   bool verbose = false;             // --verbose: the velto.* logs on standard error
+  int frames = 30;                  // stats --frames N
+  double target = 0.5;              // calibrate exposure --target 0.4|0.5|0.6
 };
 
 struct ParseResult {
@@ -46,6 +50,14 @@ struct ChangeParse {
   std::string error;
 };
 ChangeParse parseChange(const CtlRequest& request);
+
+// stats, snapshot and calibrate turned into the capture command; `error` says why when the words
+// do not make one (a point outside 0…1, an unknown tool).
+struct CaptureParse {
+  std::optional<CaptureCommand> command;
+  std::string error;
+};
+CaptureParse parseCapture(const CtlRequest& request);
 
 extern const char* const kUsageText;
 

@@ -3,6 +3,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iomanip>
 
@@ -124,6 +126,44 @@ void printPresets(const QList<Preset>& presets, bool json, std::ostream& out) {
     }
   }
   if (json) printJson(out, QJsonDocument(array));
+}
+
+void printCapture(CaptureCommand::Kind kind, const QVariantMap& result, bool json, std::ostream& out) {
+  const auto size = QStringLiteral("%1×%2").arg(result.value("width").toInt()).arg(result.value("height").toInt()).toStdString();
+  switch (kind) {
+    case CaptureCommand::Kind::stats: {
+      if (json) {
+        printJson(out, QJsonDocument(QJsonObject::fromVariantMap(result)));
+        return;
+      }
+      // The luma histogram in sixteen columns of block characters, each the tallest of four bins.
+      static const char* const kBlocks[] = {" ", "▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};
+      std::string bars;
+      const QVariantList luma = result.value("luma").toList();
+      for (qsizetype i = 0; i + 4 <= luma.size(); i += 4) {
+        double top = 0;
+        for (qsizetype j = i; j < i + 4; ++j) top = std::max(top, luma[j].toDouble());
+        bars += kBlocks[std::clamp(int(std::lround(top * 8)), 0, 8)];
+      }
+      char percent[64];
+      std::snprintf(percent, sizeof percent, "%.1f %% | %.1f %%", result.value("clippedHighlights").toDouble() * 100,
+                    result.value("crushedShadows").toDouble() * 100);
+      const std::string p(percent);
+      const auto bar = p.find(" | ");
+      out << "frame: " << size << "\n"
+          << "frames received: " << result.value("frames").toLongLong() << "\n"
+          << "clipped highlights: " << p.substr(0, bar) << "\n"
+          << "crushed shadows: " << p.substr(bar + 3) << "\n"
+          << "luma: |" << bars << "|\n";
+      return;
+    }
+    case CaptureCommand::Kind::snapshot:
+      out << "wrote " << result.value("file").toString().toStdString() << " (" << size << ")\n";
+      return;
+    case CaptureCommand::Kind::calibrate:
+      out << result.value("message").toString().toStdString() << "\n";
+      return;
+  }
 }
 
 }  // namespace velto::cli

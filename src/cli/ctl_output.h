@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/capture_commands.h"
 #include "model/preset.h"
 #include "uvc/camera_key.h"
 #include "uvc/controls.h"
@@ -35,5 +36,7 @@ void printControls(const std::vector<ControlRow>& rows, bool json, std::ostream&
 // `values` in the order of `ids`.
 void printValues(const std::vector<ControlID>& ids, const ControlValues& values, bool json, std::ostream& out);
 void printPresets(const QList<Preset>& presets, bool json, std::ostream& out);
+// The result of stats, snapshot or calibrate (capture_commands.h says what it holds).
+void printCapture(CaptureCommand::Kind kind, const QVariantMap& result, bool json, std::ostream& out);
 
 }  // namespace velto::cli

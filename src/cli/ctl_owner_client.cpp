@@ -4,9 +4,11 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QFileInfo>
 
 #include "cli/ctl_output.h"
 #include "cli/ctl_runner.h"
+#include "capture/capture_bus.h"
 #include "model/camera_bus.h"
 
 namespace velto::cli {
@@ -22,9 +24,10 @@ struct Answer {
   std::string message;
 };
 
-Answer call(QDBusConnection& bus, const QString& method, const QVariantList& arguments = {}) {
-  QDBusMessage message = QDBusMessage::createMethodCall(QString::fromLatin1(kBusName), QString::fromLatin1(kBusPath),
-                                                        QString::fromLatin1(kBusInterface), method);
+Answer call(QDBusConnection& bus, const QString& method, const QVariantList& arguments = {},
+            const char* path = kBusPath, const char* interface = kBusInterface) {
+  QDBusMessage message = QDBusMessage::createMethodCall(QString::fromLatin1(kBusName), QString::fromLatin1(path),
+                                                        QString::fromLatin1(interface), method);
   message.setArguments(arguments);
   const QDBusMessage reply = bus.call(message, QDBus::Block, kCallTimeoutMs);
   if (reply.type() != QDBusMessage::ErrorMessage) return {reply.arguments(), kSuccess, {}};
@@ -166,6 +169,42 @@ int runThroughOwner(const CtlRequest& request, QDBusConnection bus, std::ostream
     return kSuccess;
   }
   if (cmd == "watch") return kUsage;  // watch waits for its turn instead (runCtl)
+
+  if (cmd == "stats" || cmd == "snapshot" || cmd == "calibrate") {
+    CaptureParse parsed = parseCapture(request);
+    if (!parsed.command) {
+      err << "velto-ctl: " << parsed.error << "\n";
+      return kInvalid;
+    }
+    const CaptureCommand& c = *parsed.command;
+    auto capture = [&](const QString& method, const QVariantList& arguments) {
+      return call(bus, method, arguments, kCaptureBusPath, kCaptureBusInterface);
+    };
+    Answer answer;
+    QVariantMap result;
+    switch (c.kind) {
+      case CaptureCommand::Kind::stats: answer = capture(QStringLiteral("Stats"), {c.frames}); break;
+      // The owner writes the file: a path that means the same to it.
+      case CaptureCommand::Kind::snapshot:
+        answer = capture(QStringLiteral("Snapshot"), {QFileInfo(c.file).absoluteFilePath()});
+        break;
+      case CaptureCommand::Kind::calibrate:
+        answer = capture(QStringLiteral("Calibrate"), {QString::fromStdString(request.operands[0]), c.point.x(), c.point.y(), c.target});
+        break;
+    }
+    if (answer.code != kSuccess) return report(answer, err);
+    if (c.kind == CaptureCommand::Kind::calibrate) {
+      result.insert(QStringLiteral("message"), answer.results.value(0).toString());
+    } else {
+      result = mapOf(answer.results.value(0));
+      // Lists inside the map arrive as D-Bus arguments too.
+      for (auto it = result.begin(); it != result.end(); ++it) {
+        if (it.value().canConvert<QDBusArgument>()) it.value() = listOf(it.value());
+      }
+    }
+    printCapture(c.kind, result, request.json, out);
+    return kSuccess;
+  }
 
   const ChangeParse parsed = parseChange(request);
   if (!parsed.command) {

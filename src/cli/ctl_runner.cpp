@@ -16,6 +16,10 @@
 #include <ostream>
 #include <unistd.h>
 
+#include "capture/calibrator.h"
+#include "capture/capture_bus.h"
+#include "capture/capture_commands.h"
+#include "capture/preview_controller.h"
 #include "cli/ctl_output.h"
 #include "cli/ctl_owner_client.h"
 #include "model/camera_store.h"
@@ -25,11 +29,19 @@
 #include "platform/session/login_item.h"
 #include "platform/session/user_defaults.h"
 #include "platform/usb/registry.h"
+#include "platform/video/gst_capture_backend.h"
 #include "support/system_clock.h"
 #include "uvc/uvc_device.h"
 
 namespace velto::cli {
 namespace {
+
+// The machine's cameras through GStreamer. A one-shot command does not wait for cameras to come.
+std::unique_ptr<video::CaptureBackend> captureBackend(bool watchDevices) {
+  video::GstCaptureOptions options = video::defaultGstCaptureOptions();
+  options.watchDevices = watchDevices;
+  return std::make_unique<video::GstCaptureBackend>(std::move(options));
+}
 
 int fail(int code, const std::string& message, std::ostream& err) {
   err << "velto-ctl: " << message << "\n";
@@ -136,16 +148,13 @@ void waitFor(const std::function<void(std::function<void()>)>& start) {
   if (!finished) loop.exec();
 }
 
-int change(const CtlRequest& request, const QString& settingsPath, std::ostream& err) {
-  const ChangeParse parsed = parseChange(request);
-  if (!parsed.command) return fail(kInvalid, parsed.error, err);
-  const ChangeCommand& command = *parsed.command;
-
-  // Without an owner, every velto-ctl that changes something loads, changes and saves the
-  // settings in turn: a lock file beside them (not QSettings' own "<file>.lock", which it takes
-  // for each write). A holder that died leaves a lock that is taken over at once (its process is
-  // gone); one that has held it longer than any command takes (a slow camera's, included) is
-  // presumed stuck.
+// Without an owner, every velto-ctl that changes something loads, changes and saves the settings
+// in turn: a lock file beside them (not QSettings' own "<file>.lock", which it takes for each
+// write). A holder that died leaves a lock that is taken over at once (its process is gone); one
+// that has held it longer than any command takes (a slow camera's, included) is presumed stuck.
+// `body` runs with the lock held and the settings read only then, and they are gone before the
+// lock is: nothing of an earlier reading, and no write after the next command has started.
+int withSettingsLock(const QString& settingsPath, std::ostream& err, const std::function<int(UserDefaults&)>& body) {
   const QString folder = QFileInfo(settingsPath).absolutePath();
   QDir().mkpath(folder);
   const QString lockPath = folder + QStringLiteral("/velto-ctl.lock");
@@ -159,51 +168,108 @@ int change(const CtlRequest& request, const QString& settingsPath, std::ostream&
     }
     QThread::msleep(static_cast<unsigned long>(pause));
   }
-  // Read only now, and gone before the lock is: nothing of an earlier reading, and no write after
-  // the next command has started.
   UserDefaults defaults(settingsPath);
+  return body(defaults);
+}
 
-  CommandOutcome outcome;
-  if (command.kind == ChangeCommand::Kind::presetRename || command.kind == ChangeCommand::Kind::presetDelete) {
-    // These need no camera: the presets alone, changed in the file.
-    Storage storage(defaults);
-    const bool rename = command.kind == ChangeCommand::Kind::presetRename;
-    const auto name = presetName(command.newName);
-    if (rename && !name) return fail(kInvalid, "a preset needs a name", err);
-    QList<Preset> presets = storage.loadPresets().value_or(QList<Preset>{});
-    const auto index = findPreset(presets, command.preset);
-    if (!index) return fail(kInvalid, "no preset named '" + command.preset.toStdString() + "'", err);
-    if (rename) {
-      presets[*index].name = *name;
+// A store of this command's own, settled on its camera (or on none).
+std::unique_ptr<CameraStore> ownStore(Clock& clock, UserDefaults& defaults, LoginItem& login, const CtlRequest& request) {
+  CameraStore::Options options;
+  options.camera = request.camera;
+  options.watchHotplug = false;
+  options.watchWake = false;
+  options.followSettingsFile = false;  // the lock keeps everyone else out meanwhile
+  auto store = std::make_unique<CameraStore>(clock, defaults, login, options);
+  // Only the store's own connection is waited for; its periodic read-backs are not ours.
+  waitFor([&](std::function<void()> done) {
+    QObject::connect(store.get(), &CameraStore::connectionSettled, store.get(), done, Qt::SingleShotConnection);
+  });
+  return store;
+}
+
+int change(const CtlRequest& request, const QString& settingsPath, std::ostream& err) {
+  const ChangeParse parsed = parseChange(request);
+  if (!parsed.command) return fail(kInvalid, parsed.error, err);
+  const ChangeCommand& command = *parsed.command;
+  return withSettingsLock(settingsPath, err, [&](UserDefaults& defaults) {
+    CommandOutcome outcome;
+    if (command.kind == ChangeCommand::Kind::presetRename || command.kind == ChangeCommand::Kind::presetDelete) {
+      // These need no camera: the presets alone, changed in the file.
+      Storage storage(defaults);
+      const bool rename = command.kind == ChangeCommand::Kind::presetRename;
+      const auto name = presetName(command.newName);
+      if (rename && !name) return fail(kInvalid, "a preset needs a name", err);
+      QList<Preset> presets = storage.loadPresets().value_or(QList<Preset>{});
+      const auto index = findPreset(presets, command.preset);
+      if (!index) return fail(kInvalid, "no preset named '" + command.preset.toStdString() + "'", err);
+      if (rename) {
+        presets[*index].name = *name;
+      } else {
+        presets.removeAt(*index);
+      }
+      storage.savePresets(presets);
+      if (const auto why = storage.sync()) {
+        outcome = {CommandOutcome::saveFailed, QStringLiteral("Couldn't save your settings (%1: %2).").arg(storage.path(), *why)};
+      }
     } else {
-      presets.removeAt(*index);
+      SystemClock clock;
+      LoginItem login(QStringLiteral("velto-camera"));
+      const auto store = ownStore(clock, defaults, login, request);
+      waitFor([&](std::function<void()> done) {
+        runChange(*store, command, [&outcome, done](CommandOutcome o) {
+          outcome = std::move(o);
+          done();
+        });
+      });
     }
-    storage.savePresets(presets);
-    if (const auto why = storage.sync()) {
-      outcome = {CommandOutcome::saveFailed, QStringLiteral("Couldn't save your settings (%1: %2).").arg(storage.path(), *why)};
-    }
-  } else {
-    SystemClock clock;
-    LoginItem login(QStringLiteral("velto-camera"));
-    CameraStore::Options options;
-    options.camera = request.camera;
-    options.watchHotplug = false;
-    options.watchWake = false;
-    options.followSettingsFile = false;  // the lock keeps everyone else out meanwhile
-    CameraStore store(clock, defaults, login, options);
-    // Only the store's own connection is waited for; its periodic read-backs are not ours.
+    if (outcome.code != CommandOutcome::ok) return fail(outcome.code, outcome.message.toStdString(), err);
+    return int(kSuccess);
+  });
+}
+
+// --- The picture without an owner: a preview of our own ---------------------------------------------
+
+int capture(const CtlRequest& request, const QString& settingsPath, std::ostream& out, std::ostream& err) {
+  CaptureParse parsed = parseCapture(request);
+  if (!parsed.command) return fail(kInvalid, parsed.error, err);
+  CaptureCommand& command = *parsed.command;
+  if (command.kind == CaptureCommand::Kind::snapshot) command.file = QFileInfo(command.file).absoluteFilePath();
+
+  SystemClock clock;
+  auto run = [&](const CaptureTarget& target, CameraStore* store) {
+    PreviewController preview(clock, captureBackend(false), {});
+    Calibrator calibrator(clock);
+    CaptureOutcome outcome;
     waitFor([&](std::function<void()> done) {
-      QObject::connect(&store, &CameraStore::connectionSettled, &store, done, Qt::SingleShotConnection);
-    });
-    waitFor([&](std::function<void()> done) {
-      runChange(store, command, [&outcome, done](CommandOutcome o) {
+      runCapture(clock, preview, target, store, &calibrator, command, [&outcome, done](CaptureOutcome o) {
         outcome = std::move(o);
         done();
       });
     });
+    if (outcome.outcome.code != CommandOutcome::ok) return fail(outcome.outcome.code, outcome.outcome.message.toStdString(), err);
+    printCapture(command.kind, outcome.result, request.json, out);
+    return int(kSuccess);
+  };
+
+  if (command.kind != CaptureCommand::Kind::calibrate) {
+    // Looking changes nothing: the camera the store would choose, without a store.
+    UserDefaults defaults(settingsPath);
+    const auto services = candidates(request, defaults);
+    if (services.empty()) return fail(kNoCamera, noCamera(request), err);
+    const usb::Service& s = services.front();
+    return run({QString::fromStdString(UVCDevice::displayName(s)), s.locationID, {s.vendorID, s.productID}}, nullptr);
   }
-  if (outcome.code != CommandOutcome::ok) return fail(outcome.code, outcome.message.toStdString(), err);
-  return kSuccess;
+  // Calibrating writes the camera's controls, as a change does.
+  return withSettingsLock(settingsPath, err, [&](UserDefaults& defaults) {
+    LoginItem login(QStringLiteral("velto-camera"));
+    const auto store = ownStore(clock, defaults, login, request);
+    const auto target = captureTargetOf(*store);
+    if (!target) return fail(kNoCamera, noCamera(request), err);
+    if (!store->isConnected()) return fail(kCameraFailed, target->name.toStdString() + " does not answer", err);
+    const int code = run(*target, store.get());
+    if (!store->saveNow()) return fail(kSaveFailed, store->lastErrorText().toStdString(), err);
+    return code;
+  });
 }
 
 // --- watch: the session's owner until stopped, or waiting to become it ----------------------------
@@ -232,6 +298,8 @@ int watch(const CtlRequest& request, UserDefaults& defaults, std::ostream& out, 
     options.keepLocked = request.lock;
     auto store = std::make_unique<CameraStore>(clock, defaults, login, options);
     CameraStore* s = store.get();
+    // velto-ctl stats, snapshot and calibrate run beside us capture through this preview.
+    attachCapture(clock, *s, captureBackend(true), QDBusConnection::sessionBus());
     QObject::connect(s, &CameraStore::connectionSettled, s, [s, &out] {
       const auto& d = s->device();
       if (d && s->isConnected()) {
@@ -273,6 +341,7 @@ int runCtl(const CtlRequest& request, std::ostream& out, std::ostream& err) {
   if (cmd != "watch") {
     if (auto bus = sessionOwnerBus()) return runThroughOwner(request, *bus, out, err);
   }
+  if (cmd == "stats" || cmd == "snapshot" || cmd == "calibrate") return capture(request, UserDefaults::defaultPath(), out, err);
   const bool reading = cmd == "list" || cmd == "controls" || cmd == "get" || (cmd == "preset" && request.subcommand == "list");
   if (!reading && cmd != "watch") return change(request, UserDefaults::defaultPath(), err);
   UserDefaults defaults;

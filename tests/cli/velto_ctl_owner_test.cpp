@@ -214,6 +214,20 @@ TEST_F(OwnerTest, TheWatcherHandsOverToTheApplicationAndTakesBackWhenItQuits) {
   EXPECT_TRUE(eventually([&] { return camera("brightness") == 7; })) << "and writes the wanted settings back";
 }
 
+TEST_F(OwnerTest, ThePictureCommandsCaptureThroughTheOwner) {
+  QProcess& watch = start(VELTO_CTL_PATH, {"watch"});
+  ASSERT_TRUE(waitForOutput(watch, "connected: "));
+  QString err;
+  ASSERT_EQ(run({"calibrate", "white-balance", "0.5", "0.5"}, &err), 0) << err.toStdString();
+  EXPECT_NEAR(double(camera("whiteBalance")), 4500, 150);
+  EXPECT_TRUE(eventually([&] { return saved()[ControlID::whiteBalance] == camera("whiteBalance"); }));
+  bus.command("c200", "busy");
+  EXPECT_EQ(run({"stats"}, &err), 5);
+  EXPECT_EQ(err, "velto-ctl: Anker PowerConf C200 is in use by another application\n");
+  bus.command("c200", "free");
+  EXPECT_EQ(run({"stats", "--frames", "3"}, &err), 0) << err.toStdString();
+}
+
 TEST_F(OwnerTest, BadCallsOnTheBusAreErrorsNeverACrash) {
   QProcess& watch = start(VELTO_CTL_PATH, {"watch"});
   ASSERT_TRUE(waitForOutput(watch, "connected:"));

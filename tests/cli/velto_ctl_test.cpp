@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -275,6 +276,56 @@ TEST_F(VeltoCtlTest, PresetNamesAreTakenAsTheyAre) {
   defaults.sync();
   ASSERT_EQ(run({"preset", "delete", "B"}).exitCode, 0);
   EXPECT_EQ(run({"preset", "list"}).out, "A  (0 controls)\n");
+}
+
+TEST_F(VeltoCtlTest, StatsSnapshotAndClickToSetFromTheLivePicture) {
+  bus.plug(sim::c200Profile(), "c200");
+  const Outcome stats = run({"stats", "--frames", "12", "--json"});
+  ASSERT_EQ(stats.exitCode, 0) << stats.err.toStdString();
+  const QJsonObject s = QJsonDocument::fromJson(stats.out.toUtf8()).object();
+  EXPECT_EQ(s["width"].toInt(), 1280);
+  EXPECT_EQ(s["height"].toInt(), 720);
+  EXPECT_GE(s["frames"].toInt(), 12);
+  EXPECT_EQ(s["luma"].toArray().size(), 64);
+  EXPECT_GT(s["clippedHighlights"].toDouble(), 0) << "the window is well above white";
+  EXPECT_TRUE(run({"stats", "--frames", "1"}).out.startsWith("frame: 1280×720\nframes received: "));
+
+  const QString png = config.filePath("shot.png");
+  const Outcome snapshot = run({"snapshot", png});
+  ASSERT_EQ(snapshot.exitCode, 0) << snapshot.err.toStdString();
+  const QImage image(png);
+  ASSERT_EQ(image.size(), QSize(1280, 720));
+  const QColor centre = image.pixelColor(640, 360);  // mid grey at the default white balance
+  EXPECT_NEAR(centre.red(), centre.blue(), 12);
+  EXPECT_EQ(run({"snapshot", config.filePath("no/such/folder/shot.png")}).exitCode, 5);
+
+  const Outcome wb = run({"calibrate", "white-balance", "0.5", "0.5"});
+  ASSERT_EQ(wb.exitCode, 0) << wb.err.toStdString();
+  EXPECT_EQ(wb.out, QStringLiteral("White balance set to %1 K\n").arg(camera("whiteBalance")));
+  EXPECT_NEAR(double(camera("whiteBalance")), 4500, 150) << "the simulator's default illuminant";
+  EXPECT_EQ(savedSettings()[ControlID::whiteBalance], camera("whiteBalance"));
+  EXPECT_EQ(run({"calibrate", "exposure", "0.5", "0.5", "--target", "0.6"}).exitCode, 0);
+  EXPECT_EQ(run({"calibrate", "exposure", "1.5", "0.5"}).exitCode, 3);
+}
+
+TEST_F(VeltoCtlTest, WithoutAPictureCaptureEndsWithinFiveSecondsWithExitFive) {
+  bus.plug(sim::c200Profile(), "c200");
+  bus.command("c200", "freeze");
+  for (const QStringList& args : {QStringList{"stats"}, QStringList{"calibrate", "exposure", "0.5", "0.5"}}) {
+    QElapsedTimer timer;
+    timer.start();
+    const Outcome frozen = run(args);
+    EXPECT_EQ(frozen.exitCode, 5) << frozen.err.toStdString();
+    EXPECT_LT(timer.elapsed(), 6000) << "ends on its own, well before any time-out of ours";
+    EXPECT_TRUE(frozen.err.contains("sent no picture")) << frozen.err.toStdString();
+  }
+  bus.command("c200", "thaw");
+  bus.command("c200", "busy");
+  const Outcome busy = run({"stats"});
+  EXPECT_EQ(busy.exitCode, 5);
+  EXPECT_EQ(busy.err, "velto-ctl: Anker PowerConf C200 is in use by another application\n");
+  bus.command("c200", "unplug");
+  EXPECT_EQ(run({"stats"}).exitCode, 2);
 }
 
 TEST(VeltoCtlArguments, ParseOptionsAnywhere) {

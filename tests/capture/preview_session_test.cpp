@@ -1,0 +1,135 @@
+// The preview end to end: the real GStreamer session streaming from a simulated C200, the
+// watchdog on the manual clock. Frames arrive in real time, so waits for them are bounded polls
+// for an event; every period of the watchdog passes only when the test advances its clock.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <thread>
+
+#include "capture/preview_controller.h"
+#include "platform/video/gst_capture_backend.h"
+#include "sim/profile.h"
+#include "sim_fixture.h"
+#include "support/manual_clock.h"
+
+namespace velto {
+namespace {
+
+using namespace std::chrono_literals;
+using State = PreviewController::State;
+const CameraKey kC200{0x291a, 0x3369};
+
+class PreviewSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bus.plug(sim::c200Profile(), "c200");
+    video::GstCaptureOptions options;
+    options.sysfsRoot.clear();  // simulated cameras only
+    options.simDirectory = bus.directory();
+    options.watchDevices = false;
+    preview = std::make_unique<PreviewController>(clock, std::make_unique<video::GstCaptureBackend>(options),
+                                                  [this] { ++resets; });
+  }
+  void start() {
+    preview->start("window", std::nullopt, kC200);
+    QCoreApplication::processEvents();
+  }
+  // Waits, in real time and bounded, until `condition` holds; events are processed meanwhile.
+  static bool eventually(const std::function<bool()>& condition, int ms = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition() && timer.elapsed() < ms) {
+      QCoreApplication::processEvents();
+      std::this_thread::sleep_for(5ms);
+    }
+    return condition();
+  }
+  bool framesFlow() {
+    const std::int64_t before = preview->analyzer().frameCount();
+    return eventually([&] { return preview->analyzer().frameCount() > before + 2; });
+  }
+  // Frames already on their way when the camera froze have arrived.
+  void settleFrozen() {
+    std::int64_t seen = -1;
+    for (int i = 0; i < 100 && preview->analyzer().frameCount() != seen; ++i) {
+      seen = preview->analyzer().frameCount();
+      std::this_thread::sleep_for(100ms);
+    }
+  }
+  void tick(int seconds) {
+    for (int i = 0; i < seconds; ++i) {
+      clock.advance(1s);
+      QCoreApplication::processEvents();
+      preview->session().waitUntilIdle();
+    }
+  }
+
+  ManualClock clock;
+  testing::SimBus bus{clock};
+  std::unique_ptr<PreviewController> preview;
+  int resets = 0;
+};
+
+TEST_F(PreviewSessionTest, AFrozenCameraIsRestartedThenResetAndRecoversWhenFramesFlow) {
+  start();
+  ASSERT_EQ(preview->state(), State::running);
+  ASSERT_TRUE(framesFlow());
+  ASSERT_TRUE(eventually([&] { return preview->stats().has_value(); }));
+  EXPECT_EQ(preview->stats()->size, QSizeF(1280, 720));
+
+  bus.command("c200", "freeze");
+  settleFrozen();
+  tick(6);
+  EXPECT_TRUE(preview->recovering());
+  EXPECT_EQ(preview->sessionRestarts(), 1);
+  EXPECT_EQ(resets, 0);
+  tick(5);
+  EXPECT_EQ(resets, 1) << "a USB reset is asked for about 5 s after the restart";
+
+  bus.command("c200", "thaw");
+  ASSERT_TRUE(framesFlow());
+  tick(1);
+  EXPECT_FALSE(preview->recovering());
+  EXPECT_EQ(preview->state(), State::running);
+}
+
+TEST_F(PreviewSessionTest, ACameraBusyElsewhereIsSaidSoAndNeverReset) {
+  bus.command("c200", "busy");
+  start();
+  ASSERT_TRUE(eventually([&] { return preview->problem().has_value(); }));
+  EXPECT_EQ(preview->problem()->kind, video::SessionError::Kind::busy);
+  EXPECT_TRUE(preview->inUseByAnotherApplication());
+  tick(16);
+  EXPECT_EQ(resets, 0);
+  EXPECT_GE(preview->sessionRestarts(), 2);
+
+  bus.command("c200", "free");
+  tick(5);  // the next restart finds the camera free
+  ASSERT_TRUE(framesFlow());
+  tick(1);
+  EXPECT_FALSE(preview->recovering());
+  EXPECT_FALSE(preview->inUseByAnotherApplication());
+}
+
+TEST_F(PreviewSessionTest, ACameraThatVanishesIsLookedForUntilItReturns) {
+  preview->start("window", std::nullopt, CameraKey{0x046d, 0x085e});
+  QCoreApplication::processEvents();
+  EXPECT_EQ(preview->state(), State::noCamera) << "no video device of that model";
+  preview->stop("window");
+
+  start();
+  ASSERT_TRUE(framesFlow());
+  bus.command("c200", "unplug");
+  ASSERT_TRUE(eventually([&] { return preview->problem().has_value(); }));
+  EXPECT_EQ(preview->problem()->kind, video::SessionError::Kind::vanished);
+  tick(6);
+  EXPECT_EQ(preview->state(), State::noCamera);
+  bus.command("c200", "plug");
+  tick(5);
+  EXPECT_EQ(preview->state(), State::running);
+  ASSERT_TRUE(framesFlow());
+}
+
+}  // namespace
+}  // namespace velto
