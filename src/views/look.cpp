@@ -1,13 +1,15 @@
 #include "views/look.h"
 
+#include <QFontDatabase>
 #include <QLabel>
 
 namespace velto::views {
 
 QFont valueFont(const QFont& base) {
-  QFont font = base;
-  font.setFeature(QFont::Tag("tnum"), 1);
-  font.setStyleHint(QFont::TypeWriter, QFont::PreferDefault);
+  // The system's fixed-pitch font at the size of the text around it.
+  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  if (base.pointSizeF() > 0) font.setPointSizeF(base.pointSizeF());
+  else font.setPixelSize(base.pixelSize());
   return font;
 }
 

@@ -13,7 +13,7 @@ class QWidget;
 namespace velto::views {
 
 // The font for numbers that change while the user watches (slider values, readouts): the
-// application font with tabular (monospaced) digits, so a value does not shift as it changes.
+// system's fixed-pitch font at the size of `base`, so a value does not shift as it changes.
 QFont valueFont(const QFont& base);
 
 // A bold section title.
