@@ -69,6 +69,28 @@ TEST(FrameStatsTest, ThresholdsAndLumaWeights) {
   EXPECT_EQ(stats.red[62], 0.5f) << "250 / 4, against the peak of 2 in bin 1 (6 and 7)";
 }
 
+// Samples are taken four at a time and the rest of a row one by one: the same colours must count
+// the same either way, and the padding after the last column must stay unread.
+TEST(FrameStatsTest, TheLastColumnsOfARowCountLikeTheOthers) {
+  Frame frame = Frame::filled(7, 2, 4 * 7 + 8, 0xFF);
+  const std::uint8_t bgr[7][3] = {{0, 0, 250}, {6, 6, 6}, {0, 0, 7}, {100, 150, 200}, {0, 0, 250}, {6, 6, 6}, {100, 150, 200}};
+  for (int y = 0; y < 2; ++y) {
+    for (int x = 0; x < 7; ++x) std::memcpy(frame.mutablePixels() + y * frame.bytesPerRow() + 4 * x, bgr[x], 3);
+  }
+  const FrameStats stats = analyzeFrame(frame);
+  EXPECT_DOUBLE_EQ(stats.clippedHighlights, 2.0 / 7);
+  EXPECT_DOUBLE_EQ(stats.crushedShadows, 2.0 / 7);
+  for (auto [early, late] : {std::pair{0, 4}, {1, 5}, {2, 2}, {3, 6}}) {
+    EXPECT_EQ(stats.clipping->pixelColor(late, 1), stats.clipping->pixelColor(early, 0)) << late;
+  }
+  // Per row: red 250 twice (bin 62), 6 twice and 7 once (bin 1), 200 twice (bin 50).
+  EXPECT_EQ(stats.red[62], 2.0f / 3);
+  EXPECT_EQ(stats.red[50], 2.0f / 3);
+  EXPECT_EQ(stats.luma[39], 1.0f);
+  EXPECT_EQ(stats.luma[13], 1.0f) << "(54 * 250) >> 10";
+  EXPECT_EQ(stats.luma[0], 0.5f);
+}
+
 TEST(FrameStatsTest, FramesThatCannotBeReadGiveEmptyStats) {
   const Frame whole = uniform(64, 48, 10, 20, 30);
   const std::size_t needed = 47 * static_cast<std::size_t>(whole.bytesPerRow()) + 4 * 64;  // the last row's padding is not
