@@ -1,0 +1,28 @@
+#include "views/auto_toggle.h"
+
+#include "model/camera_store.h"
+#include "model/preset.h"
+
+namespace velto::views {
+
+bool AutoToggle::isOn(ControlID id, std::int64_t value) { return governedControl(id) && isAutoOn(id, value); }
+
+AutoToggle::AutoToggle(CameraStore& store, ControlID id, std::optional<QString> title, QWidget* parent)
+    : QCheckBox(parent), store_(store), id_(id) {
+  const auto own = velto::title(id);
+  setText(title.value_or(QString::fromUtf8(own.data(), qsizetype(own.size()))));
+  connect(this, &QCheckBox::clicked, this, [this](bool on) {
+    store_.setAuto(id_, on);
+    render();  // shows the store's state, also when it did not take the change
+  });
+  connect(&store_, &CameraStore::deviceChanged, this, &AutoToggle::render);
+  connect(&store_, &CameraStore::valuesChanged, this, &AutoToggle::render);
+  render();
+}
+
+void AutoToggle::render() {
+  setVisible(store_.supports(id_));
+  setChecked(isOn(id_, store_.value(id_)));
+}
+
+}  // namespace velto::views

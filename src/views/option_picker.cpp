@@ -1,0 +1,65 @@
+#include "views/option_picker.h"
+
+#include <QButtonGroup>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+
+#include "model/camera_store.h"
+
+namespace velto::views {
+
+OptionPicker::OptionPicker(CameraStore& store, ControlID id, std::vector<PickerOption> options,
+                           std::optional<QString> help, QWidget* parent)
+    : QWidget(parent), store_(store), id_(id), options_(std::move(options)), group_(new QButtonGroup(this)) {
+  auto* line = new QHBoxLayout(this);
+  line->setContentsMargins(0, 0, 0, 0);
+  const auto name = title(id);
+  auto* label = new QLabel(QString::fromUtf8(name.data(), qsizetype(name.size())), this);
+  line->addWidget(label);
+  line->addStretch(1);
+  // The segments touch, so they read as one control.
+  auto* segments = new QHBoxLayout;
+  segments->setSpacing(0);
+  for (std::size_t i = 0; i < options_.size(); ++i) {
+    auto* button = new QPushButton(options_[i].label, this);
+    button->setCheckable(true);
+    button->setAccessibleName(label->text() + QStringLiteral(": ") + options_[i].label);
+    group_->addButton(button, int(i));
+    segments->addWidget(button);
+  }
+  line->addLayout(segments);
+  setToolTip(help.value_or(QString()));
+
+  connect(group_, &QButtonGroup::idClicked, this, [this](int index) {
+    store_.set(id_, options_[std::size_t(index)].value);
+    render();
+  });
+  connect(&store_, &CameraStore::deviceChanged, this, &OptionPicker::render);
+  connect(&store_, &CameraStore::valuesChanged, this, &OptionPicker::render);
+  render();
+}
+
+QAbstractButton* OptionPicker::segment(int index) const { return group_->button(index); }
+
+void OptionPicker::render() {
+  setVisible(store_.supports(id_));
+  const std::int64_t value = store_.value(id_);
+  int selected = -1;
+  for (std::size_t i = 0; i < options_.size(); ++i) {
+    if (options_[i].value == value) {
+      selected = int(i);
+      break;
+    }
+  }
+  if (selected >= 0) {
+    group_->button(selected)->setChecked(true);
+  } else if (QAbstractButton* checked = group_->checkedButton()) {
+    // A value no option names: no segment is chosen.
+    group_->setExclusive(false);
+    checked->setChecked(false);
+    group_->setExclusive(true);
+  }
+}
+
+}  // namespace velto::views

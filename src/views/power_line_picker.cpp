@@ -1,0 +1,67 @@
+#include "views/power_line_picker.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <algorithm>
+#include <array>
+
+#include "model/camera_store.h"
+
+namespace velto::views {
+namespace {
+
+struct PowerLineOption {
+  std::int64_t value;  // the UVC power line frequency code
+  const char* label;
+};
+constexpr std::array<PowerLineOption, 4> kOptions{{{0, "Off"}, {1, "50 Hz"}, {2, "60 Hz"}, {3, "Auto"}}};
+
+}  // namespace
+
+PowerLinePicker::PowerLinePicker(CameraStore& store, QWidget* parent) : QWidget(parent), store_(store) {
+  auto* line = new QHBoxLayout(this);
+  line->setContentsMargins(0, 0, 0, 0);
+  title_ = new QLabel(QStringLiteral("Anti-Flicker"), this);
+  combo_ = new QComboBox(this);
+  combo_->setAccessibleName(title_->text());
+  title_->setBuddy(combo_);
+  line->addWidget(title_);
+  line->addStretch(1);
+  line->addWidget(combo_);
+  setToolTip(QStringLiteral("Match your mains frequency (60 Hz in North America) to stop banding under artificial light"));
+
+  connect(combo_, &QComboBox::activated, this, [this](int index) {
+    store_.set(ControlID::powerLineFrequency, combo_->itemData(index).toLongLong());
+    render();
+  });
+  connect(&store_, &CameraStore::deviceChanged, this, &PowerLinePicker::render);
+  connect(&store_, &CameraStore::rangesChanged, this, &PowerLinePicker::render);
+  connect(&store_, &CameraStore::valuesChanged, this, &PowerLinePicker::render);
+  render();
+}
+
+void PowerLinePicker::render() {
+  const auto it = store_.ranges().find(ControlID::powerLineFrequency);
+  const bool shown = store_.supports(ControlID::powerLineFrequency) && it != store_.ranges().end();
+  setVisible(shown);
+  if (!shown) return;
+
+  // The codes the range admits; a range given upside down counts up to its min.
+  const std::int64_t lo = it->second.min, hi = std::max(it->second.min, it->second.max);
+  QList<std::int64_t> kept;
+  for (const PowerLineOption& option : kOptions) {
+    if (option.value >= lo && option.value <= hi) kept.append(option.value);
+  }
+  QList<std::int64_t> listed;
+  for (int i = 0; i < combo_->count(); ++i) listed.append(combo_->itemData(i).toLongLong());
+  if (listed != kept) {
+    combo_->clear();
+    for (const PowerLineOption& option : kOptions) {
+      if (kept.contains(option.value)) combo_->addItem(QString::fromUtf8(option.label), QVariant(qlonglong(option.value)));
+    }
+  }
+  combo_->setCurrentIndex(combo_->findData(QVariant(qlonglong(store_.value(ControlID::powerLineFrequency)))));
+}
+
+}  // namespace velto::views
