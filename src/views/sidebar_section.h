@@ -1,0 +1,30 @@
+// The look of the sidebar's sections: a header line with a bold title over a light frame that
+// holds the rows, and the small borderless buttons that sit at the header's end.
+#pragma once
+
+#include <QString>
+
+class QFrame;
+class QHBoxLayout;
+class QToolButton;
+class QVBoxLayout;
+class QWidget;
+
+namespace velto::views {
+
+struct SectionParts {
+  QHBoxLayout* header;  // title, stretch; the caller appends its buttons. Null without a title.
+  QFrame* box;
+  QVBoxLayout* rows;
+};
+
+// Gives `root` the layout of a section titled `title` (none when empty).
+SectionParts buildSection(QWidget* root, const QString& title);
+
+// A borderless header button in a smaller font; `tooltip` also names it for assistive tools.
+QToolButton* headerButton(const QString& text, const QString& tooltip, QWidget* parent);
+
+// A second, explanatory line in the palette's secondary text colour and a smaller font.
+void makeSecondary(QWidget* label);
+
+}  // namespace velto::views
