@@ -34,20 +34,20 @@ namespace {
 // dialog-warning, view-refresh), else the names GNOME's and KDE's themes share. We ask for the
 // symbolic variant; Qt falls back to the plain name by dropping the suffix.
 constexpr std::array<IconEntry, 13> kIcons{{
-    {"video.fill", "camera-web-symbolic", ":/icons/video-fill.svg"},
-    {"video.slash", "camera-disabled-symbolic", ":/icons/video-slash.svg"},
-    {"plus", "list-add-symbolic", ":/icons/plus.svg"},
-    {"checkmark", "object-select-symbolic", ":/icons/checkmark.svg"},
-    {"lock.shield", "security-high-symbolic", ":/icons/lock-shield.svg"},
-    {"cursorarrow", "edit-select-symbolic", ":/icons/cursorarrow.svg"},
-    {"eyedropper", "color-select-symbolic", ":/icons/eyedropper.svg"},
-    {"camera.metering.spot", "find-location-symbolic", ":/icons/camera-metering-spot.svg"},
-    {"squareshape.split.3x3", "view-grid-symbolic", ":/icons/squareshape-split-3x3.svg"},
-    {"exclamationmark.triangle", "dialog-warning-symbolic", ":/icons/exclamationmark-triangle.svg"},
-    {"chart.bar.xaxis", "view-statistics-symbolic", ":/icons/chart-bar-xaxis.svg"},
+    {"video.fill", "camera-web-symbolic", ":/velto/icons/video-fill.svg"},
+    {"video.slash", "camera-disabled-symbolic", ":/velto/icons/video-slash.svg"},
+    {"plus", "list-add-symbolic", ":/velto/icons/plus.svg"},
+    {"checkmark", "object-select-symbolic", ":/velto/icons/checkmark.svg"},
+    {"lock.shield", "security-high-symbolic", ":/velto/icons/lock-shield.svg"},
+    {"cursorarrow", "tool-pointer-symbolic", ":/velto/icons/cursorarrow.svg"},
+    {"eyedropper", "color-select-symbolic", ":/velto/icons/eyedropper.svg"},
+    {"camera.metering.spot", "find-location-symbolic", ":/velto/icons/camera-metering-spot.svg"},
+    {"squareshape.split.3x3", "view-grid-symbolic", ":/velto/icons/squareshape-split-3x3.svg"},
+    {"exclamationmark.triangle", "dialog-warning-symbolic", ":/velto/icons/exclamationmark-triangle.svg"},
+    {"chart.bar.xaxis", "view-statistics-symbolic", ":/velto/icons/chart-bar-xaxis.svg"},
     {"arrow.left.and.right.righttriangle.left.righttriangle.right", "object-flip-horizontal-symbolic",
-     ":/icons/mirror.svg"},
-    {"arrow.clockwise", "view-refresh-symbolic", ":/icons/arrow-clockwise.svg"},
+     ":/velto/icons/mirror.svg"},
+    {"arrow.clockwise", "view-refresh-symbolic", ":/velto/icons/arrow-clockwise.svg"},
 }};
 
 const IconEntry* find(std::string_view systemName) {
@@ -90,8 +90,9 @@ class SymbolEngine final : public QIconEngine {
     return render(size, colour(mode, QGuiApplication::palette()));
   }
 
+  // QIcon asks with the size already in device pixels.
   QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override {
-    QPixmap pm = pixmap(size * scale, mode, state);
+    QPixmap pm = pixmap(size, mode, state);
     pm.setDevicePixelRatio(scale);
     return pm;
   }

@@ -1,6 +1,6 @@
 // The images the views show, by the symbol names the design gives them ("video.slash",
 // "checkmark", ...). One table maps each to a freedesktop icon name, taken from the desktop's
-// icon theme when it has one, and to a drawing of our own in the resources (":/icons/*.svg")
+// icon theme when it has one, and to a drawing of our own in the resources (":/velto/icons/*.svg")
 // for desktops without one (offscreen, Xvfb, a bare window manager). Our drawings are
 // monochrome and are painted in the palette's text colour at the moment they are drawn, so they
 // follow light and dark palettes, and they are rendered for the device pixel ratio they are
@@ -20,7 +20,7 @@ namespace velto::views {
 struct IconEntry {
   std::string_view systemName;  // as the views name it
   const char* themeName;        // freedesktop name, for QIcon::fromTheme
-  const char* resource;         // our drawing, ":/icons/<file>.svg"
+  const char* resource;         // our drawing, ":/velto/icons/<file>.svg"
 };
 
 // Every symbol the views use, in no particular order.
