@@ -1,0 +1,84 @@
+#include "views/preview_layer_view.h"
+
+#include <QPainter>
+#include <QScreen>
+#include <algorithm>
+#include <cmath>
+
+#include "capture/preview_controller.h"
+
+namespace velto::views {
+
+PreviewLayerView::PreviewLayerView(PreviewController& preview, QWidget* parent)
+    : QWidget(parent), preview_(preview) {
+  // Every pixel is painted (the picture or black): nothing behind needs painting first.
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  refresh_.setTimerType(Qt::PreciseTimer);
+  connect(&refresh_, &QTimer::timeout, this, &PreviewLayerView::refresh);
+}
+
+void PreviewLayerView::setMirrored(bool mirrored) {
+  if (mirrored_ == mirrored) return;
+  mirrored_ = mirrored;
+  update();
+}
+
+void PreviewLayerView::setOverlay(std::optional<QImage> overlay) {
+  if (!overlay_ && !overlay) return;
+  overlay_ = std::move(overlay);
+  update();
+}
+
+bool PreviewLayerView::refresh() {
+  if (newFrame_ || preview_.analyzer().frameCount() == frameNumber_) return false;
+  newFrame_ = true;
+  update();
+  return true;
+}
+
+void PreviewLayerView::takeNewestFrame() {
+  newFrame_ = false;
+  // The count first: a frame arriving in between is then seen as new at the next look.
+  const std::int64_t number = preview_.analyzer().frameCount();
+  if (number == frameNumber_) return;
+  frameNumber_ = number;
+  frame_ = preview_.analyzer().latest();
+  const std::uint8_t* pixels = frame_.pixels();
+  // BGRA bytes are the 32-bit words 0xAARRGGBB on a little-endian machine; the alpha is ignored.
+  image_ = pixels ? QImage(pixels, frame_.width(), frame_.height(), frame_.bytesPerRow(), QImage::Format_RGB32)
+                  : QImage();
+  if (!image_.isNull()) ++framesPainted_;
+}
+
+void PreviewLayerView::paintEvent(QPaintEvent*) {
+  if (newFrame_) takeNewestFrame();
+  QPainter painter(this);
+  const QRectF box = rect();
+  if (image_.isNull()) {
+    painter.fillRect(rect(), Qt::black);
+    return;
+  }
+  if (mirrored_) {
+    painter.translate(box.width(), 0);
+    painter.scale(-1, 1);
+  }
+  // Bilinear filtering straight from the frame: the scaling is the only copy.
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawImage(box, image_);
+  if (overlay_ && !overlay_->isNull()) {
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.drawImage(box, *overlay_);
+  }
+}
+
+void PreviewLayerView::showEvent(QShowEvent*) {
+  const qreal hz = screen() ? screen()->refreshRate() : 60;
+  refresh_.start(int(std::lround(1000.0 / std::clamp<qreal>(hz, 24, 240))));
+  refresh();
+}
+
+void PreviewLayerView::hideEvent(QHideEvent*) {
+  refresh_.stop();
+}
+
+}  // namespace velto::views
