@@ -163,7 +163,6 @@ void MainWindow::buildToolBar() {
   connect(target_, &QComboBox::activated, this, [this](int index) {
     calibrator_.setExposureTarget(target_->itemData(index).toDouble());
   });
-  bar->addSeparator();
   targetAction_ = bar->addWidget(target_);
   bar->addWidget(expanding(bar));
 

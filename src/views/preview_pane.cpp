@@ -158,7 +158,6 @@ class Placeholder : public QWidget {
     description_ = new QLabel(this);
     description_->setAlignment(Qt::AlignCenter);
     description_->setWordWrap(true);
-    description_->setMaximumWidth(400);
     QPalette dim = description_->palette();
     dim.setColor(QPalette::WindowText, QColor(255, 255, 255, 190));
     description_->setPalette(dim);
@@ -175,13 +174,23 @@ class Placeholder : public QWidget {
       title_->setText(title);
     }
     description_->setText(description);
+    fitDescription();
     setAccessibleName(title);
     setAccessibleDescription(description);
     QWidget::show();
   }
   QString title() const { return title_->text(); }
 
+ protected:
+  void resizeEvent(QResizeEvent*) override { fitDescription(); }
+
  private:
+  // A wrapped label does not ask for the height of the width it gets when centred: give it both.
+  void fitDescription() {
+    const int w = std::max(120, std::min(400, width() - 48));
+    description_->setFixedSize(w, std::max(0, description_->heightForWidth(w)));
+  }
+
   QLabel* image_;
   QLabel* title_;
   QLabel* description_;
