@@ -3,7 +3,7 @@
 #include <QButtonGroup>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPushButton>
+#include <QToolButton>
 
 #include "model/camera_store.h"
 
@@ -17,18 +17,20 @@ OptionPicker::OptionPicker(CameraStore& store, ControlID id, std::vector<PickerO
   const auto name = title(id);
   auto* label = new QLabel(QString::fromUtf8(name.data(), qsizetype(name.size())), this);
   line->addWidget(label);
-  line->addStretch(1);
   // The segments touch, so they read as one control.
   auto* segments = new QHBoxLayout;
   segments->setSpacing(0);
   for (std::size_t i = 0; i < options_.size(); ++i) {
-    auto* button = new QPushButton(options_[i].label, this);
+    // Tool buttons size to their text (push buttons keep a wide minimum) and share the width.
+    auto* button = new QToolButton(this);
+    button->setText(options_[i].label);
     button->setCheckable(true);
+    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     button->setAccessibleName(label->text() + QStringLiteral(": ") + options_[i].label);
     group_->addButton(button, int(i));
     segments->addWidget(button);
   }
-  line->addLayout(segments);
+  line->addLayout(segments, 1);
   setToolTip(help.value_or(QString()));
 
   connect(group_, &QButtonGroup::idClicked, this, [this](int index) {

@@ -28,6 +28,12 @@ class PresetDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
 
+  // Rows with room around the name, like the other rows of the form.
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    const QSize base = QStyledItemDelegate::sizeHint(option, index);
+    return {base.width(), std::max(base.height() + 8, 24)};
+  }
+
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     QStyledItemDelegate::paint(painter, option, index);
     if (!index.data(kActiveRole).toBool()) return;

@@ -1,0 +1,215 @@
+// The controls sidebar against a real store and simulated cameras: what is shown for which
+// camera, the presets (naming, checkmark, a preset or camera that goes away behind a dialog or a
+// menu), the reset confirmation; and pictures of it for people to look at.
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QToolButton>
+
+#include "views/controls_sidebar.h"
+#include "views/preset_name_dialog.h"
+#include "views/presets_section.h"
+#include "views_store_fixture.h"
+
+namespace velto::views {
+namespace {
+
+class ControlsSidebarTest : public testing::ViewsTest {
+ protected:
+  // Opens the naming dialog through the "+" (or a rename), types `text` and presses Save.
+  void name(ControlsSidebar& sidebar, const QString& text) {
+    PresetNameDialog* dialog = sidebar.presets()->namingDialog();
+    ASSERT_NE(dialog, nullptr);
+    dialog->field()->setText(text);
+    dialog->saveButton()->click();
+    EXPECT_EQ(sidebar.presets()->namingDialog(), nullptr);
+  }
+  QStringList presetNames() {
+    QStringList names;
+    for (const Preset& p : store->presets()) names << p.name;
+    return names;
+  }
+  // Rows that show the checkmark.
+  QList<int> checked(ControlsSidebar& sidebar) {
+    QList<int> rows;
+    QListWidget* list = sidebar.presets()->list();
+    for (int i = 0; i < list->count(); ++i) {
+      if (list->item(i)->data(Qt::UserRole + 1).toBool()) rows << i;
+    }
+    return rows;
+  }
+};
+
+TEST_F(ControlsSidebarTest, SectionsFollowTheCamera) {
+  start({sim::c200Profile(), sim::genericProfile()});
+  ControlsSidebar sidebar(*store);
+  EXPECT_FALSE(sidebar.showsPlaceholder());
+  for (const char* title : {"Camera", "Presets", "Exposure", "White Balance", "Focus", "Image", "Microphone", "Framing", "Behavior"}) {
+    ASSERT_NE(sidebar.section(title), nullptr) << title;
+    EXPECT_FALSE(sidebar.section(title)->isHidden()) << title;
+  }
+  // Two cameras: a chooser, on the preferred model.
+  auto* chooser = sidebar.section("Camera")->findChild<QComboBox*>();
+  ASSERT_NE(chooser, nullptr);
+  EXPECT_FALSE(chooser->isHidden());
+  EXPECT_EQ(chooser->count(), 2);
+  EXPECT_EQ(chooser->currentText(), QStringLiteral("Anker PowerConf C200"));
+  auto* refocus = sidebar.section("Focus")->findChild<QToolButton*>();
+  EXPECT_FALSE(refocus->isHidden());
+
+  chooser->setCurrentIndex(1);
+  emit chooser->activated(1);
+  settle();
+  ASSERT_EQ(store->device()->name, QStringLiteral("USB 2.0 Camera"));
+  EXPECT_TRUE(sidebar.section("Microphone")->isHidden());
+  EXPECT_TRUE(sidebar.section("Framing")->isHidden());
+  EXPECT_FALSE(sidebar.section("Focus")->isHidden());  // its header, without rows or Refocus
+  EXPECT_TRUE(refocus->isHidden());
+
+  unplug("cam1");
+  unplug("cam0");
+  EXPECT_TRUE(sidebar.showsPlaceholder());
+}
+
+TEST_F(ControlsSidebarTest, PresetNamesAreTrimmedAndBlankNamesSaveNothing) {
+  start({sim::c200Profile()});
+  ControlsSidebar sidebar(*store);
+  sidebar.presets()->addButton()->click();
+  EXPECT_EQ(sidebar.presets()->namingDialog()->windowTitle(), QStringLiteral("Save Preset"));
+  EXPECT_TRUE(sidebar.presets()->namingDialog()->field()->text().isEmpty());
+  name(sidebar, QStringLiteral("  Desk\t "));
+  EXPECT_EQ(presetNames(), QStringList{"Desk"});
+
+  sidebar.presets()->addButton()->click();
+  name(sidebar, QStringLiteral(" \t  "));
+  EXPECT_EQ(presetNames(), QStringList{"Desk"});
+
+  std::unique_ptr<QMenu> menu(sidebar.presets()->contextMenu(0));
+  ASSERT_NE(menu, nullptr);
+  QStringList items;
+  for (QAction* a : menu->actions()) items << (a->isSeparator() ? QStringLiteral("-") : a->text());
+  EXPECT_EQ(items, (QStringList{"Update with Current Settings", "Rename…", "-", "Delete"}));
+  menu->actions()[1]->trigger();
+  EXPECT_EQ(sidebar.presets()->namingDialog()->windowTitle(), QStringLiteral("Rename Preset"));
+  EXPECT_EQ(sidebar.presets()->namingDialog()->field()->text(), QStringLiteral("Desk"));
+  name(sidebar, QStringLiteral("Studio"));
+  EXPECT_EQ(presetNames(), QStringList{"Studio"});
+}
+
+TEST_F(ControlsSidebarTest, CheckmarkFollowsTheActivePresetAndRowsApplyAndMove) {
+  start({sim::c200Profile()});
+  ControlsSidebar sidebar(*store);
+  store->savePreset(QStringLiteral("Bright"));
+  store->set(ControlID::brightness, 30);
+  store->savePreset(QStringLiteral("Brighter"));
+  settle();
+  EXPECT_EQ(checked(sidebar), QList<int>{1});
+
+  QListWidget* list = sidebar.presets()->list();
+  emit list->itemClicked(list->item(0));
+  settle();
+  EXPECT_EQ(store->value(ControlID::brightness), 0);
+  EXPECT_EQ(checked(sidebar), QList<int>{0});
+
+  store->set(ControlID::contrast, 3);  // matches neither
+  EXPECT_TRUE(checked(sidebar).isEmpty());
+
+  sidebar.presets()->move({1}, 0);
+  EXPECT_EQ(presetNames(), (QStringList{"Brighter", "Bright"}));
+  EXPECT_EQ(list->item(0)->text(), QStringLiteral("Brighter"));
+}
+
+TEST_F(ControlsSidebarTest, GoneCamerasAndPresetsLeaveNothingStale) {
+  start({sim::c200Profile()});
+  ControlsSidebar sidebar(*store);
+  store->savePreset(QStringLiteral("Desk"));
+  const QUuid id = store->presets().first().id;
+
+  // A preset deleted behind an open menu: its actions do nothing.
+  std::unique_ptr<QMenu> menu(sidebar.presets()->contextMenu(0));
+  store->deletePreset(id);
+  EXPECT_EQ(sidebar.presets()->list()->count(), 0);
+  store->set(ControlID::brightness, 12);
+  for (QAction* a : menu->actions()) a->trigger();
+  EXPECT_TRUE(store->presets().isEmpty());
+  EXPECT_EQ(sidebar.presets()->namingDialog(), nullptr);  // no rename of what is gone
+
+  // The camera leaves while the naming dialog and the confirmation are open.
+  sidebar.presets()->addButton()->click();
+  QPointer<PresetNameDialog> dialog = sidebar.presets()->namingDialog();
+  dialog->field()->setText(QStringLiteral("Late"));
+  sidebar.confirmReset();
+  QPointer<QMessageBox> confirm = sidebar.resetConfirmation();
+  ASSERT_TRUE(confirm);
+  unplug("cam0");
+  EXPECT_TRUE(sidebar.showsPlaceholder());
+  EXPECT_EQ(sidebar.presets()->namingDialog(), nullptr);
+  if (dialog) dialog->saveButton()->click();
+  EXPECT_TRUE(store->presets().isEmpty());
+  EXPECT_TRUE(!confirm || confirm->isHidden());
+}
+
+TEST_F(ControlsSidebarTest, ResetToDefaultsActsOnlyAfterTheDestructiveButton) {
+  start({sim::c200Profile()});
+  ControlsSidebar sidebar(*store);
+  store->set(ControlID::brightness, 20);
+  const std::int64_t defaultValue = store->ranges().at(ControlID::brightness).defaultValue;
+
+  sidebar.confirmReset();
+  ASSERT_NE(sidebar.resetConfirmation(), nullptr);
+  EXPECT_EQ(sidebar.resetConfirmation()->text(), QStringLiteral("Reset every camera setting to its factory default?"));
+  sidebar.resetConfirmation()->button(QMessageBox::Cancel)->click();
+  EXPECT_EQ(store->value(ControlID::brightness), 20);
+
+  sidebar.confirmReset();
+  QMessageBox* box = sidebar.resetConfirmation();
+  QAbstractButton* reset = nullptr;
+  for (QAbstractButton* b : box->buttons()) {
+    if (box->buttonRole(b) == QMessageBox::DestructiveRole) reset = b;
+  }
+  ASSERT_NE(reset, nullptr);
+  EXPECT_EQ(reset->text(), QStringLiteral("Reset"));
+  reset->click();
+  EXPECT_EQ(store->value(ControlID::brightness), defaultValue);
+}
+
+// Not a check: pictures of the sidebar at the main window's width, for people to look at.
+TEST_F(ControlsSidebarTest, RendersPictures) {
+  start({sim::c200Profile(), sim::genericProfile()});
+  store->savePreset(QStringLiteral("Desk"));
+  store->savePreset(QStringLiteral("Evening call"));
+  auto render = [&](const QString& file, int height) {
+    ControlsSidebar sidebar(*store);
+    sidebar.resize(340, height);
+    sidebar.show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(sidebar.grab().save(file));
+  };
+  render(QStringLiteral("/tmp/velto-sidebar-c200-top.png"), 900);
+  {
+    ControlsSidebar sidebar(*store);
+    sidebar.resize(340, 2000);
+    sidebar.show();
+    QCoreApplication::processEvents();
+    auto* form = sidebar.findChild<QScrollArea*>()->widget();
+    sidebar.resize(340, form->sizeHint().height());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(sidebar.grab().save(QStringLiteral("/tmp/velto-sidebar-c200.png")));
+  }
+  store->setPreferredCamera(CameraKey{0x0C45, 0x6366});
+  settle();
+  render(QStringLiteral("/tmp/velto-sidebar-generic.png"), 1200);
+  unplug("cam0");
+  unplug("cam1");
+  render(QStringLiteral("/tmp/velto-sidebar-none.png"), 500);
+}
+
+}  // namespace
+}  // namespace velto::views
