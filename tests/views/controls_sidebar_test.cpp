@@ -10,7 +10,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QToolButton>
 
 #include "views/controls_sidebar.h"
@@ -181,35 +180,5 @@ TEST_F(ControlsSidebarTest, ResetToDefaultsActsOnlyAfterTheDestructiveButton) {
 }
 
 // Not a check: pictures of the sidebar at the main window's width, for people to look at.
-TEST_F(ControlsSidebarTest, RendersPictures) {
-  start({sim::c200Profile(), sim::genericProfile()});
-  store->savePreset(QStringLiteral("Desk"));
-  store->savePreset(QStringLiteral("Evening call"));
-  auto render = [&](const QString& file, int height) {
-    ControlsSidebar sidebar(*store);
-    sidebar.resize(340, height);
-    sidebar.show();
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(sidebar.grab().save(file));
-  };
-  render(QStringLiteral("/tmp/velto-sidebar-c200-top.png"), 900);
-  {
-    ControlsSidebar sidebar(*store);
-    sidebar.resize(340, 2000);
-    sidebar.show();
-    QCoreApplication::processEvents();
-    auto* form = sidebar.findChild<QScrollArea*>()->widget();
-    sidebar.resize(340, form->sizeHint().height());
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(sidebar.grab().save(QStringLiteral("/tmp/velto-sidebar-c200.png")));
-  }
-  store->setPreferredCamera(CameraKey{0x0C45, 0x6366});
-  settle();
-  render(QStringLiteral("/tmp/velto-sidebar-generic.png"), 1200);
-  unplug("cam0");
-  unplug("cam1");
-  render(QStringLiteral("/tmp/velto-sidebar-none.png"), 500);
-}
-
 }  // namespace
 }  // namespace velto::views
