@@ -50,14 +50,7 @@ QWidget* toggleWithSubtitle(QCheckBox* check, const QString& subtitle, QWidget* 
   column->setSpacing(0);
   check->setParent(row);
   column->addWidget(check);
-  auto* line = new QLabel(subtitle, row);
-  line->setWordWrap(true);
-  makeSecondary(line);
-  const int indent = check->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, check) +
-                     check->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, check);
-  line->setContentsMargins(indent, 0, 0, 0);
-  check->setAccessibleDescription(subtitle);
-  column->addWidget(line);
+  column->addWidget(checkBoxSubtitle(check, subtitle, row));
   return row;
 }
 

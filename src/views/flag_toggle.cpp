@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "model/camera_store.h"
+#include "views/sidebar_section.h"
 
 namespace velto::views {
 
@@ -18,17 +19,7 @@ FlagToggle::FlagToggle(CameraStore& store, ControlID id, std::optional<QString> 
   check_ = new QCheckBox(QString::fromUtf8(name.data(), qsizetype(name.size())), this);
   column->addWidget(check_);
   if (subtitle) {
-    subtitle_ = new QLabel(*subtitle, this);
-    subtitle_->setWordWrap(true);
-    subtitle_->setForegroundRole(QPalette::PlaceholderText);
-    QFont small = subtitle_->font();
-    small.setPointSizeF(small.pointSizeF() * 0.9);
-    subtitle_->setFont(small);
-    // Under the check box's text, not under its indicator.
-    const int indent = style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, check_) +
-                       style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, check_);
-    subtitle_->setContentsMargins(indent, 0, 0, 0);
-    check_->setAccessibleDescription(*subtitle);
+    subtitle_ = checkBoxSubtitle(check_, *subtitle, this);
     column->addWidget(subtitle_);
   }
   connect(check_, &QCheckBox::clicked, this, [this](bool on) {

@@ -1,8 +1,10 @@
 #include "views/sidebar_section.h"
 
+#include <QCheckBox>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -48,6 +50,17 @@ void makeSecondary(QWidget* label) {
   QFont small = label->font();
   small.setPointSizeF(small.pointSizeF() * 0.9);
   label->setFont(small);
+}
+
+QLabel* checkBoxSubtitle(QCheckBox* check, const QString& text, QWidget* parent) {
+  auto* line = new QLabel(text, parent);
+  line->setWordWrap(true);
+  makeSecondary(line);
+  const int indent = check->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, check) +
+                     check->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, check);
+  line->setContentsMargins(indent, 0, 0, 0);
+  check->setAccessibleDescription(text);
+  return line;
 }
 
 }  // namespace velto::views

@@ -10,6 +10,9 @@ class QToolButton;
 class QVBoxLayout;
 class QWidget;
 
+class QCheckBox;
+class QLabel;
+
 namespace velto::views {
 
 struct SectionParts {
@@ -26,5 +29,9 @@ QToolButton* headerButton(const QString& text, const QString& tooltip, QWidget* 
 
 // A second, explanatory line in the palette's secondary text colour and a smaller font.
 void makeSecondary(QWidget* label);
+
+// The second, explanatory line of a check box: secondary, wrapped, set under the box's text (not
+// its indicator), and the box's accessible description.
+QLabel* checkBoxSubtitle(QCheckBox* check, const QString& text, QWidget* parent);
 
 }  // namespace velto::views
