@@ -1,0 +1,134 @@
+// The optional software updater: reads an appcast over HTTP, tells the user about newer releases
+// and opens their download page in the browser. It never replaces the installed program.
+//
+// Whether it runs at all is decided by the bundle information, an installed key file
+// (<prefix>/share/velto-camera/bundle.conf): updates are on only when `VeltoUpdatesEnabled` is
+// exactly "YES"; `VeltoFeedURL` names the feed. Packages built for distributions leave it off.
+//
+// Checks: in the background at start (when the last check, kept in the user defaults, is a day
+// old or more) and every 24 hours on the injected clock; by the user through checkForUpdates().
+// A newer release found in the background while the application is not active becomes
+// `pendingVersion` (the panel shows it); while it is active its window is shown at once. A user
+// check always ends in a window (the update, "You're up to date" or the reason it failed) and
+// never sets `pendingVersion`. A failed background check is one log line and nothing else.
+//
+// Main thread only.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "app/appcast.h"
+#include "support/clock.h"
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace velto {
+
+class UserDefaults;
+
+// What the bundle information says.
+struct BundleInfo {
+  bool updatesEnabled = false;
+  QUrl feedUrl;
+
+  // Reads the key file at `path`; a missing or unreadable file means updates are off.
+  static BundleInfo read(const QString& path);
+  // $VELTO_BUNDLE_INFO when set, else ../share/velto-camera/bundle.conf beside the executable.
+  static QString defaultPath();
+  // The bundle information of this run, read once on first use.
+  static const BundleInfo& current();
+};
+
+// The part of the updater the user sees. The application uses dialogs (update_dialog.h); tests
+// replace it and answer for the user.
+class UpdatePresenter {
+ public:
+  enum class Choice { download, skip, remindLater };
+
+  virtual ~UpdatePresenter() = default;
+  // A user check is running; `cancel` stops it without any further window.
+  virtual void showChecking(std::function<void()> cancel) = 0;
+  // Offers `item` in place of `currentVersion`. `decided` runs once, when the user chooses;
+  // closing the window counts as "Remind Me Later".
+  virtual void showUpdate(const AppcastItem& item, const QString& currentVersion,
+                          std::function<void(Choice)> decided) = 0;
+  virtual void showUpToDate(const QString& currentVersion) = 0;
+  // A user check failed; `reason` is a sentence.
+  virtual void showError(const QString& reason) = 0;
+  // Opens a download or release-notes page in the user's browser.
+  virtual void openUrl(const QUrl& url) = 0;
+};
+
+class SoftwareUpdate : public QObject {
+  Q_OBJECT
+
+ public:
+  struct Options {
+    BundleInfo bundle = BundleInfo::current();
+    // The running build's version; empty means QCoreApplication::applicationVersion().
+    QString currentVersion;
+    // Whether the application is in front; empty means "a window of ours is active".
+    std::function<bool()> isApplicationActive;
+    // Empty means the dialogs of update_dialog.h.
+    std::unique_ptr<UpdatePresenter> presenter;
+    Clock::Duration checkInterval = std::chrono::hours(24);
+    // A feed that has not answered by then counts as failed.
+    Clock::Duration timeout = std::chrono::seconds(30);
+  };
+
+  // When updates are enabled, schedules the first background check (from the event loop, or
+  // when a day has passed since the last one). `clock` and `defaults` must outlive the updater.
+  SoftwareUpdate(Clock& clock, UserDefaults& defaults, Options options, QObject* parent = nullptr);
+  ~SoftwareUpdate() override;
+
+  bool isEnabled() const { return options_.bundle.updatesEnabled; }
+  // Display version of a release found by a background check and not yet shown; none otherwise.
+  const std::optional<QString>& pendingVersion() const { return pendingVersion_; }
+  bool isChecking() const { return reply_ != nullptr; }
+
+  // A user check: shows the pending release at once when there is one, else fetches the feed
+  // (a "checking" window meanwhile) and shows the outcome. Clears `pendingVersion`. Does nothing
+  // when updates are disabled. Never blocks.
+  void checkForUpdates();
+
+  // The user-defaults keys: when the last check finished (ISO 8601, UTC) and the version the
+  // user chose to skip.
+  static const QString lastCheckKey;
+  static const QString skippedVersionKey;
+
+ signals:
+  void pendingVersionChanged();
+  // A check has finished, whatever its outcome (for tests and diagnostics).
+  void checkFinished();
+
+ private:
+  void startCheck(bool userInitiated);
+  void onReplyFinished();
+  void finishCheck(const std::optional<Appcast>& appcast, const QString& failure);
+  void offer(const AppcastItem& item);
+  void setPendingVersion(std::optional<QString> version);
+  void scheduleBackgroundCheck();
+  bool applicationActive() const;
+
+  Clock& clock_;
+  UserDefaults& defaults_;
+  Options options_;
+  std::unique_ptr<QNetworkAccessManager> network_;
+  QNetworkReply* reply_ = nullptr;  // the running check, owned by network_
+  bool userInitiated_ = false;
+  bool timedOut_ = false;
+  bool offering_ = false;  // an update window is open
+  std::optional<AppcastItem> pendingItem_;
+  std::optional<QString> pendingVersion_;
+  TimerHandle backgroundTimer_;
+  TimerHandle timeoutTimer_;
+};
+
+}  // namespace velto
