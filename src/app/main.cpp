@@ -1,44 +1,81 @@
-// velto-camera: builds the shared objects (clock, settings, store, preview, calibrator) and shows
-// the main window. Closing the window quits.
+// velto-camera: the desktop application (application.h). A second start shows the running
+// instance's window and leaves with status 0. SIGINT and SIGTERM quit like "Quit": the settings
+// are saved and the status is 0 (1 when they could not be saved).
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QDBusConnection>
 #include <QIcon>
+#include <QSocketNotifier>
+#include <QSystemTrayIcon>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
-#include "capture/calibrator.h"
-#include "capture/preview_controller.h"
-#include "model/camera_store.h"
-#include "platform/session/login_item.h"
-#include "platform/session/user_defaults.h"
-#include "platform/video/gst_capture_backend.h"
-#include "support/log_categories.h"
-#include "support/system_clock.h"
-#include "views/main_window.h"
+#include "app/application.h"
+#include "support/log.h"
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace velto;
-  QApplication app(argc, argv);
+  // First of all, so that a signal during start-up is kept and quits as soon as the loop runs.
+  const bool signalsWatched = ::pipe2(signalPipe, O_CLOEXEC) == 0;
+  if (signalsWatched) {
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+  }
+
+  QApplication qtApp(argc, argv);
   QApplication::setApplicationName(QStringLiteral("velto-camera"));
   QApplication::setApplicationDisplayName(QStringLiteral("Velto Camera"));
   QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
-  QGuiApplication::setDesktopFileName(QStringLiteral("velto-camera"));
-  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("camera-web")));
+  QGuiApplication::setDesktopFileName(QStringLiteral("app.velto.Camera"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("velto-camera"),
+                                               QIcon::fromTheme(QStringLiteral("camera-web"))));
 
-  SystemClock clock;
-  UserDefaults defaults;
-  LoginItem loginItem(QStringLiteral("velto-camera"));
-  CameraStore store(clock, defaults, loginItem, CameraStore::Options{});
-  PreviewController preview(clock, std::make_unique<video::GstCaptureBackend>(), [&store] { store.resetCamera(); });
-  Calibrator calibrator(clock);
-  qCInfo(lcApp) << "settings in" << defaults.path();
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("Settings for USB webcams, kept in the camera."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  const QCommandLineOption hidden(QStringLiteral("hidden"),
+                                  QStringLiteral("Start in the tray without opening the window."));
+  parser.addOption(hidden);
+  parser.process(qtApp);
 
-  int status = 0;
-  {
-    views::MainWindow window(store, preview, calibrator, defaults);
-    window.show();
-    status = QApplication::exec();
+  std::unique_ptr<QSocketNotifier> stop;
+  if (signalsWatched) {
+    stop = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(stop.get(), &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+  } else {
+    log::warning(log::Layer::app, "cannot watch for SIGTERM: pipe2 failed");
   }
-  if (!store.saveNow()) {
-    qCWarning(lcApp) << "the settings were not saved:" << store.lastErrorText();
-    return status == 0 ? 1 : status;
+
+  const QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) log::info(log::Layer::app, "no session bus: running on our own");
+  if (app::activateRunningInstance(bus)) return 0;
+
+  app::VeltoCameraApp::Options options;
+  options.hidden = parser.isSet(hidden);
+  options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+  options.bus = bus;
+  if (!options.trayAvailable) log::info(log::Layer::app, "no system tray: the window stays open");
+  app::VeltoCameraApp velto(std::move(options));
+  if (!velto.isOwner()) {
+    // Another instance took the session between our question and our claim.
+    if (app::activateRunningInstance(bus)) return 0;
+    log::warning(log::Layer::app, "another program keeps the session's cameras");
+    return 1;
   }
-  return status;
+  velto.start();
+  const int status = QApplication::exec();
+  return velto.finish() ? status : (status == 0 ? 1 : status);
 }

@@ -5,6 +5,8 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QMenu>
+#include <QPainter>
 #include <QShowEvent>
 #include <QToolBar>
 #include <QToolButton>
@@ -121,6 +123,7 @@ MainWindow::~MainWindow() {
 
 void MainWindow::buildToolBar() {
   auto* bar = new QToolBar(QStringLiteral("Toolbar"), this);
+  toolBar_ = bar;
   bar->setObjectName(QStringLiteral("toolbar"));
   bar->setMovable(false);
   bar->setFloatable(false);
@@ -181,6 +184,51 @@ void MainWindow::buildToolBar() {
     });
     if (QWidget* button = bar->widgetForAction(action)) button->setFocusPolicy(Qt::StrongFocus);
   }
+}
+
+namespace {
+
+// The desktop's "open-menu" symbol, else three bars in the palette's text colour.
+QIcon menuIcon(const QPalette& palette) {
+  QIcon themed = QIcon::fromTheme(QStringLiteral("open-menu-symbolic"));
+  if (!themed.isNull()) return themed;
+  QIcon drawn;
+  for (const qreal ratio : {1.0, 2.0}) {
+    QPixmap pixmap(QSize(16, 16) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(palette.color(QPalette::WindowText), 1.5, Qt::SolidLine, Qt::RoundCap));
+    for (const qreal y : {4.0, 8.0, 12.0}) painter.drawLine(QPointF(2.5, y), QPointF(13.5, y));
+    painter.end();
+    drawn.addPixmap(pixmap);
+  }
+  return drawn;
+}
+
+}  // namespace
+
+void MainWindow::addMenuActions(const QList<QAction*>& actions) {
+  if (menu_ == nullptr) {
+    menu_ = new QMenu(this);
+    auto* button = new QToolButton(toolBar_);
+    button->setObjectName(QStringLiteral("menu"));
+    button->setIcon(menuIcon(palette()));
+    button->setIconSize(QSize(16, 16));
+    button->setToolTip(QStringLiteral("Menu"));
+    button->setAccessibleName(QStringLiteral("Menu"));
+    button->setFocusPolicy(Qt::StrongFocus);
+    // Popped up by hand rather than through setMenu(), which would draw an arrow beside the bars.
+    connect(button, &QToolButton::clicked, this, [this, button] {
+      menu_->popup(button->mapToGlobal(QPoint(0, button->height())));
+    });
+    toolBar_->addSeparator();
+    toolBar_->addWidget(button);
+  }
+  menu_->addActions(actions);
+  // Their shortcuts work anywhere in the window, the menu shown or not.
+  addActions(actions);
 }
 
 void MainWindow::showTool() {

@@ -17,6 +17,8 @@
 class QAction;
 class QButtonGroup;
 class QComboBox;
+class QMenu;
+class QToolBar;
 
 namespace velto {
 class UserDefaults;
@@ -38,6 +40,9 @@ class MainWindow : public QMainWindow {
   ~MainWindow() override;
 
   PreviewPane& pane() { return *pane_; }
+  // The application's own commands (About, Quit, ...) in a menu button at the toolbar's end, made
+  // on the first call. The actions stay the caller's.
+  void addMenuActions(const QList<QAction*>& actions);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -57,6 +62,8 @@ class MainWindow : public QMainWindow {
   QButtonGroup* tools_ = nullptr;
   QComboBox* target_ = nullptr;
   QAction* targetAction_ = nullptr;
+  QToolBar* toolBar_ = nullptr;
+  QMenu* menu_ = nullptr;
   // Whether this window is the preview's client, and the location it last asked for.
   bool client_ = false;
   std::optional<std::uint32_t> startedFor_;

@@ -1,0 +1,208 @@
+#include "app/application.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCursor>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+
+#include "capture/calibrator.h"
+#include "capture/capture_bus.h"
+#include "capture/preview_controller.h"
+#include "model/camera_bus.h"
+#include "model/camera_store.h"
+#include "model/session_owner.h"
+#include "platform/video/gst_capture_backend.h"
+#include "support/log.h"
+#include "views/icons.h"
+#include "views/main_window.h"
+
+namespace velto::app {
+
+namespace {
+
+const QString kTitle = QStringLiteral("Velto Camera");
+
+// A second start answers within this; an owner that does not is treated as absent.
+constexpr int kActivateTimeoutMs = 5000;
+
+}  // namespace
+
+VeltoCameraApp::VeltoCameraApp(Options options, QObject* parent)
+    : QObject(parent), options_(std::move(options)), login_(QStringLiteral("velto-camera")) {
+  // The reset action holds the store weakly: the owner may drop its store (the session moved on)
+  // and make a new one later.
+  preview_ = std::make_unique<PreviewController>(clock_, std::make_unique<video::GstCaptureBackend>(), [this] {
+    if (CameraStore* store = this->store()) store->resetCamera();
+  });
+
+  QDBusConnection& bus = options_.bus;
+  // Activate is there before the name is, so whoever finds the name can call it.
+  if (bus.isConnected()) {
+    exported_ = bus.registerObject(QString::fromLatin1(kAppBusPath), this, QDBusConnection::ExportScriptableSlots);
+    if (!exported_) log::warning(log::Layer::app, "could not export " + std::string(kAppBusPath) + " on the session bus");
+  }
+  auto makeStore = [this] {
+    defaults_.reload();  // the previous owner's last word
+    auto store = std::make_unique<CameraStore>(clock_, defaults_, login_, CameraStore::Options{});
+    // velto-ctl stats, snapshot and calibrate capture through our preview as the client "cli".
+    if (options_.bus.isConnected()) {
+      new CaptureBusService(clock_, *store, *preview_, calibrator(), options_.bus, store.get());
+    }
+    return store;
+  };
+  owner_ = std::make_unique<SessionOwner>(SessionOwner::Claim::replace, makeStore, bus);
+  connect(owner_.get(), &SessionOwner::ownershipChanged, this, &VeltoCameraApp::ownershipChanged);
+  if (owner_->store()) ownershipChanged(true);
+}
+
+VeltoCameraApp::~VeltoCameraApp() {
+  // The views go before the objects they show.
+  window_.reset();
+  owner_.reset();
+  if (exported_) options_.bus.unregisterObject(QString::fromLatin1(kAppBusPath));
+}
+
+bool VeltoCameraApp::isOwner() const { return owner_->store() != nullptr; }
+
+CameraStore* VeltoCameraApp::store() const { return owner_ ? owner_->store() : nullptr; }
+
+Calibrator& VeltoCameraApp::calibrator() {
+  if (!calibrator_) calibrator_ = std::make_unique<Calibrator>(clock_);
+  return *calibrator_;
+}
+
+
+bool VeltoCameraApp::eventFilter(QObject* watched, QEvent* event) {
+  // The tray's drawing is painted in the palette's text colour: a new palette, a new picture.
+  if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) showDeviceInTray();
+  return QObject::eventFilter(watched, event);
+}
+
+void VeltoCameraApp::start() {
+  if (options_.trayAvailable) {
+    buildTray();
+    qApp->installEventFilter(this);
+  }
+  // Without a tray the window is the only way in, and closing it is the way out.
+  QApplication::setQuitOnLastWindowClosed(!hasTray());
+  const CameraStore* s = store();
+  const bool wanted = !hasTray() || (!options_.hidden && s != nullptr && s->openWindowAtLaunch());
+  if (wanted) showWindow();
+}
+
+bool VeltoCameraApp::finish() {
+  if (window_) window_->hide();
+  CameraStore* s = store();
+  if (s == nullptr || s->saveNow()) return true;
+  log::warning(log::Layer::app, "the settings were not saved: " + s->lastErrorText().toStdString());
+  return false;
+}
+
+void VeltoCameraApp::Activate() { showWindow(); }
+
+void VeltoCameraApp::showWindow() {
+  CameraStore* s = store();
+  if (s == nullptr) return;
+  if (!window_) {
+    window_ = std::make_unique<views::MainWindow>(*s, *preview_, calibrator(), defaults_);
+    window_->addMenuActions(menuActions());
+  }
+  if (window_->isMinimized()) window_->showNormal();
+  window_->show();
+  window_->raise();
+  window_->activateWindow();
+}
+
+void VeltoCameraApp::togglePanel() {
+  // GAP(shell): the panel (menu_bar_view.h) is not in yet; the window stands in for it.
+  showWindow();
+}
+
+void VeltoCameraApp::checkForUpdates() {
+  // GAP(shell): the updater (software_update.h) is not in yet.
+}
+
+void VeltoCameraApp::showAbout() {
+  QMessageBox::about(window_ && window_->isVisible() ? window_.get() : nullptr, QStringLiteral("About Velto Camera"),
+                     QStringLiteral("<b>Velto Camera %1</b><p>Settings for USB webcams and the Anker PowerConf C200, "
+                                    "kept in the camera itself.</p>")
+                         .arg(QStringLiteral(PROJECT_VERSION)));
+}
+
+void VeltoCameraApp::ownershipChanged(bool owner) {
+  if (!owner) {
+    // The views show a store that is going away; they come back with the next one.
+    window_.reset();
+    showDeviceInTray();
+    return;
+  }
+  connect(store(), &CameraStore::deviceChanged, this, &VeltoCameraApp::showDeviceInTray);
+  showDeviceInTray();
+}
+
+void VeltoCameraApp::showDeviceInTray() {
+  if (!tray_) return;
+  const CameraStore* s = store();
+  const bool active = s != nullptr && s->device().has_value();
+  // GAP(shell): the tray's own drawings (menu_bar_icon.h) are not in yet.
+  tray_->setIcon(views::icon(active ? "video.fill" : "video.slash"));
+  // Tells tests and assistive tools which drawing shows.
+  tray_->setProperty("active", active);
+}
+
+QList<QAction*> VeltoCameraApp::menuActions() {
+  if (!quitAction_) {
+    openAction_ = new QAction(QStringLiteral("Open Velto Camera"), this);
+    connect(openAction_, &QAction::triggered, this, &VeltoCameraApp::showWindow);
+    aboutAction_ = new QAction(QStringLiteral("About Velto Camera"), this);
+    aboutAction_->setMenuRole(QAction::AboutRole);
+    connect(aboutAction_, &QAction::triggered, this, &VeltoCameraApp::showAbout);
+    // The updater is made only when it is used; whether it runs is known without it.
+    if (false) {  // GAP(shell): BundleInfo::current().updatesEnabled
+      updateAction_ = new QAction(QStringLiteral("Check for Updates…"), this);
+      connect(updateAction_, &QAction::triggered, this, &VeltoCameraApp::checkForUpdates);
+    }
+    quitAction_ = new QAction(QStringLiteral("Quit"), this);
+    quitAction_->setShortcut(QKeySequence::Quit);
+    quitAction_->setMenuRole(QAction::QuitRole);
+    connect(quitAction_, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+  }
+  QList<QAction*> actions{aboutAction_};
+  if (updateAction_) actions.append(updateAction_);
+  actions.append(quitAction_);
+  return actions;
+}
+
+void VeltoCameraApp::buildTray() {
+  menuActions();
+  tray_ = new QSystemTrayIcon(this);
+  tray_->setToolTip(kTitle);
+  trayMenu_ = std::make_unique<QMenu>();
+  trayMenu_->addAction(openAction_);
+  if (updateAction_) trayMenu_->addAction(updateAction_);
+  trayMenu_->addSeparator();
+  trayMenu_->addAction(quitAction_);
+  tray_->setContextMenu(trayMenu_.get());
+  connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger) togglePanel();
+  });
+  showDeviceInTray();
+  tray_->show();
+}
+
+bool activateRunningInstance(const QDBusConnection& bus) {
+  if (!bus.isConnected() || bus.interface() == nullptr) return false;
+  if (!bus.interface()->isServiceRegistered(QString::fromLatin1(kBusName)).value()) return false;
+  QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(kBusName), QString::fromLatin1(kAppBusPath),
+                                                     QString::fromLatin1(kAppBusInterface), QStringLiteral("Activate"));
+  const QDBusMessage reply = bus.call(call, QDBus::Block, kActivateTimeoutMs);
+  // `velto-ctl watch` owns the session without a window: UnknownObject, and we take over.
+  return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+}  // namespace velto::app
