@@ -123,8 +123,8 @@ class SoftwareUpdate : public QObject {
   std::unique_ptr<QNetworkAccessManager> network_;
   QNetworkReply* reply_ = nullptr;  // the running check, owned by network_
   bool userInitiated_ = false;
-  bool timedOut_ = false;
-  bool offering_ = false;  // an update window is open
+  // Why the running check was aborted, if it was.
+  enum class Abort { none, timedOut, cancelled, tooLarge } abort_ = Abort::none;
   std::optional<AppcastItem> pendingItem_;
   std::optional<QString> pendingVersion_;
   TimerHandle backgroundTimer_;
