@@ -1,0 +1,141 @@
+// The tray's panel: the connected camera with a reset button, a live mini preview, one-click
+// presets, the auto toggles and the three most used sliders, the update notice and the buttons
+// that open the window, check for updates and quit. The shell shows it as a frameless popup
+// beside the tray icon (popUp); Escape or a click outside closes it.
+//
+// While the panel is on screen its mini preview is the preview's client "menu"; hiding the panel
+// (or the camera going away under it) lets that client go, so capture stops unless the window
+// still shows the picture. Sections follow the store, the preview and the updater on their change
+// signals; the panel keeps no camera state of its own. Main thread.
+#pragma once
+
+#include <QPoint>
+#include <QRect>
+#include <QList>
+#include <QSize>
+#include <QSizeF>
+#include <QWidget>
+#include <cstdint>
+#include <optional>
+
+class QAbstractButton;
+class QLabel;
+class QToolButton;
+class QPushButton;
+
+namespace velto {
+class CameraStore;
+class PreviewController;
+class SoftwareUpdate;
+class UserDefaults;
+}  // namespace velto
+
+namespace velto::views {
+class PreviewLayerView;
+class RecoveringBadge;
+}  // namespace velto::views
+
+namespace velto::app {
+
+// Where the panel's top-left corner goes: beside the tray icon at `iconGeometry` (below an icon on
+// a top bar, above one on a bottom bar, to the side of one on a vertical bar), else at `pointer`
+// (the icon's place unknown, as with most StatusNotifier hosts); always inside `available`, the
+// screen's work area, as far as the panel fits. Pure.
+QPoint panelPosition(std::optional<QRect> iconGeometry, QPoint pointer, QSize panelSize, QRect available);
+
+// The mini preview's box for frames of `frameSize`: 292 wide, as high as the picture's aspect asks
+// (16:9 without a usable size; aspects beyond 1:2 and 4:1 are held there). Pure.
+QSize miniPreviewSize(std::optional<QSizeF> frameSize);
+
+// The picture in the panel: black, rounded, mirrored like the window's ("overlay.mirror").
+class MiniPreview : public QWidget {
+  Q_OBJECT
+
+ public:
+  MiniPreview(CameraStore& store, PreviewController& preview, UserDefaults& defaults, QWidget* parent = nullptr);
+  ~MiniPreview() override;
+
+  // Whether this preview holds the "menu" client now.
+  bool isClient() const { return client_; }
+  // The text over black when there is no picture to show; empty while the picture shows.
+  QString placeholderText() const;
+  views::PreviewLayerView& layer() { return *layer_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  void refresh();
+  void start();
+  void stop();
+
+  CameraStore& store_;
+  PreviewController& preview_;
+  UserDefaults& defaults_;
+  views::PreviewLayerView* layer_;
+  QLabel* placeholder_;
+  views::RecoveringBadge* badge_;
+  QWidget* corners_;
+  bool client_ = false;
+  std::optional<std::uint32_t> startedFor_;
+};
+
+class MenuBarView : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kWidth = 320;
+  static constexpr int kPadding = 14;
+
+  // The shared objects must outlive the panel.
+  MenuBarView(CameraStore& store, PreviewController& preview, SoftwareUpdate& updates, UserDefaults& defaults,
+              QWidget* parent = nullptr);
+
+  // Shows the panel beside the tray icon at `iconGeometry` (none, or an empty rectangle: at the
+  // pointer) on the screen under it, and gives it the keyboard.
+  void popUp(std::optional<QRect> iconGeometry);
+
+  MiniPreview* miniPreview() const { return mini_; }
+  // The preset rows in the store's order (checked: the active preset).
+  QList<QAbstractButton*> presetRows() const;
+
+ signals:
+  void openWindowRequested();
+  // "Check for Updates…" and the update notice; the shell asks the updater.
+  void checkForUpdatesRequested();
+  void quitRequested();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  QWidget* buildCameraBody(PreviewController& preview, UserDefaults& defaults, QWidget* parent);
+  void place();
+  void renderHeader();
+  void renderPresets();
+  void renderChecks();
+  void renderUpdates();
+
+  CameraStore& store_;
+  SoftwareUpdate& updates_;
+  QLabel* symbol_;
+  class ElidingLabel* name_;
+  QToolButton* reset_;
+  QWidget* body_;
+  MiniPreview* mini_;
+  QWidget* presets_;
+  QWidget* presetRows_;
+  QToolButton* refocus_;
+  QToolButton* notice_;
+  QPushButton* check_;
+  // Where popUp() was asked to show the panel: the icon's geometry, else the pointer.
+  std::optional<QRect> anchor_;
+  QPoint pointer_;
+};
+
+}  // namespace velto::app
