@@ -1,0 +1,211 @@
+#!/usr/bin/env bash
+# velto-camera as a user meets it, on a private X server (Xvfb), a private session bus and a
+# simulated C200 that streams: with an XEmbed tray (trayer), with a StatusNotifierItem watcher and
+# host, and with no tray and no session bus at all.
+#
+#   app_smoke_test.sh VELTO_CAMERA VELTO_CTL VELTO_SIMCAM
+#
+# Exits 77 (skipped) when Xvfb or one of the desktop tools is missing. Every wait is for an event
+# (a window, a log line, a bus property, an exit) and is bounded.
+set -uo pipefail
+
+app=$1 ctl=$2 simcam=$3
+
+for tool in Xvfb xdotool dbus-daemon dbus-send trayer status-notifier-watcher; do
+  if ! command -v "$tool" > /dev/null; then
+    echo "SKIP: $tool is not installed (scripts/install-deps installs it)"
+    exit 77
+  fi
+done
+
+tmp=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2> /dev/null; done
+  for p in "${pids[@]}"; do wait "$p" 2> /dev/null; done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*"
+  echo "--- velto-camera's output"
+  tail -n 30 "$tmp/app.log" 2> /dev/null
+  exit 1
+}
+
+# wait_for SECONDS DESCRIPTION COMMAND...: until COMMAND succeeds, polling.
+wait_for() {
+  local seconds=$1 what=$2
+  shift 2
+  local deadline=$((SECONDS + seconds))
+  until "$@"; do
+    ((SECONDS < deadline)) || fail "timed out waiting for $what"
+    sleep 0.05
+  done
+}
+
+export XDG_RUNTIME_DIR=$tmp/run XDG_CONFIG_HOME=$tmp/config VELTO_BUNDLE_INFO=$tmp/no-bundle.conf
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+export QT_QPA_PLATFORM=xcb
+unset WAYLAND_DISPLAY SESSION_MANAGER
+settings=$XDG_CONFIG_HOME/velto-camera/velto-camera.conf
+
+# --- X server, session bus, camera ------------------------------------------------------------
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x800x24 3> "$tmp/display" 2> /dev/null &
+pids+=($!)
+wait_for 10 "Xvfb" test -s "$tmp/display"
+export DISPLAY=:$(head -n 1 "$tmp/display")
+
+dbus-daemon --session --nofork --print-address=3 3> "$tmp/bus" 2> /dev/null &
+pids+=($!)
+wait_for 10 "the session bus" test -s "$tmp/bus"
+export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$tmp/bus")
+
+"$simcam" --id smoke --size 320x180 --fps 15 --log "$tmp/sim.jsonl" 2> /dev/null &
+pids+=($!)
+wait_for 10 "the simulated camera" "$simcam" ctl --id smoke info > /dev/null 2>&1
+
+app_pid=
+start_app() {
+  "$app" "$@" >> "$tmp/app.log" 2>&1 &
+  app_pid=$!
+  pids+=($app_pid)
+}
+app_alive() { kill -0 "$app_pid" 2> /dev/null; }
+# expect_exit STATUS: the application ends, with STATUS.
+expect_exit() {
+  wait_for 15 "velto-camera to end" bash -c "! kill -0 $app_pid 2> /dev/null"
+  wait "$app_pid"
+  local status=$?
+  [ "$status" -eq "$1" ] || fail "velto-camera ended with status $status, not $1"
+}
+window() { xdotool search --onlyvisible --name '^Velto Camera$' 2> /dev/null | head -n 1; }
+window_shown() { [ -n "$(window)" ]; }
+window_gone() { [ -z "$(window)" ]; }
+# Closes the main window as the keyboard does (Ctrl+W); there is no window manager to ask.
+close_window() {
+  local w
+  w=$(window)
+  xdotool windowfocus --sync "$w" key ctrl+w
+}
+streams() { grep -c '"stream-start"' "$tmp/sim.jsonl"; }
+stops() { grep -c '"stream-stop"' "$tmp/sim.jsonl"; }
+more_than() { [ "$($1)" -gt "$2" ]; }
+
+# --- XEmbed tray ------------------------------------------------------------------------------
+echo "XEmbed tray"
+trayer --edge top --align right --widthtype request --height 24 --SetDockType true --expand false \
+  > /dev/null 2>&1 &
+trayer_pid=$!
+pids+=($trayer_pid)
+wait_for 10 "trayer" bash -c "xdotool search --class trayer > /dev/null"
+
+start_app
+wait_for 10 "the window (openWindowAtLaunch is on by default)" window_shown
+# The icon is a small window of ours inside trayer's.
+icon=
+find_icon() {
+  local w
+  for w in $(xdotool search --onlyvisible --classname velto-camera 2> /dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    if [ "$WIDTH" -le 64 ] && [ "$HEIGHT" -le 64 ]; then
+      icon=$w
+      return 0
+    fi
+  done
+  return 1
+}
+wait_for 10 "the tray icon" find_icon
+
+close_window
+wait_for 10 "the window to close" window_gone
+app_alive || fail "closing the window ended the application"
+
+before=$(streams)
+xdotool mousemove --window "$icon" 6 6 click 1
+wait_for 10 "the panel's preview to start the camera's stream" more_than streams "$before"
+stopped=$(stops)
+xdotool key Escape
+wait_for 10 "the stream to stop with the panel closed" more_than stops "$stopped"
+
+timeout 20 "$app" >> "$tmp/app.log" 2>&1
+status=$?
+[ "$status" -eq 0 ] || fail "a second velto-camera ended with $status"
+wait_for 10 "the second start to raise the window" window_shown
+app_alive || fail "the first instance ended"
+
+"$ctl" set brightness=10 > /dev/null || fail "velto-ctl set through the application failed"
+"$simcam" ctl --id smoke state | grep -q '"brightness":10' || fail "the camera did not get brightness 10"
+
+# Quit from the icon's menu: its last entry.
+ours() { xdotool search --onlyvisible --classname velto-camera 2> /dev/null | wc -l; }
+shown=$(ours)
+xdotool mousemove --window "$icon" 6 6 click 3
+wait_for 10 "the icon's menu" more_than ours "$shown"
+xdotool key Up Return
+expect_exit 0
+grep -q 'brightness[^0-9]*10' "$settings" || fail "brightness 10 is not in the settings file"
+kill "$trayer_pid"
+wait "$trayer_pid" 2> /dev/null
+
+# --- StatusNotifierItem ------------------------------------------------------------------------
+echo "StatusNotifierItem"
+status-notifier-watcher > /dev/null 2>&1 &
+pids+=($!)
+watcher=(--dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher)
+watcher_up() {
+  dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.NameHasOwner string:org.kde.StatusNotifierWatcher | grep -q true
+}
+wait_for 10 "the watcher" watcher_up
+dbus-send --session --print-reply "${watcher[@]}" org.kde.StatusNotifierWatcher.RegisterStatusNotifierHost \
+  string:org.kde.StatusNotifierHost-smoke > /dev/null || fail "cannot register a host"
+
+start_app --hidden
+item=
+find_item() {
+  item=$(dbus-send --session --print-reply "${watcher[@]}" org.freedesktop.DBus.Properties.Get \
+    string:org.kde.StatusNotifierWatcher string:RegisteredStatusNotifierItems | grep -o 'string "[^"]*"' |
+    head -n 1 | cut -d'"' -f2)
+  [ -n "$item" ]
+}
+wait_for 10 "the item on the bus" find_item
+window_gone || fail "--hidden opened the window"
+service=${item%%/*} path=/${item#*/}
+[ "$path" != "/$item" ] || path=/StatusNotifierItem
+prop() {
+  dbus-send --session --print-reply --dest="$service" "$path" org.freedesktop.DBus.Properties.Get \
+    string:org.kde.StatusNotifierItem "string:$1"
+}
+prop Title | tee -a "$tmp/app.log" | grep -q '"Velto Camera"' || fail "the item's Title is not Velto Camera"
+prop ToolTip | grep -q '"Velto Camera"' || fail "the item's ToolTip does not say Velto Camera"
+
+pixels() { prop IconPixmap | tail -n +2 | md5sum | cut -d' ' -f1; }
+active=$(pixels)
+differs() { [ "$(pixels)" != "$1" ]; }
+same() { [ "$(pixels)" = "$1" ]; }
+"$simcam" ctl --id smoke unplug > /dev/null
+wait_for 10 "the idle icon" differs "$active"
+"$simcam" ctl --id smoke plug > /dev/null
+wait_for 10 "the active icon again" same "$active"
+
+before=$(streams)
+dbus-send --session --print-reply --dest="$service" "$path" org.kde.StatusNotifierItem.Activate \
+  int32:400 int32:300 > /dev/null || fail "Activate failed"
+wait_for 10 "the panel's preview to start the camera's stream" more_than streams "$before"
+kill -TERM "$app_pid"
+expect_exit 0
+
+# --- No tray, no session bus -------------------------------------------------------------------
+echo "No tray"
+kill "${pids[1]}"  # the session bus, and with it the watcher's registrations
+sed -i 's/^openWindowAtLaunch=.*//' "$settings"
+printf 'openWindowAtLaunch=false\n' >> "$settings"
+DBUS_SESSION_BUS_ADDRESS=unix:path=$tmp/no-bus start_app --hidden
+wait_for 10 "the window, whatever the preference" window_shown
+close_window
+expect_exit 0
+grep -q '^openWindowAtLaunch=false' "$settings" || fail "the preference was lost"
+
+echo "PASS"
