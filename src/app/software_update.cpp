@@ -21,6 +21,18 @@ namespace {
 // A feed is a few kilobytes; anything far larger is not our feed.
 constexpr qint64 kMaxFeedBytes = 4 * 1024 * 1024;
 
+// Wall times are saved as ISO 8601 text in UTC, to the millisecond.
+QByteArray wallText(Clock::WallTime t) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+  return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs).toUtf8();
+}
+
+std::optional<Clock::WallTime> wallTime(const QByteArray& text) {
+  const QDateTime t = QDateTime::fromString(QString::fromUtf8(text), Qt::ISODateWithMs);
+  if (!t.isValid()) return std::nullopt;
+  return Clock::WallTime(std::chrono::milliseconds(t.toMSecsSinceEpoch()));
+}
+
 QString seconds(Clock::Duration d) {
   return QString::number(std::chrono::duration_cast<std::chrono::seconds>(d).count());
 }
@@ -188,10 +200,7 @@ void SoftwareUpdate::onReplyFinished() {
 
 void SoftwareUpdate::finishCheck(const std::optional<Appcast>& appcast, const QString& failure) {
   const bool user = std::exchange(userInitiated_, false);
-  defaults_.setData(lastCheckKey, QDateTime::fromStdTimePoint(std::chrono::time_point_cast<std::chrono::milliseconds>(clock_.wallNow()))
-                                      .toUTC()
-                                      .toString(Qt::ISODate)
-                                      .toUtf8());
+  defaults_.setData(lastCheckKey, wallText(clock_.wallNow()));
   scheduleBackgroundCheck();
   if (!appcast) {
     qCWarning(lcApp).noquote() << (user ? "update check failed:" : "background update check failed:") << failure
@@ -249,9 +258,8 @@ void SoftwareUpdate::setPendingVersion(std::optional<QString> version) {
 void SoftwareUpdate::scheduleBackgroundCheck() {
   Clock::Duration delay = Clock::Duration::zero();
   if (const auto saved = defaults_.data(lastCheckKey)) {
-    const QDateTime last = QDateTime::fromString(QString::fromUtf8(*saved), Qt::ISODate);
-    if (last.isValid()) {
-      const auto elapsed = clock_.wallNow() - last.toStdSysMilliseconds();
+    if (const auto last = wallTime(*saved)) {
+      const auto elapsed = clock_.wallNow() - *last;
       // A last check "in the future" means the date was set back: check now.
       if (elapsed >= Clock::Duration::zero() && elapsed < options_.checkInterval) delay = options_.checkInterval - elapsed;
     }
