@@ -40,6 +40,10 @@ UpdateDialog::UpdateDialog(QWidget* parent)
   heading_->setFont(headingFont);
   heading_->setWordWrap(true);
   body_->setWordWrap(true);
+  // Wrapped labels take the width they are given: give them a readable line in every mode.
+  const int lineWidth = fontMetrics().averageCharWidth() * 60;
+  heading_->setMinimumWidth(lineWidth);
+  body_->setMinimumWidth(lineWidth);
   body_->setTextFormat(Qt::PlainText);
   progress_->setRange(0, 0);
   progress_->setTextVisible(false);
@@ -83,7 +87,9 @@ void UpdateDialog::setMode(Mode mode) {
   QPushButton* primary = mode == Mode::update ? download_ : (mode == Mode::checking ? cancel_ : ok_);
   for (QPushButton* b : {download_, cancel_, ok_}) b->setDefault(b == primary);
   primary->setFocus();
-  adjustSize();
+  // Shrink or grow to the mode's contents: "checking" after an offer is a small window again.
+  layout()->activate();
+  resize(sizeHint());
 }
 
 void UpdateDialog::showChecking() {
