@@ -10,6 +10,9 @@
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 
+#include "app/menu_bar_icon.h"
+#include "app/menu_bar_view.h"
+#include "app/software_update.h"
 #include "capture/calibrator.h"
 #include "capture/capture_bus.h"
 #include "capture/preview_controller.h"
@@ -18,7 +21,6 @@
 #include "model/session_owner.h"
 #include "platform/video/gst_capture_backend.h"
 #include "support/log.h"
-#include "views/icons.h"
 #include "views/main_window.h"
 
 namespace velto::app {
@@ -62,6 +64,7 @@ VeltoCameraApp::VeltoCameraApp(Options options, QObject* parent)
 
 VeltoCameraApp::~VeltoCameraApp() {
   // The views go before the objects they show.
+  panel_.reset();
   window_.reset();
   owner_.reset();
   if (exported_) options_.bus.unregisterObject(QString::fromLatin1(kAppBusPath));
@@ -76,6 +79,10 @@ Calibrator& VeltoCameraApp::calibrator() {
   return *calibrator_;
 }
 
+SoftwareUpdate& VeltoCameraApp::updates() {
+  if (!updates_) updates_ = std::make_unique<SoftwareUpdate>(clock_, defaults_, SoftwareUpdate::Options{});
+  return *updates_;
+}
 
 bool VeltoCameraApp::eventFilter(QObject* watched, QEvent* event) {
   // The tray's drawing is painted in the palette's text colour: a new palette, a new picture.
@@ -96,6 +103,7 @@ void VeltoCameraApp::start() {
 }
 
 bool VeltoCameraApp::finish() {
+  if (panel_) panel_->hide();
   if (window_) window_->hide();
   CameraStore* s = store();
   if (s == nullptr || s->saveNow()) return true;
@@ -111,7 +119,13 @@ void VeltoCameraApp::showWindow() {
   if (!window_) {
     window_ = std::make_unique<views::MainWindow>(*s, *preview_, calibrator(), defaults_);
     window_->addMenuActions(menuActions());
+    // Closing with the keyboard, as with the title bar's button: the application stays in the tray.
+    auto* close = new QAction(QStringLiteral("Close Window"), window_.get());
+    close->setShortcut(QKeySequence::Close);
+    connect(close, &QAction::triggered, window_.get(), &QWidget::close);
+    window_->addAction(close);
   }
+  if (panel_) panel_->hide();
   if (window_->isMinimized()) window_->showNormal();
   window_->show();
   window_->raise();
@@ -119,12 +133,28 @@ void VeltoCameraApp::showWindow() {
 }
 
 void VeltoCameraApp::togglePanel() {
-  // GAP(shell): the panel (menu_bar_view.h) is not in yet; the window stands in for it.
-  showWindow();
+  CameraStore* s = store();
+  if (s == nullptr) return;
+  if (panel_ && panel_->isVisible()) {
+    panel_->hide();
+    return;
+  }
+  if (!panel_) {
+    panel_ = std::make_unique<MenuBarView>(*s, *preview_, updates(), defaults_);
+    // A click on the icon while the panel is open only closes it; replayed, it would open it again.
+    panel_->setAttribute(Qt::WA_NoMouseReplay);
+    connect(panel_.get(), &MenuBarView::openWindowRequested, this, &VeltoCameraApp::showWindow);
+    connect(panel_.get(), &MenuBarView::checkForUpdatesRequested, this, &VeltoCameraApp::checkForUpdates);
+    connect(panel_.get(), &MenuBarView::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+  }
+  // StatusNotifier hosts do not tell where the icon is: geometry() is empty there.
+  const QRect icon = tray_ ? tray_->geometry() : QRect();
+  panel_->popUp(icon.isEmpty() ? std::nullopt : std::optional(icon));
 }
 
 void VeltoCameraApp::checkForUpdates() {
-  // GAP(shell): the updater (software_update.h) is not in yet.
+  SoftwareUpdate& updater = updates();
+  if (updater.isEnabled()) updater.checkForUpdates();
 }
 
 void VeltoCameraApp::showAbout() {
@@ -137,6 +167,7 @@ void VeltoCameraApp::showAbout() {
 void VeltoCameraApp::ownershipChanged(bool owner) {
   if (!owner) {
     // The views show a store that is going away; they come back with the next one.
+    panel_.reset();
     window_.reset();
     showDeviceInTray();
     return;
@@ -149,8 +180,7 @@ void VeltoCameraApp::showDeviceInTray() {
   if (!tray_) return;
   const CameraStore* s = store();
   const bool active = s != nullptr && s->device().has_value();
-  // GAP(shell): the tray's own drawings (menu_bar_icon.h) are not in yet.
-  tray_->setIcon(views::icon(active ? "video.fill" : "video.slash"));
+  tray_->setIcon(MenuBarIcon::trayIcon(active, QApplication::palette()));
   // Tells tests and assistive tools which drawing shows.
   tray_->setProperty("active", active);
 }
@@ -163,7 +193,7 @@ QList<QAction*> VeltoCameraApp::menuActions() {
     aboutAction_->setMenuRole(QAction::AboutRole);
     connect(aboutAction_, &QAction::triggered, this, &VeltoCameraApp::showAbout);
     // The updater is made only when it is used; whether it runs is known without it.
-    if (false) {  // GAP(shell): BundleInfo::current().updatesEnabled
+    if (BundleInfo::current().updatesEnabled) {
       updateAction_ = new QAction(QStringLiteral("Check for Updates…"), this);
       connect(updateAction_, &QAction::triggered, this, &VeltoCameraApp::checkForUpdates);
     }

@@ -70,9 +70,11 @@ class VeltoCameraApp : public QObject {
   CameraStore* store() const;
   PreviewController& preview() { return *preview_; }
   Calibrator& calibrator();
+  SoftwareUpdate& updates();
   bool hasTray() const { return tray_ != nullptr; }
   QSystemTrayIcon* tray() const { return tray_; }
   views::MainWindow* window() const { return window_.get(); }
+  MenuBarView* panel() const { return panel_.get(); }
 
   // Shows the main window, raised and active; made on first use.
   void showWindow();
@@ -104,8 +106,10 @@ class VeltoCameraApp : public QObject {
   // service), the views use all of them.
   std::unique_ptr<PreviewController> preview_;
   std::unique_ptr<Calibrator> calibrator_;
+  std::unique_ptr<SoftwareUpdate> updates_;
   std::unique_ptr<SessionOwner> owner_;
   std::unique_ptr<views::MainWindow> window_;
+  std::unique_ptr<MenuBarView> panel_;
   std::unique_ptr<QMenu> trayMenu_;
   QSystemTrayIcon* tray_ = nullptr;  // child of this
   QAction* openAction_ = nullptr;

@@ -35,7 +35,9 @@ int main(int argc, char** argv) {
   }
 
   QApplication qtApp(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("velto-camera"));
+  // The name a StatusNotifier host shows for the icon (its Title) and the window's class. The
+  // program's files go by their own paths, never by this name.
+  QApplication::setApplicationName(QStringLiteral("Velto Camera"));
   QApplication::setApplicationDisplayName(QStringLiteral("Velto Camera"));
   QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
   QGuiApplication::setDesktopFileName(QStringLiteral("app.velto.Camera"));
