@@ -97,6 +97,10 @@ void VeltoCameraApp::start() {
   }
   // Without a tray the window is the only way in, and closing it is the way out.
   QApplication::setQuitOnLastWindowClosed(!hasTray());
+  // Background checks run from the start, while the user is elsewhere: made on the panel's first
+  // opening instead, the updater's first check would always find the panel in front and show its
+  // window over it rather than the panel's notice.
+  if (BundleInfo::current().updatesEnabled) updates();
   const CameraStore* s = store();
   const bool wanted = !hasTray() || (!options_.hidden && s != nullptr && s->openWindowAtLaunch());
   if (wanted) showWindow();

@@ -221,7 +221,8 @@ void MainWindow::addMenuActions(const QList<QAction*>& actions) {
     button->setFocusPolicy(Qt::StrongFocus);
     // Popped up by hand rather than through setMenu(), which would draw an arrow beside the bars.
     connect(button, &QToolButton::clicked, this, [this, button] {
-      menu_->popup(button->mapToGlobal(QPoint(0, button->height())));
+      // Under the button, right edges aligned: the button sits at the window's right end.
+      menu_->popup(button->mapToGlobal(QPoint(button->width() - menu_->sizeHint().width(), button->height())));
     });
     toolBar_->addSeparator();
     toolBar_->addWidget(button);
