@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPushButton>
 #include <QScreen>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -331,26 +330,32 @@ MenuBarView::MenuBarView(CameraStore& store, PreviewController& preview, Softwar
   // Footer.
   auto* footer = new QHBoxLayout();
   footer->setContentsMargins(0, 0, 0, 0);
-  auto* open = new QPushButton(QStringLiteral("Open Velto Camera"), column);
-  open->setObjectName(QStringLiteral("openWindow"));
-  connect(open, &QPushButton::clicked, this, [this] {
+  // Borderless, as in the desktop's own tray popups: three framed buttons do not fit 292 px.
+  auto footerButton = [column](const QString& text, const char* name) {
+    auto* button = new QToolButton(column);
+    button->setText(text);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::StrongFocus);
+    return button;
+  };
+  auto* open = footerButton(QStringLiteral("Open Velto Camera"), "openWindow");
+  connect(open, &QToolButton::clicked, this, [this] {
     hide();
     emit openWindowRequested();
   });
-  check_ = new QPushButton(QStringLiteral("Check for Updates…"), column);
-  check_->setObjectName(QStringLiteral("checkForUpdates"));
-  connect(check_, &QPushButton::clicked, this, [this] {
+  check_ = footerButton(QStringLiteral("Check for Updates…"), "checkForUpdates");
+  connect(check_, &QToolButton::clicked, this, [this] {
     hide();
     emit checkForUpdatesRequested();
   });
-  auto* quit = new QPushButton(QStringLiteral("Quit"), column);
-  quit->setObjectName(QStringLiteral("quit"));
-  connect(quit, &QPushButton::clicked, this, &MenuBarView::quitRequested);
-  for (QPushButton* button : {open, check_, quit}) {
-    button->setAutoDefault(false);
-    footer->addWidget(button);
-    if (button == open) footer->addStretch(1);
-  }
+  auto* quit = footerButton(QStringLiteral("Quit"), "quit");
+  connect(quit, &QToolButton::clicked, this, &MenuBarView::quitRequested);
+  footer->setSpacing(2);
+  footer->addWidget(open);
+  footer->addStretch(1);
+  footer->addWidget(check_);
+  footer->addWidget(quit);
   stack->addLayout(footer);
 
   connect(&store_, &CameraStore::deviceChanged, this, [this] {

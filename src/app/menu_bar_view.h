@@ -21,7 +21,6 @@
 class QAbstractButton;
 class QLabel;
 class QToolButton;
-class QPushButton;
 
 namespace velto {
 class CameraStore;
@@ -132,7 +131,7 @@ class MenuBarView : public QWidget {
   QWidget* presetRows_;
   QToolButton* refocus_;
   QToolButton* notice_;
-  QPushButton* check_;
+  QToolButton* check_;
   // Where popUp() was asked to show the panel: the icon's geometry, else the pointer.
   std::optional<QRect> anchor_;
   QPoint pointer_;
