@@ -153,15 +153,15 @@ int main(int argc, char** argv) {
   if (!waitFor([&] { return preview.stats() && panel.miniPreview()->layer().framesPainted() > 3; })) {
     std::fprintf(stderr, "no frames from the C200\n");
   }
+  // The feed is read in the background right away.
+  waitFor([&] { return updates.pendingVersion().has_value(); });
+  const bool pending = updates.pendingVersion().has_value();
+  if (!scaledOnly) shoot(panel, out, QStringLiteral("panel-update.png"));
+  if (pending) updates.checkForUpdates();  // shown to the user: no longer pending
   if (scaledOnly) {
     shoot(panel, out, QStringLiteral("panel@2x.png"));
     return 0;
   }
-  // The feed is read in the background right away; the first picture is the usual one.
-  waitFor([&] { return updates.pendingVersion().has_value(); });
-  const auto pending = updates.pendingVersion();
-  shoot(panel, out, QStringLiteral("panel-update.png"));
-  if (pending) updates.checkForUpdates();  // shown to the user: no longer pending
   shoot(panel, out, QStringLiteral("panel.png"));
 
   const QPalette light = QApplication::palette();
