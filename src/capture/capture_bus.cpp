@@ -1,6 +1,7 @@
 #include "capture/capture_bus.h"
 
 #include <QDir>
+#include <QPointer>
 
 #include "capture/preview_controller.h"
 #include "model/camera_bus.h"
@@ -82,14 +83,18 @@ void CaptureBusService::runNext() {
     return runNext();
   }
   const bool calibrating = command.kind == CaptureCommand::Kind::calibrate;
-  runCapture(clock_, preview_, *target, &store_, &calibrator_, command, [this, call, calibrating](CaptureOutcome o) {
+  // The preview may outlive this service (the application keeps one preview while the store
+  // comes and goes with the session's ownership): a job that ends after us answers nobody.
+  runCapture(clock_, preview_, *target, &store_, &calibrator_, command, [self = QPointer(this), call, calibrating](CaptureOutcome o) {
+    if (!self) return;
+    CaptureBusService* service = self.data();
     if (o.outcome.code == CommandOutcome::ok) {
-      bus_.send(call.createReply(calibrating ? QVariant(o.result.value(QStringLiteral("message"))) : QVariant(o.result)));
+      service->bus_.send(call.createReply(calibrating ? QVariant(o.result.value(QStringLiteral("message"))) : QVariant(o.result)));
     } else {
-      bus_.send(call.createErrorReply(busErrorName(o.outcome.code), o.outcome.message));
+      service->bus_.send(call.createErrorReply(busErrorName(o.outcome.code), o.outcome.message));
     }
     // The next one starts from the event loop, after this job has wound down.
-    QMetaObject::invokeMethod(this, [this] { runNext(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(service, [service] { service->runNext(); }, Qt::QueuedConnection);
   });
 }
 

@@ -41,6 +41,14 @@ class CaptureJob final : public QObject {
     if (command_.kind == CaptureCommand::Kind::calibrate && (store_ == nullptr || calibrator_ == nullptr)) {
       return finish({CommandOutcome::cameraFailed, QStringLiteral("calibration needs the camera store")});
     }
+    // The store may go before the job does (the session's ownership moved on): the job ends then,
+    // without touching it again.
+    if (store_ != nullptr) {
+      connect(store_, &QObject::destroyed, this, [this] {
+        store_ = nullptr;
+        finish({CommandOutcome::cameraFailed, QStringLiteral("the camera store was closed")});
+      });
+    }
     // A camera may take a moment before its first frame; a few frames also let the exposure settle.
     needed_ = command_.kind == CaptureCommand::Kind::stats ? std::max(command_.frames, 1) : 1;
     preview_.start(kClient, target_.locationID, target_.key);

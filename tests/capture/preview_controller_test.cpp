@@ -8,8 +8,8 @@
 #include <QCoreApplication>
 #include <atomic>
 
+#include "scripted_backend.h"
 #include "support/manual_clock.h"
-#include "support/serial_queue.h"
 
 namespace velto {
 namespace {
@@ -17,52 +17,8 @@ namespace {
 using namespace std::chrono_literals;
 using State = PreviewController::State;
 using video::CaptureDevice;
-
-CaptureDevice device(std::string uniqueID, std::string modelID) {
-  CaptureDevice d;
-  d.uniqueID = std::move(uniqueID);
-  d.modelID = std::move(modelID);
-  d.path = "/dev/video0";
-  return d;
-}
-
-class ScriptedBackend final : public video::CaptureBackend {
- public:
-  void setHandlers(Handlers handlers) override { handlers_ = std::move(handlers); }
-  std::vector<CaptureDevice> devices() override { return present; }
-  video::Access access(const CaptureDevice&) override { return denied ? video::Access::denied : video::Access::granted; }
-  bool isConnected(const CaptureDevice& d) override { return std::find(present.begin(), present.end(), d) != present.end(); }
-  bool isInUseByAnotherApplication(const CaptureDevice&) override { return busy; }
-  void configure(const CaptureDevice&, bool restart) override {
-    ++configures;
-    if (restart) restarts.push_back(now());
-    running = true;
-  }
-  void stopSession() override { running = false; }
-  bool isSessionRunning() const override { return running; }
-  void waitUntilIdle() override {}
-
-  void frame() {
-    handlers_.frameQueue->post([this] { handlers_.frame(Frame::filled(8, 8, 32, 128)); });
-    handlers_.frameQueue->waitUntilIdle();
-  }
-  void error() { handlers_.runtimeError({video::SessionError::Kind::failed, "stream error"}); }
-  void plugIn(CaptureDevice d) {
-    present.push_back(std::move(d));
-    handlers_.deviceConnected();
-  }
-
-  std::function<double()> now;
-  std::vector<CaptureDevice> present;
-  bool denied = false;
-  bool busy = false;
-  bool running = false;
-  int configures = 0;
-  std::vector<double> restarts;  // seconds since the test began
-
- private:
-  Handlers handlers_;
-};
+using testing::ScriptedBackend;
+using testing::device;
 
 const CaptureDevice kC200 = device("0x1100000291a3369", "UVC Camera VendorID_10522 ProductID_13161");
 

@@ -1,0 +1,61 @@
+// A capture backend the test scripts: the devices present, access, busy, and frames delivered on
+// request through the real frame queue; it records each session (re)start with its time.
+#pragma once
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/video/capture_backend.h"
+#include "support/serial_queue.h"
+
+namespace velto::testing {
+
+inline video::CaptureDevice device(std::string uniqueID, std::string modelID) {
+  video::CaptureDevice d;
+  d.uniqueID = std::move(uniqueID);
+  d.modelID = std::move(modelID);
+  d.path = "/dev/video0";
+  return d;
+}
+
+class ScriptedBackend final : public video::CaptureBackend {
+ public:
+  void setHandlers(Handlers handlers) override { handlers_ = std::move(handlers); }
+  std::vector<video::CaptureDevice> devices() override { return present; }
+  video::Access access(const video::CaptureDevice&) override { return denied ? video::Access::denied : video::Access::granted; }
+  bool isConnected(const video::CaptureDevice& d) override { return std::find(present.begin(), present.end(), d) != present.end(); }
+  bool isInUseByAnotherApplication(const video::CaptureDevice&) override { return busy; }
+  void configure(const video::CaptureDevice&, bool restart) override {
+    ++configures;
+    if (restart) restarts.push_back(now());
+    running = true;
+  }
+  void stopSession() override { running = false; }
+  bool isSessionRunning() const override { return running; }
+  void waitUntilIdle() override {}
+
+  void frame() {
+    handlers_.frameQueue->post([this] { handlers_.frame(Frame::filled(8, 8, 32, 128)); });
+    handlers_.frameQueue->waitUntilIdle();
+  }
+  void error() { handlers_.runtimeError({video::SessionError::Kind::failed, "stream error"}); }
+  void plugIn(video::CaptureDevice d) {
+    present.push_back(std::move(d));
+    handlers_.deviceConnected();
+  }
+
+  std::function<double()> now = [] { return 0.0; };
+  std::vector<video::CaptureDevice> present;
+  bool denied = false;
+  bool busy = false;
+  bool running = false;
+  int configures = 0;
+  std::vector<double> restarts;  // seconds since the test began
+
+ private:
+  Handlers handlers_;
+};
+
+}  // namespace velto::testing
