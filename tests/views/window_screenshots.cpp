@@ -7,14 +7,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QPainter>
-#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "capture/calibrator.h"
 #include "capture/preview_controller.h"
@@ -29,67 +26,14 @@
 #include "views/main_window.h"
 #include "views/preset_name_dialog.h"
 #include "views/presets_section.h"
+#include "screenshot_support.h"
 
 namespace velto {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Runs the event loop until `condition` holds or `ms` have passed; whether it holds.
-bool waitFor(const std::function<bool()>& condition, int ms = 8000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!condition() && timer.elapsed() < ms) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    std::this_thread::sleep_for(5ms);
-  }
-  return condition();
-}
-
-void pump(int ms) {
-  waitFor([] { return false; }, ms);
-}
-
-std::unique_ptr<sim::SimServer> plug(sim::Profile profile, const QString& directory, const char* id, int w, int h) {
-  sim::ServerOptions options;
-  options.directory = directory.toStdString();
-  options.id = id;
-  options.width = w;
-  options.height = h;
-  auto server = std::make_unique<sim::SimServer>(std::move(profile), options, [] {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-  });
-  std::string error;
-  if (!server->startThread(&error)) std::fprintf(stderr, "cannot plug %s: %s\n", id, error.c_str());
-  return server;
-}
-
-QPalette darkPalette() {
-  QPalette p;
-  const QColor window(42, 42, 46), base(30, 30, 33), text(232, 232, 235), disabled(128, 128, 132);
-  p.setColor(QPalette::Window, window);
-  p.setColor(QPalette::WindowText, text);
-  p.setColor(QPalette::Base, base);
-  p.setColor(QPalette::AlternateBase, window);
-  p.setColor(QPalette::Text, text);
-  p.setColor(QPalette::Button, QColor(54, 54, 58));
-  p.setColor(QPalette::ButtonText, text);
-  p.setColor(QPalette::ToolTipBase, base);
-  p.setColor(QPalette::ToolTipText, text);
-  p.setColor(QPalette::PlaceholderText, disabled);
-  p.setColor(QPalette::Highlight, QColor(53, 132, 228));
-  p.setColor(QPalette::HighlightedText, Qt::white);
-  p.setColor(QPalette::Light, QColor(70, 70, 74));
-  p.setColor(QPalette::Midlight, QColor(60, 60, 64));
-  p.setColor(QPalette::Mid, QColor(36, 36, 40));
-  p.setColor(QPalette::Dark, QColor(22, 22, 24));
-  p.setColor(QPalette::Shadow, Qt::black);
-  for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
-    p.setColor(QPalette::Disabled, role, disabled);
-  }
-  return p;
-}
+using testing::pump;
+using testing::waitFor;
 
 class Shooter {
  public:
@@ -121,36 +65,20 @@ class Shooter {
 
 int main(int argc, char** argv) {
   using namespace velto;
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  testing::prepareScreenshotPlatform();
   QApplication app(argc, argv);
-  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-  const QStringList arguments = QCoreApplication::arguments();
-  if (arguments.size() < 2) {
-    std::fprintf(stderr, "usage: window_screenshots DIRECTORY [--scaled]\n");
-    return 2;
-  }
-  const QString out = arguments[1];
-  const bool scaledOnly = arguments.contains(QStringLiteral("--scaled"));
-  QDir().mkpath(out);
+  const auto run = testing::screenshotRun("window_screenshots");
+  if (!run) return 2;
+  const QString& out = run->out;
+  const bool scaledOnly = run->scaledOnly;
 
-  QTemporaryDir home;
-  const QString simDirectory = home.filePath(QStringLiteral("sim"));
-  auto c200 = plug(sim::c200Profile(), simDirectory, "c200", 1280, 720);
-
-  SystemClock clock;
-  UserDefaults defaults(home.filePath(QStringLiteral("velto-camera.conf")));
-  LoginItem login(QStringLiteral("velto-camera"), home.filePath(QStringLiteral("autostart")));
-  CameraStore::Options options;
-  options.registry.simDirectory = simDirectory.toStdString();
-  options.registry.sysfsRoot.clear();
-  options.watchHotplug = false;
-  options.watchWake = false;
-  CameraStore store(clock, defaults, login, options);
-  video::GstCaptureOptions capture;
-  capture.sysfsRoot.clear();
-  capture.simDirectory = simDirectory.toStdString();
-  capture.watchDevices = false;
-  PreviewController preview(clock, std::make_unique<video::GstCaptureBackend>(capture), [&store] { store.resetCamera(); });
+  testing::ScreenshotWorld world;
+  const QString& simDirectory = world.simDirectory;
+  auto& c200 = world.c200;
+  SystemClock& clock = world.clock;
+  UserDefaults& defaults = world.defaults;
+  CameraStore& store = world.store;
+  PreviewController& preview = world.preview;
   Calibrator calibrator(clock);
   store.savePreset(QStringLiteral("Meeting"));
   store.savePreset(QStringLiteral("Desk, evening"));
@@ -201,13 +129,13 @@ int main(int argc, char** argv) {
   }
 
   const QPalette light = QApplication::palette();
-  QApplication::setPalette(darkPalette());
+  QApplication::setPalette(testing::darkPalette());
   shooter.shoot(QStringLiteral("dark.png"));
   QApplication::setPalette(light);
 
   // A generic 4:3 camera instead.
   c200.reset();
-  auto generic = plug(sim::genericProfile(), simDirectory, "generic", 640, 480);
+  auto generic = testing::plugStreaming(sim::genericProfile(), simDirectory, "generic", 640, 480);
   store.rescan();
   waitFor([&] { return store.isConnected() && store.device() && store.device()->key != CameraKey{0x291a, 0x3369}; });
   waitFor([&] { return preview.stats() && preview.stats()->size == QSizeF(640, 480); });
