@@ -19,9 +19,8 @@ QFont valueFont(const QFont& base);
 // A bold section title.
 QLabel* sectionTitle(const QString& text, QWidget* parent = nullptr);
 
-// The signal colours: clipped highlights, crushed shadows, and the orange of a warning label.
+// The signal colours: red for an error or clipped highlights, and the orange of a warning label.
 inline QColor highlightSignal() { return QColor(255, 0, 0); }
-inline QColor shadowSignal() { return QColor(0, 70, 200); }
 inline QColor warningSignal() { return QColor(255, 149, 0); }
 
 }  // namespace velto::views

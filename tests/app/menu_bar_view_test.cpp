@@ -7,15 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
 #include <QToolButton>
-#include <thread>
 
 #include "app/menu_bar_feed.h"
+#include "eventually.h"
 #include "platform/video/gst_capture_backend.h"
 #include "views/control_slider.h"
 #include "views/preview_layer_view.h"
@@ -26,6 +25,7 @@ namespace velto::app {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::eventually;
 using testing::FeedServer;
 using testing::updateOptions;
 
@@ -37,17 +37,6 @@ T* part(const QWidget& panel, const char* name) {
 bool shown(const QWidget& panel, const char* name) {
   const QWidget* w = part(panel, name);
   return w && w->isVisibleTo(&panel);
-}
-
-// Bounded, in real time: for what arrives over a socket or from the capture threads.
-bool eventually(const std::function<bool()>& condition, int ms = 10000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!condition() && timer.elapsed() < ms) {
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(5ms);
-  }
-  return condition();
 }
 
 class MenuBarViewTest : public testing::PreviewFixture {

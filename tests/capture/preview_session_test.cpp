@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <thread>
 
 #include "capture/preview_controller.h"
 #include "platform/video/gst_capture_backend.h"
 #include "sim/profile.h"
+#include "eventually.h"
 #include "sim_fixture.h"
 #include "support/manual_clock.h"
 
@@ -18,6 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using State = PreviewController::State;
+using testing::eventually;
 const CameraKey kC200{0x291a, 0x3369};
 
 class PreviewSessionTest : public ::testing::Test {
@@ -34,16 +35,6 @@ class PreviewSessionTest : public ::testing::Test {
   void start() {
     preview->start("window", std::nullopt, kC200);
     QCoreApplication::processEvents();
-  }
-  // Waits, in real time and bounded, until `condition` holds; events are processed meanwhile.
-  static bool eventually(const std::function<bool()>& condition, int ms = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition() && timer.elapsed() < ms) {
-      QCoreApplication::processEvents();
-      std::this_thread::sleep_for(5ms);
-    }
-    return condition();
   }
   bool framesFlow() {
     const std::int64_t before = preview->analyzer().frameCount();

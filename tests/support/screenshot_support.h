@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QPalette>
 #include <QStyleFactory>
 #include <chrono>
@@ -13,11 +12,11 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
 
 #include <QTemporaryDir>
 
 #include "capture/preview_controller.h"
+#include "eventually.h"
 #include "model/camera_store.h"
 #include "platform/session/login_item.h"
 #include "platform/session/user_defaults.h"
@@ -53,19 +52,12 @@ inline std::optional<ScreenshotRun> screenshotRun(const char* program) {
   return run;
 }
 
-// Runs the event loop until `condition` holds or `ms` have passed; whether it holds.
-inline bool waitFor(const std::function<bool()>& condition, int ms = 8000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!condition() && timer.elapsed() < ms) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return condition();
-}
+// The screenshot programs wait up to 8 s for a camera or a picture.
+inline bool waitFor(const std::function<bool()>& condition, int ms = 8000) { return eventually(condition, ms); }
 
+// Runs the event loop for `ms`: frames painted, spinners turned.
 inline void pump(int ms) {
-  waitFor([] { return false; }, ms);
+  eventually([] { return false; }, ms);
 }
 
 // A simulated camera plugged into `directory`, streaming `width` × `height` in real time.
