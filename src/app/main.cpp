@@ -34,15 +34,10 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, onSignal);
   }
 
-  QApplication qtApp(argc, argv);
   // The name a StatusNotifier host shows for the icon (its Title) and the window's class. The
   // program's files go by their own paths, never by this name.
-  QApplication::setApplicationName(QStringLiteral("Velto Camera"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Velto Camera"));
-  QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
-  QGuiApplication::setDesktopFileName(QStringLiteral("app.velto.Camera"));
-  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("velto-camera"),
-                                               QIcon::fromTheme(QStringLiteral("camera-web"))));
+  QCoreApplication::setApplicationName(QStringLiteral("Velto Camera"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Settings for USB webcams, kept in the camera."));
@@ -51,6 +46,32 @@ int main(int argc, char** argv) {
   const QCommandLineOption hidden(QStringLiteral("hidden"),
                                   QStringLiteral("Start in the tray without opening the window."));
   parser.addOption(hidden);
+  {
+    // --help and --version answer before anything needs a display, so they work on a console,
+    // over ssh and in a package build. Every other option (Qt's own -platform, ...) is read below.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser early;
+    early.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    early.addHelpOption();
+    early.addVersionOption();
+    early.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    early.parse(arguments);
+    if (early.isSet(QStringLiteral("help")) || early.isSet(QStringLiteral("help-all"))) {
+      QCoreApplication textOnly(argc, argv);
+      parser.process(textOnly);  // prints the help and exits 0
+    }
+    if (early.isSet(QStringLiteral("version"))) {
+      QCoreApplication textOnly(argc, argv);
+      parser.showVersion();
+    }
+  }
+
+  QApplication qtApp(argc, argv);
+  QApplication::setApplicationDisplayName(QStringLiteral("Velto Camera"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("app.velto.Camera"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("velto-camera"),
+                                               QIcon::fromTheme(QStringLiteral("camera-web"))));
   parser.process(qtApp);
 
   std::unique_ptr<QSocketNotifier> stop;

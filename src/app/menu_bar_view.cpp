@@ -23,6 +23,7 @@
 #include "views/auto_toggle.h"
 #include "views/control_slider.h"
 #include "views/icons.h"
+#include "views/look.h"
 #include "views/preview_layer_view.h"
 #include "views/preview_pane.h"
 #include "views/sidebar_section.h"
@@ -210,6 +211,7 @@ MiniPreview::MiniPreview(CameraStore& store, PreviewController& preview, UserDef
                       &PreviewController::recoveringChanged}) {
     connect(&preview_, signal, this, &MiniPreview::refresh);
   }
+  connect(&store_, &CameraStore::resettingChanged, this, &MiniPreview::refresh);
   // Another camera, or the same one back at another place: ask for its picture.
   connect(&store_, &CameraStore::deviceChanged, this, [this] {
     const auto& device = store_.device();
@@ -229,7 +231,7 @@ void MiniPreview::refresh() {
   placeholder_->setText(denied ? QStringLiteral("Camera access needed for preview") : QString());
   placeholder_->setVisible(denied);
   layer_->setVisible(!denied);
-  badge_->setVisible(!denied && preview_.recovering());
+  badge_->setVisible(!denied && (preview_.recovering() || store_.isResetting()));
   const auto& stats = preview_.stats();
   setFixedSize(miniPreviewSize(stats ? std::optional(stats->size) : std::nullopt));
 }
@@ -312,6 +314,11 @@ MenuBarView::MenuBarView(CameraStore& store, PreviewController& preview, Softwar
   header->addWidget(name_, 1);
   header->addWidget(reset_);
   stack->addLayout(header);
+  // The store's message (a reset that failed, ...), as the window shows it.
+  error_ = views::errorLabel(column);
+  error_->setObjectName(QStringLiteral("error"));
+  error_->setWordWrap(true);
+  stack->addWidget(error_);
 
   body_ = buildCameraBody(preview, defaults, column);
   stack->addWidget(body_);
@@ -362,6 +369,8 @@ MenuBarView::MenuBarView(CameraStore& store, PreviewController& preview, Softwar
     renderHeader();
     renderPresets();
   });
+  connect(&store_, &CameraStore::resettingChanged, this, &MenuBarView::renderHeader);
+  connect(&store_, &CameraStore::lastErrorChanged, this, &MenuBarView::renderHeader);
   connect(&store_, &CameraStore::presetsChanged, this, &MenuBarView::renderPresets);
   connect(&store_, &CameraStore::valuesChanged, this, &MenuBarView::renderChecks);
   connect(&updates_, &SoftwareUpdate::pendingVersionChanged, this, &MenuBarView::renderUpdates);
@@ -428,7 +437,8 @@ QWidget* MenuBarView::buildCameraBody(PreviewController& preview, UserDefaults& 
 }
 
 void MenuBarView::renderHeader() {
-  const auto& device = store_.device();
+  // While a reset has the camera off the bus it is still the camera shown, and coming back.
+  const auto& device = store_.device() ? store_.device() : store_.resettingCamera();
   if (device) {
     symbol_->setPixmap(views::icon("video.fill", kLiveGreen).pixmap(QSize(16, 16), devicePixelRatioF()));
   } else {
@@ -438,7 +448,10 @@ void MenuBarView::renderHeader() {
   symbol_->setAccessibleName(device ? QStringLiteral("Camera connected") : QStringLiteral("No camera"));
   name_->setFullText(device ? device->name : QStringLiteral("No camera connected"));
   reset_->setVisible(device.has_value());
+  reset_->setEnabled(!store_.isResetting());
   body_->setVisible(device.has_value());
+  error_->setText(store_.lastErrorText());
+  error_->setVisible(store_.lastError().has_value());
   refocus_->setVisible(store_.supports(ControlID::autoFocus));
 }
 

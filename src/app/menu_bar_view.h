@@ -125,6 +125,7 @@ class MenuBarView : public QWidget {
   QLabel* symbol_;
   class ElidingLabel* name_;
   QToolButton* reset_;
+  QLabel* error_;
   QWidget* body_;
   MiniPreview* mini_;
   QWidget* presets_;

@@ -1,6 +1,7 @@
 #include "capture/calibrator.h"
 
 #include <cmath>
+#include <utility>
 
 #include "capture/exposure_format.h"
 #include "capture/frame_analyzer.h"
@@ -51,6 +52,7 @@ Calibrator::~Calibrator() = default;
 void Calibrator::setTool(Tool tool) {
   if (tool == tool_) return;
   tool_ = tool;
+  setMessage(std::nullopt);  // it spoke of the other tool
   emit toolChanged();
 }
 
@@ -70,8 +72,9 @@ void Calibrator::run(QPointF point, CameraStore& store, FrameAnalyzer& analyzer)
   const ControlID control = wb ? ControlID::whiteBalance : ControlID::exposure;
   const auto range = store.ranges().find(control);
   if (!store.supports(control) || range == store.ranges().end()) {
-    setMessage(wb ? QStringLiteral("This camera has no manual white balance.")
-                  : QStringLiteral("This camera has no manual exposure."));
+    report(wb ? QStringLiteral("This camera has no manual white balance.")
+              : QStringLiteral("This camera has no manual exposure."),
+           store, std::nullopt);
     return;
   }
   setBusy(true);
@@ -99,18 +102,20 @@ void Calibrator::step(std::shared_ptr<Search> search) {
     const ControlID control = search->control();
     search->store->set(control, search->valueAt(*search->search.result()));
     const std::int64_t value = search->store->value(control);
-    finish(search, search->tool == Tool::whiteBalance
-                       ? QStringLiteral("White balance set to %1 K").arg(value)
-                       : QStringLiteral("Exposure set to ") + ExposureFormat::string(value));
+    finish(search,
+           search->tool == Tool::whiteBalance ? QStringLiteral("White balance set to %1 K").arg(value)
+                                              : QStringLiteral("Exposure set to ") + ExposureFormat::string(value),
+           control);
     return;
   }
   search->store->set(search->control(), search->valueAt(*next));
   measure(search, [this, search](std::optional<Color> color) {
     const std::optional<double> f = color ? search->error(*color) : std::nullopt;
     if (!f) {
-      finish(search, search->tool == Tool::whiteBalance
-                         ? QStringLiteral("Couldn't read that spot — pick a brighter neutral area.")
-                         : QStringLiteral("Couldn't read that spot."));
+      finish(search,
+             search->tool == Tool::whiteBalance ? QStringLiteral("Couldn't read that spot — pick a brighter neutral area.")
+                                                : QStringLiteral("Couldn't read that spot."),
+             std::nullopt);
       return;
     }
     search->search.measured(*f);
@@ -152,10 +157,10 @@ void Calibrator::waitForFrames(std::shared_ptr<Search> search, std::int64_t targ
   });
 }
 
-void Calibrator::finish(const std::shared_ptr<Search>& search, std::optional<QString> message) {
+void Calibrator::finish(const std::shared_ptr<Search>& search, QString message, std::optional<ControlID> reported) {
   if (!current(search)) return;
   search_.reset();
-  setMessage(std::move(message));
+  report(std::move(message), *search->store, reported);
   setPoint(std::nullopt);
   setBusy(false);
 }
@@ -172,7 +177,22 @@ void Calibrator::setPoint(std::optional<QPointF> point) {
   emit pointChanged();
 }
 
+void Calibrator::report(QString message, CameraStore& store, std::optional<ControlID> control) {
+  setMessage(std::move(message));
+  const auto camera = store.device() ? std::optional(store.device()->registryID) : std::nullopt;
+  messageWatch_[0] = connect(&store, &CameraStore::deviceChanged, this, [this, &store, camera] {
+    if ((store.device() ? std::optional(store.device()->registryID) : std::nullopt) != camera) setMessage(std::nullopt);
+  });
+  messageWatch_[1] = connect(&store, &QObject::destroyed, this, [this] { setMessage(std::nullopt); });
+  if (control) {
+    messageWatch_[2] = connect(&store, &CameraStore::valuesChanged, this, [this, &store, id = *control, v = store.value(*control)] {
+      if (store.value(id) != v) setMessage(std::nullopt);
+    });
+  }
+}
+
 void Calibrator::setMessage(std::optional<QString> message) {
+  for (auto& watch : messageWatch_) disconnect(std::exchange(watch, {}));
   if (message == message_) return;
   message_ = std::move(message);
   emit messageChanged();

@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "support/clock.h"
+#include "uvc/controls.h"
 
 namespace velto {
 
@@ -39,6 +40,9 @@ class Calibrator : public QObject {
   bool busy() const { return busy_; }
   // The clicked spot (normalised, origin top left) while it is marked.
   const std::optional<QPointF>& point() const { return point_; }
+  // The outcome of the last search. It goes as soon as it could mislead: when the tool changes,
+  // when the camera changes, and when the value it reports is changed in any other way (a slider,
+  // a preset, another program).
   const std::optional<QString>& message() const { return message_; }
 
   // Starts a search for the active tool at `point`. `store` and `analyzer` must outlive it.
@@ -62,12 +66,15 @@ class Calibrator : public QObject {
   void sample(std::shared_ptr<Search> search, int left, std::function<void(std::optional<Color>)> done);
   void waitForFrames(std::shared_ptr<Search> search, std::int64_t target, int polls, std::function<void()> done);
   void step(std::shared_ptr<Search> search);
-  void finish(const std::shared_ptr<Search>& search, std::optional<QString> message);
+  // Ends `search` with `message`, which reports the value of `reported` when given.
+  void finish(const std::shared_ptr<Search>& search, QString message, std::optional<ControlID> reported);
   bool current(const std::shared_ptr<Search>& search) const { return search == search_; }
 
   void setBusy(bool busy);
   void setPoint(std::optional<QPointF> point);
   void setMessage(std::optional<QString> message);
+  // Shows `message` about the camera `store` has now and, when given, the value of `control`.
+  void report(QString message, CameraStore& store, std::optional<ControlID> control);
 
   Clock& clock_;
   Tool tool_ = Tool::none;
@@ -77,6 +84,7 @@ class Calibrator : public QObject {
   std::optional<QString> message_;
   std::shared_ptr<Search> search_;  // the running search; a callback of any other is stale
   TimerHandle wait_;                // the search's pending sleep
+  QMetaObject::Connection messageWatch_[3];  // the store changes that end the message
 };
 
 }  // namespace velto

@@ -260,6 +260,7 @@ void CameraStore::connectTo(std::shared_ptr<UVCDevice> device) {
           shown[ControlID::hdr] = desired_.at(ControlID::hdr);
         }
         setValues(std::move(shown));
+        resetAnswered();
         saveDesired();
         // Touches are otherwise pruned only by a poll that read something; one that expired while
         // the camera was away must not keep the returning camera from its wanted value.
@@ -505,19 +506,30 @@ ControlValues CameraStore::supportedOnly(const ControlValues& values) const {
 // --- Reset and preferences ----------------------------------------------------------------------
 
 void CameraStore::resetCamera() {
-  if (!open_) return;
+  if (!open_ || isResetting()) return;
+  setResetting(device_);
+  resetReturned_ = false;
+  resetSettle_ = clock_.singleShot(this, kResetSettleTime, [this] { setResetting(std::nullopt); });
   onIo([device = open_] { return device->reenumerate(); },
        [this](usb::Status status) {
          if (status == usb::status::success) {
            clearLastError(ErrorKind::reset);
            clearLastError(ErrorKind::login);
+           // Over once the camera answers again: a new connection after it left the bus, or a
+           // read through the same device where the reset kept its place on the bus.
+           resetReturned_ = true;
          } else {
            const QString message =
                QStringLiteral("Couldn't reset the camera (%1, %2).").arg(statusReason(status), statusNumber(status));
            setLastError(message, ErrorKind::reset);  // the carrier logged the failing call
+           setResetting(std::nullopt);
          }
        },
        SerialQueue::Priority::urgent);
+}
+
+void CameraStore::resetAnswered() {
+  if (resetReturned_) setResetting(std::nullopt);
 }
 
 void CameraStore::setLaunchAtLogin(bool on) {
@@ -582,6 +594,16 @@ void CameraStore::setLastError(std::optional<QString> message, ErrorKind kind) {
 
 void CameraStore::clearLastError(ErrorKind kind) {
   if (lastErrorKind_ == kind) setLastError(std::nullopt, ErrorKind::none);
+}
+
+void CameraStore::setResetting(std::optional<ConnectedCamera> camera) {
+  if (!camera) {
+    resetSettle_.cancel();
+    resetReturned_ = false;
+  }
+  if (camera == resetting_) return;
+  resetting_ = std::move(camera);
+  emit resettingChanged();
 }
 
 void CameraStore::setLaunchAtLoginState(bool on) {

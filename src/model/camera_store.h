@@ -88,6 +88,11 @@ class CameraStore : public QObject {
   bool keepLocked() const { return keepLocked_; }
   bool openWindowAtLaunch() const { return openWindowAtLaunch_; }
   bool launchAtLogin() const { return launchAtLogin_; }
+  // The camera a USB reset was asked for, from the request until the camera answers again (or
+  // the reset failed, or kResetSettleTime passed without it); none otherwise. It stays set while
+  // the camera is off the bus, so views can say that it is coming back rather than gone.
+  const std::optional<ConnectedCamera>& resettingCamera() const { return resetting_; }
+  bool isResetting() const { return resetting_.has_value(); }
 
   // Reading and changing controls. Changes made while a camera is still connecting are carried
   // out once its ranges have arrived (clamped to them), and dropped if it never answers.
@@ -157,6 +162,7 @@ class CameraStore : public QObject {
   void keepLockedChanged();
   void openWindowAtLaunchChanged();
   void launchAtLoginChanged();
+  void resettingChanged();
   // Looking for a camera has come to an end for now: connected, none attached, none that could
   // be opened, or the camera does not answer.
   void connectionSettled();
@@ -168,6 +174,9 @@ class CameraStore : public QObject {
   enum class ErrorKind { none, reset, login, open, unresponsive, save };
   // A camera that answered nothing (at connection or to a poll) is looked for again after this.
   static constexpr std::chrono::seconds kRescanAfterSilence{1};
+  // A reset whose camera has not answered by then is over as far as the views are concerned: the
+  // camera stays away (the views say so) or comes back through the ordinary rescan.
+  static constexpr std::chrono::seconds kResetSettleTime{15};
   struct Opened;
 
   void scheduleRescan(Clock::Duration delay);
@@ -201,6 +210,9 @@ class CameraStore : public QObject {
   void setLastError(std::optional<QString> message, ErrorKind kind);
   void clearLastError(ErrorKind kind);
   void setLaunchAtLoginState(bool on);
+  void setResetting(std::optional<ConnectedCamera> camera);
+  // A camera answered after a reset came back: the reset is over.
+  void resetAnswered();
 
   // The settings file changed behind us (camera_store_file.cpp).
   void watchSettingsFile();
@@ -225,6 +237,9 @@ class CameraStore : public QObject {
   bool keepLocked_ = true;
   bool openWindowAtLaunch_ = true;
   bool launchAtLogin_ = false;
+  std::optional<ConnectedCamera> resetting_;
+  bool resetReturned_ = false;  // the reset request itself has answered with success
+  TimerHandle resetSettle_;
 
   ControlValues desired_;
   std::map<ControlID, Clock::WallTime> touched_;

@@ -31,6 +31,7 @@ void CameraStore::reconcile(bool force) {
            scheduleRescan(kRescanAfterSilence);
            return;
          }
+         resetAnswered();
          pruneTouched();
          ControlValues shown = values_;
          for (const auto& [id, v] : current) {

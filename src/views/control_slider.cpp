@@ -11,6 +11,7 @@
 #include "model/camera_store.h"
 #include "model/preset.h"
 #include "views/look.h"
+#include "views/wheel_guard.h"
 
 namespace velto::views {
 namespace {
@@ -93,7 +94,8 @@ ControlSlider::ControlSlider(CameraStore& store, ControlID id, bool logScale, Va
 
   slider_ = new QSlider(Qt::Horizontal, body_);
   slider_->setAccessibleName(title_->text());
-  slider_->setFocusPolicy(Qt::StrongFocus);
+  takeWheelOnlyWithFocus(slider_);
+  useSmallControlSize(slider_);
   title_->setBuddy(slider_);
   column->addWidget(slider_);
 

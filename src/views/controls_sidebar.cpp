@@ -25,6 +25,7 @@
 #include "views/power_line_picker.h"
 #include "views/presets_section.h"
 #include "views/sidebar_section.h"
+#include "views/wheel_guard.h"
 
 namespace velto::views {
 namespace {
@@ -54,14 +55,6 @@ QWidget* toggleWithSubtitle(QCheckBox* check, const QString& subtitle, QWidget* 
   return row;
 }
 
-// Shows a section's frame only while one of its rows is shown, so a section whose controls the
-// camera lacks is its header alone rather than an empty box.
-void fitBox(QFrame* box) {
-  bool any = false;
-  for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) any = any || !child->isHidden();
-  box->setVisible(any);
-}
-
 }  // namespace
 
 ControlsSidebar::ControlsSidebar(CameraStore& store, QWidget* parent) : QWidget(parent), store_(store) {
@@ -88,6 +81,10 @@ ControlsSidebar::ControlsSidebar(CameraStore& store, QWidget* parent) : QWidget(
   connect(&store_, &CameraStore::camerasChanged, this, &ControlsSidebar::renderCamera);
   connect(&store_, &CameraStore::preferredCameraChanged, this, &ControlsSidebar::renderCamera);
   connect(&store_, &CameraStore::lastErrorChanged, this, &ControlsSidebar::renderCamera);
+  connect(&store_, &CameraStore::resettingChanged, this, [this] {
+    renderSections();
+    renderCamera();
+  });
   connect(&store_, &CameraStore::keepLockedChanged, this, &ControlsSidebar::renderBehavior);
   connect(&store_, &CameraStore::launchAtLoginChanged, this, &ControlsSidebar::renderBehavior);
   connect(&store_, &CameraStore::openWindowAtLaunchChanged, this, &ControlsSidebar::renderBehavior);
@@ -134,11 +131,13 @@ QWidget* ControlsSidebar::buildForm() {
     sections_.insert(title, section);
     column->addWidget(section);
   };
-  auto titled = [&](const QString& title) {
+  // `emptyNote` says why a section that is always listed has no rows on this camera.
+  auto titled = [&](const QString& title, const QString& emptyNote = QString()) {
     auto* section = new QWidget(form_);
     const SectionParts parts = buildSection(section, title);
     add(title, section);
-    controlBoxes_.push_back(parts.box);
+    followRows(parts.box, emptyNote);
+    if (!emptyNote.isEmpty()) controlSections_.push_back(section);
     return parts;
   };
 
@@ -146,7 +145,7 @@ QWidget* ControlsSidebar::buildForm() {
   presets_ = new PresetsSection(store_, form_);
   add(QStringLiteral("Presets"), presets_);
 
-  SectionParts exposure = titled(QStringLiteral("Exposure"));
+  SectionParts exposure = titled(QStringLiteral("Exposure"), QStringLiteral("This camera sets its exposure by itself."));
   exposure.rows->addWidget(new AutoToggle(store_, ControlID::autoExposure, kAuto, exposure.box));
   exposure.rows->addWidget(new ControlSlider(store_, ControlID::exposure, true, &ExposureFormat::string, exposure.box));
   exposure.rows->addWidget(new ControlSlider(store_, ControlID::brightness, false, {}, exposure.box));
@@ -154,18 +153,19 @@ QWidget* ControlsSidebar::buildForm() {
   exposure.rows->addWidget(new ControlSlider(store_, ControlID::backlightCompensation, false, {}, exposure.box));
   exposure.rows->addWidget(new PowerLinePicker(store_, exposure.box));
 
-  SectionParts white = titled(QStringLiteral("White Balance"));
+  SectionParts white =
+      titled(QStringLiteral("White Balance"), QStringLiteral("This camera sets its white balance by itself."));
   white.rows->addWidget(new AutoToggle(store_, ControlID::autoWhiteBalance, kAuto, white.box));
   white.rows->addWidget(new ControlSlider(store_, ControlID::whiteBalance, false, colourTemperature, white.box));
 
-  SectionParts focus = titled(QStringLiteral("Focus"));
+  SectionParts focus = titled(QStringLiteral("Focus"), QStringLiteral("This camera has a fixed focus."));
   refocus_ = headerButton(QStringLiteral("Refocus"), QStringLiteral("Restart autofocus if the image is soft"), sections_.value("Focus"));
   focus.header->addWidget(refocus_);
   connect(refocus_, &QToolButton::clicked, this, [this] { store_.refocus(); });
   focus.rows->addWidget(new AutoToggle(store_, ControlID::autoFocus, kAuto, focus.box));
   focus.rows->addWidget(new ControlSlider(store_, ControlID::focus, false, {}, focus.box));
 
-  SectionParts image = titled(QStringLiteral("Image"));
+  SectionParts image = titled(QStringLiteral("Image"), QStringLiteral("This camera offers no image adjustments."));
   for (ControlID id : {ControlID::contrast, ControlID::saturation, ControlID::sharpness, ControlID::gamma, ControlID::hue}) {
     image.rows->addWidget(new ControlSlider(store_, id, false, {}, image.box));
   }
@@ -225,6 +225,7 @@ QWidget* ControlsSidebar::buildCameraSection(QWidget* parent) {
   pickerLine->addWidget(pickerLabel);
   cameraPicker_ = new QComboBox(cameraPickerRow_);
   cameraPicker_->setAccessibleName(QStringLiteral("Camera"));
+  takeWheelOnlyWithFocus(cameraPicker_);
   cameraPicker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   cameraPicker_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   pickerLabel->setBuddy(cameraPicker_);
@@ -236,6 +237,7 @@ QWidget* ControlsSidebar::buildCameraSection(QWidget* parent) {
   });
 
   resetCamera_ = new QPushButton(QStringLiteral("Reset Camera"), parts.box);
+  resetCamera_->setAccessibleName(QStringLiteral("Reset Camera"));  // also while it reads "Resetting…"
   resetCamera_->setToolTip(
       QStringLiteral("Reconnect the camera on USB, as if unplugged and plugged back in. Use if the picture is black or frozen."));
   connect(resetCamera_, &QPushButton::clicked, this, [this] { store_.resetCamera(); });
@@ -244,14 +246,8 @@ QWidget* ControlsSidebar::buildCameraSection(QWidget* parent) {
   buttonLine->addStretch(1);
   parts.rows->addLayout(buttonLine);
 
-  error_ = new QLabel(parts.box);
+  error_ = errorLabel(parts.box);
   error_->setWordWrap(true);
-  QFont caption = error_->font();
-  caption.setPointSizeF(caption.pointSizeF() * 0.9);
-  error_->setFont(caption);
-  QPalette red = error_->palette();
-  red.setColor(QPalette::WindowText, highlightSignal());
-  error_->setPalette(red);
   error_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   parts.rows->addWidget(error_);
   return section;
@@ -268,6 +264,7 @@ QWidget* ControlsSidebar::buildBehaviorSection(QWidget* parent) {
   openWindow_ = new QCheckBox(QStringLiteral("Open this window at launch"), parts.box);
   parts.rows->addWidget(openWindow_);
   auto* reset = new QPushButton(QStringLiteral("Reset Camera to Defaults…"), parts.box);
+  reset->setToolTip(QStringLiteral("Set every control of the camera back to the camera's own default. Asks first."));
   auto* buttonLine = new QHBoxLayout;
   buttonLine->addWidget(reset);
   buttonLine->addStretch(1);
@@ -308,8 +305,10 @@ void ControlsSidebar::renderCamera() {
   const auto& cameras = store_.cameras();
   const bool picker = cameras.size() >= 2;
   cameraPickerRow_->setVisible(picker);
-  cameraValueRow_->setVisible(!picker && store_.device().has_value());
-  cameraName_->setText(store_.device() ? store_.device()->name : QString());
+  // While a reset has the camera off the bus it is still the camera shown, and coming back.
+  const std::optional<ConnectedCamera>& shown = store_.device() ? store_.device() : store_.resettingCamera();
+  cameraValueRow_->setVisible(!picker && shown.has_value());
+  cameraName_->setText(shown ? shown->name : QString());
   if (picker) {
     cameraPicker_->clear();
     int selected = -1;
@@ -322,18 +321,24 @@ void ControlsSidebar::renderCamera() {
     }
     cameraPicker_->setCurrentIndex(selected);
   }
-  resetCamera_->setVisible(store_.device().has_value());
+  resetCamera_->setVisible(shown.has_value());
+  resetCamera_->setEnabled(!store_.isResetting());
+  resetCamera_->setText(store_.isResetting() ? QStringLiteral("Resetting…") : QStringLiteral("Reset Camera"));
   error_->setText(store_.lastErrorText());
   error_->setVisible(store_.lastError().has_value());
 }
 
 void ControlsSidebar::renderSections() {
-  pages_->setCurrentIndex(store_.device() ? 1 : 0);
+  // A camera that a reset took off the bus keeps the form; its controls return with it.
+  pages_->setCurrentIndex(store_.device() || store_.isResetting() ? 1 : 0);
+  presets_->setEnabled(store_.device().has_value());
+  // Until the camera's ranges are read nothing is known of its controls: no section claims it
+  // has none.
+  for (QWidget* section : controlSections_) section->setVisible(store_.isConnected());
   const bool framing = store_.supports(ControlID::zoom) || store_.supports(ControlID::pan) || store_.supports(ControlID::tilt);
   sections_.value("Microphone")->setVisible(store_.supports(ControlID::micPickup));
   sections_.value("Framing")->setVisible(framing);
   refocus_->setVisible(store_.supports(ControlID::autoFocus));
-  for (QFrame* box : controlBoxes_) fitBox(box);
 }
 
 void ControlsSidebar::renderBehavior() {

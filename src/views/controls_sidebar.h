@@ -60,7 +60,7 @@ class ControlsSidebar : public QWidget {
   QWidget* form_;
   PresetsSection* presets_;
   QHash<QString, QWidget*> sections_;
-  std::vector<QFrame*> controlBoxes_;  // frames of the control sections, hidden while empty
+  std::vector<QWidget*> controlSections_;  // exposure, white balance, focus, image: always listed
 
   // Camera section.
   QLabel* cameraName_;

@@ -7,6 +7,8 @@
 #include <QFont>
 #include <QString>
 
+class QPalette;
+
 class QLabel;
 class QWidget;
 
@@ -19,8 +21,22 @@ QFont valueFont(const QFont& base);
 // A bold section title.
 QLabel* sectionTitle(const QString& text, QWidget* parent = nullptr);
 
-// The signal colours: red for an error or clipped highlights, and the orange of a warning label.
-inline QColor highlightSignal() { return QColor(255, 0, 0); }
+// The signal colours: the orange of a warning label.
 inline QColor warningSignal() { return QColor(255, 149, 0); }
+
+// The red of an error message that stays readable on `palette`'s background: a deep red on a
+// light window, a light one on a dark window (both above 4.5:1 against the usual backgrounds).
+QColor errorColor(const QPalette& palette);
+
+// A label that shows errors: red in a smaller (caption) font, following the palette when the
+// desktop switches between light and dark.
+QLabel* errorLabel(QWidget* parent);
+
+// The smaller font of captions and of the callouts over the preview.
+QFont smallerFont(const QFont& base);
+
+// Gives a slider the desktop style's look at a smaller size: a thinner groove and handle, so the
+// sidebar's many sliders read as a compact list rather than a wall of handles.
+void useSmallControlSize(QWidget* slider);
 
 }  // namespace velto::views

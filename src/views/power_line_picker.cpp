@@ -7,6 +7,7 @@
 #include <array>
 
 #include "model/camera_store.h"
+#include "views/wheel_guard.h"
 
 namespace velto::views {
 namespace {
@@ -25,6 +26,7 @@ PowerLinePicker::PowerLinePicker(CameraStore& store, QWidget* parent) : QWidget(
   title_ = new QLabel(QStringLiteral("Anti-Flicker"), this);
   combo_ = new QComboBox(this);
   combo_->setAccessibleName(title_->text());
+  takeWheelOnlyWithFocus(combo_);
   title_->setBuddy(combo_);
   line->addWidget(title_);
   line->addStretch(1);

@@ -1,20 +1,38 @@
 #include "views/preset_name_dialog.h"
 
 #include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "views/look.h"
+#include "views/sidebar_section.h"
+
 namespace velto::views {
 
-PresetNameDialog::PresetNameDialog(const QString& title, const QString& name, QWidget* parent) : QDialog(parent) {
+PresetNameDialog::PresetNameDialog(const QString& title, const QString& name, QStringList taken, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), taken_(std::move(taken)) {
   setWindowTitle(title);
   auto* column = new QVBoxLayout(this);
+  // The title inside as well: a window manager may show none, and a dialog reads better with it.
+  auto* heading = sectionTitle(title, this);
+  heading->setObjectName(QStringLiteral("title"));
+  column->addWidget(heading);
+
+  auto* form = new QFormLayout;
   field_ = new QLineEdit(name, this);
   field_->setPlaceholderText(QStringLiteral("Name"));
   field_->setAccessibleName(QStringLiteral("Name"));
-  field_->setMinimumWidth(field_->fontMetrics().averageCharWidth() * 32);
-  column->addWidget(field_);
+  form->addRow(QStringLiteral("&Name:"), field_);
+  column->addLayout(form);
+  note_ = new QLabel(this);
+  note_->setObjectName(QStringLiteral("note"));
+  note_->setWordWrap(true);
+  makeSecondary(note_);
+  column->addWidget(note_);
+
   auto* buttons = new QDialogButtonBox(this);
   save_ = buttons->addButton(QStringLiteral("Save"), QDialogButtonBox::AcceptRole);
   buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
@@ -22,7 +40,18 @@ PresetNameDialog::PresetNameDialog(const QString& title, const QString& name, QW
   column->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(field_, &QLineEdit::textChanged, this, &PresetNameDialog::renderNote);
+  setMinimumWidth(kMinimumWidth);
   field_->selectAll();
+  renderNote();
+}
+
+void PresetNameDialog::renderNote() {
+  const QString name = trimmedName();
+  const bool takenName = !name.isEmpty() && taken_.contains(name);
+  note_->setText(takenName ? QStringLiteral("Another preset is already called “%1”. Saving keeps both.").arg(name)
+                           : QString());
+  note_->setVisible(takenName);
 }
 
 QString PresetNameDialog::trimmedName() const { return trimmed(field_->text()); }

@@ -1,10 +1,14 @@
-// The small dialog that asks for a preset's name: a field with the placeholder "Name", "Save"
-// and "Cancel". It only collects text; what Save does is its owner's business.
+// The small dialog that asks for a preset's name: its title in bold ("Save Preset" or "Rename
+// Preset"), a labelled field with the placeholder "Name", a note while the name is one another
+// preset already has (saving is still allowed: presets are told apart by more than their name),
+// "Save" and "Cancel". It only collects text; what Save does is its owner's business.
 #pragma once
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -14,8 +18,11 @@ class PresetNameDialog : public QDialog {
   Q_OBJECT
 
  public:
-  // `title` is "Save Preset" or "Rename Preset"; `name` fills the field.
-  PresetNameDialog(const QString& title, const QString& name, QWidget* parent = nullptr);
+  static constexpr int kMinimumWidth = 320;
+
+  // `title` is "Save Preset" or "Rename Preset"; `name` fills the field; `taken` are the names of
+  // the other presets.
+  PresetNameDialog(const QString& title, const QString& name, QStringList taken = {}, QWidget* parent = nullptr);
 
   // The field's text without spaces and tabs at either end (line breaks are kept).
   QString trimmedName() const;
@@ -24,9 +31,15 @@ class PresetNameDialog : public QDialog {
 
   QLineEdit* field() const { return field_; }
   QPushButton* saveButton() const { return save_; }
+  // The note under the field; hidden unless the name is taken.
+  QLabel* note() const { return note_; }
 
  private:
+  void renderNote();
+
+  const QStringList taken_;
   QLineEdit* field_;
+  QLabel* note_;
   QPushButton* save_;
 };
 

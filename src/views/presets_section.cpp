@@ -14,6 +14,7 @@
 
 #include "model/camera_store.h"
 #include "views/icons.h"
+#include "views/look.h"
 #include "views/preset_name_dialog.h"
 #include "views/sidebar_section.h"
 
@@ -171,7 +172,9 @@ QMenu* PresetsSection::contextMenu(int row) {
   menu->addAction(QStringLiteral("Update with Current Settings"), this, [this, id] { store_.updatePreset(*id); });
   menu->addAction(QStringLiteral("Rename…"), this, [this, id] { startNaming({*id}); });
   menu->addSeparator();
-  menu->addAction(QStringLiteral("Delete"), this, [this, id] { store_.deletePreset(*id); });
+  // Destructive: the desktop's delete symbol in the error red, as far as a menu item can be marked.
+  menu->addAction(icon("trash", errorColor(menu->palette())), QStringLiteral("Delete"), this,
+                  [this, id] { store_.deletePreset(*id); });
   return menu;
 }
 
@@ -182,6 +185,10 @@ void PresetsSection::move(const std::set<int>& rows, int destination) {
 void PresetsSection::startNaming(NamingTarget target) {
   if (!store_.device()) return;
   QString name;
+  QStringList taken;
+  for (const Preset& preset : store_.presets()) {
+    if (preset.id != target.rename) taken.append(preset.name);
+  }
   if (target.rename) {
     const auto& presets = store_.presets();
     auto it = std::find_if(presets.begin(), presets.end(), [&](const Preset& p) { return p.id == *target.rename; });
@@ -191,7 +198,8 @@ void PresetsSection::startNaming(NamingTarget target) {
   dismissNaming();
   naming_ = target;
   namingFor_ = store_.device()->registryID;
-  dialog_ = new PresetNameDialog(target.rename ? QStringLiteral("Rename Preset") : QStringLiteral("Save Preset"), name, this);
+  dialog_ = new PresetNameDialog(target.rename ? QStringLiteral("Rename Preset") : QStringLiteral("Save Preset"), name,
+                                 taken, this);
   dialog_->setAttribute(Qt::WA_DeleteOnClose);
   connect(dialog_, &QDialog::finished, this, &PresetsSection::finishNaming);
   dialog_->open();

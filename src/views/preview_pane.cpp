@@ -12,8 +12,10 @@
 
 #include "capture/calibrator.h"
 #include "capture/preview_controller.h"
+#include "model/camera_store.h"
 #include "views/histogram_view.h"
 #include "views/icons.h"
+#include "views/look.h"
 #include "views/preview_layer_view.h"
 
 namespace velto::views {
@@ -87,6 +89,7 @@ constexpr int kCapsuleSpacing = 8;
 
 Capsule::Capsule(QWidget* parent, bool busy) : QWidget(parent) {
   setAttribute(Qt::WA_TransparentForMouseEvents);
+  setFont(smallerFont(font()));  // the callout size
   if (busy) spinner_ = new Spinner(this);
 }
 
@@ -296,6 +299,7 @@ PreviewPane::PreviewPane(CameraStore& store, PreviewController& preview, Calibra
                       &Calibrator::messageChanged}) {
     connect(&calibrator, signal, this, &PreviewPane::refresh);
   }
+  connect(&store, &CameraStore::resettingChanged, this, &PreviewPane::refresh);
   refresh();
 }
 
@@ -327,7 +331,7 @@ void PreviewPane::refresh() {
                        QStringLiteral("Velto Camera can't open the camera's video device (permission denied). Add your "
                                       "user to the video group or install the udev rule, then reconnect the camera. "
                                       "Controls work without it."));
-  } else if (state == State::noCamera) {
+  } else if (state == State::noCamera && !store_.isResetting()) {
     placeholder_->present("video.slash", QStringLiteral("No Camera"), QStringLiteral("Connect your camera to see a preview."));
   } else if (state == State::running && problem && problem->kind == video::SessionError::Kind::busy) {
     placeholder_->present("video.slash", QStringLiteral("Camera in Use"),
@@ -351,7 +355,8 @@ void PreviewPane::refresh() {
   else if (calibrator_.tool() == Tool::exposure) hint_->setText(QStringLiteral("Click the spot that should be correctly exposed"));
   else hint_->setText(QString());
   hint_->setVisible(!hint_->text().isEmpty());
-  badge_->setVisible(preview_.recovering());
+  // A reset asked for by hand reconnects the camera as the watchdog's own recovery does.
+  badge_->setVisible(preview_.recovering() || store_.isResetting());
   layOut();
   box_->setState(overlays_.grid, overlays_.mirror);
 }

@@ -1,6 +1,8 @@
 #include "views/sidebar_section.h"
 
 #include <QCheckBox>
+#include <QChildEvent>
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -31,6 +33,58 @@ SectionParts buildSection(QWidget* root, const QString& title) {
   auto* rows = new QVBoxLayout(box);
   column->addWidget(box);
   return {header, box, rows};
+}
+
+namespace {
+
+class RowFollower : public QObject {
+ public:
+  RowFollower(QFrame* box, QLabel* note) : QObject(box), box_(box), note_(note) {
+    for (QObject* child : box->children()) watch(child);
+    box->installEventFilter(this);
+    refit();
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == box_) {
+      if (event->type() == QEvent::ChildAdded) watch(static_cast<QChildEvent*>(event)->child());
+      else if (event->type() == QEvent::ChildRemoved) refit();
+    } else if (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent) {
+      refit();
+    }
+    return false;
+  }
+
+ private:
+  void watch(QObject* child) {
+    if (child->isWidgetType() && child != note_) child->installEventFilter(this);
+  }
+  void refit() {
+    bool any = false;
+    for (QObject* child : box_->children()) {
+      if (child->isWidgetType() && child != note_ && !static_cast<QWidget*>(child)->isHidden()) any = true;
+    }
+    if (note_) note_->setVisible(!any);
+    box_->setVisible(any || note_);
+  }
+
+  QFrame* box_;
+  QLabel* note_;
+};
+
+}  // namespace
+
+void followRows(QFrame* box, const QString& emptyNote) {
+  QLabel* note = nullptr;
+  if (!emptyNote.isEmpty()) {
+    note = new QLabel(emptyNote, box);
+    note->setObjectName(QStringLiteral("emptyNote"));
+    note->setWordWrap(true);
+    makeSecondary(note);
+    if (auto* rows = qobject_cast<QVBoxLayout*>(box->layout())) rows->insertWidget(0, note);
+  }
+  new RowFollower(box, note);
 }
 
 QToolButton* headerButton(const QString& text, const QString& tooltip, QWidget* parent) {

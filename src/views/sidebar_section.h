@@ -24,6 +24,12 @@ struct SectionParts {
 // Gives `root` the layout of a section titled `title` (none when empty).
 SectionParts buildSection(QWidget* root, const QString& title);
 
+// Keeps `box` in step with its rows: shown while one of them is, else hidden, or, when
+// `emptyNote` is given, showing that note in the secondary colour instead (a section that must be
+// there even when the camera has none of its controls says why it is empty). Rows may be added
+// later and may show and hide in any order.
+void followRows(QFrame* box, const QString& emptyNote = QString());
+
 // A borderless header button in a smaller font; `tooltip` also names it for assistive tools.
 QToolButton* headerButton(const QString& text, const QString& tooltip, QWidget* parent);
 

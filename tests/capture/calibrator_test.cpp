@@ -96,6 +96,39 @@ TEST_F(CalibratorTest, WhiteBalanceEndsNearTheIlluminantWithinTwoEndsAndEightPro
   }
 }
 
+// A result that no longer holds is not left on screen.
+TEST_F(CalibratorTest, TheResultGoesWhenItsValueOrTheToolChanges) {
+  start();
+  calibrator.setTool(Tool::whiteBalance);
+  auto calibrate = [&] {
+    calibrator.run(centreOf("mid-grey"), *store, analyzer);
+    runToEnd();
+    ASSERT_TRUE(calibrator.message());
+  };
+  calibrate();
+  clock.advance(3s);  // read-backs of the same value keep it
+  settle();
+  EXPECT_TRUE(calibrator.message());
+  store->set(ControlID::whiteBalance, store->value(ControlID::whiteBalance) + 100);  // a slider, a preset, ...
+  EXPECT_FALSE(calibrator.message());
+
+  calibrate();
+  bus.command("c200", "set whiteBalance 5000");  // another program
+  clock.advance(3s);
+  settle();
+  EXPECT_FALSE(calibrator.message());
+
+  calibrate();
+  calibrator.setTool(Tool::exposure);
+  EXPECT_FALSE(calibrator.message());
+
+  calibrate();
+  bus.command("c200", "unplug");
+  store->rescan();
+  settle();
+  EXPECT_FALSE(calibrator.message()) << "the camera it spoke of is gone";
+}
+
 TEST_F(CalibratorTest, ExposureMeetsEachTarget) {
   start();
   calibrator.setTool(Tool::exposure);

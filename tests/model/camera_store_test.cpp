@@ -379,13 +379,33 @@ TEST_F(CameraStoreTest, ResetReportsFailuresInTheDescribedForm) {
   store->resetCamera();
   settle();
   EXPECT_EQ(store->lastErrorText(), "Couldn't reset the camera (in use by another program, 0xe00002c5).");
+  EXPECT_FALSE(store->isResetting()) << "a failed reset is over at once";
   EXPECT_NE(bus.camera("c200").registryID(), 0u) << "not re-enumerated";
   bus.command("c200", "release");
-  const auto enumeration = bus.camera("c200").registryID();
+  auto enumeration = bus.camera("c200").registryID();
   store->resetCamera();
   settle();
   EXPECT_EQ(store->lastError(), std::nullopt) << "a successful reset clears the message";
+  EXPECT_EQ(store->resettingCamera()->name, "Anker PowerConf C200") << "until the camera answers again";
   ASSERT_TRUE(bus.waitUntilPlugged("c200", enumeration));
+  advance(1500ms);  // a poll through the enumeration that left answers nothing
+  EXPECT_TRUE(store->isResetting());
+  store->rescan();
+  settle();
+  EXPECT_FALSE(store->isResetting()) << "the camera's new enumeration answered";
+
+  // A camera that never comes back ends the reset after a while all the same.
+  enumeration = bus.camera("c200").registryID();
+  store->resetCamera();
+  settle();
+  ASSERT_TRUE(bus.waitUntilPlugged("c200", enumeration));
+  bus.command("c200", "unplug");
+  advance(14s);
+  EXPECT_FALSE(store->device());
+  EXPECT_TRUE(store->isResetting());
+  advance(1s);
+  EXPECT_FALSE(store->isResetting());
+  bus.command("c200", "plug");
   bus.command("c200", "hold");
   store->rescan();
   settle();

@@ -5,6 +5,13 @@
 #include <QLabel>
 #include <QSlider>
 #include <QAbstractButton>
+#include <QApplication>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+#include <QtTest/qtestspontaneevent.h>
 
 #include "capture/exposure_format.h"
 #include "views/auto_toggle.h"
@@ -12,6 +19,7 @@
 #include "views/flag_toggle.h"
 #include "views/option_picker.h"
 #include "views/power_line_picker.h"
+#include "views/wheel_guard.h"
 #include "views_store_fixture.h"
 
 namespace velto::views {
@@ -32,6 +40,48 @@ TEST(SliderMapping, LogAndLinearMidpointsAndALogRangeFromZero) {
 
   const ControlRange stepped{0, 100, 10, 0};
   EXPECT_EQ(ControlSlider::valueAt(stepped, false, 0.37), 40);  // snapped by the range
+}
+
+// A wheel turned over a control the user has not focused scrolls the form; once focused (click or
+// Tab), the control takes it.
+TEST(WheelGuard, AnUnfocusedControlPassesTheWheelToTheScrollingForm) {
+  QScrollArea area;
+  auto* form = new QWidget;
+  auto* column = new QVBoxLayout(form);
+  auto* elsewhere = new QSlider(Qt::Horizontal);  // where the focus is
+  column->addWidget(elsewhere);
+  auto* slider = new QSlider(Qt::Horizontal);
+  slider->setRange(0, 100);
+  slider->setValue(50);
+  takeWheelOnlyWithFocus(slider);
+  column->addWidget(slider);
+  column->addSpacing(2000);
+  area.setWidgetResizable(true);
+  area.setWidget(form);
+  area.resize(300, 200);
+  area.show();
+  area.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&area));
+  elsewhere->setFocus();
+
+  auto wheel = [&](int degrees) {
+    const QPointF at = QPointF(slider->rect().center());
+    QWheelEvent event(at, slider->mapToGlobal(at), QPoint(), QPoint(0, degrees * 8), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    // As from the window system: only such a wheel event travels on to the parents.
+    QSpontaneKeyEvent::setSpontaneous(&event);
+    qApp->notify(slider, &event);
+  };
+  wheel(-15);
+  EXPECT_EQ(slider->value(), 50);
+  EXPECT_GT(area.verticalScrollBar()->value(), 0) << "the form scrolled instead";
+  EXPECT_EQ(slider->focusPolicy(), Qt::StrongFocus) << "the wheel alone never gives it focus";
+
+  area.verticalScrollBar()->setValue(0);
+  slider->setFocus(Qt::MouseFocusReason);
+  wheel(-15);
+  EXPECT_NE(slider->value(), 50);
+  EXPECT_EQ(area.verticalScrollBar()->value(), 0);
 }
 
 class ControlRowsTest : public testing::ViewsTest {};

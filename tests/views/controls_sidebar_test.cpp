@@ -13,6 +13,7 @@
 #include <QToolButton>
 
 #include "views/controls_sidebar.h"
+#include "views/option_picker.h"
 #include "views/preset_name_dialog.h"
 #include "views/presets_section.h"
 #include "views_store_fixture.h"
@@ -34,6 +35,11 @@ class ControlsSidebarTest : public testing::ViewsTest {
     QStringList names;
     for (const Preset& p : store->presets()) names << p.name;
     return names;
+  }
+  // Whether the Microphone section would show its picker (not just its header) in a shown window.
+  static bool pickupShows(ControlsSidebar& sidebar) {
+    auto* picker = sidebar.section("Microphone")->findChild<OptionPicker*>();
+    return picker && picker->isVisibleTo(&sidebar);
   }
   // Rows that show the checkmark.
   QList<int> checked(ControlsSidebar& sidebar) {
@@ -62,6 +68,10 @@ TEST_F(ControlsSidebarTest, SectionsFollowTheCamera) {
   EXPECT_EQ(chooser->currentText(), QStringLiteral("Anker PowerConf C200"));
   auto* refocus = sidebar.section("Focus")->findChild<QToolButton*>();
   EXPECT_FALSE(refocus->isHidden());
+  EXPECT_TRUE(pickupShows(sidebar));
+  auto* fixedFocus = sidebar.section("Focus")->findChild<QLabel*>("emptyNote");
+  ASSERT_NE(fixedFocus, nullptr);
+  EXPECT_FALSE(fixedFocus->isVisibleTo(&sidebar));
 
   chooser->setCurrentIndex(1);
   emit chooser->activated(1);
@@ -69,12 +79,56 @@ TEST_F(ControlsSidebarTest, SectionsFollowTheCamera) {
   ASSERT_EQ(store->device()->name, QStringLiteral("USB 2.0 Camera"));
   EXPECT_TRUE(sidebar.section("Microphone")->isHidden());
   EXPECT_TRUE(sidebar.section("Framing")->isHidden());
-  EXPECT_FALSE(sidebar.section("Focus")->isHidden());  // its header, without rows or Refocus
+  EXPECT_FALSE(sidebar.section("Focus")->isHidden());  // listed, and says why it has no rows
+  EXPECT_TRUE(fixedFocus->isVisibleTo(&sidebar));
+  EXPECT_EQ(fixedFocus->text(), QStringLiteral("This camera has a fixed focus."));
   EXPECT_TRUE(refocus->isHidden());
+
+  // Back to the C200, then off the bus and back: the picker returns every time.
+  chooser->setCurrentIndex(0);
+  emit chooser->activated(0);
+  settle();
+  EXPECT_TRUE(pickupShows(sidebar));
+  EXPECT_FALSE(fixedFocus->isVisibleTo(&sidebar));
+  unplug("cam0");
+  bus.command("cam0", "plug");
+  store->rescan();
+  settle();
+  ASSERT_EQ(store->device()->name, QStringLiteral("Anker PowerConf C200"));
+  EXPECT_TRUE(pickupShows(sidebar));
 
   unplug("cam1");
   unplug("cam0");
   EXPECT_TRUE(sidebar.showsPlaceholder());
+  bus.command("cam0", "plug");  // a camera that arrives after the window was built
+  store->rescan();
+  settle();
+  EXPECT_TRUE(pickupShows(sidebar));
+}
+
+TEST_F(ControlsSidebarTest, AResetKeepsTheCameraShownAndTheButtonBusyUntilItIsBack) {
+  start({sim::c200Profile()});
+  ControlsSidebar sidebar(*store);
+  auto* reset = sidebar.section("Camera")->findChild<QPushButton*>();
+  ASSERT_EQ(reset->text(), QStringLiteral("Reset Camera"));
+  const auto enumeration = bus.camera("cam0").registryID();
+  reset->click();
+  EXPECT_FALSE(reset->isEnabled());
+  EXPECT_EQ(reset->text(), QStringLiteral("Resetting…"));
+  EXPECT_EQ(reset->accessibleName(), QStringLiteral("Reset Camera"));
+  settle();
+  ASSERT_TRUE(bus.waitUntilPlugged("cam0", enumeration));
+  unplug("cam0");  // back on the bus, and gone again for a while
+  EXPECT_FALSE(store->device());
+  EXPECT_FALSE(sidebar.showsPlaceholder()) << "a camera being reset is coming back, not gone";
+  EXPECT_FALSE(reset->isHidden());
+  EXPECT_FALSE(reset->isEnabled());
+  bus.command("cam0", "plug");
+  store->rescan();
+  settle();
+  EXPECT_TRUE(reset->isEnabled());
+  EXPECT_EQ(reset->text(), QStringLiteral("Reset Camera"));
+  EXPECT_TRUE(pickupShows(sidebar));
 }
 
 TEST_F(ControlsSidebarTest, PresetNamesAreTrimmedAndBlankNamesSaveNothing) {
@@ -85,6 +139,17 @@ TEST_F(ControlsSidebarTest, PresetNamesAreTrimmedAndBlankNamesSaveNothing) {
   EXPECT_TRUE(sidebar.presets()->namingDialog()->field()->text().isEmpty());
   name(sidebar, QStringLiteral("  Desk\t "));
   EXPECT_EQ(presetNames(), QStringList{"Desk"});
+
+  // A name another preset has is pointed out, and may still be saved.
+  sidebar.presets()->addButton()->click();
+  PresetNameDialog* dialog = sidebar.presets()->namingDialog();
+  EXPECT_FALSE(dialog->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+  EXPECT_GE(dialog->minimumSizeHint().expandedTo(dialog->minimumSize()).width(), 320);
+  dialog->field()->setText(QStringLiteral("Desk "));
+  EXPECT_FALSE(dialog->note()->isHidden());
+  name(sidebar, QStringLiteral("Desk"));
+  EXPECT_EQ(presetNames(), (QStringList{"Desk", "Desk"}));
+  store->deletePresetAt(1);
 
   sidebar.presets()->addButton()->click();
   name(sidebar, QStringLiteral(" \t  "));
