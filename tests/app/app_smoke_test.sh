@@ -51,6 +51,13 @@ export QT_QPA_PLATFORM=xcb
 unset WAYLAND_DISPLAY SESSION_MANAGER
 settings=$XDG_CONFIG_HOME/velto-camera/velto-camera.conf
 
+# --- A console without a display ------------------------------------------------------------
+for option in --help --version; do
+  out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$app" "$option" 2>&1) ||
+    fail "velto-camera $option without a display exited $?: $out"
+done
+[[ $out == "Velto Camera "* ]] || fail "velto-camera --version printed: $out"
+
 # --- X server, session bus, camera ------------------------------------------------------------
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x800x24 3> "$tmp/display" 2> /dev/null &
 pids+=($!)

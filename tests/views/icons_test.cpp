@@ -21,7 +21,7 @@ namespace {
 const char* const kUsed[] = {
     "video.slash", "video.fill", "plus", "checkmark", "lock.shield", "cursorarrow", "eyedropper",
     "camera.metering.spot", "squareshape.split.3x3", "exclamationmark.triangle", "chart.bar.xaxis",
-    "arrow.left.and.right.righttriangle.left.righttriangle.right", "arrow.clockwise"};
+    "arrow.left.and.right.righttriangle.left.righttriangle.right", "arrow.clockwise", "trash"};
 
 // The colours of the opaque pixels of `icon` at 16 px and ratio `dpr`; the image's size in `size`.
 std::set<QRgb> inkOf(const QIcon& icon, qreal dpr, QSize* size = nullptr) {
