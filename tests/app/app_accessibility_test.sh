@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# velto-camera's window as a screen reader and a mouse meet it: the real application on a private
+# X server (Xvfb), a private session bus with the accessibility bus on it, and a simulated C200.
+# This script sets the desktop up; app_accessibility.py reads the window through AT-SPI, drives it
+# with xdotool and does the checks.
+#
+#   app_accessibility_test.sh VELTO_CAMERA VELTO_SIMCAM [OUTPUT_DIR]
+#
+# OUTPUT_DIR (default ./app-accessibility) receives a picture of the window during a camera reset.
+# Exits 77 (skipped) when Xvfb, xdotool, the accessibility bus or python3-pyatspi is missing. Every
+# wait is for an event and is bounded.
+set -uo pipefail
+
+app=$1 simcam=$2 out=${3:-$PWD/app-accessibility}
+here=$(cd "$(dirname "$0")" && pwd)
+python=/usr/bin/python3
+bus_launcher=/usr/libexec/at-spi-bus-launcher
+
+for tool in Xvfb xdotool dbus-daemon dbus-send; do
+  if ! command -v "$tool" > /dev/null; then
+    echo "SKIP: $tool is not installed (scripts/install-deps installs it)"
+    exit 77
+  fi
+done
+if [ ! -x "$bus_launcher" ]; then
+  echo "SKIP: $bus_launcher is missing (at-spi2-core; scripts/install-deps installs it)"
+  exit 77
+fi
+if ! "$python" -c 'import pyatspi' 2> /dev/null; then
+  echo "SKIP: $python cannot import pyatspi (python3-pyatspi; scripts/install-deps installs it)"
+  exit 77
+fi
+
+tmp=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2> /dev/null; done
+  for p in "${pids[@]}"; do wait "$p" 2> /dev/null; done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*"
+  echo "--- velto-camera's output"
+  tail -n 30 "$tmp/app.log" 2> /dev/null
+  exit 1
+}
+
+# wait_for SECONDS DESCRIPTION COMMAND...: until COMMAND succeeds, polling.
+wait_for() {
+  local seconds=$1 what=$2
+  shift 2
+  local deadline=$((SECONDS + seconds))
+  until "$@"; do
+    ((SECONDS < deadline)) || fail "timed out waiting for $what"
+    sleep 0.05
+  done
+}
+
+export XDG_RUNTIME_DIR=$tmp/run XDG_CONFIG_HOME=$tmp/config VELTO_BUNDLE_INFO=$tmp/no-bundle.conf
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+export QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+unset WAYLAND_DISPLAY SESSION_MANAGER AT_SPI_BUS_ADDRESS
+mkdir -p "$out"
+
+# --- X server, session bus, accessibility bus, camera -----------------------------------------
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x800x24 3> "$tmp/display" 2> /dev/null &
+pids+=($!)
+wait_for 10 "Xvfb" test -s "$tmp/display"
+DISPLAY=:$(head -n 1 "$tmp/display")
+export DISPLAY
+
+dbus-daemon --session --nofork --print-address=3 3> "$tmp/bus" 2> /dev/null &
+pids+=($!)
+wait_for 10 "the session bus" test -s "$tmp/bus"
+DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$tmp/bus")
+export DBUS_SESSION_BUS_ADDRESS
+
+"$bus_launcher" --launch-immediately > /dev/null 2>&1 &
+pids+=($!)
+a11y_address() {
+  dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress 2> /dev/null |
+    grep -q 'string "unix:'
+}
+wait_for 10 "the accessibility bus" a11y_address
+
+# A reset keeps the camera off the bus for 2 s: long enough to see the window while it is away.
+"$simcam" --id a11y --size 320x180 --fps 15 --reenumerate-ms 2000 --log "$tmp/sim.jsonl" 2> /dev/null &
+pids+=($!)
+wait_for 10 "the simulated camera" "$simcam" ctl --id a11y info > /dev/null 2>&1
+# Manual exposure, white balance and focus: their sliders take input and their values hold still,
+# so any change is the test's doing.
+for auto in "autoExposure 1" "autoWhiteBalance 0" "autoFocus 0"; do
+  # shellcheck disable=SC2086  # name and value
+  "$simcam" ctl --id a11y set $auto > /dev/null || fail "cannot set $auto on the simulated camera"
+done
+
+"$app" >> "$tmp/app.log" 2>&1 &
+app_pid=$!
+pids+=("$app_pid")
+window() { xdotool search --onlyvisible --name '^Velto Camera$' 2> /dev/null | head -n 1; }
+window_shown() { [ -n "$(window)" ]; }
+wait_for 15 "the window" window_shown
+
+"$python" "$here/app_accessibility.py" --simcam "$simcam" --camera a11y \
+  --sim-log "$tmp/sim.jsonl" --window "$(window)" --out "$out"
+status=$?
+kill -0 "$app_pid" 2> /dev/null || fail "velto-camera ended during the checks"
+[ "$status" -eq 0 ] || fail "app_accessibility.py ended with status $status"
+echo "PASS"
