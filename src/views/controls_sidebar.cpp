@@ -68,6 +68,9 @@ ControlsSidebar::ControlsSidebar(CameraStore& store, QWidget* parent) : QWidget(
   scroll_->setWidgetResizable(true);
   scroll_->setFrameShape(QFrame::NoFrame);
   scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // Tab goes through the controls (the form scrolls to each); the frame itself is no stop.
+  scroll_->setFocusPolicy(Qt::NoFocus);
+  scroll_->setAccessibleName(QStringLiteral("Camera settings"));
   scroll_->setWidget(buildForm());
   pages_->addWidget(scroll_);
 

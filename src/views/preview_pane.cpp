@@ -87,23 +87,16 @@ constexpr int kCapsulePadY = 6;
 constexpr int kCapsuleSpacing = 8;
 }  // namespace
 
-Capsule::Capsule(QWidget* parent, bool busy) : QWidget(parent) {
+Capsule::Capsule(QWidget* parent, bool busy) : QLabel(parent) {
   setAttribute(Qt::WA_TransparentForMouseEvents);
   setFont(smallerFont(font()));  // the callout size
+  setTextFormat(Qt::PlainText);
   if (busy) spinner_ = new Spinner(this);
-}
-
-void Capsule::setText(const QString& text) {
-  if (text_ == text) return;
-  text_ = text;
-  setAccessibleName(text);
-  updateGeometry();
-  update();
 }
 
 QSize Capsule::sizeHint() const {
   const QFontMetrics fm(font());
-  int w = fm.horizontalAdvance(text_) + 2 * kCapsulePadX;
+  int w = fm.horizontalAdvance(text()) + 2 * kCapsulePadX;
   int h = fm.height() + 2 * kCapsulePadY;
   if (spinner_) {
     w += spinner_->width() + kCapsuleSpacing;
@@ -130,7 +123,7 @@ void Capsule::paintEvent(QPaintEvent*) {
   painter.setPen(palette().color(QPalette::WindowText));
   const QRect textRect(x, 0, width() - x - kCapsulePadX, height());
   painter.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
-                   QFontMetrics(font()).elidedText(text_, Qt::ElideRight, textRect.width()));
+                   QFontMetrics(font()).elidedText(text(), Qt::ElideRight, textRect.width()));
 }
 
 RecoveringBadge::RecoveringBadge(QWidget* parent) : Capsule(parent, true) {

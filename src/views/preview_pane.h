@@ -11,6 +11,7 @@
 
 #include <QPointF>
 #include <QSizeF>
+#include <QLabel>
 #include <QWidget>
 #include <optional>
 
@@ -39,21 +40,19 @@ struct PreviewOverlays {
   bool mirror = true;
 };
 
-// A rounded translucent label; with `busy`, a small spinner before the text.
-class Capsule : public QWidget {
+// A rounded translucent label; with `busy`, a small spinner before the text. A label to assistive
+// tools too, so a screen reader reads what it says.
+class Capsule : public QLabel {
   Q_OBJECT
 
  public:
   explicit Capsule(QWidget* parent = nullptr, bool busy = false);
-  void setText(const QString& text);
-  QString text() const { return text_; }
   QSize sizeHint() const override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  QString text_;
   class Spinner* spinner_ = nullptr;
 };
 
