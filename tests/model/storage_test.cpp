@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -150,6 +151,22 @@ TEST_F(StorageTest, ValuesReachTheFileAndAnotherProcessSeesThem) {
   UserDefaults other(path);
   Storage reader(other);
   EXPECT_EQ(reader.loadPreferredCamera(), (CameraKey{0x046D, 0x0825}));
+  EXPECT_EQ(reader.loadBoolean("keepLocked"), false);
+}
+
+TEST_F(StorageTest, ASaveThatSucceedsAfterAFailureIsReportedAsSaved) {
+  // Something that is not a file where the settings go, then the way cleared (a full disk freed).
+  ASSERT_TRUE(QDir().mkpath(path));
+  storage.saveSettings({0x291A, 0x3369}, {{ControlID::brightness, 7}});
+  EXPECT_EQ(storage.sync(), "Is a directory");
+  ASSERT_TRUE(QDir(path).removeRecursively());
+  EXPECT_EQ(storage.sync(), std::nullopt) << "an earlier failure is not this write's";
+  storage.saveBoolean("keepLocked", false);
+  EXPECT_EQ(storage.sync(), std::nullopt);
+  UserDefaults other(path);
+  Storage reader(other);
+  EXPECT_EQ(reader.loadSettings({0x291A, 0x3369}), (ControlValues{{ControlID::brightness, 7}}))
+      << "what failed to be written the first time is written the next";
   EXPECT_EQ(reader.loadBoolean("keepLocked"), false);
 }
 

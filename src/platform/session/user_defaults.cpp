@@ -36,7 +36,16 @@ std::optional<QByteArray> UserDefaults::data(const QString& key) const {
   }
 }
 
-void UserDefaults::setData(const QString& key, const QByteArray& value) { settings_->setValue(key, value); }
+void UserDefaults::change(const QString& key, std::optional<QVariant> value) {
+  if (value) {
+    settings_->setValue(key, *value);
+  } else {
+    settings_->remove(key);
+  }
+  unsynced_[key] = std::move(value);
+}
+
+void UserDefaults::setData(const QString& key, const QByteArray& value) { change(key, value); }
 
 std::optional<bool> UserDefaults::boolean(const QString& key) const {
   const QVariant value = settings_->value(key);
@@ -50,14 +59,15 @@ std::optional<bool> UserDefaults::boolean(const QString& key) const {
   return std::nullopt;
 }
 
-void UserDefaults::setBoolean(const QString& key, bool value) { settings_->setValue(key, value); }
+void UserDefaults::setBoolean(const QString& key, bool value) { change(key, value); }
 
-void UserDefaults::remove(const QString& key) { settings_->remove(key); }
+void UserDefaults::remove(const QString& key) { change(key, std::nullopt); }
 
 void UserDefaults::reload() {
   const QString file = path();
   settings_.reset();  // unsaved changes go with it; the caller holds them elsewhere
   settings_ = std::make_unique<QSettings>(file, QSettings::IniFormat);
+  unsynced_.clear();
 }
 
 namespace {
@@ -82,9 +92,26 @@ QString whyUnwritable(const QString& path) {
 }  // namespace
 
 std::optional<QString> UserDefaults::sync() {
+  // QSettings keeps the first error it met for good, its own writes from the event loop included:
+  // after a failure (a full disk since freed) it would call every later write a failure. One that
+  // has failed is replaced by a fresh one holding the changes still to be written, so that the
+  // answer is about this write alone.
+  if (settings_->status() != QSettings::NoError) {
+    const QString file = path();
+    settings_ = std::make_unique<QSettings>(file, QSettings::IniFormat);
+    for (const auto& [key, value] : unsynced_) {
+      if (value) {
+        settings_->setValue(key, *value);
+      } else {
+        settings_->remove(key);
+      }
+    }
+  }
   settings_->sync();
   switch (settings_->status()) {
-    case QSettings::NoError: return std::nullopt;
+    case QSettings::NoError:
+      unsynced_.clear();
+      return std::nullopt;
     case QSettings::FormatError: return QStringLiteral("the file is not a settings file");
     case QSettings::AccessError: break;
   }

@@ -10,6 +10,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVariant>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -45,12 +47,18 @@ class UserDefaults {
   void reload();
 
   // Writes pending changes to the file and reads what other processes wrote. On failure, why, in
-  // words a user can act on ("Permission denied", "Is a directory", "Read-only file system").
-  // Blocks for a file write.
+  // words a user can act on ("Permission denied", "Is a directory", "Read-only file system"); the
+  // changes stay pending for the next call, whose answer is about that call alone. Blocks for a
+  // file write.
   std::optional<QString> sync();
 
  private:
+  void change(const QString& key, std::optional<QVariant> value);
+
   std::unique_ptr<QSettings> settings_;
+  // What was changed since the last sync that succeeded (none: removed), for a fresh QSettings
+  // to write when the one that failed is replaced (sync).
+  std::map<QString, std::optional<QVariant>> unsynced_;
 };
 
 }  // namespace velto
