@@ -51,6 +51,17 @@ std::string printable(const QString& name) {
   return text;
 }
 
+// The auto-exposure modes as UVC numbers them.
+const char* modeName(std::int64_t mode) {
+  switch (mode) {
+    case 1: return "manual";
+    case 2: return "auto";
+    case 4: return "shutter priority";
+    case 8: return "aperture priority";
+    default: return "mode";
+  }
+}
+
 }  // namespace
 
 void printCameras(const std::vector<ListedCamera>& cameras, bool json, std::ostream& out) {
@@ -82,7 +93,13 @@ void printControls(const std::vector<ControlRow>& rows, bool json, std::ostream&
     out << std::left << std::setw(22) << "NAME" << std::setw(20) << "TITLE" << std::right << std::setw(8) << "MIN"
         << std::setw(8) << "MAX" << std::setw(6) << "STEP" << std::setw(9) << "DEFAULT" << std::setw(8) << "VALUE\n";
   }
-  for (const ControlRow& row : rows) {
+  for (ControlRow row : rows) {
+    // A mode is a bit of its own, not a point on a scale: the bounds are the lowest and highest
+    // mode offered (the camera's 0...1 switch would exclude its own default), the modes listed.
+    if (row.range && !row.modes.empty()) {
+      row.range->min = row.modes.front();
+      row.range->max = row.modes.back();
+    }
     if (json) {
       QJsonObject o{{"name", qs(rawValue(row.id))}, {"title", qs(title(row.id))}};
       if (row.range) {
@@ -90,6 +107,11 @@ void printControls(const std::vector<ControlRow>& rows, bool json, std::ostream&
         o.insert("max", static_cast<qint64>(row.range->max));
         o.insert("step", static_cast<qint64>(row.range->step));
         o.insert("default", static_cast<qint64>(row.range->defaultValue));
+      }
+      if (!row.modes.empty()) {
+        QJsonArray modes;
+        for (std::int64_t m : row.modes) modes.append(static_cast<qint64>(m));
+        o.insert("modes", modes);
       }
       o.insert("value", row.value ? QJsonValue(static_cast<qint64>(*row.value)) : QJsonValue());
       array.append(o);
@@ -99,20 +121,36 @@ void printControls(const std::vector<ControlRow>& rows, bool json, std::ostream&
     const bool r = row.range.has_value();
     out << std::left << std::setw(22) << rawValue(row.id) << std::setw(20) << title(row.id) << std::right << std::setw(8)
         << field(r, r ? row.range->min : 0) << std::setw(8) << field(r, r ? row.range->max : 0) << std::setw(6)
-        << field(r, r ? row.range->step : 0) << std::setw(9) << field(r, r ? row.range->defaultValue : 0)
-        << std::setw(7) << field(row.value.has_value(), row.value.value_or(0)) << "\n";
+        << field(r && row.modes.empty(), r ? row.range->step : 0) << std::setw(9)
+        << field(r, r ? row.range->defaultValue : 0) << std::setw(7) << field(row.value.has_value(), row.value.value_or(0));
+    if (!row.modes.empty()) {
+      out << "  modes:";
+      for (std::size_t i = 0; i < row.modes.size(); ++i) {
+        out << (i == 0 ? " " : ", ") << row.modes[i] << " " << modeName(row.modes[i]);
+      }
+    }
+    out << "\n";
   }
   if (json) printJson(out, QJsonDocument(array));
 }
 
-void printValues(const std::vector<ControlID>& ids, const ControlValues& values, bool json, std::ostream& out) {
-  if (json) {
-    ControlValues asked;
-    for (ControlID id : ids) asked[id] = values.at(id);
-    printJson(out, QJsonDocument(valuesObject(asked)));
-    return;
+bool printReading(const std::vector<ControlID>& ids, const ControlValues& values,
+                  const std::map<ControlID, std::string>& failures, bool json, std::ostream& out, std::ostream& err) {
+  ControlValues read;
+  bool all = true;
+  for (ControlID id : ids) {
+    if (auto v = values.find(id); v != values.end()) {
+      read[id] = v->second;
+      if (!json) out << rawValue(id) << "=" << v->second << "\n";
+      continue;
+    }
+    all = false;
+    const auto why = failures.find(id);
+    err << "velto-ctl: "
+        << (why != failures.end() ? why->second : std::string(rawValue(id)) + " could not be read") << "\n";
   }
-  for (ControlID id : ids) out << rawValue(id) << "=" << values.at(id) << "\n";
+  if (json) printJson(out, QJsonDocument(valuesObject(read)));
+  return all;
 }
 
 void printPresets(const QList<Preset>& presets, bool json, std::ostream& out) {

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -29,12 +30,16 @@ struct ControlRow {
   ControlID id;
   std::optional<ControlRange> range;
   std::optional<std::int64_t> value;
+  // The auto-exposure modes the camera offers (offeredModes, store_commands.h); empty otherwise.
+  std::vector<std::int64_t> modes;
 };
 
 void printCameras(const std::vector<ListedCamera>& cameras, bool json, std::ostream& out);
 void printControls(const std::vector<ControlRow>& rows, bool json, std::ostream& out);
-// `values` in the order of `ids`.
-void printValues(const std::vector<ControlID>& ids, const ControlValues& values, bool json, std::ostream& out);
+// get's answer: what was read of `ids`, in their order, on `out`; each of `ids` that was not, on
+// `err` with why (`failures`, else a plain "could not be read"). True when every one was read.
+bool printReading(const std::vector<ControlID>& ids, const ControlValues& values,
+                  const std::map<ControlID, std::string>& failures, bool json, std::ostream& out, std::ostream& err);
 void printPresets(const QList<Preset>& presets, bool json, std::ostream& out);
 // The result of stats, snapshot or calibrate (capture_commands.h says what it holds).
 void printCapture(CaptureCommand::Kind kind, const QVariantMap& result, bool json, std::ostream& out);

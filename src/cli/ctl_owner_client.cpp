@@ -24,13 +24,21 @@ struct Answer {
   std::string message;
 };
 
+// `signature`, when given, is the form of the answer the caller reads: anything else would be read
+// as nothing at all (an empty table printed as a success), so it is a failure of the owner's.
 Answer call(QDBusConnection& bus, const QString& method, const QVariantList& arguments = {},
-            const char* path = kBusPath, const char* interface = kBusInterface) {
+            const char* path = kBusPath, const char* interface = kBusInterface, const char* signature = nullptr) {
   QDBusMessage message = QDBusMessage::createMethodCall(QString::fromLatin1(kBusName), QString::fromLatin1(path),
                                                         QString::fromLatin1(interface), method);
   message.setArguments(arguments);
   const QDBusMessage reply = bus.call(message, QDBus::Block, kCallTimeoutMs);
-  if (reply.type() != QDBusMessage::ErrorMessage) return {reply.arguments(), kSuccess, {}};
+  if (reply.type() != QDBusMessage::ErrorMessage) {
+    if (signature != nullptr && reply.signature() != QLatin1String(signature)) {
+      return {{}, kCameraFailed, "the program that owns the cameras answered " + method.toStdString() + " with '" +
+                                     reply.signature().toStdString() + "' instead of '" + signature + "'"};
+    }
+    return {reply.arguments(), kSuccess, {}};
+  }
   if (reply.errorName().startsWith(QStringLiteral("app.velto.Camera1.Error."))) {
     return {{}, codeOfBusError(reply.errorName()), reply.errorMessage().toStdString()};
   }
@@ -132,7 +140,7 @@ int runThroughOwner(const CtlRequest& request, QDBusConnection bus, std::ostream
   }
 
   if (cmd == "controls") {
-    const Answer controls = call(bus, QStringLiteral("Controls"));
+    const Answer controls = call(bus, QStringLiteral("Controls"), {}, kBusPath, kBusInterface, "av");
     if (controls.code != kSuccess) return report(controls, err);
     std::vector<ControlRow> rows;
     for (const QVariant& entry : listOf(controls.results.value(0))) {
@@ -140,11 +148,12 @@ int runThroughOwner(const CtlRequest& request, QDBusConnection bus, std::ostream
       const QByteArray name = m.value("name").toString().toUtf8();
       const auto id = controlFromRawValue(std::string_view(name.constData(), static_cast<std::size_t>(name.size())));
       if (!id) continue;
-      ControlRow row{*id, std::nullopt, std::nullopt};
+      ControlRow row{*id, std::nullopt, std::nullopt, {}};
       if (m.contains("min")) {
         row.range = ControlRange{m.value("min").toLongLong(), m.value("max").toLongLong(), m.value("step").toLongLong(),
                                  m.value("default").toLongLong()};
       }
+      for (const QVariant& mode : listOf(m.value("modes"))) row.modes.push_back(mode.toLongLong());
       if (m.contains("value")) row.value = m.value("value").toLongLong();
       rows.push_back(row);
     }
@@ -163,10 +172,16 @@ int runThroughOwner(const CtlRequest& request, QDBusConnection bus, std::ostream
     }
     QStringList names;
     for (const std::string& name : request.operands) names.append(QString::fromStdString(name));
-    const Answer got = call(bus, QStringLiteral("Get"), {names});
+    const Answer got = call(bus, QStringLiteral("Get"), {names}, kBusPath, kBusInterface, "a{sv}a{sv}");
     if (got.code != kSuccess) return report(got, err);
-    printValues(ids, valuesOf(mapOf(got.results.value(0))), request.json, out);
-    return kSuccess;
+    std::map<ControlID, std::string> failures;
+    const QVariantMap failed = mapOf(got.results.value(1));
+    for (ControlID id : ids) {
+      const QString name = QString::fromUtf8(rawValue(id).data(), static_cast<qsizetype>(rawValue(id).size()));
+      if (failed.contains(name)) failures[id] = failed.value(name).toString().toStdString();
+    }
+    return printReading(ids, valuesOf(mapOf(got.results.value(0))), failures, request.json, out, err) ? kSuccess
+                                                                                                       : kCameraFailed;
   }
   if (cmd == "watch") return kUsage;  // watch waits for its turn instead (runCtl)
 

@@ -11,9 +11,13 @@
 #include <QThread>
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ostream>
+
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "capture/calibrator.h"
@@ -103,8 +107,10 @@ int controls(const CtlRequest& request, UserDefaults& defaults, std::ostream& ou
   if (values.empty() && !device->supported().empty()) return fail(kCameraFailed, device->name() + " does not answer", err);
   std::vector<ControlRow> rows;
   for (ControlID id : device->supported()) {
-    ControlRow row{id, std::nullopt, std::nullopt};
-    if (auto r = ranges.find(id); r != ranges.end()) row.range = r->second;
+    ControlRow row{id, std::nullopt, std::nullopt, {}};
+    const auto r = ranges.find(id);
+    if (r != ranges.end()) row.range = r->second;
+    row.modes = offeredModes(id, r != ranges.end() ? &r->second : nullptr);
     if (auto v = values.find(id); v != values.end()) row.value = v->second;
     rows.push_back(row);
   }
@@ -121,18 +127,26 @@ int get(const CtlRequest& request, UserDefaults& defaults, std::ostream& out, st
   }
   const std::shared_ptr<UVCDevice> device = chosenDevice(request, defaults, err);
   if (!device) return kNoCamera;
-  ControlValues values;
   for (ControlID id : ids) {
     if (auto why = unreadableControl(QString::fromStdString(device->name()), device->supports(id), id)) {
       return fail(kInvalid, why->toStdString(), err);
     }
-    usb::Status status = usb::status::success;
-    const auto value = device->read(id, &status);
-    if (!value) return fail(kCameraFailed, readFailure(id, status).toStdString(), err);
-    values[id] = *value;
   }
-  printValues(ids, values, request.json, out);
-  return kSuccess;
+  ControlValues values;
+  std::map<ControlID, std::string> failures;
+  std::optional<usb::Status> hung;
+  for (ControlID id : ids) {
+    usb::Status status = hung.value_or(usb::status::success);
+    // A camera that let a request time out would only let the others time out too.
+    const auto value = hung ? std::nullopt : device->read(id, &status);
+    if (value) {
+      values[id] = *value;
+      continue;
+    }
+    failures[id] = readFailure(id, status).toStdString();
+    if (status == usb::status::timeout) hung = status;
+  }
+  return printReading(ids, values, failures, request.json, out, err) ? kSuccess : kCameraFailed;
 }
 
 // --- Changing commands without an owner: a store of our own, one command at a time ---------------
@@ -146,6 +160,26 @@ void waitFor(const std::function<void(std::function<void()>)>& start) {
     loop.quit();
   });
   if (!finished) loop.exec();
+}
+
+// Why no file can be made in `folder` (QLockFile says only that it could not), in the system's
+// words: "Permission denied", "Read-only file system", "Not a directory".
+std::string whyUnwritable(const QString& folder) {
+  if (!QFileInfo(folder).isDir()) {
+    // The nearest part of the path that exists says why the folder could not be made.
+    QFileInfo part(folder);
+    while (!part.exists() && part.absolutePath() != part.absoluteFilePath()) part = QFileInfo(part.absolutePath());
+    if (!part.isDir()) return std::strerror(ENOTDIR);
+    if (::access(QFile::encodeName(part.absoluteFilePath()).constData(), W_OK) != 0) return std::strerror(errno);
+    return "it cannot be made";
+  }
+  // A file of our own, not the lock: another velto-ctl must never find a lock that is not one.
+  const QByteArray probe = QFile::encodeName(folder + QStringLiteral("/.velto-ctl.%1").arg(::getpid()));
+  const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return std::strerror(errno);
+  ::close(fd);
+  ::unlink(probe.constData());
+  return "the lock file cannot be made there";
 }
 
 // Without an owner, every velto-ctl that changes something loads, changes and saves the settings
@@ -164,7 +198,9 @@ int withSettingsLock(const QString& settingsPath, std::ostream& err, const std::
   // The next one in line looks often instead.
   for (int pause = 2; !lock.tryLock(0); pause = std::min(pause * 2, 50)) {
     if (lock.error() != QLockFile::LockFailedError) {
-      return fail(kSaveFailed, "cannot take the lock " + lockPath.toStdString(), err);
+      // The lock lives beside the settings: what keeps it out keeps them out too.
+      return fail(kSaveFailed,
+                  "cannot write the settings folder " + folder.toStdString() + ": " + whyUnwritable(folder), err);
     }
     QThread::msleep(static_cast<unsigned long>(pause));
   }
@@ -172,10 +208,13 @@ int withSettingsLock(const QString& settingsPath, std::ostream& err, const std::
   return body(defaults);
 }
 
-// A store of this command's own, settled on its camera (or on none).
-std::unique_ptr<CameraStore> ownStore(Clock& clock, UserDefaults& defaults, LoginItem& login, const CtlRequest& request) {
+// A store of this command's own, settled on its camera (or on none), having read `controls` (all
+// when none).
+std::unique_ptr<CameraStore> ownStore(Clock& clock, UserDefaults& defaults, LoginItem& login, const CtlRequest& request,
+                                      std::optional<std::vector<ControlID>> controls = std::nullopt) {
   CameraStore::Options options;
   options.camera = request.camera;
+  options.controls = std::move(controls);
   options.watchHotplug = false;
   options.watchWake = false;
   options.followSettingsFile = false;  // the lock keeps everyone else out meanwhile
@@ -214,7 +253,7 @@ int change(const CtlRequest& request, const QString& settingsPath, std::ostream&
     } else {
       SystemClock clock;
       LoginItem login(QStringLiteral("velto-camera"));
-      const auto store = ownStore(clock, defaults, login, request);
+      const auto store = ownStore(clock, defaults, login, request, controlsToRead(command));
       waitFor([&](std::function<void()> done) {
         runChange(*store, command, [&outcome, done](CommandOutcome o) {
           outcome = std::move(o);
@@ -290,7 +329,6 @@ int watch(const CtlRequest& request, UserDefaults& defaults, std::ostream& out, 
 
   SystemClock clock;
   LoginItem login(QStringLiteral("velto-camera"));
-  QString saveError;
   auto makeStore = [&]() {
     defaults.reload();  // the previous owner's last word, read afresh
     CameraStore::Options options;
@@ -309,9 +347,6 @@ int watch(const CtlRequest& request, UserDefaults& defaults, std::ostream& out, 
       } else {
         out << "no camera" << std::endl;
       }
-    });
-    QObject::connect(s, &CameraStore::lastErrorChanged, s, [s, &saveError] {
-      if (s->lastErrorText().startsWith(QStringLiteral("Couldn't save"))) saveError = s->lastErrorText();
     });
     out << "watching; keep settings locked: " << (store->keepLocked() ? "on" : "off") << std::endl;
     return store;

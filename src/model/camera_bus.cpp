@@ -100,17 +100,25 @@ void CameraBusService::Controls(const QDBusMessage& call) {
     if (device) {
       for (ControlID id : device->supported) {
         QVariantMap row{{"name", text(rawValue(id))}, {"title", text(title(id))}};
-        if (auto r = store_.ranges().find(id); r != store_.ranges().end()) {
+        const auto r = store_.ranges().find(id);
+        if (r != store_.ranges().end()) {
           row.insert("min", static_cast<qlonglong>(r->second.min));
           row.insert("max", static_cast<qlonglong>(r->second.max));
           row.insert("step", static_cast<qlonglong>(r->second.step));
           row.insert("default", static_cast<qlonglong>(r->second.defaultValue));
         }
+        QVariantList modes;
+        for (std::int64_t m : offeredModes(id, r != store_.ranges().end() ? &r->second : nullptr)) {
+          modes.append(static_cast<qlonglong>(m));
+        }
+        if (!modes.isEmpty()) row.insert("modes", modes);
         if (auto v = values.find(id); v != values.end()) row.insert("value", static_cast<qlonglong>(v->second));
         rows.append(row);
       }
     }
-    answer(call, {}, {rows});
+    // One argument, the list: a bare `{rows}` would copy the list and send each row as an
+    // argument of its own.
+    answer(call, {}, QVariantList{QVariant(rows)});
   });
 }
 
@@ -126,11 +134,28 @@ void CameraBusService::Get(const QStringList& names, const QDBusMessage& call) {
       return answer(call, {CommandOutcome::invalid, *why});
     }
   }
-  store_.read(*ids, [this, call, ids = *ids](ControlValues values, usb::Status status) {
-    for (ControlID id : ids) {
-      if (!values.contains(id)) return answer(call, {CommandOutcome::cameraFailed, readFailure(id, status)});
+  readEach(*ids, {}, {}, call);
+}
+
+void CameraBusService::readEach(std::vector<ControlID> ids, ControlValues values, QVariantMap failures,
+                                const QDBusMessage& call) {
+  if (ids.empty()) return answer(call, {}, {controlMap(values), failures});
+  // One at a time, so that each failure has its own status.
+  const ControlID id = ids.front();
+  ids.erase(ids.begin());
+  store_.read({id}, [this, id, ids = std::move(ids), values = std::move(values), failures = std::move(failures),
+                     call](ControlValues read, usb::Status status) mutable {
+    if (auto v = read.find(id); v != read.end()) {
+      values[id] = v->second;
+    } else {
+      failures.insert(text(rawValue(id)), readFailure(id, status));
+      // A camera that let a request time out would only let the others time out too.
+      if (status == usb::status::timeout || !store_.isConnected()) {
+        for (ControlID rest : ids) failures.insert(text(rawValue(rest)), readFailure(rest, status));
+        ids.clear();
+      }
     }
-    answer(call, {}, {controlMap(values)});
+    readEach(std::move(ids), std::move(values), std::move(failures), call);
   });
 }
 

@@ -7,8 +7,9 @@
 // error named app.velto.Camera1.Error.NoCamera, .Invalid, .CameraFailed, .Unavailable or .SaveFailed, with
 // the reason as its message):
 //   Cameras() -> av of a{sv}       name, vendorID, productID, locationID, carrier, chosen
-//   Controls() -> av of a{sv}      name, title, [min, max, step, default], [value]
-//   Get(as names) -> a{sv}         current values, read from the camera
+//   Controls() -> av of a{sv}      name, title, [min, max, step, default], [modes (av)], [value]
+//   Get(as names) -> a{sv}, a{sv}  current values read from the camera, and for each control that
+//                                  could not be read, why (text)
 //   Set(a{sv} values)              NAME -> integer
 //   SetAuto(s name, b on), Defaults(as names), Refocus(), Reset()
 //   Presets() -> av of a{sv}       id, name, values (a{sv})
@@ -81,6 +82,8 @@ class CameraBusService : public QObject {
   // Control names, checked against the catalogue; none (and `call` answered) when one is unknown.
   std::optional<std::vector<ControlID>> controlsNamed(const QStringList& names, const QDBusMessage& call);
   void answer(const QDBusMessage& call, const CommandOutcome& outcome, const QVariantList& results = {});
+  // Get's reading: the first of `ids`, then the rest, then the answer.
+  void readEach(std::vector<ControlID> ids, ControlValues values, QVariantMap failures, const QDBusMessage& call);
 
   CameraStore& store_;
   QDBusConnection bus_;

@@ -225,13 +225,14 @@ void CameraStore::connectTo(std::shared_ptr<UVCDevice> device) {
     bool answered = true;
   };
   onIo(
-      [device] {
+      [device, only = options_.controls] {
         Reading reading;
         usb::Status cut = usb::status::success;
-        reading.ranges = device->readRanges(&cut);
-        if (cut == usb::status::success) reading.values = device->readAll(&cut);
-        const bool readable = std::any_of(device->supported().begin(), device->supported().end(),
-                                          [](ControlID id) { return spec(id).readable; });
+        const std::span<const ControlID> controls = only ? std::span<const ControlID>(*only) : device->supported();
+        reading.ranges = device->readRanges(controls, &cut);
+        if (cut == usb::status::success) reading.values = device->readAll(controls, &cut);
+        const bool readable = std::any_of(controls.begin(), controls.end(),
+                                          [&](ControlID id) { return spec(id).readable && device->supports(id); });
         reading.answered = cut == usb::status::success && (!reading.values.empty() || !readable);
         return reading;
       },

@@ -63,6 +63,11 @@ class CameraStore : public QObject {
     // Follow the settings file: when another program changes it, read it again and merge (the
     // session's owner does; a one-shot command that holds the file does not need to).
     bool followSettingsFile = true;
+    // The controls whose ranges and values are read when a camera is connected, instead of all
+    // of them: a one-shot command that names a few controls (controlsToRead, store_commands.h)
+    // need not wait for a slow camera to answer for every other one. Those not read keep their
+    // wanted values as saved. None for the owner and the application, which show every control.
+    std::optional<std::vector<ControlID>> controls;
   };
 
   // Runs the start-up sequence: loads the saved state, starts the monitor, the wake observer and

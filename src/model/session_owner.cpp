@@ -39,6 +39,8 @@ SessionOwner::SessionOwner(Claim claim, StoreFactory makeStore, QDBusConnection 
 }
 
 SessionOwner::~SessionOwner() {
+  // A process that quits hands nothing over to anyone: no "gave it up" for its listeners to report.
+  blockSignals(true);
   stepDown();
   if (bus_.isConnected() && bus_.interface() != nullptr) bus_.interface()->unregisterService(QString::fromLatin1(kBusName));
 }

@@ -37,7 +37,8 @@ class SessionOwner : public QObject {
   bool claimed() const { return claimed_; }
 
  signals:
-  // This process became owner (true) or gave it up (false).
+  // This process became owner (true) or another program took the name (false); not emitted when
+  // the owner itself is destroyed.
   void ownershipChanged(bool owner);
 
  private:

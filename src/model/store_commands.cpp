@@ -3,6 +3,7 @@
 #include <QObject>
 #include <algorithm>
 #include <memory>
+#include <set>
 
 #include "model/camera_store.h"
 #include "model/status_text.h"
@@ -70,6 +71,37 @@ std::optional<QString> impossibleValue(const ControlValues& values) {
                                      : QStringLiteral("0 off, 1 on"));
   }
   return std::nullopt;
+}
+
+std::vector<std::int64_t> offeredModes(ControlID id, const ControlRange* range) {
+  std::vector<std::int64_t> modes;
+  if (id != ControlID::autoExposure) return modes;
+  for (std::int64_t mode : {1, 2, 4, 8}) {
+    if (acceptsValue(id, mode, range)) modes.push_back(mode);
+  }
+  return modes;
+}
+
+std::optional<std::vector<ControlID>> controlsToRead(const ChangeCommand& command) {
+  std::vector<ControlID> named;
+  switch (command.kind) {
+    case Kind::set:
+      for (const auto& [id, value] : command.values) named.push_back(id);
+      break;
+    case Kind::autoMode: named = command.controls; break;
+    case Kind::defaults:
+      if (command.controls.empty()) return std::nullopt;
+      named = command.controls;
+      break;
+    case Kind::refocus: named = {ControlID::autoFocus}; break;
+    default: return std::nullopt;
+  }
+  std::set<ControlID> needed(named.begin(), named.end());
+  for (ControlID id : named) {
+    if (auto governor = governingControl(id)) needed.insert(*governor);
+    if (auto governed = governedControl(id)) needed.insert(*governed);
+  }
+  return std::vector<ControlID>(needed.begin(), needed.end());
 }
 
 void runChange(CameraStore& store, const ChangeCommand& command, std::function<void(CommandOutcome)> done) {

@@ -46,6 +46,16 @@ std::optional<qsizetype> findPreset(const QList<Preset>& presets, const QString&
 // Why one of `values` can be no camera's value (an auto mode that no camera has); none when all can.
 std::optional<QString> impossibleValue(const ControlValues& values);
 
+// The auto-exposure modes the camera offers, in ascending order, as the store's accepts() takes
+// them (every UVC mode while the camera has not said); empty for every other control.
+std::vector<std::int64_t> offeredModes(ControlID id, const ControlRange* range);
+
+// The controls a store made for `command` alone has to read when it connects: those the command
+// names and the auto modes and manual controls that go with them (a manual value written under
+// its auto mode, the value an auto mode switched off hands to the camera). None when the command
+// needs every control (presets, a reset, all defaults).
+std::optional<std::vector<ControlID>> controlsToRead(const ChangeCommand& command);
+
 // Carries `command` out on `store`, which has settled on its camera (or on none), and calls
 // `done` once it is done: changes sent and their failures collected, settings saved to the file.
 void runChange(CameraStore& store, const ChangeCommand& command, std::function<void(CommandOutcome)> done);

@@ -124,11 +124,12 @@ usb::Status UVCDevice::observe(usb::Status status) {
   return status;
 }
 
-ControlRanges UVCDevice::readRanges(usb::Status* cutShort) {
+ControlRanges UVCDevice::readRanges(std::span<const ControlID> controls, usb::Status* cutShort) {
   std::lock_guard guard(lock_);
   ControlRanges ranges;
   bool hung = false;
-  for (ControlID id : supported_) {
+  for (ControlID id : controls) {
+    if (!supports(id)) continue;
     if (auto fixed = ankerRange(id)) {
       ranges[id] = *fixed;
       continue;
@@ -166,12 +167,12 @@ ControlRanges UVCDevice::readRanges(usb::Status* cutShort) {
   return ranges;
 }
 
-ControlValues UVCDevice::readAll(usb::Status* cutShort) {
+ControlValues UVCDevice::readAll(std::span<const ControlID> controls, usb::Status* cutShort) {
   std::lock_guard guard(lock_);
   ControlValues values;
-  for (ControlID id : supported_) {
+  for (ControlID id : controls) {
     const ControlSpec& s = spec(id);
-    if (!s.readable) continue;
+    if (!s.readable || !supports(id)) continue;
     usb::Status status = usb::status::success;
     if (auto payload = get(CUVC_GET_CUR, s, &status)) values[id] = s.decode(*payload);
     if (status == usb::status::timeout) {

@@ -79,11 +79,16 @@ class UVCDevice {
   // Ranges of the supported controls: fixed for the vendor controls, asked of the camera for the
   // others; a control whose range cannot be learned is left out. The auto-exposure mode, which
   // has no minimum or maximum, also gets the camera's mode bitmap (GET_RES) as its `modes`.
-  ControlRanges readRanges(usb::Status* cutShort = nullptr);
+  ControlRanges readRanges(usb::Status* cutShort = nullptr) { return readRanges(supported_, cutShort); }
 
   // Current values of the supported readable controls (never hdr); failed reads are left out, so
   // an unplugged camera gives an empty map.
-  ControlValues readAll(usb::Status* cutShort = nullptr);
+  ControlValues readAll(usb::Status* cutShort = nullptr) { return readAll(supported_, cutShort); }
+
+  // The same for `controls` only (those the camera does not offer are skipped): a command that
+  // names a few controls asks a slow camera for those, not for all of them.
+  ControlRanges readRanges(std::span<const ControlID> controls, usb::Status* cutShort = nullptr);
+  ControlValues readAll(std::span<const ControlID> controls, usb::Status* cutShort = nullptr);
 
   // Writes `values` in catalogue order, one SET_CUR per shared request; controls the camera does
   // not offer are skipped silently. A value that fills only part of a shared payload (pan beside

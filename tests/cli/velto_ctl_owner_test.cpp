@@ -8,6 +8,7 @@
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -47,12 +48,13 @@ class OwnerTest : public ::testing::Test {
     env.insert("DBUS_SESSION_BUS_ADDRESS", session.address());
     return env;
   }
-  int run(const QStringList& args, QString* err = nullptr) {
+  int run(const QStringList& args, QString* err = nullptr, QString* out = nullptr) {
     QProcess p;
     p.setProcessEnvironment(environment());
     p.start(VELTO_CTL_PATH, args);
     EXPECT_TRUE(p.waitForFinished(60000)) << args.join(' ').toStdString();
     if (err != nullptr) *err = QString::fromUtf8(p.readAllStandardError());
+    if (out != nullptr) *out = QString::fromUtf8(p.readAllStandardOutput());
     return p.exitCode();
   }
   // Runs every command at once and waits for all; true when each exited 0.
@@ -142,6 +144,34 @@ TEST_F(OwnerTest, ASetBesideTheWatcherIsTheUsersWishAndOutlivesAReplug) {
   EXPECT_TRUE(eventually([&] { return camera("brightness") == 30; }));
   QString err;
   EXPECT_EQ(run({"get", "brightness", "contrast"}, &err), 0) << err.toStdString();
+}
+
+TEST_F(OwnerTest, ReadingThroughTheOwnerAnswersAsWithoutIt) {
+  // A C200 whose contrast answers no request although its descriptor offers it.
+  sim::Profile profile = sim::c200Profile();
+  std::erase_if(profile.controls, [](const sim::WireControl& w) {
+    return !w.fields.empty() && w.fields.front().id == ControlID::contrast;
+  });
+  bus.command("c200", "unplug");
+  bus.plug(std::move(profile), "odd");
+  QProcess& watch = start(VELTO_CTL_PATH, {"watch"});
+  ASSERT_TRUE(waitForOutput(watch, "connected:"));
+
+  QString out;
+  QString err;
+  ASSERT_EQ(run({"controls", "--json"}, &err, &out), 0) << err.toStdString();
+  std::map<QString, QJsonObject> rows;
+  for (const QJsonValue& row : QJsonDocument::fromJson(out.toUtf8()).array()) rows[row["name"].toString()] = row.toObject();
+  EXPECT_EQ(rows.size(), 20u);
+  EXPECT_EQ(rows["brightness"]["max"].toInt(), 64);
+  EXPECT_EQ(rows["autoExposure"]["modes"].toArray(), (QJsonArray{1, 2, 8}));
+  EXPECT_TRUE(rows["contrast"]["value"].isNull());
+
+  EXPECT_EQ(run({"get", "brightness", "contrast", "saturation"}, &err, &out), 4);
+  EXPECT_EQ(out, "brightness=0\nsaturation=60\n");
+  EXPECT_EQ(err, "velto-ctl: reading contrast failed (refused by the camera, status 0xe000404f)\n");
+  EXPECT_EQ(run({"get", "brightness", "sparkle"}, &err, &out), 3);
+  EXPECT_EQ(out, "");
 }
 
 TEST_F(OwnerTest, ParallelPresetSavesKeepEveryPresetWithAndWithoutAnOwner) {

@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "cli/ctl_arguments.h"
@@ -21,6 +22,15 @@
 
 namespace velto {
 namespace {
+
+// A C200 whose contrast answers no request although its descriptor offers it.
+sim::Profile c200WithoutContrast() {
+  sim::Profile profile = sim::c200Profile();
+  std::erase_if(profile.controls, [](const sim::WireControl& w) {
+    return !w.fields.empty() && w.fields.front().id == ControlID::contrast;
+  });
+  return profile;
+}
 
 struct Outcome {
   int exitCode = -1;
@@ -79,6 +89,14 @@ TEST_F(VeltoCtlTest, ReadingCommandsWriteNothing) {
   EXPECT_EQ(rows.size(), 20u) << "a C200 has neither gain nor backlight compensation";
   EXPECT_EQ(rows["brightness"]["min"].toInt(), -64);
   EXPECT_TRUE(rows["hdr"]["value"].isNull()) << "hdr cannot be read";
+  // The C200's GET_RES offers manual, auto and aperture priority; its default is auto.
+  EXPECT_EQ(rows["autoExposure"]["modes"].toArray(), (QJsonArray{1, 2, 8}));
+  EXPECT_EQ(rows["autoExposure"]["min"].toInt(), 1);
+  EXPECT_EQ(rows["autoExposure"]["max"].toInt(), 8);
+  EXPECT_EQ(rows["autoExposure"]["default"].toInt(), 2);
+  EXPECT_FALSE(rows["autoFocus"].contains("modes"));
+  EXPECT_TRUE(run({"controls"}).out.contains(QRegularExpression(
+      R"(\nautoExposure +Auto Exposure +1 +8 +- +2 +2  modes: 1 manual, 2 auto, 8 aperture priority\n)")));
 
   Outcome get = run({"get", "brightness", "pan", "--json"});
   ASSERT_EQ(get.exitCode, 0);
@@ -117,6 +135,45 @@ TEST_F(VeltoCtlTest, ExitCodesNameWhatWentWrong) {
   EXPECT_EQ(run({"get", "pan"}).exitCode, 3) << "the generic camera has no pan";
   EXPECT_EQ(run({"auto", "brightness", "on"}).exitCode, 3);
   EXPECT_EQ(run({"preset", "apply", "Nothing"}).exitCode, 3);
+}
+
+TEST_F(VeltoCtlTest, GetPrintsWhatItCouldReadAndNamesWhatItCouldNot) {
+  bus.plug(c200WithoutContrast(), "c200");
+  const Outcome got = run({"get", "brightness", "contrast", "saturation"});
+  EXPECT_EQ(got.exitCode, 4);
+  EXPECT_EQ(got.out, "brightness=0\nsaturation=60\n");
+  EXPECT_EQ(got.err, "velto-ctl: reading contrast failed (refused by the camera, status 0xe000404f)\n");
+  EXPECT_EQ(QJsonDocument::fromJson(run({"get", "contrast", "brightness", "--json"}).out.toUtf8()).object(),
+            (QJsonObject{{"brightness", 0}}));
+  const Outcome unknown = run({"get", "brightness", "sparkle"});
+  EXPECT_EQ(unknown.exitCode, 3) << "a name that names nothing is refused before anything is read";
+  EXPECT_EQ(unknown.out, "");
+}
+
+TEST_F(VeltoCtlTest, SetReadsOnlyWhatItNeedsAndKeepsTheOtherWantedValues) {
+  bus.plug(sim::c200Profile(), "c200");
+  {
+    UserDefaults defaults(config.filePath("velto-camera/velto-camera.conf"));
+    defaults.setData("settings.291a:3369", R"({"contrast":40,"zoom":150,"sparkle":3})");
+    defaults.sync();
+  }
+  ASSERT_EQ(run({"set", "brightness=500"}).exitCode, 0);
+  EXPECT_EQ(camera("brightness"), 64) << "clamped to the range it read";
+  std::vector<std::string> requests;
+  QFile log(bus.path("c200.jsonl"));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  for (const QByteArray& line : log.readAll().split('\n')) {
+    const QJsonObject e = QJsonDocument::fromJson(line).object();
+    if (!e.contains("request")) continue;
+    requests.push_back(QStringLiteral("%1 %2/%3").arg(e["request"].toString()).arg(e["unit"].toInt()).arg(e["selector"].toInt()).toStdString());
+  }
+  // Brightness's range and value, and the write: not the 83 requests of every range and value.
+  EXPECT_EQ(requests, (std::vector<std::string>{"GET_DEF 2/2", "GET_MIN 2/2", "GET_MAX 2/2", "GET_RES 2/2",
+                                                "GET_CUR 2/2", "SET_CUR 2/2"}));
+  UserDefaults defaults(config.filePath("velto-camera/velto-camera.conf"));
+  EXPECT_EQ(QJsonDocument::fromJson(*defaults.data("settings.291a:3369")).object(),
+            (QJsonObject{{"brightness", 64}, {"contrast", 40}, {"zoom", 150}, {"sparkle", 3}}))
+      << "the wanted values of the controls it did not read are kept";
 }
 
 TEST_F(VeltoCtlTest, SetChangesOneControlOfASharedPairAndKeepsTheOther) {
@@ -203,6 +260,8 @@ TEST_F(VeltoCtlTest, WatchWithLockRestoresWhatAnotherApplicationChanged) {
   ASSERT_TRUE(watch.waitForFinished(10000));
   EXPECT_EQ(watch.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(watch.exitCode(), 0);
+  output += watch.readAllStandardOutput();
+  EXPECT_FALSE(output.contains("another program")) << "a watcher that quits gives nothing up to anyone";
 }
 
 TEST_F(VeltoCtlTest, AHungCameraFailsEveryCommandAndTouchesNothingStored) {
@@ -256,7 +315,17 @@ TEST_F(VeltoCtlTest, SavesAndOutputThatFailAreNotSuccess) {
                              ": Is a directory).\n");
   EXPECT_EQ(run({"preset", "save", "X"}).exitCode, 6);
 
+  // The lock goes beside the settings: a folder that cannot be written says so, and why.
   QDir(config.filePath("velto-camera")).removeRecursively();
+  QFile notAFolder(config.filePath("velto-camera"));
+  ASSERT_TRUE(notAFolder.open(QIODevice::WriteOnly));
+  notAFolder.close();
+  const Outcome noFolder = run({"set", "brightness=5"});
+  EXPECT_EQ(noFolder.exitCode, 6);
+  EXPECT_EQ(noFolder.err, "velto-ctl: cannot write the settings folder " + config.filePath("velto-camera") +
+                              ": Not a directory\n");
+
+  QFile::remove(config.filePath("velto-camera"));
   const Outcome full = run({"get", "brightness"}, "/dev/full");
   EXPECT_EQ(full.exitCode, 5);
   EXPECT_TRUE(full.err.startsWith("velto-ctl: cannot write the output")) << full.err.toStdString();
