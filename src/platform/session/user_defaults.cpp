@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace velto {
@@ -83,9 +84,11 @@ QString whyUnwritable(const QString& path) {
   ::close(fd);
   if (!existed) ::unlink(native.constData());
   // The file is replaced through a new file beside it, so its folder must take new files too.
-  if (::access(QFile::encodeName(file.absolutePath()).constData(), W_OK) != 0) {
-    return QString::fromUtf8(std::strerror(errno));
-  }
+  const QByteArray folder = QFile::encodeName(file.absolutePath());
+  if (::access(folder.constData(), W_OK) != 0) return QString::fromUtf8(std::strerror(errno));
+  // Opening takes no space; writing the new file does.
+  struct statvfs disk {};
+  if (::statvfs(folder.constData(), &disk) == 0 && disk.f_bavail == 0) return QString::fromUtf8(std::strerror(ENOSPC));
   return QStringLiteral("the file could not be written");
 }
 
