@@ -1,18 +1,24 @@
 #include "views/main_window.h"
 
 #include <QAction>
-#include <QButtonGroup>
+#include <QActionGroup>
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMenu>
 #include <QPainter>
+#include <QScreen>
 #include <QShowEvent>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWindow>
+#include <algorithm>
 #include <array>
 
-#include "capture/calibrator.h"
 #include "capture/preview_controller.h"
 #include "model/camera_store.h"
 #include "platform/session/user_defaults.h"
@@ -28,16 +34,22 @@ using Tool = Calibrator::Tool;
 const QString kToolTip = QStringLiteral(
     "Pick a tool, then click the preview: white balance wants something neutral grey/white; exposure wants your "
     "face or subject.");
+const QString kGeometryKey = QStringLiteral("window.geometry");
+const QString kToolKey = QStringLiteral("window.tool");
+constexpr QSize kDefaultSize(1100, 680);
 
+// Tools are stored by name, so saved choices survive a change in the order of the tools.
 struct ToolEntry {
   Tool tool;
+  const char* name;
   const char* title;
   std::string_view symbol;
+  Qt::Key key;  // with Ctrl
 };
 constexpr std::array<ToolEntry, 3> kTools{{
-    {Tool::none, "Pointer", "cursorarrow"},
-    {Tool::whiteBalance, "Click to Set White Balance", "eyedropper"},
-    {Tool::exposure, "Click to Set Exposure", "camera.metering.spot"},
+    {Tool::none, "none", "Pointer", "cursorarrow", Qt::Key_1},
+    {Tool::whiteBalance, "whiteBalance", "Click to Set White Balance", "eyedropper", Qt::Key_2},
+    {Tool::exposure, "exposure", "Click to Set Exposure", "camera.metering.spot", Qt::Key_3},
 }};
 
 struct TargetEntry {
@@ -53,15 +65,16 @@ struct OverlayToggle {
   const char* title;
   std::string_view symbol;
   const char* toolTip;
+  Qt::Key shortcut;  // with Ctrl+Shift: Ctrl+Shift+S and the arrows stay free for snapshots and framing
 };
 constexpr std::array<OverlayToggle, 4> kOverlays{{
-    {"overlay.grid", &PreviewOverlays::grid, false, "Grid", "squareshape.split.3x3", "Rule-of-thirds grid"},
+    {"overlay.grid", &PreviewOverlays::grid, false, "Grid", "squareshape.split.3x3", "Rule-of-thirds grid", Qt::Key_G},
     {"overlay.clipping", &PreviewOverlays::clipping, false, "Clipping", "exclamationmark.triangle",
-     "Highlight blown highlights (red) and crushed shadows (blue)"},
-    {"overlay.histogram", &PreviewOverlays::histogram, true, "Histogram", "chart.bar.xaxis", "Histogram"},
+     "Highlight blown highlights (red) and crushed shadows (blue)", Qt::Key_C},
+    {"overlay.histogram", &PreviewOverlays::histogram, true, "Histogram", "chart.bar.xaxis", "Histogram", Qt::Key_H},
     {"overlay.mirror", &PreviewOverlays::mirror, true, "Mirror",
      "arrow.left.and.right.righttriangle.left.righttriangle.right",
-     "Mirror the preview (affects only this window, not other apps)"},
+     "Mirror the preview (affects only this window, not other apps)", Qt::Key_M},
 }};
 
 QWidget* expanding(QWidget* parent) {
@@ -70,40 +83,111 @@ QWidget* expanding(QWidget* parent) {
   return spacer;
 }
 
+QString withShortcut(const QString& text, const QKeySequence& keys) {
+  return text + QStringLiteral(" (") + keys.toString(QKeySequence::NativeText) + QLatin1Char(')');
+}
+
+// Wayland compositors place windows themselves and tell no client where they are.
+bool placesWindows() { return !QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
+
+struct SavedGeometry {
+  std::optional<QPoint> position;  // of the frame
+  QSize size;
+  bool maximized = false;
+};
+
+// What "window.geometry" holds, when it holds something usable.
+std::optional<SavedGeometry> savedGeometry(const UserDefaults& defaults) {
+  const std::optional<QByteArray> data = defaults.data(kGeometryKey);
+  if (!data) return std::nullopt;
+  const QJsonObject object = QJsonDocument::fromJson(*data).object();
+  SavedGeometry saved;
+  saved.size = QSize(object.value(QLatin1String("width")).toInt(), object.value(QLatin1String("height")).toInt());
+  if (saved.size.width() <= 0 || saved.size.height() <= 0) return std::nullopt;
+  const QJsonValue x = object.value(QLatin1String("x")), y = object.value(QLatin1String("y"));
+  if (x.isDouble() && y.isDouble()) saved.position = QPoint(x.toInt(), y.toInt());
+  saved.maximized = object.value(QLatin1String("maximized")).toBool();
+  return saved;
+}
+
+// The preview draws no focus of its own: a ring in the accent colour around it while it holds
+// focus that came from the keyboard (a click into the picture is a calibration, not a request to
+// see where the focus is).
+class FocusRing : public QWidget {
+ public:
+  explicit FocusRing(QWidget* target) : QWidget(target->parentWidget()), target_(target) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+    hide();
+    target->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::FocusIn: {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        // The window coming back or a popup closing keeps what the focus looked like before.
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+          fromKeyboard_ = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason;
+        }
+        break;
+      }
+      case QEvent::FocusOut:
+      case QEvent::Move:
+      case QEvent::Resize:
+        break;
+      default:
+        return QWidget::eventFilter(watched, event);
+    }
+    setGeometry(target_->geometry());
+    setVisible(fromKeyboard_ && target_->hasFocus());
+    raise();
+    return QWidget::eventFilter(watched, event);
+  }
+
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+    painter.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
+  }
+
+ private:
+  QWidget* target_;
+  bool fromKeyboard_ = false;
+};
+
 }  // namespace
+
+QRect fitWindowToScreen(QRect wanted, QRect available, QSize least) {
+  const int width = std::max(least.width(), std::min(wanted.width(), available.width()));
+  const int height = std::min(std::max(wanted.height(), least.height()), available.height());
+  // Right and bottom edges pulled in first, so that a window wider than the screen keeps its left.
+  const int x = std::max(available.left(), std::min(wanted.left(), available.right() + 1 - width));
+  const int y = std::max(available.top(), std::min(wanted.top(), available.bottom() + 1 - height));
+  return QRect(x, y, width, height);
+}
 
 MainWindow::MainWindow(CameraStore& store, PreviewController& preview, Calibrator& calibrator, UserDefaults& defaults,
                        QWidget* parent)
     : QMainWindow(parent), store_(store), preview_(preview), calibrator_(calibrator), defaults_(defaults) {
   setWindowTitle(QStringLiteral("Velto Camera"));
 
-  auto* content = new QWidget(this);
-  auto* row = new QHBoxLayout(content);
-  row->setContentsMargins(0, 0, 0, 0);
-  row->setSpacing(0);
-  pane_ = new PreviewPane(store, preview, calibrator, content);
-  pane_->setMinimumWidth(kMinimumPreviewWidth);
-  pane_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-  auto* divider = new QFrame(content);
-  divider->setFrameShape(QFrame::VLine);
-  divider->setFrameShadow(QFrame::Plain);
-  divider->setForegroundRole(QPalette::Mid);
-  auto* sidebar = new ControlsSidebar(store, content);
-  sidebar->setObjectName(QStringLiteral("sidebar"));
-  sidebar->setFixedWidth(kSidebarWidth);
-  row->addWidget(pane_, 1);
-  row->addWidget(divider);
-  row->addWidget(sidebar);
-  content->setMinimumHeight(kMinimumHeight);
-  setCentralWidget(content);
-
   PreviewOverlays overlays;
   for (const OverlayToggle& toggle : kOverlays) {
     overlays.*toggle.member = defaults_.boolean(QString::fromLatin1(toggle.key)).value_or(toggle.byDefault);
   }
+  // The toolbar is made first: the focus moves in the order widgets are made, toolbar first.
+  buildToolBar(overlays);
+  buildContent();
   pane_->setOverlays(overlays);
-  buildToolBar();
-  resize(1100, 680);
+  loadGeometry();
+
+  if (const std::optional<QByteArray> name = defaults_.data(kToolKey)) {
+    for (const ToolEntry& entry : kTools) {
+      if (*name == entry.name) calibrator_.setTool(entry.tool);
+    }
+  }
 
   connect(&calibrator_, &Calibrator::toolChanged, this, &MainWindow::showTool);
   connect(&calibrator_, &Calibrator::exposureTargetChanged, this, &MainWindow::showTool);
@@ -113,15 +197,18 @@ MainWindow::MainWindow(CameraStore& store, PreviewController& preview, Calibrato
     const auto& device = store_.device();
     const std::optional<std::uint32_t> location = device ? std::optional(device->locationID) : std::nullopt;
     if (client_ && location != startedFor_) startPreview();
+    showDevice();
   });
   showTool();
+  showDevice();
 }
 
 MainWindow::~MainWindow() {
+  if (isVisible()) keepGeometry();
   if (client_) stopPreview();
 }
 
-void MainWindow::buildToolBar() {
+void MainWindow::buildToolBar(const PreviewOverlays& overlays) {
   auto* bar = new QToolBar(QStringLiteral("Toolbar"), this);
   toolBar_ = bar;
   bar->setObjectName(QStringLiteral("toolbar"));
@@ -132,58 +219,108 @@ void MainWindow::buildToolBar() {
   bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
   addToolBar(Qt::TopToolBarArea, bar);
 
-  // The tool picker: one row of exclusive buttons, centred.
+  // The tool picker, one row of exclusive buttons, and the Target picker beside it in one piece
+  // that keeps its width while the Target picker is hidden: the tools never move under the pointer.
   bar->addWidget(expanding(bar));
-  auto* picker = new QWidget(bar);
+  auto* centre = new QWidget(bar);
+  auto* centreRow = new QHBoxLayout(centre);
+  centreRow->setContentsMargins(0, 0, 0, 0);
+  auto* picker = new QWidget(centre);
   picker->setObjectName(QStringLiteral("tool"));
   picker->setAccessibleName(QStringLiteral("Tool"));
   picker->setToolTip(kToolTip);
   auto* segments = new QHBoxLayout(picker);
   segments->setContentsMargins(0, 0, 0, 0);
   segments->setSpacing(0);
-  tools_ = new QButtonGroup(picker);
+  tools_ = new QActionGroup(this);
   tools_->setExclusive(true);
   for (const ToolEntry& entry : kTools) {
-    auto* button = new QToolButton(picker);
     const QString title = QString::fromLatin1(entry.title);
-    button->setIcon(icon(entry.symbol));
+    auto* action = new QAction(icon(entry.symbol), title, tools_);
+    action->setCheckable(true);
+    action->setData(int(entry.tool));
+    action->setShortcut(QKeySequence(Qt::CTRL | entry.key));
+    action->setToolTip(withShortcut(title, action->shortcut()) + QLatin1Char('\n') + kToolTip);
+    auto* button = new QToolButton(picker);
+    button->setDefaultAction(action);
     button->setIconSize(QSize(16, 16));
-    button->setCheckable(true);
     button->setAccessibleName(title);
-    button->setToolTip(title + QLatin1Char('\n') + kToolTip);
     button->setFocusPolicy(Qt::StrongFocus);
-    tools_->addButton(button, int(entry.tool));
     segments->addWidget(button);
   }
-  connect(tools_, &QButtonGroup::idClicked, this, [this](int id) { calibrator_.setTool(Tool(id)); });
-  bar->addWidget(picker);
+  connect(tools_, &QActionGroup::triggered, this,
+          [this](QAction* action) { chooseTool(Tool(action->data().toInt())); });
+  addActions(tools_->actions());
+  centreRow->addWidget(picker);
 
-  target_ = new QComboBox(bar);
+  target_ = new QComboBox(centre);
   target_->setObjectName(QStringLiteral("target"));
   target_->setAccessibleName(QStringLiteral("Target"));
   target_->setToolTip(QStringLiteral("How bright the clicked spot should end up"));
   for (const TargetEntry& entry : kTargets) target_->addItem(QString::fromLatin1(entry.title), entry.value);
+  QSizePolicy policy = target_->sizePolicy();
+  policy.setRetainSizeWhenHidden(true);
+  target_->setSizePolicy(policy);
   connect(target_, &QComboBox::activated, this, [this](int index) {
     calibrator_.setExposureTarget(target_->itemData(index).toDouble());
   });
-  targetAction_ = bar->addWidget(target_);
+  // As wide as the Target picker on the other side, so that the tools sit in the middle.
+  auto* balance = new QWidget(centre);
+  balance->setFixedWidth(target_->sizeHint().width());
+  centreRow->insertWidget(0, balance);
+  centreRow->addWidget(target_);
+  bar->addWidget(centre);
   bar->addWidget(expanding(bar));
 
   for (const OverlayToggle& toggle : kOverlays) {
     auto* action = bar->addAction(icon(toggle.symbol), QString::fromLatin1(toggle.title));
     const QString key = QString::fromLatin1(toggle.key);
     action->setObjectName(key);
-    action->setToolTip(QString::fromLatin1(toggle.toolTip));
+    action->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | toggle.shortcut));
+    action->setToolTip(withShortcut(QString::fromLatin1(toggle.toolTip), action->shortcut()));
     action->setCheckable(true);
-    action->setChecked(pane_->overlays().*toggle.member);
+    action->setChecked(overlays.*toggle.member);
     connect(action, &QAction::toggled, this, [this, key, member = toggle.member](bool on) {
       defaults_.setBoolean(key, on);
-      PreviewOverlays overlays = pane_->overlays();
-      overlays.*member = on;
-      pane_->setOverlays(overlays);
+      PreviewOverlays shown = pane_->overlays();
+      shown.*member = on;
+      pane_->setOverlays(shown);
     });
     if (QWidget* button = bar->widgetForAction(action)) button->setFocusPolicy(Qt::StrongFocus);
+    overlays_.append(action);
   }
+
+  // Escape puts a click-to-set tool down, unless something in front (a pop-up, a dialog, a field
+  // being edited) wants the key first.
+  pointerEscape_ = new QAction(QStringLiteral("Pointer"), this);
+  pointerEscape_->setShortcut(QKeySequence(Qt::Key_Escape));
+  connect(pointerEscape_, &QAction::triggered, this, [this] { chooseTool(Tool::none); });
+  addAction(pointerEscape_);
+}
+
+void MainWindow::buildContent() {
+  content_ = new QWidget(this);
+  auto* row = new QHBoxLayout(content_);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(0);
+  pane_ = new PreviewPane(store_, preview_, calibrator_, content_);
+  pane_->setMinimumWidth(kMinimumPreviewWidth);
+  pane_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  // On the way from the toolbar to the sidebar, so that keyboard users pass the picture too.
+  pane_->setFocusPolicy(Qt::StrongFocus);
+  new FocusRing(pane_);
+  auto* divider = new QFrame(content_);
+  divider->setFrameShape(QFrame::VLine);
+  divider->setFrameShadow(QFrame::Plain);
+  divider->setForegroundRole(QPalette::Mid);
+  auto* sidebar = new ControlsSidebar(store_, content_);
+  sidebar->setObjectName(QStringLiteral("sidebar"));
+  sidebar->setFixedWidth(kSidebarWidth);
+  row->addWidget(pane_, 1);
+  row->addWidget(divider);
+  row->addWidget(sidebar);
+  content_->setMinimumHeight(kMinimumHeight);
+  setCentralWidget(content_);
 }
 
 namespace {
@@ -212,6 +349,11 @@ QIcon menuIcon(const QPalette& palette) {
 void MainWindow::addMenuActions(const QList<QAction*>& actions) {
   if (menu_ == nullptr) {
     menu_ = new QMenu(this);
+    // The window's own commands, with their shortcuts beside them, then the application's.
+    menu_->addActions(tools_->actions());
+    menu_->addSeparator();
+    menu_->addActions(overlays_);
+    menu_->addSeparator();
     auto* button = new QToolButton(toolBar_);
     button->setObjectName(QStringLiteral("menu"));
     button->setIcon(menuIcon(palette()));
@@ -226,17 +368,29 @@ void MainWindow::addMenuActions(const QList<QAction*>& actions) {
     });
     toolBar_->addSeparator();
     toolBar_->addWidget(button);
+    // Made after the window's content, it would come last in the focus order; it belongs to the toolbar.
+    if (QWidget* last = toolBar_->widgetForAction(overlays_.last())) setTabOrder(last, button);
   }
   menu_->addActions(actions);
   // Their shortcuts work anywhere in the window, the menu shown or not.
   addActions(actions);
 }
 
+void MainWindow::chooseTool(Tool tool) {
+  calibrator_.setTool(tool);
+  for (const ToolEntry& entry : kTools) {
+    if (entry.tool == tool) defaults_.setData(kToolKey, QByteArray(entry.name));
+  }
+}
+
 void MainWindow::showTool() {
   const Tool tool = calibrator_.tool();
-  if (QAbstractButton* button = tools_->button(int(tool))) button->setChecked(true);
+  for (QAction* action : tools_->actions()) {
+    if (Tool(action->data().toInt()) == tool) action->setChecked(true);
+  }
   // The Target picker belongs to the exposure tool alone.
-  targetAction_->setVisible(tool == Tool::exposure);
+  target_->setVisible(tool == Tool::exposure);
+  pointerEscape_->setEnabled(tool != Tool::none);
   int nearest = 0;
   for (int i = 1; i < int(kTargets.size()); ++i) {
     if (std::abs(kTargets[i].value - calibrator_.exposureTarget()) <
@@ -245,6 +399,62 @@ void MainWindow::showTool() {
     }
   }
   target_->setCurrentIndex(nearest);
+}
+
+void MainWindow::showDevice() {
+  // Without a camera there is no picture to click or to draw over.
+  const bool camera = store_.device().has_value();
+  tools_->setEnabled(camera);
+  target_->setEnabled(camera);
+  for (QAction* action : overlays_) action->setEnabled(camera);
+}
+
+void MainWindow::loadGeometry() {
+  resize(kDefaultSize);
+  const std::optional<SavedGeometry> saved = savedGeometry(defaults_);
+  if (!saved) return;
+  resize(saved->size);
+  if (saved->position && placesWindows()) move(*saved->position);
+  if (saved->maximized) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void MainWindow::keepGeometry() {
+  const bool maximized = isMaximized();
+  const QRect normal = maximized ? normalGeometry() : geometry();
+  QJsonObject object{{QStringLiteral("width"), normal.width()}, {QStringLiteral("height"), normal.height()}};
+  if (placesWindows()) {
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    const QPoint position = maximized ? normal.topLeft() - QPoint(frame.left(), frame.top()) : pos();
+    object.insert(QStringLiteral("x"), position.x());
+    object.insert(QStringLiteral("y"), position.y());
+  }
+  if (maximized) object.insert(QStringLiteral("maximized"), true);
+  defaults_.setData(kGeometryKey, QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+void MainWindow::fitToScreen() {
+  if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized)) return;
+  // Known once the window has had a frame; the window manager fits a first frame itself.
+  const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+  const QSize frameSize(frame.left() + frame.right(), frame.top() + frame.bottom());
+  // A position of our own: saved, or where the window was before it was hidden.
+  const bool positioned = placesWindows() && (shownBefore_ || testAttribute(Qt::WA_Moved));
+  QScreen* screen = positioned ? QGuiApplication::screenAt(QRect(pos(), size() + frameSize).center()) : nullptr;
+  if (screen == nullptr) screen = this->screen();
+  const QRect available = screen->availableGeometry();
+
+  content_->setMinimumHeight(kMinimumHeight);
+  layout()->activate();
+  const QSize least = minimumSize() + frameSize;
+  const QRect fitted =
+      fitWindowToScreen(QRect(positioned ? pos() : available.topLeft(), size() + frameSize), available, least);
+  // On a screen lower than that, the sidebar and the picture give way and the sidebar scrolls.
+  if (fitted.height() < least.height()) {
+    content_->setMinimumHeight(std::max(0, kMinimumHeight - (least.height() - fitted.height())));
+    layout()->activate();
+  }
+  resize(fitted.size() - frameSize);
+  if (positioned) move(fitted.topLeft());
 }
 
 void MainWindow::startPreview() {
@@ -261,6 +471,12 @@ void MainWindow::stopPreview() {
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
+  // Sent before the window reaches the screen: a screen smaller than the window wants, or one
+  // that is gone, is met before anything is drawn.
+  if (!event->spontaneous()) {
+    fitToScreen();
+    shownBefore_ = true;
+  }
   QMainWindow::showEvent(event);
   // Restoring a minimised window is spontaneous and changes nothing.
   if (!event->spontaneous() && !client_) startPreview();
@@ -269,7 +485,10 @@ void MainWindow::showEvent(QShowEvent* event) {
 void MainWindow::hideEvent(QHideEvent* event) {
   QMainWindow::hideEvent(event);
   // Closed or hidden by the application; a minimised window keeps its picture.
-  if (!event->spontaneous() && client_) stopPreview();
+  if (!event->spontaneous()) {
+    keepGeometry();
+    if (client_) stopPreview();
+  }
 }
 
 }  // namespace velto::views

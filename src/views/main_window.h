@@ -1,7 +1,8 @@
 // The main window: the live preview beside the controls sidebar, with the click-to-set tools and
-// the overlay switches in the toolbar. The overlay choices are kept in the user defaults
-// ("overlay.grid", "overlay.histogram", "overlay.clipping", "overlay.mirror"). While the window
-// is shown it is the preview's client "window", asking again for the picture whenever the store's
+// the overlay switches in the toolbar. The overlay choices, the window's size and position and
+// the last chosen tool are kept in the user defaults ("overlay.grid", "overlay.histogram",
+// "overlay.clipping", "overlay.mirror", "window.geometry", "window.tool"). While the window is
+// shown it is the preview's client "window", asking again for the picture whenever the store's
 // camera moves to another location; hiding or closing it lets the picture go and cancels a
 // calibration in progress (the chosen tool stays).
 //
@@ -9,22 +10,31 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QRect>
 #include <cstdint>
 #include <optional>
 
+#include "capture/calibrator.h"
 #include "views/preview_pane.h"
 
 class QAction;
-class QButtonGroup;
+class QActionGroup;
 class QComboBox;
 class QMenu;
 class QToolBar;
+class QToolButton;
 
 namespace velto {
 class UserDefaults;
 }
 
 namespace velto::views {
+
+// Where a window that wants `wanted` (its frame) goes on a screen whose free area is `available`:
+// no larger than that area and inside it, but never narrower than `least`. A screen lower than
+// `least` gets a window as high as the screen. A window too wide for the screen starts at its
+// left edge.
+QRect fitWindowToScreen(QRect wanted, QRect available, QSize least);
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
@@ -40,8 +50,9 @@ class MainWindow : public QMainWindow {
   ~MainWindow() override;
 
   PreviewPane& pane() { return *pane_; }
-  // The application's own commands (About, Quit, ...) in a menu button at the toolbar's end, made
-  // on the first call. The actions stay the caller's.
+  // The menu button at the toolbar's end, made on the first call: the tools and the overlays
+  // first, then `actions`, the application's own commands (About, Quit, ...), which stay the
+  // caller's. Later calls append to it.
   void addMenuActions(const QList<QAction*>& actions);
 
  protected:
@@ -49,8 +60,14 @@ class MainWindow : public QMainWindow {
   void hideEvent(QHideEvent* event) override;
 
  private:
-  void buildToolBar();
+  void buildToolBar(const PreviewOverlays& overlays);
+  void buildContent();
+  void loadGeometry();
+  void keepGeometry();
+  void fitToScreen();
+  void chooseTool(Calibrator::Tool tool);
   void showTool();
+  void showDevice();
   void startPreview();
   void stopPreview();
 
@@ -58,12 +75,16 @@ class MainWindow : public QMainWindow {
   PreviewController& preview_;
   Calibrator& calibrator_;
   UserDefaults& defaults_;
+  QWidget* content_ = nullptr;
   PreviewPane* pane_ = nullptr;
-  QButtonGroup* tools_ = nullptr;
+  QActionGroup* tools_ = nullptr;
+  QList<QAction*> overlays_;
+  QAction* pointerEscape_ = nullptr;
   QComboBox* target_ = nullptr;
-  QAction* targetAction_ = nullptr;
   QToolBar* toolBar_ = nullptr;
   QMenu* menu_ = nullptr;
+  // Whether the window has been on screen: from then on its position is its own.
+  bool shownBefore_ = false;
   // Whether this window is the preview's client, and the location it last asked for.
   bool client_ = false;
   std::optional<std::uint32_t> startedFor_;

@@ -1,15 +1,19 @@
 // Writes pictures of the real main window to a directory, with simulated cameras streaming
 // in-process through the GStreamer session: the first-launch look with a C200, the exposure tool
 // with its hint and marker, clipping and grid, the preset naming dialog, a dark palette, a generic
-// 4:3 camera and no camera. With --scaled, only the first-launch look, named main-window@2x.png
-// (run it with QT_SCALE_FACTOR=2). Used by scripts/screenshots; not a test.
+// 4:3 camera and no camera, and the window opened on a small 1024 × 600 screen beside the main
+// one. With --scaled, only the first-launch look, named main-window@2x.png (run it with
+// QT_SCALE_FACTOR=2). Used by scripts/screenshots; not a test.
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QPainter>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -66,6 +70,19 @@ class Shooter {
 int main(int argc, char** argv) {
   using namespace velto;
   testing::prepareScreenshotPlatform();
+  // Offscreen, a large monitor (large enough at QT_SCALE_FACTOR=2 too; the platform's own 800 × 600
+  // screen is smaller than the window) and a small laptop screen to its right, without frames.
+  QTemporaryDir screens;
+  if (qgetenv("QT_QPA_PLATFORM") == "offscreen") {
+    QFile config(screens.filePath(QStringLiteral("screens.json")));
+    if (config.open(QIODevice::WriteOnly)) {
+      config.write(R"({"windowFrameMargins": false, "screens": [
+        {"name": "Desktop", "x": 0, "y": 0, "width": 3840, "height": 2160},
+        {"name": "Laptop", "x": 3840, "y": 0, "width": 1024, "height": 600}]})");
+      config.close();
+      qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config.fileName()));
+    }
+  }
   QApplication app(argc, argv);
   const auto run = testing::screenshotRun("window_screenshots");
   if (!run) return 2;
@@ -97,6 +114,41 @@ int main(int argc, char** argv) {
     return 0;
   }
   shooter.shoot(QStringLiteral("main-window.png"));
+
+  // The laptop: a window last left larger than its screen, and partly beside it, opens within
+  // it, toolbar and menu button whole, with the exposure tool's Target picker showing.
+  const QList<QScreen*> all = QGuiApplication::screens();
+  const auto laptop = std::find_if(all.begin(), all.end(), [](QScreen* s) { return s->name() == "Laptop"; });
+  if (laptop != all.end()) {
+    window.hide();
+    const QRect area = (*laptop)->geometry();
+    const QString saved = QStringLiteral(R"({"x": %1, "y": 120, "width": 1100, "height": 680})").arg(area.x() + 300);
+    defaults.setData(QStringLiteral("window.geometry"), saved.toUtf8());
+    views::MainWindow small(store, preview, calibrator, defaults);
+    QAction about(QStringLiteral("About Velto Camera")), quit(QStringLiteral("Quit"));
+    quit.setShortcut(QKeySequence::Quit);
+    small.addMenuActions({&about, &quit});
+    calibrator.setTool(Calibrator::Tool::exposure);
+    small.show();
+    framesFlow();
+    pump(400);
+    // The whole screen, the window where it landed on it.
+    QImage screen(area.size(), QImage::Format_RGB32);
+    screen.fill(QColor(96, 96, 100));
+    QPainter painter(&screen);
+    painter.drawImage(small.geometry().topLeft() - area.topLeft(), small.grab().toImage());
+    painter.end();
+    const QString path = QDir(out).filePath(QStringLiteral("small-screen.png"));
+    if (!screen.save(path)) std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+    QTextStream(stdout) << path << "\n";
+    small.close();
+    calibrator.setTool(Calibrator::Tool::none);
+    defaults.remove(QStringLiteral("window.geometry"));
+    window.show();
+    framesFlow();
+  } else {
+    std::fprintf(stderr, "no laptop screen: no picture of the window on it\n");
+  }
 
   // The exposure tool, a spot clicked and the search under way.
   calibrator.setTool(Calibrator::Tool::exposure);
