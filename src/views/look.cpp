@@ -65,7 +65,10 @@ class ErrorLabel : public QLabel {
   void recolour() {
     recolouring_ = true;
     QPalette p = palette();
-    p.setColor(QPalette::WindowText, errorColor(p));
+    // Text as well: on a frame with the view background (Base), a label draws in Text.
+    const QColor red = errorColor(p);
+    p.setColor(QPalette::WindowText, red);
+    p.setColor(QPalette::Text, red);
     setPalette(p);
     recolouring_ = false;
   }

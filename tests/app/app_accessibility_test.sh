@@ -16,12 +16,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 python=/usr/bin/python3
 bus_launcher=/usr/libexec/at-spi-bus-launcher
 
-for tool in Xvfb xdotool dbus-daemon dbus-send; do
-  if ! command -v "$tool" > /dev/null; then
-    echo "SKIP: $tool is not installed (scripts/install-deps installs it)"
-    exit 77
-  fi
-done
+# shellcheck source=desktop_test_lib.sh
+. "$here/desktop_test_lib.sh"
+require_tools Xvfb xdotool dbus-daemon dbus-send
 if [ ! -x "$bus_launcher" ]; then
   echo "SKIP: $bus_launcher is missing (at-spi2-core; scripts/install-deps installs it)"
   exit 77
@@ -31,51 +28,12 @@ if ! "$python" -c 'import pyatspi' 2> /dev/null; then
   exit 77
 fi
 
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2> /dev/null; done
-  for p in "${pids[@]}"; do wait "$p" 2> /dev/null; done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*"
-  echo "--- velto-camera's output"
-  tail -n 30 "$tmp/app.log" 2> /dev/null
-  exit 1
-}
-
-# wait_for SECONDS DESCRIPTION COMMAND...: until COMMAND succeeds, polling.
-wait_for() {
-  local seconds=$1 what=$2
-  shift 2
-  local deadline=$((SECONDS + seconds))
-  until "$@"; do
-    ((SECONDS < deadline)) || fail "timed out waiting for $what"
-    sleep 0.05
-  done
-}
-
-export XDG_RUNTIME_DIR=$tmp/run XDG_CONFIG_HOME=$tmp/config VELTO_BUNDLE_INFO=$tmp/no-bundle.conf
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-export QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-unset WAYLAND_DISPLAY SESSION_MANAGER AT_SPI_BUS_ADDRESS
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+unset AT_SPI_BUS_ADDRESS
 mkdir -p "$out"
 
 # --- X server, session bus, accessibility bus, camera -----------------------------------------
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x800x24 3> "$tmp/display" 2> /dev/null &
-pids+=($!)
-wait_for 10 "Xvfb" test -s "$tmp/display"
-DISPLAY=:$(head -n 1 "$tmp/display")
-export DISPLAY
-
-dbus-daemon --session --nofork --print-address=3 3> "$tmp/bus" 2> /dev/null &
-pids+=($!)
-wait_for 10 "the session bus" test -s "$tmp/bus"
-DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$tmp/bus")
-export DBUS_SESSION_BUS_ADDRESS
+start_x_and_bus 1280x800
 
 "$bus_launcher" --launch-immediately > /dev/null 2>&1 &
 pids+=($!)

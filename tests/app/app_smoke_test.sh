@@ -11,44 +11,9 @@ set -uo pipefail
 
 app=$1 ctl=$2 simcam=$3
 
-for tool in Xvfb xdotool dbus-daemon dbus-send trayer status-notifier-watcher; do
-  if ! command -v "$tool" > /dev/null; then
-    echo "SKIP: $tool is not installed (scripts/install-deps installs it)"
-    exit 77
-  fi
-done
-
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2> /dev/null; done
-  for p in "${pids[@]}"; do wait "$p" 2> /dev/null; done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*"
-  echo "--- velto-camera's output"
-  tail -n 30 "$tmp/app.log" 2> /dev/null
-  exit 1
-}
-
-# wait_for SECONDS DESCRIPTION COMMAND...: until COMMAND succeeds, polling.
-wait_for() {
-  local seconds=$1 what=$2
-  shift 2
-  local deadline=$((SECONDS + seconds))
-  until "$@"; do
-    ((SECONDS < deadline)) || fail "timed out waiting for $what"
-    sleep 0.05
-  done
-}
-
-export XDG_RUNTIME_DIR=$tmp/run XDG_CONFIG_HOME=$tmp/config VELTO_BUNDLE_INFO=$tmp/no-bundle.conf
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-export QT_QPA_PLATFORM=xcb
-unset WAYLAND_DISPLAY SESSION_MANAGER
+# shellcheck source=desktop_test_lib.sh
+. "$(dirname "$0")/desktop_test_lib.sh"
+require_tools Xvfb xdotool dbus-daemon dbus-send trayer status-notifier-watcher
 settings=$XDG_CONFIG_HOME/velto-camera/velto-camera.conf
 
 # --- A console without a display ------------------------------------------------------------
@@ -59,15 +24,7 @@ done
 [[ $out == "Velto Camera "* ]] || fail "velto-camera --version printed: $out"
 
 # --- X server, session bus, camera ------------------------------------------------------------
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x800x24 3> "$tmp/display" 2> /dev/null &
-pids+=($!)
-wait_for 10 "Xvfb" test -s "$tmp/display"
-export DISPLAY=:$(head -n 1 "$tmp/display")
-
-dbus-daemon --session --nofork --print-address=3 3> "$tmp/bus" 2> /dev/null &
-pids+=($!)
-wait_for 10 "the session bus" test -s "$tmp/bus"
-export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$tmp/bus")
+start_x_and_bus 1280x800
 
 "$simcam" --id smoke --size 320x180 --fps 15 --log "$tmp/sim.jsonl" 2> /dev/null &
 pids+=($!)

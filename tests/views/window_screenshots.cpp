@@ -1,8 +1,9 @@
 // Writes pictures of the real main window to a directory, with simulated cameras streaming
 // in-process through the GStreamer session: the first-launch look with a C200, the exposure tool
-// with its hint and marker, clipping and grid, the preset naming dialog, a dark palette, a generic
-// 4:3 camera and no camera, and the window opened on a small 1024 × 600 screen beside the main
-// one. With --scaled, only the first-launch look, named main-window@2x.png (run it with
+// with its hint and marker, clipping and grid, the preset naming dialog (empty, and with a name in
+// use), the Microphone section, a reset under way, a failed reset in the light and the dark
+// palette, a generic 4:3 camera and no camera, and the window opened on a small 1024 × 600 screen
+// beside the main one. With --scaled, only the first-launch look, named main-window@2x.png (run it with
 // QT_SCALE_FACTOR=2). Used by scripts/screenshots; not a test.
 #include <QAbstractButton>
 #include <QAction>
@@ -10,11 +11,15 @@
 #include <QDir>
 #include <QFile>
 #include <QPainter>
+#include <QLineEdit>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <cstdio>
 
 #include "capture/calibrator.h"
@@ -102,6 +107,9 @@ int main(int argc, char** argv) {
   if (!waitFor([&] { return store.isConnected(); })) std::fprintf(stderr, "the C200 did not connect\n");
 
   views::MainWindow window(store, preview, calibrator, defaults);
+  QAction about(QStringLiteral("About Velto Camera")), quit(QStringLiteral("Quit"));
+  quit.setShortcut(QKeySequence::Quit);
+  window.addMenuActions({&about, &quit});
   window.show();
   Shooter shooter(window, out);
   auto framesFlow = [&] {
@@ -125,8 +133,6 @@ int main(int argc, char** argv) {
     const QString saved = QStringLiteral(R"({"x": %1, "y": 120, "width": 1100, "height": 680})").arg(area.x() + 300);
     defaults.setData(QStringLiteral("window.geometry"), saved.toUtf8());
     views::MainWindow small(store, preview, calibrator, defaults);
-    QAction about(QStringLiteral("About Velto Camera")), quit(QStringLiteral("Quit"));
-    quit.setShortcut(QKeySequence::Quit);
     small.addMenuActions({&about, &quit});
     calibrator.setTool(Calibrator::Tool::exposure);
     small.show();
@@ -176,14 +182,48 @@ int main(int argc, char** argv) {
   if (auto* sidebar = window.findChild<views::ControlsSidebar*>(); sidebar && sidebar->presets()) {
     sidebar->presets()->startNaming({});
     pump(200);
+    // A name another preset has: the dialog says so.
+    if (auto* dialog = sidebar->presets()->namingDialog()) dialog->field()->setText(QStringLiteral("Meeting"));
+    shooter.shoot(QStringLiteral("naming-dialog-taken.png"), sidebar->presets()->namingDialog());
+    if (auto* dialog = sidebar->presets()->namingDialog()) dialog->close();
+    sidebar->presets()->startNaming({});
+    pump(200);
     shooter.shoot(QStringLiteral("naming-dialog.png"), sidebar->presets()->namingDialog());
     if (auto* dialog = sidebar->presets()->namingDialog()) dialog->close();
   }
 
+  auto* sidebar = window.findChild<views::ControlsSidebar*>();
+  auto* form = window.findChild<QScrollArea*>();
+  if (sidebar && form) {
+    form->ensureWidgetVisible(sidebar->section(QStringLiteral("Microphone")), 0, 120);
+    shooter.shoot(QStringLiteral("microphone.png"));
+    form->verticalScrollBar()->setValue(0);
+  }
+
+  // A reset under way: the camera off the bus for a second, the button busy, the badge shown.
+  auto resetAndReconnect = [&](const std::function<void()>& whileAway) {
+    const auto enumeration = c200->registryID();
+    store.resetCamera();
+    whileAway();
+    waitFor([&] { return c200->registryID() != enumeration && c200->registryID() != 0; }, 5000);
+    store.rescan();  // as the hot-plug notice would
+    waitFor([&] { return !store.isResetting(); });
+    framesFlow();
+    waitFor([&] { return !preview.recovering(); }, 5000);  // the watchdog's next look sees the frames
+  };
+  resetAndReconnect([&] { shooter.shoot(QStringLiteral("resetting.png"), nullptr, 300); });
+
+  // A reset that fails (another program holds the camera): its message in red, light and dark.
+  c200->command("hold");
+  store.resetCamera();
+  waitFor([&] { return store.lastError().has_value(); });
+  shooter.shoot(QStringLiteral("reset-failed.png"));
   const QPalette light = QApplication::palette();
   QApplication::setPalette(testing::darkPalette());
   shooter.shoot(QStringLiteral("dark.png"));
   QApplication::setPalette(light);
+  c200->command("release");
+  resetAndReconnect([] {});  // a reset that works clears the message
 
   // A generic 4:3 camera instead.
   c200.reset();
