@@ -1,4 +1,9 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 Velto Camera developers
+#
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # How quickly velto-camera shows its window, and how much memory it keeps while it idles in the
 # tray with a camera and no preview. Runs on a private Xvfb with trayer, a private session bus and
 # a simulated C200, as tests/app/app_smoke_test.sh does. Run by hand:

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Frame statistics per frame at common sizes, rows padded as capture buffers often are, beside a
 // plain copy of the same frame as the reference, and for a flat frame; and the per-frame delivery
 // path without statistics (a lock, a reference swap and an increment).

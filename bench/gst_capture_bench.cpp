@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The capture path's CPU cost per delivered frame at 1920×1080, 30 frames a second: the whole
 // GStreamer session (decodebin, videoconvert to BGRA, appsink, the hand-off to the frame queue)
 // as GstCaptureBackend runs it, with a test source standing in for the camera. The source's own

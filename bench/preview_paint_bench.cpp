@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The preview's picture on the main thread, on the offscreen platform:
 //   BM_PreviewPaint        one paint of a 1920×1080 frame into a 760 × 428 box (the window's
 //                          default preview), plain, mirrored with the clipping overlay, and at

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A slider drag against a camera that takes 4 ms per request (and, for contrast, 10 ms, where the
 // camera cannot keep up): 240 brightness changes a second for two seconds, written through the
 // coalescer, against queueing one write per change and against writing each change on the calling

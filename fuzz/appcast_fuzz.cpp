@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Feeds arbitrary bytes to the update-feed parser. Beyond memory errors (the fuzzer build runs
 // under AddressSanitizer), a finding is an item the updater could not use safely (no version, a
 // download that is not http(s)) or a version order that contradicts itself.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Feeds arbitrary bytes to the configuration-descriptor walk, the one both cuvc and the v4l2
 // carrier use. Any out-of-bounds read is a finding (the fuzzer build runs under AddressSanitizer);
 // so is a result that contradicts the input or a cuvc_info that says something else than the walk.

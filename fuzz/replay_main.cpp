@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Runs a fuzz target over corpus files and directories without libFuzzer, so that every build
 // (GCC included) replays the seed corpus as a regression test.
 #include <cstdint>

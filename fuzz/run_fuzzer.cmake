@@ -1,3 +1,7 @@
+# SPDX-FileCopyrightText: 2026 Velto Camera developers
+#
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Runs one libFuzzer binary for SECONDS over a scratch corpus seeded from SEEDS (which it never
 # writes to). Fails when the fuzzer reports a finding.
 file(REMOVE_RECURSE ${WORK})

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Feeds arbitrary bytes to the simulator protocol's decoder, as a stream cut into frames and as a
 // single message body, and its first bytes to the frame-chunk header reader. Any out-of-bounds read is a finding (the fuzzer build runs under
 // AddressSanitizer); so is a decoded message that does not encode back to the same bytes, since

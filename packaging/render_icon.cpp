@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // render_icon SVG OUT.png SIZE: draws the application icon at SIZE x SIZE pixels, for the hicolor
 // PNG sizes that `cmake --install` puts beside the scalable icon. A build-time tool; it needs no
 // display. Exit 1 with a message on a bad argument, an unreadable SVG or a failed write.

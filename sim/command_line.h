@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The command line of velto-simcam (docs/simcam.md), parsed into what the server needs. Kept out
 // of main() so that it is tested like any other code.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Builds a UVC 1.10 camera's configuration descriptor from the units and video formats it has.
 #pragma once
 

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Draws the simulated camera's frames on a thread of its own, so that a 1280×720 frame never
 // holds up a control answer on the server's loop.
 //

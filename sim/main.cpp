@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // velto-simcam: plugs one simulated camera in and serves it until SIGINT or SIGTERM; or, with
 // "ctl", acts on a running one. docs/simcam.md describes both.
 #include <poll.h>

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What kind of camera the simulator is: USB identity, configuration descriptor, and the controls
 // it answers, each with its payload layout, range and quirks. A profile is plain data; SimCamera
 // gives it behaviour.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The simulated camera's request log: one JSON object per line, appended and flushed as each
 // request is answered or each bus event happens, so that a test or a person can follow what the
 // camera's host did (docs/simcam.md lists the fields).

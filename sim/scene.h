@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The picture the simulated camera sees: a chart of flat patches over its whole field, lit by one
 // illuminant, seen through the camera's controls. docs/simcam.md gives the formulas.
 //

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The simulated camera's logic: it answers default-pipe control requests (a setup packet and its
 // data) with a status and data, holds the control state, and behaves like the firmware the
 // application relies on: the field of view moves zoom a moment later, switching

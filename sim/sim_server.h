@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Puts one SimCamera on the "bus": publishes its device socket in the simulator directory, serves
 // the socket protocol (docs/simcam-protocol.md) to every client, plugs and unplugs it,
 // re-enumerates it, streams frames of its scene to clients that ask (protocol version 2), and

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The update feed: an RSS "appcast" whose items each describe one release. Parsing is pure (bytes
 // in, plain values out, no network, no Qt event loop), so the fuzz target and the tests call it
 // directly. Any thread.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The desktop application: the session's owner with its one camera store, the preview for the
 // whole run, the calibrator and the updater made when first needed, the main window, and the
 // tray icon whose click opens the panel.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // velto-camera: the desktop application (application.h). A second start shows the running
 // instance's window and leaves with status 0. SIGINT and SIGTERM quit like "Quit": the settings
 // are saved and the status is 0 (1 when they could not be saved).

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The tray icon's two drawings: a webcam on a stand, solid (`active`, a camera is connected) or
 // outlined with a larger open lens (`idle`). Both are kept here as SVG text in an 18 x 18 box and
 // rasterised with Qt SVG at the size and device pixel ratio they are shown at. They are template

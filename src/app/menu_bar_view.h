@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The tray's panel: the connected camera with a reset button, a live mini preview, one-click
 // presets, the auto toggles and the three most used sliders, the update notice and the buttons
 // that open the window, check for updates and quit. The shell shows it as a frameless popup

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The optional software updater: reads an appcast over HTTP, tells the user about newer releases
 // and opens their download page in the browser. It never replaces the installed program.
 //

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The updater's window, one for the whole run: "checking", the offer of a new release with its
 // notes, "You're up to date", or why a check failed. DialogPresenter puts SoftwareUpdate's
 // decisions on it and opens downloads with QDesktopServices.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Click-to-set white balance and exposure. With a tool chosen, a click in the preview starts a
 // search over the manual control's range: the calibrator switches the automatic mode off, writes
 // candidate values through the store and measures the clicked spot in the live frames after each

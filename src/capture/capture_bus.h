@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The picture on the session bus: the session's owner (the application or `velto-ctl watch`)
 // exports these beside its store, so that velto-ctl's stats, snapshot and calibrate capture
 // through the owner's preview as the client "cli" instead of fighting it for the video device.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The picture without a window: statistics of live frames, a snapshot, and click-to-set at a
 // point, as velto-ctl offers them. One logic whoever asks, velto-ctl with a preview of its own or
 // the session's owner on its behalf, so both answer alike. The command captures as the preview

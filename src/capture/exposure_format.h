@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // An exposure value as people read it. The camera's exposure control counts in units of 100 µs:
 // 1000 is a tenth of a second ("0.10 s"), 333 is "1/30 s".
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Receives the capture session's frames on the serial queue "camera.frames": keeps the newest one
 // and counts them (the count is the preview watchdog's heartbeat), and for every sixth frame
 // computes a FrameStats record and hands it to onStats, still on that queue. On request it

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the preview shows of one frame: four 64-bin histograms, where highlights are blown and
 // shadows crushed (an overlay the size of the sample grid), and how much of the picture each is.
 #pragma once

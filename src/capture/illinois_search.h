@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The search behind click-to-set: the Illinois variant of false position (regula falsi) over a
 // measured error function f on [lo, hi]. It says where to measure next; the caller writes that
 // position to the camera, measures f there and hands the value back. Both ends are measured first;

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The live picture of the camera the store controls. Views register as named clients ("window",
 // "menu", "cli"); capture runs while at least one is registered. The controller finds the video
 // device that belongs to the USB camera (by location first, by model as a fallback), runs the

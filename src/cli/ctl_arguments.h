@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // velto-ctl's command line, parsed into a request. Pure: no camera, no files.
 #pragma once
 

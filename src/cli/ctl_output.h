@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What velto-ctl prints, from plain data, whether the data came from the camera itself or from the
 // session's owner over the bus: one format for both.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // velto-ctl beside a running owner (the application or `velto-ctl watch`): every command goes to
 // the owner's store over the session bus, and is printed as velto-ctl prints it without one.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Carries out one velto-ctl request and returns its exit code. Reading commands talk to the
 // camera directly and change nothing; changing commands go through the camera store exactly as the
 // application does. Needs a QCoreApplication; runs on its thread.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What opening a device reports of its configuration descriptor, in cuvc_info's terms. The walk
 // itself is the platform layer's (platform/usb/descriptor_walk.h), shared with the v4l2 carrier.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The session's owner on the session bus. One process in a user session owns the cameras and the
 // settings: the desktop application when it runs, else `velto-ctl watch`. It holds the name
 // kBusName and exports its store's operations at kBusPath, so that velto-ctl, run beside it, asks

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The one model object: finds the attached cameras, chooses and opens one, publishes its ranges
 // and values, and is the only path by which anything changes a camera setting. It keeps the
 // user's wanted settings per camera model and writes them back whenever the camera is found

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Keeping the camera the way the user wants it: the poll reads every control back, refreshes what
 // the interface shows, and (when locked, or always when a camera is found again) writes back what
 // drifted from the wanted values.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Following the settings file: another program (an editor, a copy from another machine, a
 // velto-ctl that ran before this owner) may change it while the store runs. The store then reads
 // it again: presets and preferences as the file has them, and the file's wanted values for every

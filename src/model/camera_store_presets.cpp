@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Presets: one global list of named control values, applied to whichever camera is connected.
 #include <algorithm>
 

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A named set of control values. Presets are global: one list, applied to whichever camera is
 // connected (controls it does not offer are skipped).
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Who owns the cameras and the settings in this user session. The owner holds kBusName on the
 // session bus and runs the one store; a process that is not the owner touches neither the camera
 // nor the settings. D-Bus queues those that wait: `velto-ctl watch` queues and allows replacement,

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // USB statuses in the words a Linux user reads in messages, and the messages built from them.
 #pragma once
 

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the store keeps across launches, in the user defaults, with its exact keys and JSON:
 //   "presets"             [{"id":"<UUID, upper case>","name":"...","values":{<control map>}}, ...]
 //   "preferredCamera"     {"vendorID":10522,"productID":13161}

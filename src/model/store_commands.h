@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What a command to change the camera or the presets does, whoever asks: velto-ctl with a store of
 // its own, or the session's owner on behalf of a velto-ctl that reached it over the bus. One set
 // of checks, one way to carry the command out, one outcome in words, so that both paths answer

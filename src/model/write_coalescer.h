@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Merges control changes into as few device writes as the I/O queue can absorb. A slider drag
 // hands in a change per mouse move; at most one flush per camera waits in the queue at any time
 // and it carries the newest value of each control. No timer, no delay of its own: a batch goes out

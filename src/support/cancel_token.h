@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Cancellation shared between whoever starts a wait and whoever may end it early. A sleeping
 // worker holds one copy, the canceller another; every copy sees the same state.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The one source of time for the whole application: "now" on the monotonic and the wall clock,
 // single-shot timers on the main thread, and cancellable sleeps for worker threads. Production
 // code gets a SystemClock; tests hand in a ManualClock and move time themselves.

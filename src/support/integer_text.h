@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Integers as people type them to velto-ctl and velto-simcam: one rule, so that a number means
 // the same to both programs.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Logging, one category per layer: velto.usb (carriers, registry, notifier), velto.uvc (devices),
 // velto.model (store, persistence), velto.capture, velto.app, velto.cli. Qt's logging rules
 // switch them on and off (QT_LOGGING_RULES="velto.*=true", docs/hardware.md); velto-ctl turns them

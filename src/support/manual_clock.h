@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A clock for tests: time stands still until the test moves it. Advancing runs the timers that
 // fall due, in order, on the test's thread, and releases worker threads whose sleep has ended, so
 // every delay of the system can be tested without waiting in real time.

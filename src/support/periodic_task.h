@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A main-thread loop built from single-shot timers: wait one period, run the tick, repeat. The
 // next wait starts when the tick returns, so ticks are a period plus the tick's own time apart
 // and never overlap or pile up after a stall.

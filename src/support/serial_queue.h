@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A named serial worker: one thread that runs posted tasks one at a time, in the order they
 // were posted. The application has three: "camera.io" (every USB exchange), "camera.session"
 // (capture configuration) and "camera.frames" (frame delivery and statistics). Results go back

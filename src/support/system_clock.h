@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The production clock: std::chrono's steady and system clocks, Qt timers on the context's
 // event loop, condition-variable sleeps.
 #pragma once

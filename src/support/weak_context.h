@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Bringing results back from a worker queue to the thread that owns the state, usually the main
 // thread. The call is queued on a context object's thread and dropped, never run, when the
 // context is destroyed before it gets there; that is how asynchronous work holds its owner

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The identity of a camera model: what the preferred camera and the per-model wanted settings are
 // stored under. Two cameras of one model share a key; the USB port tells them apart.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The control catalogue: every camera control the application knows, where it lives on the
 // camera (unit, selector) and how its value sits in the request payload. Everything above the
 // transport names controls only through these types. Free of Qt.

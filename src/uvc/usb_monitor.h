@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Tells its owner that the set of USB devices may have changed, so that it lists the cameras
 // again. It says neither which device changed nor how: the owner re-lists everything and
 // compares. Sources: the simulated cameras' directory, and on a real system the kernel's

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // One opened USB camera: which controls it offers, their ranges and values, and the only way the
 // application writes to it. Every operation is synchronous and may block for the request
 // time-outs of each request it sends (one second at most per request); the store runs them on its

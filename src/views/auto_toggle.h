@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // An auto mode (autoExposure, autoFocus, autoWhiteBalance) as a check box. Checked while the mode
 // is automatic (autoExposure: mode bits 0x0A); flipping it asks the store to switch the mode.
 // Absent unless the camera supports the control.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // One integer control as a titled slider: the title and the formatted value on the first line,
 // the slider below. The slider moves over fractions 0…1 that map linearly or logarithmically
 // onto the control's range; every distinct value reached while dragging is written at once. While

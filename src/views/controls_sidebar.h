@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The main window's right-hand column: every camera setting in a scrolling column of titled
 // sections (camera, presets, exposure, white balance, focus, image, microphone, framing,
 // behaviour), or a "No Camera Connected" placeholder while no camera is open. Sections and rows

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // An on/off control (hdr, horizontalFlip) as a check box labelled with the control's title, with
 // an optional explanatory second line beneath. On while the value is not 0; flipping writes 1 or
 // 0. Absent unless the camera supports the control.

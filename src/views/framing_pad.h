@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The pan/tilt pad of the Framing section: a small 16:9 picture of the camera's whole field with
 // a rectangle for the part the zoom shows. Dragging (or a click) anywhere on it moves that
 // rectangle's centre under the pointer, kept inside the field, and writes the matching pan and

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The live histogram over the preview: red, green and blue as translucent areas that brighten
 // toward white where they overlap, luma as a white line on top, and under them the share of
 // crushed shadows and blown highlights, in orange once either passes one percent. It draws the

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The images the views show, by the symbol names the design gives them ("video.slash",
 // "checkmark", ...). One table maps each to a freedesktop icon name, taken from the desktop's
 // icon theme when it has one, and to a drawing of our own in the resources (":/velto/icons/*.svg")

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The few pieces of look every view shares, so the window reads as one: values in a monospaced
 // digit font, section titles as bold labels, and the described signal colours. Everything else
 // comes from the platform style and the desktop's palette.

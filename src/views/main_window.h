@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The main window: the live preview beside the controls sidebar, with the click-to-set tools and
 // the overlay switches in the toolbar. The overlay choices, the window's size and position and
 // the last chosen tool are kept in the user defaults ("overlay.grid", "overlay.histogram",

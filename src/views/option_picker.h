@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // An enumerated control as a segmented picker: the control's title, then one exclusive toggle
 // button per option, in the given order. The checked segment is the one whose value equals the
 // control's value (none when no option matches); choosing a segment writes its value. The options

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Anti-flicker (powerLineFrequency) as a pop-up picker: "Off", "50 Hz", "60 Hz", "Auto", of which
 // only the codes the camera's range admits are offered. Absent unless the camera supports the
 // control and has given its range.

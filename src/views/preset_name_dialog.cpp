@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "views/preset_name_dialog.h"
 
 #include <QDialogButtonBox>

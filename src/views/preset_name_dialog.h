@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The small dialog that asks for a preset's name: its title in bold ("Save Preset" or "Rename
 // Preset"), a labelled field with the placeholder "Name", a note while the name is one another
 // preset already has (saving is still allowed: presets are told apart by more than their name),

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The sidebar's presets: a "+" that saves the current settings under a name, one row per preset
 // (click applies it, a checkmark marks the active one), a context menu to update, rename or
 // delete, and drag-and-drop to reorder. Rebuilt from the store's list on every change; a row

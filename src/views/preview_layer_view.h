@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The live picture: the newest frame the analyzer holds, scaled to fill the widget (the pane sizes
 // it to the picture's aspect ratio), optionally mirrored, with an optional overlay image stretched
 // over it without smoothing (the clipping map's hard-edged cells). Shared by the main window and

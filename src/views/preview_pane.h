@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The live-preview area of the main window: a placeholder when there is no picture to show
 // (access denied, no camera, the camera busy in another application), otherwise the picture
 // aspect-fitted on black with its overlays: the clipping map, the rule-of-thirds grid, the

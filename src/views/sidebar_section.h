@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The look of the sidebar's sections: a header line with a bold title over a light frame that
 // holds the rows, and the small borderless buttons that sit at the header's end.
 #pragma once

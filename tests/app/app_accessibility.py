@@ -1,4 +1,9 @@
 #!/usr/bin/python3
+
+# SPDX-FileCopyrightText: 2026 Velto Camera developers
+#
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 """Checks velto-camera's main window as a screen reader and a mouse meet it.
 
 Run by app_accessibility_test.sh, which starts the application on a private X server and session

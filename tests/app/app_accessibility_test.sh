@@ -1,4 +1,9 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 Velto Camera developers
+#
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # velto-camera's window as a screen reader and a mouse meet it: the real application on a private
 # X server (Xvfb), a private session bus with the accessibility bus on it, and a simulated C200.
 # This script sets the desktop up; app_accessibility.py reads the window through AT-SPI, drives it

@@ -1,4 +1,9 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 Velto Camera developers
+#
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # velto-camera as a user meets it, on a private X server (Xvfb), a private session bus and a
 # simulated C200 that streams: with an XEmbed tray (trayer), with a StatusNotifierItem watcher and
 # host, and with no tray and no session bus at all.

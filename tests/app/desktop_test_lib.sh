@@ -1,3 +1,7 @@
+# SPDX-FileCopyrightText: 2026 Velto Camera developers
+#
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Shared by the desktop tests (sourced, not run): a private temporary folder with everything the
 # test starts ended on exit, a failure that shows the application's last output, bounded waits, and
 # a private X server and session bus.

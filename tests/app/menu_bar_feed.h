@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // An update feed served on the loopback interface, for the panel's tests and pictures: the updater
 // reads it as it reads the real one, so its pendingVersion is set the way a run sets it. The
 // presenter shows nothing.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The tray icon's drawings: rendered at ratios 1 and 2 in the colour asked for and nothing else,
 // each drawing's shape where it should be, and the tray's icon following the palette.
 #include "app/menu_bar_icon.h"

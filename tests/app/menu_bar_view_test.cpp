@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The tray's panel against a real store over simulated cameras: its sections with and without a
 // camera, the "menu" preview client while it is on screen (beside the window's), the update
 // notice from a real updater reading a feed, closing by Escape and by a click outside, and where

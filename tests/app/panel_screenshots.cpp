@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Writes pictures of the tray's panel to a directory, a simulated C200 streaming in-process
 // through the GStreamer session: the panel with the camera and two presets (panel.png), with an
 // update waiting (panel-update.png), in a dark palette (panel-dark.png) and without a camera

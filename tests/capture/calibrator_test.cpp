@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Click-to-set in a closed loop: the simulated C200 takes the calibrator's writes through the
 // real store, and the frames the analyzer sees are the simulator's own chart, rendered from the
 // values the camera holds now.

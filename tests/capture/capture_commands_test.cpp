@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The picture commands' own rules, on a scripted capture backend and the manual clock: the wait
 // for a picture, and a store that goes away while a command still waits.
 #include "capture/capture_commands.h"

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The preview controller's own logic against a scripted capture backend: clients, device lookup,
 // access, and the watchdog's recovery ladder on the manual clock. The real GStreamer path with a
 // simulated camera is covered end to end in preview_session_test.cpp.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The preview end to end: the real GStreamer session streaming from a simulated C200, the
 // watchdog on the manual clock. Frames arrive in real time, so waits for them are bounded polls
 // for an event; every period of the watchdog passes only when the test advances its clock.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A capture backend the test scripts: the devices present, access, busy, and frames delivered on
 // request through the real frame queue; it records each session (re)start with its time.
 #pragma once

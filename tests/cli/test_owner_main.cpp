@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A stand-in for the desktop application as the session's owner: it takes the name from
 // `velto-ctl watch`, runs the one store, and gives the name back when it is stopped (SIGTERM).
 // Prints "owner" once its store has settled on a camera.

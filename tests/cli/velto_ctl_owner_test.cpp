@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // velto-ctl beside an owner of the session: the watch service, and a stand-in for the desktop
 // application that takes over from it. The programs run for real on a private session bus, with
 // simulated cameras.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // velto-ctl as scripts use it: the real program against simulated cameras in a private runtime
 // and configuration directory.
 #include <gtest/gtest.h>

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 /* Compiled as C: the transport header must stay usable from plain C. */
 #include "cuvc/cuvc.h"
 

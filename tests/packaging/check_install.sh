@@ -1,4 +1,9 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 Velto Camera developers
+#
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # check_install.sh BUILD_DIR LOGIN_ITEM_ENTRY: installs the build into a temporary DESTDIR with
 # prefix /usr and checks that every file lands where the desktop looks for it, that the files
 # refer to each other by the right names, that the desktop's own validators accept them, and

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // login_item_entry DIR EXECUTABLE [ARGUMENT...]: writes the launch-at-login entry exactly as the
 // application does (LoginItem) into DIR, so check_install.sh can compare it with the installed one.
 #include <QStringList>

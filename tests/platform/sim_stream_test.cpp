@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The simulated camera's video: the version-2 messages of the socket codec, and frames end to end
 // from an in-process SimServer to a SimStream.
 #include "platform/video/sim_stream.h"

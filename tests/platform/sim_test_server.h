@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // An in-process simulated camera in a private directory, for tests of everything that talks to
 // one over its socket. The camera's firmware runs on a clock the test moves; the server's own
 // waits (latency, time off the bus) are real but short.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The one configuration-descriptor walk, which both cuvc and the v4l2 carrier rely on: annotated
 // descriptors of real and odd cameras, and malformed ones that must neither crash nor mislead.
 #include "platform/usb/descriptor_walk.h"

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The system-call seam with a kernel made of test state: device nodes by path, each answered by a
 // fake uvcvideo, a usbfs node that counts resets, and failures switched on per node. Any other
 // path is a real file (the sysfs tree a test built), opened (and counted) and read for real.

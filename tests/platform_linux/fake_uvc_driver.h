@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A stand-in for uvcvideo in front of a simulated camera: it answers the V4L2 and UVC ioctls of
 // a capture node the way the driver does, by sending the camera the UVC requests the driver
 // would send. Its control mapping is written out here independently of the carrier's table, so

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The libusb carrier with real libusb against umockdev's usbfs emulation, the simulated C200
 // answering every URB: listing, descriptor findings, round trips, a stall, a time-out, a reset,
 // a usbfs node that refuses the user.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Location and registry IDs, picking the configuration out of sysfs descriptors, and reading
 // devices and listing cameras from a sysfs tree, including what sysfs looks like when a device is
 // half gone or its files are malformed.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A sysfs tree in a temporary directory, laid out like the kernel's: devices under devices/,
 // links to them in bus/usb/devices, interface directories inside their device, video4linux
 // children inside the interface, and a driver link.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The udev notifier against umockdev's emulated uevents, under a Qt event loop: plugging and
 // unplugging, one call per batch, nothing for what was there before; and a libusb-served camera
 // found and lost through it.

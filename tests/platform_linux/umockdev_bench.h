@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A machine for the Linux carriers made with umockdev: emulated sysfs, udev events, a usbfs node
 // and V4L2 nodes whose ioctls are answered by the simulated camera's own logic. Everything the
 // carriers do is real (libusb, libudev, open and ioctl); only the kernel is emulated.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Entry of the umockdev tests: a Qt application object for the udev notifier, and a guard that
 // fails the run when umockdev's preload is missing, so these tests can never reach the real
 // machine's devices.

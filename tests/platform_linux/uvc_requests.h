@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // UVC class requests as cuvc builds them, sent straight to a carrier, for tests that look at one
 // carrier answer at a time.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The v4l2 carrier against a fake uvcvideo behind the system-call seam, with the simulated C200
 // behind the fake driver: every catalogue control through cuvc, and the ways a node, a driver or
 // a descriptor file can let the carrier down, and what a refused node tells the user.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The v4l2 carrier with real open and ioctl calls against umockdev's emulated V4L2 nodes, a
 // uvcvideo stand-in in front of the simulated C200 answering them: ranges, pan/tilt, the exposure
 // menu, signed values, vendor pass-through, inactive controls, a rebound node and a reset.

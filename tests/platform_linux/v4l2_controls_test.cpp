@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The payload rules of the V4L2 mapping: how values sit in the bytes the camera would send.
 #include <gtest/gtest.h>
 

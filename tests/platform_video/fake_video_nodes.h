@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Video nodes behind the system-call seam: each refuses open() with an errno, or opens and
 // answers VIDIOC_QUERYCAP with its device caps. Paths it does not know do not exist (ENOENT).
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The GStreamer backend on the real GStreamer path, test sources and simulated cameras standing
 // in for cameras: frames and their geometry, the single-slot hand-off, failures by kind, stopping
 // a blocked source, access, and devices appearing.

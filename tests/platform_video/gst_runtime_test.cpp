@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The high preset as picked from what a camera's node offers in READY.
 #include "platform/video/gst_runtime.h"
 

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The V4L2 device list against a fake sysfs tree and a fake kernel: which node of each USB camera
 // is listed, and the identity the preview looks cameras up by.
 #include "platform/video/v4l2_devices.h"

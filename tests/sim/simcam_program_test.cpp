@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The velto-simcam program itself, run as a user would, in a private XDG_RUNTIME_DIR.
 #include <gtest/gtest.h>
 

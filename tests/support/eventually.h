@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Waiting for what arrives in real time (over a socket, from capture threads, from another
 // process): bounded, with the thread's Qt events processed meanwhile. For events only, never to
 // let a period pass.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A private message bus for a test: a dbus-daemon of its own, standing in for the session or the
 // system bus. address() is empty when dbus-daemon is not installed.
 #pragma once

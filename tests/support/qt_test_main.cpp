@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Test entry for code that needs a Qt application object: queued calls and Qt timers are
 // delivered by the event loop of the thread that created it.
 #include <QCoreApplication>

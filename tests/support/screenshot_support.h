@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the programs that draw the application's pictures for scripts/screenshots share: their
 // command line, the event loop run until something shows, a simulated camera streaming in real
 // time, and the dark palette. Not for tests: these wait in real time.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A carrier whose device is a script: tests say what the descriptor is and how each request is
 // answered, and read back every request that reached the "wire".
 #pragma once

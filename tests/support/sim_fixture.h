@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Simulated cameras plugged into a private directory, served in-process, for tests above the
 // carriers. The cameras' firmware runs on the test's ManualClock.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A camera store over the simulated cameras of a SimBus, for tests above the model.
 #pragma once
 

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Test entry for widgets: a QApplication on the offscreen platform (unless QT_QPA_PLATFORM says
 // otherwise), the Fusion style and a fixed font, so geometry does not depend on the machine.
 #include <QApplication>

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Calls still queued through a WeakContext when the application object goes away must not keep
 // the process from exiting. Its own program, since it ends the QCoreApplication; CTest's time-out
 // turns a hang into a failure.

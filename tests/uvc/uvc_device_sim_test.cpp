@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // UVCDevice over the whole stack (cuvc, the sim carrier, a simulated camera), checked on the wire
 // through the camera's request log.
 #include <gtest/gtest.h>

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The control rows against a real store and a simulated camera: the slider mapping, auto-mode
 // greying and its reset menu, which power line codes are offered, and rows that vanish.
 #include <QAction>

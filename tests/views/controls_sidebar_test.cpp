@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The controls sidebar against a real store and simulated cameras: what is shown for which
 // camera, the presets (naming, checkmark, a preset or camera that goes away behind a dialog or a
 // menu), the reset confirmation; and pictures of it for people to look at.

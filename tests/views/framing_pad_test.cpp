@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The framing pad: its geometry as pure functions, and the widget against a real store over a
 // simulated C200 (zoom 100…400, pan and tilt ±36000 in steps of 3600).
 #include "views/framing_pad.h"

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The histogram: its curves and labels as pure functions, and what a paint of it shows.
 #include "views/histogram_view.h"
 

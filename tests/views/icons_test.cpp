@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The symbol table: every image the views name has a theme name and a drawing of ours that
 // renders, in the palette's text colour, at the device pixel ratio asked for.
 #include "views/icons.h"

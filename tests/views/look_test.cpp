@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The shared look: an error message reads in red on the light and the dark palette alike, on the
 // window background and on a section's view background.
 #include <gtest/gtest.h>

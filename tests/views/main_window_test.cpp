@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The main window over a real store (a simulated C200) and a preview controller on a scripted
 // capture backend: its size limits and its place on small screens, the toolbar's pickers,
 // toggles and shortcuts, what it keeps in the settings file, and the window as the preview's

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A store over an in-process simulated C200 and a preview controller over a scripted capture
 // backend, on the manual clock: what the window and the pane are built on in their tests. Frames
 // are handed to the analyzer as the session would, so statistics arrive as they do in a run.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The preview pane over a real store (a simulated C200) and a preview controller fed frames as
 // the session would: where the picture goes, what a click means, which placeholder or overlay
 // shows in which state, and that the picture layer paints the newest frame as it should.

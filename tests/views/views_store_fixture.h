@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A real store over in-process simulated cameras for the control rows' and sidebar's tests, with
 // ways to give a camera the odd ranges the views must cope with.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Writes pictures of the real main window to a directory, with simulated cameras streaming
 // in-process through the GStreamer session: the first-launch look with a C200, the exposure tool
 // with its hint and marker, clipping and grid, the preset naming dialog (empty, and with a name in

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Launch at login, as an XDG autostart entry: $XDG_CONFIG_HOME/autostart/velto-camera.desktop.
 // Desktop sessions start every entry there unless it is hidden or disabled.
 //

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The application's user defaults: a small key-value store in one INI file,
 // $XDG_CONFIG_HOME/velto-camera/velto-camera.conf (~/.config when the variable is unset). JSON
 // documents are stored as data values, preferences as booleans. The application and velto-ctl

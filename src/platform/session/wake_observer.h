@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Tells when the machine has woken from sleep: logind's PrepareForSleep(false) on the system
 // bus. Where there is no system bus or no logind (containers, some test machines) it stays
 // silent without error.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The device carrier: the one seam between the USB transport (cuvc) and whatever actually moves
 // bytes to a camera. A carrier is to us what the platform's USB device interface is elsewhere: it
 // hands out the raw configuration descriptor and the device's IDs, performs default-pipe control

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The one walk over a configuration descriptor that finds a UVC camera's VideoControl interface
 // and the units the application talks to. cuvc reports its findings when a device is opened; the
 // v4l2 carrier uses them to tell which unit a request is for. Both must see the same camera, so

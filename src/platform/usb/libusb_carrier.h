@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The libusb carrier: wire-level access for a camera whose VideoControl interface has no kernel
 // driver. Control requests are endpoint-0 transfers through usbfs, the configuration descriptor
 // is read from the device with a standard GET_DESCRIPTOR, and re-enumeration is

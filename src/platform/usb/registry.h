@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The USB device registry: every device the system can reach, as Services: the simulated cameras
 // of a socket directory and the cameras the kernel knows (sysfs_registry.h: v4l2 and libusb
 // carriers).

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A USB device as the registry lists it: its identity and where it sits, and a way to reach it.
 #pragma once
 

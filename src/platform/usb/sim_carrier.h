@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The "sim" carrier: a client of a simulated camera's device socket (docs/simcam-protocol.md).
 //
 // It connects, does the versioned handshake and keeps the device description the camera sent

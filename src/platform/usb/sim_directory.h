@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Where simulated cameras publish their sockets: one directory per user, one device socket per
 // plugged camera (<id>.sock, listed by the registry and watched for hot-plug) and one control
 // socket per running simulator (<id>.ctl, never listed). docs/simcam-protocol.md has the details.

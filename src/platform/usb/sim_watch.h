@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Watches a simulated-camera directory and reports cameras appearing and disappearing: the
 // hot-plug source for simulated cameras (a device socket created or removed).
 //

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The wire protocol between a simulated camera (velto-simcam) and its sim carrier, shared by both
 // ends. docs/simcam-protocol.md is the reference; this file is its only implementation.
 //

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Status codes of the USB layer.
 //
 // Every USB operation reports a 32-bit status in one fixed code space: 0 is success, anything else

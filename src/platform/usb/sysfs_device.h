@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // One USB device as sysfs describes it (/sys/bus/usb/devices/<bus>-<ports>), and the pure rules
 // that turn what sysfs says into the identity the rest of the system uses.
 //

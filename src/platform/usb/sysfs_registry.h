@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The USB devices the kernel knows, as the registry lists them: every device in sysfs whose active
 // configuration has a VideoControl interface, whatever its vendor. Each is served by the v4l2
 // carrier when a driver (normally uvcvideo) owns that interface, by the libusb carrier when none

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The kernel as the Linux carriers see it: the few system calls they make on device nodes and
 // sysfs files, behind one small interface so that tests can stand in for a driver and count what
 // the carriers read.

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Tells its owner that USB devices or video nodes came or went: a libudev monitor for
 // usb/usb_device and video4linux add and remove events, read from a QSocketNotifier in the thread
 // that creates it (the main thread).

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // USB re-enumeration of a device whose interfaces belong to kernel drivers: a port reset through
 // the device's usbfs node (/dev/bus/usb/BBB/DDD). The kernel unbinds the drivers that cannot
 // survive a reset (uvcvideo among them), resets the port and binds them again, so the camera's

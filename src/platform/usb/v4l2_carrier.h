@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The v4l2 carrier: the usual Linux case, a camera whose VideoControl interface belongs to
 // uvcvideo. usbfs refuses interface requests then (EBUSY), and detaching the driver would kill the
 // picture, so every class request is served by the driver instead:

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // How the camera-terminal and processing-unit controls of a UVC camera appear through uvcvideo's
 // V4L2 controls, and how their values sit in the payload the camera itself would send. One table
 // row per (unit, selector); the v4l2 carrier is written once over the table.

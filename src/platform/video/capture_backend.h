@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the preview controller needs of the platform's capture framework: the device list, access,
 // hot-plug of video devices, and one capture session that delivers BGRA frames.
 //

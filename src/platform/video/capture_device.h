@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The machine's video capture devices, as the preview looks them up: V4L2 capture nodes of USB
 // cameras (the first node with V4L2_CAP_VIDEO_CAPTURE under each camera, found through sysfs)
 // and the simulated cameras, which stream their own frames.

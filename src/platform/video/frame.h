@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // One video frame as the capture session delivers it: 32-bit BGRA (bytes blue, green, red, alpha
 // per pixel), rows top to bottom, each `bytesPerRow` long, which may be more than 4 × width.
 // Copies share the pixels and keep them alive (a GStreamer sample, or memory of our own), so a

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The capture backend of a Linux desktop: V4L2 capture nodes of USB cameras (v4l2_devices.h),
 // the simulated cameras of the simulator directory, and test devices; one GStreamer session
 // (gst_session.h) on the serial queue "camera.session".

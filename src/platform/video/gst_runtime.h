@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // GStreamer as the session uses it: started once per process, and the words for what is missing.
 // GStreamer's own types stay out of this header.
 #pragma once

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // One capture pipeline for one device, as the backend's session runs it:
 //   SOURCE ! decodebin ! videoconvert ! video/x-raw,format=BGRA ! appsink drop=true max-buffers=1 sync=false
 // SOURCE is `v4l2src` with a caps filter holding the high preset (chosen from what the node offers

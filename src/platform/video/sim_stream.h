@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The video stream of a simulated camera, client side: connects to the camera's device socket,
 // asks for frames (protocol version 2, docs/simcam-protocol.md) and receives them as BGRA frames
 // of their own memory. The GStreamer backend feeds these into an appsrc, so from the source's

@@ -1,3 +1,7 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The V4L2 capture devices of USB cameras, found through sysfs: every node under
 // <sysfs>/class/video4linux whose parent is an interface of a USB device, grouped by that device,
 // and of each group the first node (lowest number) whose device_caps say V4L2_CAP_VIDEO_CAPTURE.
