@@ -37,7 +37,7 @@ wait_for() { # SECONDS COMMAND...
   done
 }
 
-export XDG_RUNTIME_DIR=$tmp/run XDG_CONFIG_HOME=$tmp/config VELTO_BUNDLE_INFO=$tmp/none QT_QPA_PLATFORM=xcb
+export XDG_RUNTIME_DIR=$tmp/run XDG_CONFIG_HOME=$tmp/config VELTO_BUNDLE_INFO=$tmp/none QT_QPA_PLATFORM=xcb VELTO_SIMCAM=1
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1920x1080x24 3> "$tmp/display" 2> /dev/null &

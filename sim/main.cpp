@@ -71,7 +71,14 @@ int control(const std::vector<std::string>& args) {
     std::fprintf(stderr, "velto-simcam ctl: %s\n%s", error.c_str(), velto::sim::kUsage);
     return 2;
   }
-  const std::string path = velto::usb::simControlPath(velto::usb::defaultSimDirectory(), ctl->id);
+  const std::string directory = velto::usb::defaultSimDirectory();
+  // Only a simulator of ours listens in a trusted directory; anything else is not told commands.
+  if (const auto check = velto::usb::checkSimDirectory(directory, ::getuid());
+      check.verdict == velto::usb::SimDirectoryCheck::Verdict::refused) {
+    std::fprintf(stderr, "velto-simcam ctl: %s\n", check.problem.c_str());
+    return 1;
+  }
+  const std::string path = velto::usb::simControlPath(directory, ctl->id);
   const int fd = velto::usb::connectUnixSocket(path, 1000);
   if (fd < 0) {
     std::fprintf(stderr, "velto-simcam ctl: no simulated camera '%s' is running (%s: %s)\n",

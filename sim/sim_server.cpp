@@ -158,8 +158,9 @@ bool SimServer::start(std::string* error) {
     return false;
   };
   if (!usb::isValidSimID(options_.id)) return fail("invalid camera id '" + options_.id + "'");
-  if (!usb::ensureSimDirectory(options_.directory)) {
-    return fail("cannot create " + options_.directory + ": " + std::strerror(errno));
+  // Hosts trust what they find there: never serve from a directory others could reach.
+  if (const usb::SimDirectoryCheck check = usb::prepareSimDirectory(options_.directory, ::getuid()); !check.trusted()) {
+    return fail(check.problem);
   }
   const std::string ctl = controlPath();
   if (const int fd = usb::connectUnixSocket(ctl, 200); fd >= 0) {

@@ -42,7 +42,9 @@ namespace velto::sim {
 inline constexpr int kMaxDelayMs = 10'000;
 
 struct ServerOptions {
-  std::string directory;  // the simulator directory; created 0700 when missing
+  // The simulator directory; created 0700 when missing, refused when it is not trusted
+  // (usb::checkSimDirectory: a symbolic link, another user's, or open to others).
+  std::string directory;
   std::string id = "cam0";
   int latencyMs = 0;         // delay before each control answer; 0..kMaxDelayMs
   int reenumerateMs = 1000;  // time off the bus after a re-enumeration; 0..kMaxDelayMs
@@ -69,7 +71,8 @@ class SimServer {
   SimServer& operator=(const SimServer&) = delete;
 
   // Creates the directory, the control socket and the log, and plugs the camera in. Fails with a
-  // message when another simulator with the same id is running or a file cannot be created.
+  // message when the directory is not trusted, another simulator with the same id is running or a
+  // file cannot be created.
   bool start(std::string* error);
 
   // Serves until requestStop(); then unplugs the camera and removes the control socket.

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "app/application.h"
+#include "platform/usb/sim_directory.h"
 #include "support/log.h"
 
 namespace {
@@ -50,6 +51,9 @@ int main(int argc, char** argv) {
   const QCommandLineOption hidden(QStringLiteral("hidden"),
                                   QStringLiteral("Start in the tray without opening the window."));
   parser.addOption(hidden);
+  const QCommandLineOption simulated(QStringLiteral("simulated-cameras"),
+                                     QStringLiteral("List the simulated cameras of velto-simcam too."));
+  parser.addOption(simulated);
   {
     // --help and --version answer before anything needs a display, so they work on a console,
     // over ssh and in a package build. Every other option (Qt's own -platform, ...) is read below.
@@ -90,6 +94,7 @@ int main(int argc, char** argv) {
   if (!bus.isConnected()) log::info(log::Layer::app, "no session bus: running on our own");
   if (app::activateRunningInstance(bus)) return 0;
 
+  if (parser.isSet(simulated)) usb::requestSimulatedCameras();
   app::VeltoCameraApp::Options options;
   options.hidden = parser.isSet(hidden);
   options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();

@@ -13,7 +13,7 @@
 namespace velto::cli {
 
 const char* const kUsageText =
-    "usage: velto-ctl [--camera VVVV:PPPP] [--verbose] COMMAND [--] ...\n"
+    "usage: velto-ctl [--camera VVVV:PPPP] [--simulated-cameras] [--verbose] COMMAND [--] ...\n"
     "  list [--json]                 attached cameras\n"
     "  controls [--json]             the chosen camera's controls, ranges and values\n"
     "  get NAME... [--json]          current values\n"
@@ -110,6 +110,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         request.target = std::stod(value);
       }
       seen.insert(a);
+    } else if (a == "--simulated-cameras") {
+      request.simulatedCameras = true;
     } else if (a == "--verbose" || a == "-v") {
       request.verbose = true;
     } else if (a == "--help" || a == "-h") {

@@ -25,6 +25,7 @@ struct CtlRequest {
   std::vector<std::string> operands;
   bool json = false;
   std::optional<CameraKey> camera;  // --camera VVVV:PPPP
+  bool simulatedCameras = false;    // --simulated-cameras: list velto-simcam's cameras too
   std::optional<bool> lock;         // watch --lock / --no-lock
   bool help = false;
   bool verbose = false;             // --verbose: the velto.* logs on standard error

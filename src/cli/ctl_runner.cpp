@@ -37,6 +37,7 @@
 #include "platform/session/login_item.h"
 #include "platform/session/user_defaults.h"
 #include "platform/usb/registry.h"
+#include "platform/usb/sim_directory.h"
 #include "platform/video/gst_capture_backend.h"
 #include "support/system_clock.h"
 #include "uvc/uvc_device.h"
@@ -379,6 +380,11 @@ int runCtl(const CtlRequest& request, std::ostream& out, std::ostream& err) {
   // With an owner in the session, it alone touches the cameras and the settings.
   if (cmd != "watch") {
     if (auto bus = sessionOwnerBus()) return runThroughOwner(request, *bus, out, err);
+  }
+  if (request.simulatedCameras) usb::requestSimulatedCameras();
+  // Said once here, rather than a camera missing from every listing without a word.
+  if (const usb::SimDirectoryChoice sim = usb::simulatedCameraDirectory(); !sim.refusal.empty()) {
+    err << "velto-ctl: simulated cameras are not listed: " << sim.refusal << "\n";
   }
   if (cmd == "stats" || cmd == "snapshot" || cmd == "calibrate") return capture(request, UserDefaults::defaultPath(), out, err);
   const bool reading = cmd == "list" || cmd == "controls" || cmd == "get" || (cmd == "preset" && request.subcommand == "list");

@@ -45,8 +45,7 @@ class OwnerTest : public ::testing::Test {
   }
 
   QProcessEnvironment environment() const {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_RUNTIME_DIR", bus.runtimeDirectory());
+    QProcessEnvironment env = bus.programEnvironment();
     env.insert("XDG_CONFIG_HOME", config.path());
     env.insert("VELTO_SYSFS_ROOT", config.filePath("no-sysfs"));
     env.insert("DBUS_SESSION_BUS_ADDRESS", session.address());

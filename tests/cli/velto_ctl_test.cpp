@@ -16,6 +16,7 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <sys/stat.h>
 
 #include "cli/ctl_arguments.h"
 #include "model/storage.h"
@@ -45,8 +46,7 @@ struct Outcome {
 class VeltoCtlTest : public ::testing::Test {
  protected:
   QProcessEnvironment environment() const {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_RUNTIME_DIR", bus.runtimeDirectory());
+    QProcessEnvironment env = bus.programEnvironment();
     env.insert("XDG_CONFIG_HOME", config.path());
     env.insert("VELTO_SYSFS_ROOT", config.filePath("no-sysfs"));  // never this machine's cameras
     return env;
@@ -399,6 +399,28 @@ TEST_F(VeltoCtlTest, WithoutAPictureCaptureEndsWithinFiveSecondsWithExitFive) {
   EXPECT_EQ(busy.err, "velto-ctl: Anker PowerConf C200 is in use by another application\n");
   bus.command("c200", "unplug");
   EXPECT_EQ(run({"stats"}).exitCode, 2);
+}
+
+TEST_F(VeltoCtlTest, SimulatedCamerasAreListedOnlyOnRequestAndFromATrustedDirectory) {
+  bus.plug(sim::c200Profile(), "c200");
+  const auto list = [this](const QStringList& args) {
+    QProcess process;
+    QProcessEnvironment env = environment();
+    env.remove("VELTO_SIMCAM");
+    process.setProcessEnvironment(env);
+    process.start(VELTO_CTL_PATH, args + QStringList{"list"});
+    EXPECT_TRUE(process.waitForFinished(30000));
+    return Outcome{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                   QString::fromUtf8(process.readAllStandardError())};
+  };
+  EXPECT_EQ(list({}).out, "");
+  EXPECT_TRUE(list({"--simulated-cameras"}).out.contains("Anker PowerConf C200"));
+  ASSERT_EQ(::chmod(bus.directory().c_str(), 0770), 0);
+  const Outcome refused = list({"--simulated-cameras"});
+  EXPECT_EQ(refused.exitCode, 0);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, QString::fromStdString("velto-ctl: simulated cameras are not listed: " + bus.directory() +
+                                                " has mode 0770, not 0700: other users can reach it\n"));
 }
 
 TEST(VeltoCtlArguments, ParseOptionsAnywhere) {

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -45,6 +46,14 @@ class SimBus {
 
   std::string directory() const { return dir_.filePath(subdirectory_).toStdString(); }
   QString runtimeDirectory() const { return dir_.path(); }
+  // The environment of a program that lists these cameras (velto-ctl, velto-camera): their
+  // runtime directory, and simulated cameras asked for.
+  QProcessEnvironment programEnvironment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", runtimeDirectory());
+    env.insert("VELTO_SIMCAM", "1");
+    return env;
+  }
   QString path(const QString& name) const { return dir_.filePath(name); }
 
   // Plugs in a camera with `profile` under `id` (cameras are listed in id order); `tune` may

@@ -20,7 +20,7 @@ RegistryOptions defaultRegistryOptions() {
   // VELTO_SYSFS_ROOT moves the kernel's view elsewhere (an empty directory hides the machine's
   // own cameras), so that tests of whole programs can never reach real hardware.
   const char* sysfs = std::getenv("VELTO_SYSFS_ROOT");
-  return RegistryOptions{defaultSimDirectory(), sysfs != nullptr ? sysfs : "/sys"};
+  return RegistryOptions{simulatedCameraDirectory().directory, sysfs != nullptr ? sysfs : "/sys"};
 }
 
 std::vector<Service> listServices(const RegistryOptions& options) {

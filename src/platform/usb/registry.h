@@ -28,8 +28,9 @@ struct RegistryOptions {
   std::function<std::vector<Service>()> extra = {};
 };
 
-// The options of a normal run: the default simulator directory and /sys (or $VELTO_SYSFS_ROOT,
-// which tests of whole programs point at an empty directory).
+// The options of a normal run: the simulated cameras' directory when they were asked for and it is
+// trusted (simulatedCameraDirectory(), sim_directory.h), and /sys (or $VELTO_SYSFS_ROOT, which
+// tests of whole programs point at an empty directory).
 RegistryOptions defaultRegistryOptions();
 
 // Every device of every source, simulated cameras first, each source in a stable order.

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include <sys/types.h>
 #include <sys/un.h>
 
 namespace velto::usb {
@@ -17,8 +18,41 @@ namespace velto::usb {
 // $XDG_RUNTIME_DIR/velto-simcam, or /tmp/velto-simcam-<uid> when XDG_RUNTIME_DIR is unset.
 std::string defaultSimDirectory();
 
-// Creates `directory` (and missing parents) with mode 0700. True when it exists afterwards.
-bool ensureSimDirectory(const std::string& directory);
+// Whatever sits in the directory is taken for a camera and told the wanted settings, and anyone
+// who can write there can plug one in: a directory is trusted only when lstat(2) shows a real
+// directory (not a symbolic link to one) that belongs to `owner` and has mode 0700.
+struct SimDirectoryCheck {
+  enum class Verdict { trusted, missing, refused };
+  Verdict verdict = Verdict::refused;
+  // Why it is not trusted, for the user: "/tmp/velto-simcam-1000 is a symbolic link". Empty when
+  // trusted.
+  std::string problem;
+
+  bool trusted() const { return verdict == Verdict::trusted; }
+};
+SimDirectoryCheck checkSimDirectory(const std::string& directory, uid_t owner);
+
+// Creates `directory` when it is missing (mode 0700, and missing parents), then checks it as
+// above. A directory that was already there is never changed, only checked.
+SimDirectoryCheck prepareSimDirectory(const std::string& directory, uid_t owner);
+
+// Simulated cameras are listed only when asked for: `requested`, or VELTO_SIMCAM set to anything
+// but "" or "0". The one decision the registry and the video device list both follow.
+struct SimDirectoryChoice {
+  std::string directory;  // empty: no simulated cameras are listed
+  std::string refusal;    // why a requested directory is not used; empty otherwise
+};
+// `runtimeDirectory` is $XDG_RUNTIME_DIR (null or empty: unset); the directory is prepared for
+// `owner`.
+SimDirectoryChoice chooseSimDirectory(bool requested, const char* runtimeDirectory, uid_t owner);
+
+// Asks for simulated cameras for the rest of the run (the programs' --simulated-cameras), before
+// anything lists devices. Any thread.
+void requestSimulatedCameras();
+
+// chooseSimDirectory for this process: its request, environment and real user ID. A refusal is
+// logged once per run (velto.usb). Any thread.
+SimDirectoryChoice simulatedCameraDirectory();
 
 // "<directory>/<id>.sock" and "<directory>/<id>.ctl".
 std::string simSocketPath(const std::string& directory, std::string_view id);

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "platform/usb/sim_directory.h"
+#include "support/log.h"
 
 namespace velto::usb {
 
@@ -50,7 +51,10 @@ struct SimWatch::Impl {
 SimWatch::SimWatch(std::string directory, std::function<void()> onChange)
     : impl_(std::make_unique<Impl>()) {
   impl_->onChange = std::move(onChange);
-  if (!ensureSimDirectory(directory)) return;
+  if (const SimDirectoryCheck check = prepareSimDirectory(directory, ::getuid()); !check.trusted()) {
+    log::warning(log::Layer::usb, "not watching for simulated cameras: " + check.problem);
+    return;
+  }
   impl_->fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (impl_->fd < 0) return;
   // Servers bind under a temporary name and rename it into place once they listen, so a camera

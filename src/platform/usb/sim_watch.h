@@ -8,7 +8,8 @@
 // Thread: created, used and destroyed on a thread that runs a Qt event loop (the main thread);
 // the callback runs there. One call per batch of changes the kernel delivered together (three
 // cameras plugged at once: one call, or a few, never one per unrelated file); no call for cameras
-// present at construction. The directory is created (0700) when missing.
+// present at construction. The directory is created (0700) when missing; one that is not trusted
+// (sim_directory.h: a symbolic link, another user's, open to others) is not watched.
 #pragma once
 
 #include <functional>
@@ -24,7 +25,8 @@ class SimWatch {
   SimWatch(const SimWatch&) = delete;
   SimWatch& operator=(const SimWatch&) = delete;
 
-  // False when the directory could not be created or watched; the watch is then inert.
+  // False when the directory could not be created, was not trusted or could not be watched; the
+  // watch is then inert.
   bool isActive() const;
 
  private:

@@ -50,7 +50,8 @@ struct GstCaptureOptions {
   bool watchDevices = true;
 };
 
-// A normal run: /sys (or $VELTO_SYSFS_ROOT), /dev and the default simulator directory.
+// A normal run: /sys (or $VELTO_SYSFS_ROOT), /dev, and the simulated cameras the registry lists
+// (usb::defaultRegistryOptions: only when asked for, from a trusted directory).
 GstCaptureOptions defaultGstCaptureOptions();
 
 class GstCaptureBackend final : public CaptureBackend {
