@@ -22,11 +22,56 @@ QString text(QXmlStreamReader& xml) {
   return xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
 }
 
+// How well a text in `tag` (its xml:lang, empty when it has none) suits a reader of `language`:
+// the higher the better.
+int languageRank(QStringView tag, QStringView language) {
+  const auto primary = [](QStringView t) {
+    qsizetype end = 0;
+    while (end < t.size() && t[end] != u'-' && t[end] != u'_') ++end;
+    return t.left(end);
+  };
+  const auto same = [](QStringView a, QStringView b) { return a.compare(b, Qt::CaseInsensitive) == 0; };
+  if (tag.isEmpty()) return 1;  // the feed's own language: after English, before the rest
+  if (same(tag.toString().replace(u'_', u'-'), language.toString().replace(u'_', u'-'))) return 4;
+  if (same(primary(tag), primary(language))) return 3;
+  if (same(primary(tag), u"en")) return 2;
+  return 0;
+}
+
+// Of several elements told apart by xml:lang, finds the one that suits the reader best (the first
+// of the best).
+struct LocalizedChoice {
+  int rank = -1;
+
+  // True when the element the reader stands on suits better than every one before it.
+  bool better(const QXmlStreamReader& xml, QStringView language) {
+    const QStringView tag = xml.attributes().value(QStringLiteral("http://www.w3.org/XML/1998/namespace"),
+                                                   QStringLiteral("lang"));
+    const int r = languageRank(tag.trimmed(), language);
+    if (r <= rank) return false;
+    rank = r;
+    return true;
+  }
+};
+
+// A version as a dialog can show it: one line, and no longer than kReadableVersionLength. Build
+// metadata ("+20260114.g1a2b3c") is dropped first, being of no use to a reader.
+QString readableVersion(const QString& version) {
+  QString v = version.simplified();
+  if (v.size() <= kReadableVersionLength) return v;
+  if (const qsizetype plus = v.indexOf(u'+'); plus > 0 && plus < kReadableVersionLength) return v.left(plus) + u'…';
+  qsizetype cut = kReadableVersionLength - 1;
+  if (v[cut - 1].isHighSurrogate()) --cut;  // never half a character
+  return v.left(cut) + u'…';
+}
+
 // One <item>; the reader stands on its start tag and is left on its end tag.
-AppcastItem readItem(QXmlStreamReader& xml) {
+AppcastItem readItem(QXmlStreamReader& xml, QStringView language) {
   AppcastItem item;
   QString enclosureUrl;
   QString link;
+  LocalizedChoice notes;
+  LocalizedChoice notesLink;
   while (xml.readNextStartElement()) {
     const QStringView name = xml.name();
     if (name == QLatin1String("title")) {
@@ -34,11 +79,15 @@ AppcastItem readItem(QXmlStreamReader& xml) {
     } else if (name == QLatin1String("version")) {
       item.version = text(xml);
     } else if (name == QLatin1String("shortVersionString")) {
-      item.displayVersion = text(xml);
+      item.shortVersion = text(xml);
+    } else if (name == QLatin1String("channel")) {
+      item.channel = text(xml);
     } else if (name == QLatin1String("description")) {
-      item.releaseNotes = text(xml);
+      if (notes.better(xml, language)) item.releaseNotes = text(xml);
+      else xml.skipCurrentElement();
     } else if (name == QLatin1String("releaseNotesLink")) {
-      item.releaseNotesLink = webUrl(text(xml));
+      if (notesLink.better(xml, language)) item.releaseNotesLink = webUrl(text(xml));
+      else xml.skipCurrentElement();
     } else if (name == QLatin1String("link")) {
       link = text(xml);
     } else if (name == QLatin1String("pubDate")) {
@@ -49,8 +98,8 @@ AppcastItem readItem(QXmlStreamReader& xml) {
         const QString value = a.value().trimmed().toString();
         if (a.name() == QLatin1String("url")) enclosureUrl = value;
         else if (a.name() == QLatin1String("version") && item.version.isEmpty()) item.version = value;
-        else if (a.name() == QLatin1String("shortVersionString") && item.displayVersion.isEmpty())
-          item.displayVersion = value;
+        else if (a.name() == QLatin1String("shortVersionString") && item.shortVersion.isEmpty())
+          item.shortVersion = value;
       }
       xml.skipCurrentElement();
     } else {
@@ -59,8 +108,7 @@ AppcastItem readItem(QXmlStreamReader& xml) {
   }
   item.downloadLink = webUrl(enclosureUrl);
   if (item.downloadLink.isEmpty()) item.downloadLink = webUrl(link);
-  if (item.version.isEmpty()) item.version = item.displayVersion;
-  if (item.displayVersion.isEmpty()) item.displayVersion = item.version;
+  item.displayVersion = readableVersion(item.shortVersion.isEmpty() ? item.version : item.shortVersion);
   return item;
 }
 
@@ -142,16 +190,33 @@ int compareVersions(const QString& a, const QString& b) {
   return sign(static_cast<int>(pa.suffix.size() - pb.suffix.size()));
 }
 
-std::optional<AppcastItem> Appcast::newest() const {
+bool isNewer(const AppcastItem& item, const InstalledRelease& installed) {
+  if (!item.shortVersion.isEmpty()) return compareVersions(item.shortVersion, installed.version) > 0;
+  return !item.version.isEmpty() && compareVersions(item.version, installed.build) > 0;
+}
+
+int compareReleases(const AppcastItem& a, const AppcastItem& b) {
+  const bool da = !a.shortVersion.isEmpty();
+  const bool db = !b.shortVersion.isEmpty();
+  if (da != db) return da ? 1 : -1;
+  if (da) {
+    if (const int c = compareVersions(a.shortVersion, b.shortVersion)) return c;
+  }
+  return compareVersions(a.version, b.version);
+}
+
+std::optional<AppcastItem> Appcast::newestFor(const InstalledRelease& installed) const {
   const AppcastItem* best = nullptr;
   for (const AppcastItem& item : items) {
-    if (best == nullptr || compareVersions(item.version, best->version) > 0) best = &item;
+    if (!item.channel.isEmpty() && !installed.channels.contains(item.channel)) continue;
+    if (!isNewer(item, installed)) continue;
+    if (best == nullptr || compareReleases(item, *best) > 0) best = &item;
   }
   if (best == nullptr) return std::nullopt;
   return *best;
 }
 
-AppcastResult parseAppcast(const QByteArray& bytes) {
+AppcastResult parseAppcast(const QByteArray& bytes, const QString& language) {
   QXmlStreamReader xml(bytes);
   AppcastResult result;
   if (!xml.readNextStartElement() || xml.name() != QLatin1String("rss")) {
@@ -172,8 +237,8 @@ AppcastResult parseAppcast(const QByteArray& bytes) {
         xml.skipCurrentElement();
         continue;
       }
-      AppcastItem item = readItem(xml);
-      if (!item.version.isEmpty() && !item.downloadLink.isEmpty()) appcast.items.push_back(std::move(item));
+      AppcastItem item = readItem(xml, language);
+      if (!item.displayVersion.isEmpty() && !item.downloadLink.isEmpty()) appcast.items.push_back(std::move(item));
     }
   }
   // Whatever follows the root element must still be well-formed.

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QThread>
 #include <QNetworkReply>
@@ -68,6 +69,8 @@ QString failureText(const QNetworkReply& reply) {
 
 const QString SoftwareUpdate::lastCheckKey = QStringLiteral("updates.lastCheck");
 const QString SoftwareUpdate::skippedVersionKey = QStringLiteral("updates.skippedVersion");
+const QString SoftwareUpdate::skippedBuildKey = QStringLiteral("updates.skippedBuild");
+const QString SoftwareUpdate::channelsKey = QStringLiteral("updates.channels");
 
 BundleInfo BundleInfo::read(const QString& path) {
   BundleInfo info;
@@ -115,6 +118,8 @@ const BundleInfo& BundleInfo::current() {
 SoftwareUpdate::SoftwareUpdate(Clock& clock, UserDefaults& defaults, Options options, QObject* parent)
     : QObject(parent), clock_(clock), defaults_(defaults), options_(std::move(options)) {
   if (options_.currentVersion.isEmpty()) options_.currentVersion = QCoreApplication::applicationVersion();
+  if (options_.currentBuild.isEmpty()) options_.currentBuild = QStringLiteral(VELTO_BUILD_NUMBER);
+  if (options_.language.isEmpty()) options_.language = QLocale::system().uiLanguages().value(0, QStringLiteral("en"));
   if (!options_.presenter) options_.presenter = std::make_unique<DialogPresenter>();
   if (!isEnabled()) return;
   network_ = std::make_unique<QNetworkAccessManager>();
@@ -195,7 +200,7 @@ void SoftwareUpdate::onReplyFinished() {
       break;
   }
   if (reply->error() != QNetworkReply::NoError) return finishCheck(std::nullopt, failureText(*reply));
-  const AppcastResult parsed = parseAppcast(reply->readAll());
+  const AppcastResult parsed = parseAppcast(reply->readAll(), options_.language);
   if (!parsed.appcast) {
     return finishCheck(std::nullopt, tr("The update feed could not be read (%1).").arg(parsed.error));
   }
@@ -213,18 +218,22 @@ void SoftwareUpdate::finishCheck(const std::optional<Appcast>& appcast, const QS
     emit checkFinished();
     return;
   }
-  const std::optional<AppcastItem> newest = appcast->newest();
-  const bool newer = newest && compareVersions(newest->version, options_.currentVersion) > 0;
+  const std::optional<AppcastItem> newest = appcast->newestFor(installed());
+  const auto skipped = [this] {
+    AppcastItem item;
+    item.shortVersion = QString::fromUtf8(defaults_.data(skippedVersionKey).value_or(QByteArray()));
+    item.version = QString::fromUtf8(defaults_.data(skippedBuildKey).value_or(QByteArray()));
+    return item;
+  };
   if (user) {
-    if (newer) offer(*newest);
+    if (newest) offer(*newest);
     else options_.presenter->showUpToDate(options_.currentVersion);
-  } else if (!newer) {
-    qCInfo(lcApp) << "no update: newest release" << (newest ? newest->version : QStringLiteral("(none)"));
+  } else if (!newest) {
+    qCInfo(lcApp) << "no update newer than" << options_.currentVersion << "build" << options_.currentBuild;
     pendingItem_.reset();
     setPendingVersion(std::nullopt);
-  } else if (const auto skipped = defaults_.data(skippedVersionKey);
-             skipped && compareVersions(newest->version, QString::fromUtf8(*skipped)) <= 0) {
-    qCInfo(lcApp) << "update" << newest->version << "was skipped by the user";
+  } else if (defaults_.data(skippedVersionKey) && compareReleases(*newest, skipped()) <= 0) {
+    qCInfo(lcApp) << "update" << newest->displayVersion << "was skipped by the user";
   } else if (applicationActive()) {
     offer(*newest);
   } else {
@@ -245,12 +254,23 @@ void SoftwareUpdate::offer(const AppcastItem& item) {
         options_.presenter->openUrl(item.downloadLink);
         break;
       case UpdatePresenter::Choice::skip:
-        defaults_.setData(skippedVersionKey, item.version.toUtf8());
+        defaults_.setData(skippedVersionKey, item.shortVersion.toUtf8());
+        defaults_.setData(skippedBuildKey, item.version.toUtf8());
         break;
       case UpdatePresenter::Choice::remindLater:
         break;
     }
   });
+}
+
+InstalledRelease SoftwareUpdate::installed() const {
+  InstalledRelease release{options_.currentVersion, options_.currentBuild, {}};
+  // Read at each check, so that a channel chosen meanwhile counts from the next one on.
+  const QString channels = QString::fromUtf8(defaults_.data(channelsKey).value_or(QByteArray()));
+  for (const QString& channel : channels.split(u',', Qt::SkipEmptyParts)) {
+    if (!channel.trimmed().isEmpty()) release.channels << channel.trimmed();
+  }
+  return release;
 }
 
 void SoftwareUpdate::setPendingVersion(std::optional<QString> version) {

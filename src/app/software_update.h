@@ -9,6 +9,12 @@
 // (<prefix>/share/velto-camera/bundle.conf): updates are on only when `VeltoUpdatesEnabled` is
 // exactly "YES"; `VeltoFeedURL` names the feed. Packages built for distributions leave it off.
 //
+// A release is offered when it is newer than this build (appcast.h: display version against
+// PROJECT_VERSION, build number against VELTO_BUILD_NUMBER) and belongs to no channel, or to one
+// listed in the user defaults under `updates.channels` (comma-separated, e.g. "beta"; there is no
+// control for it in the window). Its notes are taken in the user's language where the feed has
+// them.
+//
 // Checks: in the background at start (when the last check, kept in the user defaults, is a day
 // old or more) and every 24 hours on the injected clock; by the user through checkForUpdates().
 // A newer release found in the background while the application is not active becomes
@@ -78,6 +84,10 @@ class SoftwareUpdate : public QObject {
     BundleInfo bundle = BundleInfo::current();
     // The running build's version; empty means QCoreApplication::applicationVersion().
     QString currentVersion;
+    // The running build's number; empty means the one it was built with (VELTO_BUILD_NUMBER).
+    QString currentBuild;
+    // The user's language for the release notes ("de_DE"); empty means the system's first.
+    QString language;
     // Whether the application is in front; empty means "a window of ours is active".
     std::function<bool()> isApplicationActive;
     // Empty means the dialogs of update_dialog.h.
@@ -102,10 +112,12 @@ class SoftwareUpdate : public QObject {
   // when updates are disabled. Never blocks.
   void checkForUpdates();
 
-  // The user-defaults keys: when the last check finished (ISO 8601, UTC) and the version the
-  // user chose to skip.
+  // The user-defaults keys: when the last check finished (ISO 8601, UTC); the display version
+  // and the build number of the release the user chose to skip; the channels they chose.
   static const QString lastCheckKey;
   static const QString skippedVersionKey;
+  static const QString skippedBuildKey;
+  static const QString channelsKey;
 
  signals:
   void pendingVersionChanged();
@@ -117,6 +129,7 @@ class SoftwareUpdate : public QObject {
   void onReplyFinished();
   void finishCheck(const std::optional<Appcast>& appcast, const QString& failure);
   void offer(const AppcastItem& item);
+  InstalledRelease installed() const;
   void setPendingVersion(std::optional<QString> version);
   void scheduleBackgroundCheck();
   bool applicationActive() const;

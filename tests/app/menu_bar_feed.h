@@ -20,7 +20,7 @@ inline QByteArray appcastOffering(const QString& version) {
   return QStringLiteral(
              "<?xml version=\"1.0\"?><rss version=\"2.0\" "
              "xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel><item>"
-             "<title>Velto Camera %1</title><sparkle:version>%1</sparkle:version>"
+             "<title>Velto Camera %1</title><sparkle:shortVersionString>%1</sparkle:shortVersionString>"
              "<enclosure url=\"https://example.invalid/velto-camera-%1.deb\" length=\"1\" "
              "type=\"application/octet-stream\"/></item></channel></rss>")
       .arg(version)

@@ -247,6 +247,18 @@ TEST_F(SoftwareUpdateTest, ASkippedVersionIsNotOfferedByBackgroundChecksButANewe
   EXPECT_EQ(updater->pendingVersion(), "1.4");
 }
 
+TEST_F(SoftwareUpdateTest, AChannelIsChosenInTheUserDefaults) {
+  server.body = R"(<rss xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel>
+<item><sparkle:version>1.5</sparkle:version><sparkle:shortVersionString>1.5 beta</sparkle:shortVersionString>
+<sparkle:channel>beta</sparkle:channel><link>https://example.org/get/1.5</link></item></channel></rss>)";
+  auto updater = make(server.url());
+  finishCheck(*updater, [&] { clock.advance(0s); });
+  EXPECT_EQ(updater->pendingVersion(), std::nullopt);
+  defaults.setData(SoftwareUpdate::channelsKey, "nightly, beta");
+  finishCheck(*updater, [&] { clock.advance(24h); });
+  EXPECT_EQ(updater->pendingVersion(), "1.5 beta");
+}
+
 TEST_F(SoftwareUpdateTest, BackgroundChecksFollowTheSavedLastCheckTime) {
   const auto msecs = [](Clock::WallTime t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
@@ -275,7 +287,8 @@ TEST(UpdateDialogTest, OffersAReleaseAndReportsTheAnswerOnce) {
     }
     return static_cast<QPushButton*>(nullptr);
   };
-  AppcastItem item{"Version 1.3", "1.3.0", "1.3", "<p>Steadier <b>preview</b>.</p>", {}, QUrl("https://example.org/d"), {}};
+  AppcastItem item{"Version 1.3", "1.3.0", "1.3", "<p>Steadier <b>preview</b>.</p>", {},
+                   QUrl("https://example.org/d"), {}, "1.3", {}};
   dialog.showUpdate(item, "1.2");
   dialog.show();
   ASSERT_NE(button("Download…"), nullptr);
