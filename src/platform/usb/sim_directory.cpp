@@ -27,7 +27,9 @@ namespace {
 std::atomic<bool> simulatedCamerasRequested{false};
 
 std::string simDirectoryFor(const char* runtimeDirectory, uid_t owner) {
-  if (runtimeDirectory != nullptr && runtimeDirectory[0] != '\0') return std::string(runtimeDirectory) + "/velto-simcam";
+  if (runtimeDirectory != nullptr && runtimeDirectory[0] != '\0') {
+    return std::string(runtimeDirectory) + "/velto-simcam";
+  }
   return "/tmp/velto-simcam-" + std::to_string(owner);
 }
 
@@ -58,7 +60,9 @@ SimDirectoryCheck checkSimDirectory(const std::string& directory, uid_t owner) {
   }
   if (S_ISLNK(st.st_mode)) return refused(directory + " is a symbolic link");
   if (!S_ISDIR(st.st_mode)) return refused(directory + " is not a directory");
-  if (st.st_uid != owner) return refused(directory + " belongs to " + userText(st.st_uid) + ", not to " + userText(owner));
+  if (st.st_uid != owner) {
+    return refused(directory + " belongs to " + userText(st.st_uid) + ", not to " + userText(owner));
+  }
   if ((st.st_mode & 0777) != 0700) {
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 0777));
