@@ -44,10 +44,11 @@ constexpr double kWhiteBalanceSlope = 1.3;
 
 double luma(const std::array<double, 3>& c) { return 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2]; }
 
-// Noise: a fixed table of roughly normal values (σ = 32, so n / 32 is in units of σ) that is
-// exactly zero on average, stored twice over so that a row reads it without wrapping.
+// Noise: a fixed table of roughly normal values (σ = 32 = 1 << kNoiseUnitBits, so n / 32 is in
+// units of σ) that is exactly zero on average, stored twice over so that a row reads it without
+// wrapping.
 constexpr std::size_t kNoiseSize = 1 << 16;
-constexpr int kNoiseUnit = 32;
+constexpr int kNoiseUnitBits = 5;
 
 const std::int8_t* noiseTable() {
   static const std::vector<std::int8_t> table = [] {
@@ -111,7 +112,7 @@ void fill(std::uint8_t* row, int from, int to, const Ink& ink, const std::array<
     std::uint8_t* p = row + 4 * x;
     for (int c = 0; c < 3; ++c) {
       const int v = ink.level16[static_cast<std::size_t>(c)] +
-                    ((noise[static_cast<std::size_t>(c)][x] * ink.sigma16[static_cast<std::size_t>(c)]) >> 5);
+                    ((noise[static_cast<std::size_t>(c)][x] * ink.sigma16[static_cast<std::size_t>(c)]) >> kNoiseUnitBits);
       p[c] = static_cast<std::uint8_t>(std::clamp((v + 8) >> 4, 0, 255));
     }
     p[3] = 255;
@@ -213,7 +214,7 @@ void renderScene(const SceneSettings& s, const Lighting& light, std::uint64_t fr
   const auto [vx, vy, vw, vh] = visibleField(s);
   // Output column x shows field u = vx + (x + 0.5) · vw / width (mirrored when flipped); a patch
   // [u0, u1) covers the columns from ceil((u0 - vx) · width / vw - 0.5) up to that of u1.
-  auto column = [&](double u) {
+  auto column = [vx = vx, vw = vw, width](double u) {
     return std::clamp(static_cast<int>(std::ceil((u - vx) * width / vw - 0.5)), 0, width);
   };
   std::array<std::pair<int, int>, n> startEnd{};

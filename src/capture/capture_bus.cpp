@@ -89,7 +89,7 @@ void CaptureBusService::runNext() {
   const bool calibrating = command.kind == CaptureCommand::Kind::calibrate;
   // The preview may outlive this service (the application keeps one preview while the store
   // comes and goes with the session's ownership): a job that ends after us answers nobody.
-  runCapture(clock_, preview_, *target, &store_, &calibrator_, command, [self = QPointer(this), call, calibrating](CaptureOutcome o) {
+  runCapture(clock_, preview_, *target, &store_, &calibrator_, command, [self = QPointer(this), call = call, calibrating](CaptureOutcome o) {
     if (!self) return;
     CaptureBusService* service = self.data();
     if (o.outcome.code == CommandOutcome::ok) {

@@ -184,7 +184,7 @@ void Storage::savePresets(const QList<Preset>& presets) {
   }
   // Elements whose preset is gone keep their place at the end.
   for (const auto& [anchor, value] : k.presetElements) {
-    const bool placed = anchor.isNull() || std::any_of(presets.begin(), presets.end(), [&](const Preset& p) { return p.id == anchor; });
+    const bool placed = anchor.isNull() || std::any_of(presets.begin(), presets.end(), [anchor = anchor](const Preset& p) { return p.id == anchor; });
     if (!placed) array.append(value);
   }
   write(kPresets, QJsonDocument(array).toJson(QJsonDocument::Compact));

@@ -53,7 +53,7 @@ TEST(RequestLogTest, AppendsAndFlushesEachLine) {
   char path[] = "/tmp/velto-log-XXXXXX";
   const int fd = ::mkstemp(path);
   ASSERT_GE(fd, 0);
-  ::write(fd, "earlier\n", 8);
+  ASSERT_EQ(::write(fd, "earlier\n", 8), 8);
   ::close(fd);
   RequestLog log;
   ASSERT_TRUE(log.open(path));
