@@ -4,6 +4,7 @@
 
 #include "app/appcast.h"
 
+#include <QCoreApplication>
 #include <QStringView>
 #include <QXmlStreamReader>
 #include <algorithm>
@@ -220,8 +221,10 @@ AppcastResult parseAppcast(const QByteArray& bytes, const QString& language) {
   QXmlStreamReader xml(bytes);
   AppcastResult result;
   if (!xml.readNextStartElement() || xml.name() != QLatin1String("rss")) {
-    result.error = xml.hasError() ? QStringLiteral("line %1: %2").arg(xml.lineNumber()).arg(xml.errorString())
-                                  : QStringLiteral("not an RSS feed");
+    result.error = xml.hasError() ? QCoreApplication::translate("velto::Appcast", "line %1: %2")
+                                        .arg(xml.lineNumber())
+                                        .arg(xml.errorString())
+                                  : QCoreApplication::translate("velto::Appcast", "not an RSS feed");
     return result;
   }
   Appcast appcast;
@@ -244,9 +247,10 @@ AppcastResult parseAppcast(const QByteArray& bytes, const QString& language) {
   // Whatever follows the root element must still be well-formed.
   while (!xml.atEnd() && !xml.hasError()) xml.readNext();
   if (xml.hasError()) {
-    result.error = QStringLiteral("line %1: %2").arg(xml.lineNumber()).arg(xml.errorString());
+    result.error =
+        QCoreApplication::translate("velto::Appcast", "line %1: %2").arg(xml.lineNumber()).arg(xml.errorString());
   } else if (!channel) {
-    result.error = QStringLiteral("the feed has no channel");
+    result.error = QCoreApplication::translate("velto::Appcast", "the feed has no channel");
   } else {
     result.appcast = std::move(appcast);
   }

@@ -31,6 +31,7 @@ namespace velto::app {
 
 namespace {
 
+// The application's name, the same in every language.
 const QString kTitle = QStringLiteral("Velto Camera");
 
 // A second start answers within this; an owner that does not is treated as absent.
@@ -126,9 +127,9 @@ void VeltoCameraApp::showWindow() {
   if (s == nullptr) return;
   if (!window_) {
     window_ = std::make_unique<views::MainWindow>(*s, *preview_, calibrator(), defaults_);
-    window_->addMenuActions(menuActions());
+    window_->addMenuActions(commands().windowMenu());
     // Closing with the keyboard, as with the title bar's button: the application stays in the tray.
-    auto* close = new QAction(QStringLiteral("Close Window"), window_.get());
+    auto* close = new QAction(tr("Close Window"), window_.get());
     close->setShortcut(QKeySequence::Close);
     connect(close, &QAction::triggered, window_.get(), &QWidget::close);
     window_->addAction(close);
@@ -166,10 +167,11 @@ void VeltoCameraApp::checkForUpdates() {
 }
 
 void VeltoCameraApp::showAbout() {
-  QMessageBox::about(window_ && window_->isVisible() ? window_.get() : nullptr, QStringLiteral("About Velto Camera"),
-                     QStringLiteral("<b>Velto Camera %1</b><p>Settings for USB webcams and the Anker PowerConf C200, "
-                                    "kept in the camera itself.</p>")
-                         .arg(QStringLiteral(PROJECT_VERSION)));
+  QMessageBox::about(window_ && window_->isVisible() ? window_.get() : nullptr, tr("About Velto Camera"),
+                     QStringLiteral("<b>%1 %2</b><p>%3</p>")
+                         .arg(kTitle, QStringLiteral(PROJECT_VERSION),
+                              tr("Settings for USB webcams and the Anker PowerConf C200, kept in the camera itself.")
+                                  .toHtmlEscaped()));
 }
 
 void VeltoCameraApp::ownershipChanged(bool owner) {
@@ -193,38 +195,47 @@ void VeltoCameraApp::showDeviceInTray() {
   tray_->setProperty("active", active);
 }
 
-QList<QAction*> VeltoCameraApp::menuActions() {
-  if (!quitAction_) {
-    openAction_ = new QAction(QStringLiteral("Open Velto Camera"), this);
-    connect(openAction_, &QAction::triggered, this, &VeltoCameraApp::showWindow);
-    aboutAction_ = new QAction(QStringLiteral("About Velto Camera"), this);
-    aboutAction_->setMenuRole(QAction::AboutRole);
-    connect(aboutAction_, &QAction::triggered, this, &VeltoCameraApp::showAbout);
-    // The updater is made only when it is used; whether it runs is known without it.
-    if (BundleInfo::current().updatesEnabled) {
-      updateAction_ = new QAction(QStringLiteral("Check for Updates…"), this);
-      connect(updateAction_, &QAction::triggered, this, &VeltoCameraApp::checkForUpdates);
-    }
-    quitAction_ = new QAction(QStringLiteral("Quit"), this);
-    quitAction_->setShortcut(QKeySequence::Quit);
-    quitAction_->setMenuRole(QAction::QuitRole);
-    connect(quitAction_, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-  }
-  QList<QAction*> actions{aboutAction_};
-  if (updateAction_) actions.append(updateAction_);
-  actions.append(quitAction_);
+AppCommands::AppCommands(bool updates, QObject* parent)
+    : open(new QAction(VeltoCameraApp::tr("Open Velto Camera"), parent)),
+      about(new QAction(VeltoCameraApp::tr("About Velto Camera"), parent)),
+      quit(new QAction(VeltoCameraApp::tr("Quit"), parent)) {
+  about->setMenuRole(QAction::AboutRole);
+  if (updates) update = new QAction(VeltoCameraApp::tr("Check for Updates…"), parent);
+  quit->setShortcut(QKeySequence::Quit);
+  quit->setMenuRole(QAction::QuitRole);
+}
+
+QList<QAction*> AppCommands::windowMenu() const {
+  QList<QAction*> actions{about};
+  if (update) actions.append(update);
+  actions.append(quit);
   return actions;
 }
 
+void AppCommands::fillTrayMenu(QMenu& menu) const {
+  menu.addAction(open);
+  if (update) menu.addAction(update);
+  menu.addSeparator();
+  menu.addAction(quit);
+}
+
+AppCommands& VeltoCameraApp::commands() {
+  if (!commands_) {
+    // The updater is made only when it is used; whether it runs is known without it.
+    commands_ = std::make_unique<AppCommands>(BundleInfo::current().updatesEnabled, this);
+    connect(commands_->open, &QAction::triggered, this, &VeltoCameraApp::showWindow);
+    connect(commands_->about, &QAction::triggered, this, &VeltoCameraApp::showAbout);
+    if (commands_->update) connect(commands_->update, &QAction::triggered, this, &VeltoCameraApp::checkForUpdates);
+    connect(commands_->quit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+  }
+  return *commands_;
+}
+
 void VeltoCameraApp::buildTray() {
-  menuActions();
   tray_ = new QSystemTrayIcon(this);
   tray_->setToolTip(kTitle);
   trayMenu_ = std::make_unique<QMenu>();
-  trayMenu_->addAction(openAction_);
-  if (updateAction_) trayMenu_->addAction(updateAction_);
-  trayMenu_->addSeparator();
-  trayMenu_->addAction(quitAction_);
+  commands().fillTrayMenu(*trayMenu_);
   tray_->setContextMenu(trayMenu_.get());
   connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Trigger) togglePanel();

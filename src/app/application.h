@@ -45,6 +45,22 @@ namespace velto::app {
 
 class MenuBarView;
 
+// The application's commands as its menus show them: "Open Velto Camera", "About Velto Camera",
+// "Check for Updates…" (only when updates are on) and "Quit" with the desktop's Quit shortcut.
+// The application connects them.
+struct AppCommands {
+  AppCommands(bool updates, QObject* parent);
+  // The window's menu: About, Check for Updates…, Quit.
+  QList<QAction*> windowMenu() const;
+  // The tray's menu: Open, Check for Updates…, a separator, Quit.
+  void fillTrayMenu(QMenu& menu) const;
+
+  QAction* open;
+  QAction* about;
+  QAction* update = nullptr;
+  QAction* quit;
+};
+
 inline constexpr char kAppBusPath[] = "/app/velto/Application";
 inline constexpr char kAppBusInterface[] = "app.velto.Application1";
 
@@ -99,7 +115,8 @@ class VeltoCameraApp : public QObject {
   void ownershipChanged(bool owner);
   void showDeviceInTray();
   void buildTray();
-  QList<QAction*> menuActions();
+  // Made and connected on first use.
+  AppCommands& commands();
 
   Options options_;
   bool exported_ = false;
@@ -116,10 +133,7 @@ class VeltoCameraApp : public QObject {
   std::unique_ptr<MenuBarView> panel_;
   std::unique_ptr<QMenu> trayMenu_;
   QSystemTrayIcon* tray_ = nullptr;  // child of this
-  QAction* openAction_ = nullptr;
-  QAction* updateAction_ = nullptr;
-  QAction* aboutAction_ = nullptr;
-  QAction* quitAction_ = nullptr;
+  std::unique_ptr<AppCommands> commands_;
 };
 
 // Asks the application running in this session on `bus` to show its window. True when it did;

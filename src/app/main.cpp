@@ -9,6 +9,7 @@
 #include <QCommandLineParser>
 #include <QDBusConnection>
 #include <QIcon>
+#include <QLocale>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <csignal>
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 #include "app/application.h"
+#include "app/translations.h"
 #include "platform/usb/sim_directory.h"
 #include "support/log.h"
 
@@ -76,6 +78,8 @@ int main(int argc, char** argv) {
   }
 
   QApplication qtApp(argc, argv);
+  // Before any window or text is made. The log stays English.
+  const app::Translations translations(QLocale::system().uiLanguages());
   QApplication::setApplicationDisplayName(QStringLiteral("Velto Camera"));
   QGuiApplication::setDesktopFileName(QStringLiteral("app.velto.Camera"));
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("velto-camera"),

@@ -196,7 +196,7 @@ class PresetRow : public QAbstractButton {
 MiniPreview::MiniPreview(CameraStore& store, PreviewController& preview, UserDefaults& defaults, QWidget* parent)
     : QWidget(parent), store_(store), preview_(preview), defaults_(defaults) {
   setObjectName(QStringLiteral("miniPreview"));
-  setAccessibleName(QStringLiteral("Preview"));
+  setAccessibleName(tr("Preview"));
   layer_ = new views::PreviewLayerView(preview, this);
   placeholder_ = new QLabel(this);
   placeholder_->setAlignment(Qt::AlignCenter);
@@ -232,7 +232,7 @@ QString MiniPreview::placeholderText() const { return placeholder_->isHidden() ?
 
 void MiniPreview::refresh() {
   const bool denied = preview_.state() == PreviewController::State::unauthorized;
-  placeholder_->setText(denied ? QStringLiteral("Camera access needed for preview") : QString());
+  placeholder_->setText(denied ? tr("Camera access needed for preview") : QString());
   placeholder_->setVisible(denied);
   layer_->setVisible(!denied);
   badge_->setVisible(!denied && (preview_.recovering() || store_.isResetting()));
@@ -282,7 +282,7 @@ MenuBarView::MenuBarView(CameraStore& store, PreviewController& preview, Softwar
                          UserDefaults& defaults, QWidget* parent)
     : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint), store_(store), updates_(updates) {
   setObjectName(QStringLiteral("menuBarPanel"));
-  setAccessibleName(QStringLiteral("Velto Camera"));
+  setAccessibleName(QStringLiteral("Velto Camera"));  // the application's name
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);
   outer->setSizeConstraint(QLayout::SetFixedSize);  // the popup follows its sections
@@ -310,9 +310,9 @@ MenuBarView::MenuBarView(CameraStore& store, PreviewController& preview, Softwar
   reset_->setIcon(views::icon("arrow.clockwise"));
   reset_->setIconSize(QSize(16, 16));
   reset_->setFocusPolicy(Qt::StrongFocus);
-  reset_->setAccessibleName(QStringLiteral("Reset Camera"));
-  reset_->setToolTip(QStringLiteral("Reset Camera: reconnect it on USB, as if unplugged and plugged back in. Use if the "
-                                    "picture is black or frozen."));
+  reset_->setAccessibleName(tr("Reset Camera"));
+  reset_->setToolTip(
+      tr("Reset Camera: reconnect it on USB, as if unplugged and plugged back in. Use if the picture is black or frozen."));
   connect(reset_, &QToolButton::clicked, this, [this] { store_.resetCamera(); });
   header->addWidget(symbol_);
   header->addWidget(name_, 1);
@@ -350,17 +350,17 @@ MenuBarView::MenuBarView(CameraStore& store, PreviewController& preview, Softwar
     button->setFocusPolicy(Qt::StrongFocus);
     return button;
   };
-  auto* open = footerButton(QStringLiteral("Open Velto Camera"), "openWindow");
+  auto* open = footerButton(tr("Open Velto Camera"), "openWindow");
   connect(open, &QToolButton::clicked, this, [this] {
     hide();
     emit openWindowRequested();
   });
-  check_ = footerButton(QStringLiteral("Check for Updates…"), "checkForUpdates");
+  check_ = footerButton(tr("Check for Updates…"), "checkForUpdates");
   connect(check_, &QToolButton::clicked, this, [this] {
     hide();
     emit checkForUpdatesRequested();
   });
-  auto* quit = footerButton(QStringLiteral("Quit"), "quit");
+  auto* quit = footerButton(tr("Quit"), "quit");
   connect(quit, &QToolButton::clicked, this, &MenuBarView::quitRequested);
   footer->setSpacing(2);
   footer->addWidget(open);
@@ -400,7 +400,7 @@ QWidget* MenuBarView::buildCameraBody(PreviewController& preview, UserDefaults& 
   auto* presetsColumn = new QVBoxLayout(presets_);
   presetsColumn->setContentsMargins(0, 0, 0, 0);
   presetsColumn->setSpacing(2);
-  auto* caption = new QLabel(QStringLiteral("Presets"), presets_);
+  auto* caption = new QLabel(tr("Presets"), presets_);
   views::makeSecondary(caption);
   presetsColumn->addWidget(caption);
   presetRows_ = new QWidget(presets_);
@@ -424,7 +424,7 @@ QWidget* MenuBarView::buildCameraBody(PreviewController& preview, UserDefaults& 
   focusRow->setContentsMargins(0, 0, 0, 0);
   focusRow->addWidget(new AutoToggle(store_, ControlID::autoFocus, std::nullopt, toggles));
   focusRow->addStretch(1);
-  refocus_ = views::headerButton(QStringLiteral("Refocus"), QStringLiteral("Restart autofocus if the image is soft"), toggles);
+  refocus_ = views::headerButton(tr("Refocus"), tr("Restart autofocus if the image is soft"), toggles);
   refocus_->setObjectName(QStringLiteral("refocus"));
   refocus_->setFocusPolicy(Qt::StrongFocus);
   connect(refocus_, &QToolButton::clicked, this, [this] { store_.refocus(); });
@@ -449,13 +449,14 @@ void MenuBarView::renderHeader() {
     symbol_->setPixmap(
         views::icon("video.slash", palette().color(QPalette::PlaceholderText)).pixmap(QSize(16, 16), devicePixelRatioF()));
   }
-  symbol_->setAccessibleName(device ? QStringLiteral("Camera connected") : QStringLiteral("No camera"));
-  name_->setFullText(device ? device->name : QStringLiteral("No camera connected"));
+  symbol_->setAccessibleName(device ? tr("Camera connected") : tr("No camera"));
+  name_->setFullText(device ? device->name : tr("No camera connected"));
   reset_->setVisible(device.has_value());
   reset_->setEnabled(!store_.isResetting());
   body_->setVisible(device.has_value());
-  error_->setText(store_.lastErrorText());
-  error_->setVisible(store_.lastError().has_value());
+  const std::optional<UserText>& error = store_.lastErrorMessage();
+  error_->setText(error ? error->translated() : QString());
+  error_->setVisible(error.has_value());
   refocus_->setVisible(store_.supports(ControlID::autoFocus));
 }
 
@@ -486,7 +487,7 @@ void MenuBarView::renderChecks() {
 
 void MenuBarView::renderUpdates() {
   const auto& pending = updates_.pendingVersion();
-  notice_->setText(pending ? QStringLiteral("Update Available: Version ") + *pending : QString());
+  notice_->setText(pending ? tr("Update Available: Version %1").arg(*pending) : QString());
   notice_->setAccessibleName(notice_->text());
   notice_->setVisible(pending.has_value());
   check_->setVisible(updates_.isEnabled() && !pending);

@@ -76,8 +76,8 @@ void Calibrator::run(QPointF point, CameraStore& store, FrameAnalyzer& analyzer)
   const ControlID control = wb ? ControlID::whiteBalance : ControlID::exposure;
   const auto range = store.ranges().find(control);
   if (!store.supports(control) || range == store.ranges().end()) {
-    report(wb ? QStringLiteral("This camera has no manual white balance.")
-              : QStringLiteral("This camera has no manual exposure."),
+    report(wb ? UserText(QT_TRANSLATE_NOOP("Messages", "This camera has no manual white balance."))
+              : UserText(QT_TRANSLATE_NOOP("Messages", "This camera has no manual exposure.")),
            store, std::nullopt);
     return;
   }
@@ -107,8 +107,10 @@ void Calibrator::step(std::shared_ptr<Search> search) {
     search->store->set(control, search->valueAt(*search->search.result()));
     const std::int64_t value = search->store->value(control);
     finish(search,
-           search->tool == Tool::whiteBalance ? QStringLiteral("White balance set to %1 K").arg(value)
-                                              : QStringLiteral("Exposure set to ") + ExposureFormat::string(value),
+           search->tool == Tool::whiteBalance
+               ? UserText(QT_TRANSLATE_NOOP("Messages", "White balance set to %1 K"), {UserText::verbatim(QString::number(value))})
+               : UserText(QT_TRANSLATE_NOOP("Messages", "Exposure set to %1"),
+                          {UserText::verbatim(ExposureFormat::string(value))}),
            control);
     return;
   }
@@ -117,8 +119,9 @@ void Calibrator::step(std::shared_ptr<Search> search) {
     const std::optional<double> f = color ? search->error(*color) : std::nullopt;
     if (!f) {
       finish(search,
-             search->tool == Tool::whiteBalance ? QStringLiteral("Couldn't read that spot — pick a brighter neutral area.")
-                                                : QStringLiteral("Couldn't read that spot."),
+             search->tool == Tool::whiteBalance
+                 ? UserText(QT_TRANSLATE_NOOP("Messages", "Couldn't read that spot — pick a brighter neutral area."))
+                 : UserText(QT_TRANSLATE_NOOP("Messages", "Couldn't read that spot.")),
              std::nullopt);
       return;
     }
@@ -161,7 +164,7 @@ void Calibrator::waitForFrames(std::shared_ptr<Search> search, std::int64_t targ
   });
 }
 
-void Calibrator::finish(const std::shared_ptr<Search>& search, QString message, std::optional<ControlID> reported) {
+void Calibrator::finish(const std::shared_ptr<Search>& search, UserText message, std::optional<ControlID> reported) {
   if (!current(search)) return;
   search_.reset();
   report(std::move(message), *search->store, reported);
@@ -181,7 +184,7 @@ void Calibrator::setPoint(std::optional<QPointF> point) {
   emit pointChanged();
 }
 
-void Calibrator::report(QString message, CameraStore& store, std::optional<ControlID> control) {
+void Calibrator::report(UserText message, CameraStore& store, std::optional<ControlID> control) {
   setMessage(std::move(message));
   const auto camera = store.device() ? std::optional(store.device()->registryID) : std::nullopt;
   messageWatch_[0] = connect(&store, &CameraStore::deviceChanged, this, [this, &store, camera] {
@@ -195,7 +198,7 @@ void Calibrator::report(QString message, CameraStore& store, std::optional<Contr
   }
 }
 
-void Calibrator::setMessage(std::optional<QString> message) {
+void Calibrator::setMessage(std::optional<UserText> message) {
   for (auto& watch : messageWatch_) disconnect(std::exchange(watch, {}));
   if (message == message_) return;
   message_ = std::move(message);

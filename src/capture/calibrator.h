@@ -20,6 +20,7 @@
 #include <optional>
 
 #include "support/clock.h"
+#include "support/user_text.h"
 #include "uvc/controls.h"
 
 namespace velto {
@@ -44,10 +45,11 @@ class Calibrator : public QObject {
   bool busy() const { return busy_; }
   // The clicked spot (normalised, origin top left) while it is marked.
   const std::optional<QPointF>& point() const { return point_; }
-  // The outcome of the last search. It goes as soon as it could mislead: when the tool changes,
-  // when the camera changes, and when the value it reports is changed in any other way (a slider,
-  // a preset, another program).
-  const std::optional<QString>& message() const { return message_; }
+  // The outcome of the last search, in English. It goes as soon as it could mislead: when the tool
+  // changes, when the camera changes, and when the value it reports is changed in any other way (a
+  // slider, a preset, another program). userMessage is the same outcome for the views to translate.
+  std::optional<QString> message() const { return message_ ? std::optional(message_->english()) : std::nullopt; }
+  const std::optional<UserText>& userMessage() const { return message_; }
 
   // Starts a search for the active tool at `point`. `store` and `analyzer` must outlive it.
   void run(QPointF point, CameraStore& store, FrameAnalyzer& analyzer);
@@ -71,21 +73,21 @@ class Calibrator : public QObject {
   void waitForFrames(std::shared_ptr<Search> search, std::int64_t target, int polls, std::function<void()> done);
   void step(std::shared_ptr<Search> search);
   // Ends `search` with `message`, which reports the value of `reported` when given.
-  void finish(const std::shared_ptr<Search>& search, QString message, std::optional<ControlID> reported);
+  void finish(const std::shared_ptr<Search>& search, UserText message, std::optional<ControlID> reported);
   bool current(const std::shared_ptr<Search>& search) const { return search == search_; }
 
   void setBusy(bool busy);
   void setPoint(std::optional<QPointF> point);
-  void setMessage(std::optional<QString> message);
+  void setMessage(std::optional<UserText> message);
   // Shows `message` about the camera `store` has now and, when given, the value of `control`.
-  void report(QString message, CameraStore& store, std::optional<ControlID> control);
+  void report(UserText message, CameraStore& store, std::optional<ControlID> control);
 
   Clock& clock_;
   Tool tool_ = Tool::none;
   double exposureTarget_ = 0.5;
   bool busy_ = false;
   std::optional<QPointF> point_;
-  std::optional<QString> message_;
+  std::optional<UserText> message_;
   std::shared_ptr<Search> search_;  // the running search; a callback of any other is stale
   TimerHandle wait_;                // the search's pending sleep
   QMetaObject::Connection messageWatch_[3];  // the store changes that end the message

@@ -158,7 +158,7 @@ void CameraStore::adopt(std::vector<usb::Service> services) {
 
 struct CameraStore::Opened {
   std::shared_ptr<UVCDevice> device;
-  std::optional<QString> firstFailure;  // why the chosen camera could not be opened
+  std::optional<UserText> firstFailure;  // why the chosen camera could not be opened
 };
 
 void CameraStore::openAndConnect(std::vector<usb::Service> candidates) {
@@ -177,15 +177,17 @@ void CameraStore::openAndConnect(std::vector<usb::Service> candidates) {
             opened.device = std::move(result.device);
             break;
           }
-          if (!opened.firstFailure) opened.firstFailure = cannotOpenMessage(service, result);
+          if (!opened.firstFailure) opened.firstFailure = cannotOpenText(service, result);
         }
         return opened;
       },
       [this, scan](Opened opened) {
         if (scan != scan_) return;  // a newer rescan decides
         if (opened.firstFailure) {
-          const QString message = capitalized(*opened.firstFailure);
-          if (lastError_ != message) log::warning(log::Layer::model, message.toStdString());  // once, not per rescan
+          const UserText message = opened.firstFailure->capitalized();
+          if (lastError_ != message.english()) {
+            log::warning(log::Layer::model, message.english().toStdString());  // once, not per rescan
+          }
           setLastError(message, ErrorKind::open);
         } else {
           clearLastError(ErrorKind::open);
@@ -245,8 +247,9 @@ void CameraStore::connectTo(std::shared_ptr<UVCDevice> device) {
         if (!reading.answered) {
           // Nothing read from a camera that did not answer may replace what the user wants.
           whenConnected_.clear();
-          const QString message = QString::fromStdString(device->name()) + " does not answer.";
-          if (lastErrorKind_ != ErrorKind::unresponsive) log::warning(log::Layer::model, message.toStdString());
+          const UserText message(QT_TRANSLATE_NOOP("Messages", "%1 does not answer."),
+                                 {UserText::verbatim(QString::fromStdString(device->name()))});
+          if (lastErrorKind_ != ErrorKind::unresponsive) log::warning(log::Layer::model, message.english().toStdString());
           setLastError(message, ErrorKind::unresponsive);
           scheduleRescan(kRescanAfterSilence);
           emit connectionSettled();
@@ -484,8 +487,9 @@ void CameraStore::settingsChanged() {
 bool CameraStore::saveNow() {
   saveTask_.cancel();
   if (const auto why = storage_.sync()) {
-    const QString message = QStringLiteral("Couldn't save your settings (%1: %2).").arg(storage_.path(), *why);
-    if (lastError_ != message) log::warning(log::Layer::model, message.toStdString());
+    const UserText message(QT_TRANSLATE_NOOP("Messages", "Couldn't save your settings (%1: %2)."),
+                           {UserText::verbatim(storage_.path()), UserText::verbatim(*why)});
+    if (lastError_ != message.english()) log::warning(log::Layer::model, message.english().toStdString());
     setLastError(message, ErrorKind::save);
     return false;
   }
@@ -524,8 +528,8 @@ void CameraStore::resetCamera() {
            // read through the same device where the reset kept its place on the bus.
            resetReturned_ = true;
          } else {
-           const QString message =
-               QStringLiteral("Couldn't reset the camera (%1, %2).").arg(statusReason(status), statusNumber(status));
+           const UserText message(QT_TRANSLATE_NOOP("Messages", "Couldn't reset the camera (%1, %2)."),
+                                  {statusReasonText(status), UserText::verbatim(statusNumber(status))});
            setLastError(message, ErrorKind::reset);  // the carrier logged the failing call
            setResetting(std::nullopt);
          }
@@ -540,7 +544,8 @@ void CameraStore::resetAnswered() {
 void CameraStore::setLaunchAtLogin(bool on) {
   const std::optional<QString> error = on ? loginItem_.registerItem() : loginItem_.unregisterItem();
   if (error) {
-    setLastError(QStringLiteral("Couldn't change Launch at Login: ") + *error, ErrorKind::login);
+    setLastError(UserText(QT_TRANSLATE_NOOP("Messages", "Couldn't change Launch at Login: %1"), {UserText::verbatim(*error)}),
+                 ErrorKind::login);
   } else {
     clearLastError(ErrorKind::login);
     clearLastError(ErrorKind::reset);
@@ -590,10 +595,11 @@ void CameraStore::setValues(ControlValues values) {
   emit valuesChanged();
 }
 
-void CameraStore::setLastError(std::optional<QString> message, ErrorKind kind) {
+void CameraStore::setLastError(std::optional<UserText> message, ErrorKind kind) {
   lastErrorKind_ = message ? kind : ErrorKind::none;
-  if (message == lastError_) return;
-  lastError_ = std::move(message);
+  if (message == lastErrorMessage_) return;
+  lastError_ = message ? std::optional(message->english()) : std::nullopt;
+  lastErrorMessage_ = std::move(message);
   emit lastErrorChanged();
 }
 

@@ -35,6 +35,7 @@
 #include "support/clock.h"
 #include "support/periodic_task.h"
 #include "support/serial_queue.h"
+#include "support/user_text.h"
 #include "support/weak_context.h"
 #include "uvc/controls.h"
 
@@ -91,8 +92,11 @@ class CameraStore : public QObject {
   const ControlRanges& ranges() const { return ranges_; }
   const ControlValues& values() const { return values_; }
   const QList<Preset>& presets() const { return presets_; }
+  // The one message for the user (a reset that failed, a camera that cannot be opened, a save
+  // that failed, ...), in English; lastErrorMessage is the same message for the views to translate.
   const std::optional<QString>& lastError() const { return lastError_; }
   QString lastErrorText() const { return lastError_.value_or(QString()); }
+  const std::optional<UserText>& lastErrorMessage() const { return lastErrorMessage_; }
   CameraKey preferredCamera() const { return preferredCamera_; }
   bool keepLocked() const { return keepLocked_; }
   bool openWindowAtLaunch() const { return openWindowAtLaunch_; }
@@ -216,7 +220,7 @@ class CameraStore : public QObject {
   void setDevice(std::optional<ConnectedCamera> device);
   void setRanges(ControlRanges ranges);
   void setValues(ControlValues values);
-  void setLastError(std::optional<QString> message, ErrorKind kind);
+  void setLastError(std::optional<UserText> message, ErrorKind kind);
   void clearLastError(ErrorKind kind);
   void setLaunchAtLoginState(bool on);
   void setResetting(std::optional<ConnectedCamera> camera);
@@ -241,6 +245,7 @@ class CameraStore : public QObject {
   ControlValues values_;
   QList<Preset> presets_;
   std::optional<QString> lastError_;
+  std::optional<UserText> lastErrorMessage_;
   ErrorKind lastErrorKind_ = ErrorKind::none;
   CameraKey preferredCamera_ = kAnkerC200;
   bool keepLocked_ = true;

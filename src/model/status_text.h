@@ -10,6 +10,7 @@
 
 #include "platform/usb/service.h"
 #include "platform/usb/status.h"
+#include "support/user_text.h"
 #include "uvc/controls.h"
 
 namespace velto {
@@ -17,11 +18,13 @@ namespace velto {
 struct OpenResult;
 
 // "permission denied", "in use by another program", "no answer", ...: the cause of a failure,
-// short enough to stand inside parentheses beside the status number.
+// short enough to stand inside parentheses beside the status number. The text form is English.
+UserText statusReasonText(usb::Status status);
 QString statusReason(usb::Status status);
 
 // "cannot open Anker PowerConf C200 (/dev/video2): permission denied — see docs/hardware.md";
 // without the path when no file refused, without the pointer when permissions are not the cause.
+UserText cannotOpenText(const usb::Service& service, const OpenResult& result);
 QString cannotOpenMessage(const usb::Service& service, const OpenResult& result);
 
 // The status as messages show it: "0xe00002c1".
@@ -32,8 +35,5 @@ std::optional<QString> unreadableControl(const QString& camera, bool offers, Con
 
 // "reading brightness failed (the camera did not answer, status 0xe0004051)"
 QString readFailure(ControlID id, usb::Status status);
-
-// The same text with its first letter in upper case, for a sentence of its own.
-QString capitalized(QString text);
 
 }  // namespace velto

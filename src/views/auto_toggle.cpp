@@ -6,6 +6,7 @@
 
 #include "model/camera_store.h"
 #include "model/preset.h"
+#include "views/control_title.h"
 
 namespace velto::views {
 
@@ -13,8 +14,7 @@ bool AutoToggle::isOn(ControlID id, std::int64_t value) { return governedControl
 
 AutoToggle::AutoToggle(CameraStore& store, ControlID id, std::optional<QString> title, QWidget* parent)
     : QCheckBox(parent), store_(store), id_(id) {
-  const auto own = velto::title(id);
-  setText(title.value_or(QString::fromUtf8(own.data(), qsizetype(own.size()))));
+  setText(title.value_or(controlTitle(id)));
   connect(this, &QCheckBox::clicked, this, [this](bool on) {
     store_.setAuto(id_, on);
     render();  // shows the store's state, also when it did not take the change

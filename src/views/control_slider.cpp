@@ -14,6 +14,7 @@
 
 #include "model/camera_store.h"
 #include "model/preset.h"
+#include "views/control_title.h"
 #include "views/look.h"
 #include "views/wheel_guard.h"
 
@@ -23,8 +24,6 @@ namespace {
 // Positions of a log slider, and the most a linear slider gets: fine enough that a drag reaches
 // every value a person can aim for, coarse enough that one arrow press is a visible change.
 constexpr int kFinePositions = 10000;
-
-QString autoText(const QString& text) { return QStringLiteral("Auto · ") + text; }
 
 // The usable range of `id`, or null: absent, or min not below max.
 const ControlRange* sliderRange(const CameraStore& store, ControlID id) {
@@ -86,7 +85,7 @@ ControlSlider::ControlSlider(CameraStore& store, ControlID id, bool logScale, Va
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(2);
   auto* line = new QHBoxLayout;
-  title_ = new QLabel(QString::fromUtf8(title(id).data(), qsizetype(title(id).size())), body_);
+  title_ = new QLabel(controlTitle(id), body_);
   value_ = new QLabel(body_);
   value_->setFont(valueFont(value_->font()));
   value_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -127,9 +126,9 @@ void ControlSlider::render() {
 
   const std::int64_t value = store_.value(id_);
   const bool governed = governedByAuto(store_, id_);
-  value_->setText(governed ? autoText(format_(value)) : format_(value));
+  value_->setText(governed ? tr("Auto · %1").arg(format_(value)) : format_(value));
   body_->setEnabled(!governed);
-  reset_->setText(QStringLiteral("Reset to Default (%1)").arg(format_(range->defaultValue)));
+  reset_->setText(tr("Reset to Default (%1)").arg(format_(range->defaultValue)));
 
   rendering_ = true;
   const int positions = positionCount(*range, logScale_);

@@ -34,8 +34,6 @@
 namespace velto::views {
 namespace {
 
-const QString kAuto = QStringLiteral("Auto");
-
 QString colourTemperature(std::int64_t v) { return QString::number(v) + QStringLiteral(" K"); }
 
 // Zoom as a factor of the range's start ("1.75×"), or the raw number when the range starts below 1.
@@ -74,7 +72,7 @@ ControlsSidebar::ControlsSidebar(CameraStore& store, QWidget* parent) : QWidget(
   scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   // Tab goes through the controls (the form scrolls to each); the frame itself is no stop.
   scroll_->setFocusPolicy(Qt::NoFocus);
-  scroll_->setAccessibleName(QStringLiteral("Camera settings"));
+  scroll_->setAccessibleName(tr("Camera settings"));
   scroll_->setWidget(buildForm());
   pages_->addWidget(scroll_);
 
@@ -114,14 +112,14 @@ QWidget* ControlsSidebar::buildPlaceholder() {
   symbol->setPixmap(icon("video.slash").pixmap(QSize(48, 48), qApp->devicePixelRatio(), QIcon::Disabled));
   symbol->setAlignment(Qt::AlignCenter);
   column->addWidget(symbol);
-  auto* title = new QLabel(QStringLiteral("No Camera Connected"), page);
+  auto* title = new QLabel(tr("No Camera Connected"), page);
   QFont big = title->font();
   big.setBold(true);
   big.setPointSizeF(big.pointSizeF() * 1.3);
   title->setFont(big);
   title->setAlignment(Qt::AlignCenter);
   column->addWidget(title);
-  auto* description = new QLabel(QStringLiteral("Plug in your Anker PowerConf C200 and it will appear here."), page);
+  auto* description = new QLabel(tr("Plug in your Anker PowerConf C200 and it will appear here."), page);
   description->setForegroundRole(QPalette::PlaceholderText);
   description->setAlignment(Qt::AlignCenter);
   description->setWordWrap(true);
@@ -134,63 +132,63 @@ QWidget* ControlsSidebar::buildForm() {
   form_ = new QWidget;
   auto* column = new QVBoxLayout(form_);
   column->setSpacing(column->spacing() * 3);
-  auto add = [&](const QString& title, QWidget* section) {
-    sections_.insert(title, section);
+  // Sections are known by their English titles (section()), and show them translated.
+  auto add = [&](const char* title, QWidget* section) {
+    sections_.insert(QString::fromLatin1(title), section);
     column->addWidget(section);
   };
   // `emptyNote` says why a section that is always listed has no rows on this camera.
-  auto titled = [&](const QString& title, const QString& emptyNote = QString()) {
+  auto titled = [&](const char* title, const QString& emptyNote = QString()) {
     auto* section = new QWidget(form_);
-    const SectionParts parts = buildSection(section, title);
+    const SectionParts parts = buildSection(section, tr(title));
     add(title, section);
     followRows(parts.box, emptyNote);
     if (!emptyNote.isEmpty()) controlSections_.push_back(section);
     return parts;
   };
 
-  add(QStringLiteral("Camera"), buildCameraSection(form_));
+  add("Camera", buildCameraSection(form_));
   presets_ = new PresetsSection(store_, form_);
-  add(QStringLiteral("Presets"), presets_);
+  add("Presets", presets_);
 
-  SectionParts exposure = titled(QStringLiteral("Exposure"), QStringLiteral("This camera sets its exposure by itself."));
-  exposure.rows->addWidget(new AutoToggle(store_, ControlID::autoExposure, kAuto, exposure.box));
+  //: The auto-mode switch at the top of a section (Exposure, White Balance, Focus).
+  const QString automatic = tr("Auto");
+  SectionParts exposure = titled(QT_TR_NOOP("Exposure"), tr("This camera sets its exposure by itself."));
+  exposure.rows->addWidget(new AutoToggle(store_, ControlID::autoExposure, automatic, exposure.box));
   exposure.rows->addWidget(new ControlSlider(store_, ControlID::exposure, true, &ExposureFormat::string, exposure.box));
   exposure.rows->addWidget(new ControlSlider(store_, ControlID::brightness, false, {}, exposure.box));
   exposure.rows->addWidget(new ControlSlider(store_, ControlID::gain, false, {}, exposure.box));
   exposure.rows->addWidget(new ControlSlider(store_, ControlID::backlightCompensation, false, {}, exposure.box));
   exposure.rows->addWidget(new PowerLinePicker(store_, exposure.box));
 
-  SectionParts white =
-      titled(QStringLiteral("White Balance"), QStringLiteral("This camera sets its white balance by itself."));
-  white.rows->addWidget(new AutoToggle(store_, ControlID::autoWhiteBalance, kAuto, white.box));
+  SectionParts white = titled(QT_TR_NOOP("White Balance"), tr("This camera sets its white balance by itself."));
+  white.rows->addWidget(new AutoToggle(store_, ControlID::autoWhiteBalance, automatic, white.box));
   white.rows->addWidget(new ControlSlider(store_, ControlID::whiteBalance, false, colourTemperature, white.box));
 
-  SectionParts focus = titled(QStringLiteral("Focus"), QStringLiteral("This camera has a fixed focus."));
-  refocus_ = headerButton(QStringLiteral("Refocus"), QStringLiteral("Restart autofocus if the image is soft"), sections_.value("Focus"));
+  SectionParts focus = titled(QT_TR_NOOP("Focus"), tr("This camera has a fixed focus."));
+  refocus_ = headerButton(tr("Refocus"), tr("Restart autofocus if the image is soft"), sections_.value("Focus"));
   focus.header->addWidget(refocus_);
   connect(refocus_, &QToolButton::clicked, this, [this] { store_.refocus(); });
-  focus.rows->addWidget(new AutoToggle(store_, ControlID::autoFocus, kAuto, focus.box));
+  focus.rows->addWidget(new AutoToggle(store_, ControlID::autoFocus, automatic, focus.box));
   focus.rows->addWidget(new ControlSlider(store_, ControlID::focus, false, {}, focus.box));
 
-  SectionParts image = titled(QStringLiteral("Image"), QStringLiteral("This camera offers no image adjustments."));
+  SectionParts image = titled(QT_TR_NOOP("Image"), tr("This camera offers no image adjustments."));
   for (ControlID id : {ControlID::contrast, ControlID::saturation, ControlID::sharpness, ControlID::gamma, ControlID::hue}) {
     image.rows->addWidget(new ControlSlider(store_, id, false, {}, image.box));
   }
-  image.rows->addWidget(new FlagToggle(store_, ControlID::hdr,
-                                       QStringLiteral("Tames bright windows and lights at the cost of a slightly darker image."),
-                                       image.box));
-  image.rows->addWidget(new FlagToggle(store_, ControlID::horizontalFlip,
-                                       QStringLiteral("Mirrors the camera's output in every app."), image.box));
+  image.rows->addWidget(new FlagToggle(
+      store_, ControlID::hdr, tr("Tames bright windows and lights at the cost of a slightly darker image."), image.box));
+  image.rows->addWidget(
+      new FlagToggle(store_, ControlID::horizontalFlip, tr("Mirrors the camera's output in every app."), image.box));
 
-  SectionParts mic = titled(QStringLiteral("Microphone"));
-  mic.rows->addWidget(new OptionPicker(store_, ControlID::micPickup,
-                                       {{0, QStringLiteral("360° Room")}, {90, QStringLiteral("90° Front")}},
-                                       QStringLiteral("90° focuses on the person in front of the camera; 360° picks up the whole room"),
+  SectionParts mic = titled(QT_TR_NOOP("Microphone"));
+  mic.rows->addWidget(new OptionPicker(store_, ControlID::micPickup, {{0, tr("360° Room")}, {90, tr("90° Front")}},
+                                       tr("90° focuses on the person in front of the camera; 360° picks up the whole room"),
                                        mic.box));
 
-  SectionParts framing = titled(QStringLiteral("Framing"));
-  auto* resetFraming = headerButton(QStringLiteral("Reset"), QString(), sections_.value("Framing"));
-  resetFraming->setAccessibleName(QStringLiteral("Reset framing"));
+  SectionParts framing = titled(QT_TR_NOOP("Framing"));
+  auto* resetFraming = headerButton(tr("Reset"), QString(), sections_.value("Framing"));
+  resetFraming->setAccessibleName(tr("Reset framing"));
   framing.header->addWidget(resetFraming);
   connect(resetFraming, &QToolButton::clicked, this, [this] {
     std::vector<ControlID> list;
@@ -201,11 +199,11 @@ QWidget* ControlsSidebar::buildForm() {
   });
   framing.rows->addWidget(new OptionPicker(store_, ControlID::fieldOfView,
                                            {{95, QStringLiteral("95°")}, {78, QStringLiteral("78°")}, {65, QStringLiteral("65°")}},
-                                           QStringLiteral("Camera preset; sets zoom to 1.00×, 1.75× or 2.95×"), framing.box));
+                                           tr("Camera preset; sets zoom to 1.00×, 1.75× or 2.95×"), framing.box));
   framing.rows->addWidget(new ControlSlider(store_, ControlID::zoom, false, zoomFactor(store_), framing.box));
   framing.rows->addWidget(new FramingPad(store_, framing.box));  // pan and tilt: no sliders of their own
 
-  add(QStringLiteral("Behavior"), buildBehaviorSection(form_));
+  add("Behavior", buildBehaviorSection(form_));
   column->addStretch(1);
   return form_;
 }
@@ -217,7 +215,7 @@ QWidget* ControlsSidebar::buildCameraSection(QWidget* parent) {
   cameraValueRow_ = new QWidget(parts.box);
   auto* valueLine = new QHBoxLayout(cameraValueRow_);
   valueLine->setContentsMargins(0, 0, 0, 0);
-  valueLine->addWidget(new QLabel(QStringLiteral("Camera"), cameraValueRow_));
+  valueLine->addWidget(new QLabel(tr("Camera"), cameraValueRow_));
   valueLine->addStretch(1);
   cameraName_ = new QLabel(cameraValueRow_);
   cameraName_->setForegroundRole(QPalette::PlaceholderText);
@@ -228,10 +226,10 @@ QWidget* ControlsSidebar::buildCameraSection(QWidget* parent) {
   cameraPickerRow_ = new QWidget(parts.box);
   auto* pickerLine = new QHBoxLayout(cameraPickerRow_);
   pickerLine->setContentsMargins(0, 0, 0, 0);
-  auto* pickerLabel = new QLabel(QStringLiteral("Camera"), cameraPickerRow_);
+  auto* pickerLabel = new QLabel(tr("Camera"), cameraPickerRow_);
   pickerLine->addWidget(pickerLabel);
   cameraPicker_ = new QComboBox(cameraPickerRow_);
-  cameraPicker_->setAccessibleName(QStringLiteral("Camera"));
+  cameraPicker_->setAccessibleName(tr("Camera"));
   takeWheelOnlyWithFocus(cameraPicker_);
   cameraPicker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   cameraPicker_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -243,10 +241,10 @@ QWidget* ControlsSidebar::buildCameraSection(QWidget* parent) {
     if (key.isValid()) store_.setPreferredCamera(CameraKey{quint16(key.toUInt() >> 16), quint16(key.toUInt() & 0xFFFF)});
   });
 
-  resetCamera_ = new QPushButton(QStringLiteral("Reset Camera"), parts.box);
-  resetCamera_->setAccessibleName(QStringLiteral("Reset Camera"));  // also while it reads "Resetting…"
+  resetCamera_ = new QPushButton(tr("Reset Camera"), parts.box);
+  resetCamera_->setAccessibleName(tr("Reset Camera"));  // also while it reads "Resetting…"
   resetCamera_->setToolTip(
-      QStringLiteral("Reconnect the camera on USB, as if unplugged and plugged back in. Use if the picture is black or frozen."));
+      tr("Reconnect the camera on USB, as if unplugged and plugged back in. Use if the picture is black or frozen."));
   connect(resetCamera_, &QPushButton::clicked, this, [this] { store_.resetCamera(); });
   auto* buttonLine = new QHBoxLayout;
   buttonLine->addWidget(resetCamera_);
@@ -262,16 +260,16 @@ QWidget* ControlsSidebar::buildCameraSection(QWidget* parent) {
 
 QWidget* ControlsSidebar::buildBehaviorSection(QWidget* parent) {
   auto* section = new QWidget(parent);
-  const SectionParts parts = buildSection(section, QStringLiteral("Behavior"));
-  keepLocked_ = new QCheckBox(QStringLiteral("Keep settings locked"));
+  const SectionParts parts = buildSection(section, tr("Behavior"));
+  keepLocked_ = new QCheckBox(tr("Keep settings locked"));
   parts.rows->addWidget(toggleWithSubtitle(
-      keepLocked_, QStringLiteral("Reapplies your settings if the camera resets or another app changes them."), parts.box));
-  launchAtLogin_ = new QCheckBox(QStringLiteral("Launch at login"), parts.box);
+      keepLocked_, tr("Reapplies your settings if the camera resets or another app changes them."), parts.box));
+  launchAtLogin_ = new QCheckBox(tr("Launch at login"), parts.box);
   parts.rows->addWidget(launchAtLogin_);
-  openWindow_ = new QCheckBox(QStringLiteral("Open this window at launch"), parts.box);
+  openWindow_ = new QCheckBox(tr("Open this window at launch"), parts.box);
   parts.rows->addWidget(openWindow_);
-  auto* reset = new QPushButton(QStringLiteral("Reset Camera to Defaults…"), parts.box);
-  reset->setToolTip(QStringLiteral("Set every control of the camera back to the camera's own default. Asks first."));
+  auto* reset = new QPushButton(tr("Reset Camera to Defaults…"), parts.box);
+  reset->setToolTip(tr("Set every control of the camera back to the camera's own default. Asks first."));
   auto* buttonLine = new QHBoxLayout;
   buttonLine->addWidget(reset);
   buttonLine->addStretch(1);
@@ -295,9 +293,9 @@ QWidget* ControlsSidebar::buildBehaviorSection(QWidget* parent) {
 
 void ControlsSidebar::confirmReset() {
   if (confirm_ || !store_.device()) return;
-  confirm_ = new QMessageBox(QMessageBox::Warning, QStringLiteral("Reset Camera to Defaults"),
-                             QStringLiteral("Reset every camera setting to its factory default?"), QMessageBox::Cancel, this);
-  QPushButton* reset = confirm_->addButton(QStringLiteral("Reset"), QMessageBox::DestructiveRole);
+  confirm_ = new QMessageBox(QMessageBox::Warning, tr("Reset Camera to Defaults"),
+                             tr("Reset every camera setting to its factory default?"), QMessageBox::Cancel, this);
+  QPushButton* reset = confirm_->addButton(tr("Reset"), QMessageBox::DestructiveRole);
   confirm_->setDefaultButton(QMessageBox::Cancel);
   confirm_->setAttribute(Qt::WA_DeleteOnClose);
   const std::uint64_t camera = store_.device()->registryID;
@@ -330,9 +328,10 @@ void ControlsSidebar::renderCamera() {
   }
   resetCamera_->setVisible(shown.has_value());
   resetCamera_->setEnabled(!store_.isResetting());
-  resetCamera_->setText(store_.isResetting() ? QStringLiteral("Resetting…") : QStringLiteral("Reset Camera"));
-  error_->setText(store_.lastErrorText());
-  error_->setVisible(store_.lastError().has_value());
+  resetCamera_->setText(store_.isResetting() ? tr("Resetting…") : tr("Reset Camera"));
+  const std::optional<UserText>& error = store_.lastErrorMessage();
+  error_->setText(error ? error->translated() : QString());
+  error_->setVisible(error.has_value());
 }
 
 void ControlsSidebar::renderSections() {

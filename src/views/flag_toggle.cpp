@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "model/camera_store.h"
+#include "views/control_title.h"
 #include "views/sidebar_section.h"
 
 namespace velto::views {
@@ -19,8 +20,7 @@ FlagToggle::FlagToggle(CameraStore& store, ControlID id, std::optional<QString> 
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
-  const auto name = title(id);
-  check_ = new QCheckBox(QString::fromUtf8(name.data(), qsizetype(name.size())), this);
+  check_ = new QCheckBox(controlTitle(id), this);
   column->addWidget(check_);
   if (subtitle) {
     subtitle_ = checkBoxSubtitle(check_, *subtitle, this);

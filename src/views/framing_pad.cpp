@@ -79,8 +79,8 @@ namespace {
 
 constexpr double kHintZoom = 1.01;   // at or below this the view cannot move: say so
 constexpr double kKeyStep = 0.1;     // an arrow key moves the view a tenth of its travel
-const char* const kTip = "Drag to pan and tilt the zoomed view";
-const char* const kHint = "Zoom in to pan and tilt";
+const char* const kTip = QT_TRANSLATE_NOOP("velto::views::FramingPad", "Drag to pan and tilt the zoomed view");
+const char* const kHint = QT_TRANSLATE_NOOP("velto::views::FramingPad", "Zoom in to pan and tilt");
 
 }  // namespace
 

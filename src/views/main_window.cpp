@@ -35,7 +35,9 @@ namespace {
 
 using Tool = Calibrator::Tool;
 
-const QString kToolTip = QStringLiteral(
+// The tables' texts are marked here and translated where the window shows them.
+const char* const kToolTip = QT_TRANSLATE_NOOP(
+    "velto::views::MainWindow",
     "Pick a tool, then click the preview: white balance wants something neutral grey/white; exposure wants your "
     "face or subject.");
 const QString kGeometryKey = QStringLiteral("window.geometry");
@@ -51,16 +53,20 @@ struct ToolEntry {
   Qt::Key key;  // with Ctrl
 };
 constexpr std::array<ToolEntry, 3> kTools{{
-    {Tool::none, "none", "Pointer", "cursorarrow", Qt::Key_1},
-    {Tool::whiteBalance, "whiteBalance", "Click to Set White Balance", "eyedropper", Qt::Key_2},
-    {Tool::exposure, "exposure", "Click to Set Exposure", "camera.metering.spot", Qt::Key_3},
+    {Tool::none, "none", QT_TRANSLATE_NOOP("velto::views::MainWindow", "Pointer"), "cursorarrow", Qt::Key_1},
+    {Tool::whiteBalance, "whiteBalance", QT_TRANSLATE_NOOP("velto::views::MainWindow", "Click to Set White Balance"),
+     "eyedropper", Qt::Key_2},
+    {Tool::exposure, "exposure", QT_TRANSLATE_NOOP("velto::views::MainWindow", "Click to Set Exposure"),
+     "camera.metering.spot", Qt::Key_3},
 }};
 
 struct TargetEntry {
   const char* title;
   double value;
 };
-constexpr std::array<TargetEntry, 3> kTargets{{{"Darker", 0.4}, {"Normal", 0.5}, {"Brighter", 0.6}}};
+constexpr std::array<TargetEntry, 3> kTargets{{{QT_TRANSLATE_NOOP("velto::views::MainWindow", "Darker"), 0.4},
+                                               {QT_TRANSLATE_NOOP("velto::views::MainWindow", "Normal"), 0.5},
+                                               {QT_TRANSLATE_NOOP("velto::views::MainWindow", "Brighter"), 0.6}}};
 
 struct OverlayToggle {
   const char* key;
@@ -72,13 +78,18 @@ struct OverlayToggle {
   Qt::Key shortcut;  // with Ctrl+Shift: Ctrl+Shift+S and the arrows stay free for snapshots and framing
 };
 constexpr std::array<OverlayToggle, 4> kOverlays{{
-    {"overlay.grid", &PreviewOverlays::grid, false, "Grid", "squareshape.split.3x3", "Rule-of-thirds grid", Qt::Key_G},
-    {"overlay.clipping", &PreviewOverlays::clipping, false, "Clipping", "exclamationmark.triangle",
-     "Highlight blown highlights (red) and crushed shadows (blue)", Qt::Key_C},
-    {"overlay.histogram", &PreviewOverlays::histogram, true, "Histogram", "chart.bar.xaxis", "Histogram", Qt::Key_H},
-    {"overlay.mirror", &PreviewOverlays::mirror, true, "Mirror",
+    {"overlay.grid", &PreviewOverlays::grid, false, QT_TRANSLATE_NOOP("velto::views::MainWindow", "Grid"),
+     "squareshape.split.3x3", QT_TRANSLATE_NOOP("velto::views::MainWindow", "Rule-of-thirds grid"), Qt::Key_G},
+    {"overlay.clipping", &PreviewOverlays::clipping, false, QT_TRANSLATE_NOOP("velto::views::MainWindow", "Clipping"),
+     "exclamationmark.triangle",
+     QT_TRANSLATE_NOOP("velto::views::MainWindow", "Highlight blown highlights (red) and crushed shadows (blue)"),
+     Qt::Key_C},
+    {"overlay.histogram", &PreviewOverlays::histogram, true, QT_TRANSLATE_NOOP("velto::views::MainWindow", "Histogram"),
+     "chart.bar.xaxis", QT_TRANSLATE_NOOP("velto::views::MainWindow", "Histogram"), Qt::Key_H},
+    {"overlay.mirror", &PreviewOverlays::mirror, true, QT_TRANSLATE_NOOP("velto::views::MainWindow", "Mirror"),
      "arrow.left.and.right.righttriangle.left.righttriangle.right",
-     "Mirror the preview (affects only this window, not other apps)", Qt::Key_M},
+     QT_TRANSLATE_NOOP("velto::views::MainWindow", "Mirror the preview (affects only this window, not other apps)"),
+     Qt::Key_M},
 }};
 
 QWidget* expanding(QWidget* parent) {
@@ -175,7 +186,7 @@ QRect fitWindowToScreen(QRect wanted, QRect available, QSize least) {
 MainWindow::MainWindow(CameraStore& store, PreviewController& preview, Calibrator& calibrator, UserDefaults& defaults,
                        QWidget* parent)
     : QMainWindow(parent), store_(store), preview_(preview), calibrator_(calibrator), defaults_(defaults) {
-  setWindowTitle(QStringLiteral("Velto Camera"));
+  setWindowTitle(QStringLiteral("Velto Camera"));  // the application's name, the same in every language
 
   PreviewOverlays overlays;
   for (const OverlayToggle& toggle : kOverlays) {
@@ -213,7 +224,7 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::buildToolBar(const PreviewOverlays& overlays) {
-  auto* bar = new QToolBar(QStringLiteral("Toolbar"), this);
+  auto* bar = new QToolBar(tr("Toolbar"), this);
   toolBar_ = bar;
   bar->setObjectName(QStringLiteral("toolbar"));
   bar->setMovable(false);
@@ -231,20 +242,21 @@ void MainWindow::buildToolBar(const PreviewOverlays& overlays) {
   centreRow->setContentsMargins(0, 0, 0, 0);
   auto* picker = new QWidget(centre);
   picker->setObjectName(QStringLiteral("tool"));
-  picker->setAccessibleName(QStringLiteral("Tool"));
-  picker->setToolTip(kToolTip);
+  picker->setAccessibleName(tr("Tool"));
+  const QString toolTip = tr(kToolTip);
+  picker->setToolTip(toolTip);
   auto* segments = new QHBoxLayout(picker);
   segments->setContentsMargins(0, 0, 0, 0);
   segments->setSpacing(0);
   tools_ = new QActionGroup(this);
   tools_->setExclusive(true);
   for (const ToolEntry& entry : kTools) {
-    const QString title = QString::fromLatin1(entry.title);
+    const QString title = tr(entry.title);
     auto* action = new QAction(icon(entry.symbol), title, tools_);
     action->setCheckable(true);
     action->setData(int(entry.tool));
     action->setShortcut(QKeySequence(Qt::CTRL | entry.key));
-    action->setToolTip(withShortcut(title, action->shortcut()) + QLatin1Char('\n') + kToolTip);
+    action->setToolTip(withShortcut(title, action->shortcut()) + QLatin1Char('\n') + toolTip);
     auto* button = new QToolButton(picker);
     button->setDefaultAction(action);
     button->setIconSize(QSize(16, 16));
@@ -259,9 +271,9 @@ void MainWindow::buildToolBar(const PreviewOverlays& overlays) {
 
   target_ = new QComboBox(centre);
   target_->setObjectName(QStringLiteral("target"));
-  target_->setAccessibleName(QStringLiteral("Target"));
-  target_->setToolTip(QStringLiteral("How bright the clicked spot should end up"));
-  for (const TargetEntry& entry : kTargets) target_->addItem(QString::fromLatin1(entry.title), entry.value);
+  target_->setAccessibleName(tr("Target"));
+  target_->setToolTip(tr("How bright the clicked spot should end up"));
+  for (const TargetEntry& entry : kTargets) target_->addItem(tr(entry.title), entry.value);
   QSizePolicy policy = target_->sizePolicy();
   policy.setRetainSizeWhenHidden(true);
   target_->setSizePolicy(policy);
@@ -277,11 +289,11 @@ void MainWindow::buildToolBar(const PreviewOverlays& overlays) {
   bar->addWidget(expanding(bar));
 
   for (const OverlayToggle& toggle : kOverlays) {
-    auto* action = bar->addAction(icon(toggle.symbol), QString::fromLatin1(toggle.title));
+    auto* action = bar->addAction(icon(toggle.symbol), tr(toggle.title));
     const QString key = QString::fromLatin1(toggle.key);
     action->setObjectName(key);
     action->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | toggle.shortcut));
-    action->setToolTip(withShortcut(QString::fromLatin1(toggle.toolTip), action->shortcut()));
+    action->setToolTip(withShortcut(tr(toggle.toolTip), action->shortcut()));
     action->setCheckable(true);
     action->setChecked(overlays.*toggle.member);
     connect(action, &QAction::toggled, this, [this, key, member = toggle.member](bool on) {
@@ -296,7 +308,7 @@ void MainWindow::buildToolBar(const PreviewOverlays& overlays) {
 
   // Escape puts a click-to-set tool down, unless something in front (a pop-up, a dialog, a field
   // being edited) wants the key first.
-  pointerEscape_ = new QAction(QStringLiteral("Pointer"), this);
+  pointerEscape_ = new QAction(tr("Pointer"), this);
   pointerEscape_->setShortcut(QKeySequence(Qt::Key_Escape));
   connect(pointerEscape_, &QAction::triggered, this, [this] { chooseTool(Tool::none); });
   addAction(pointerEscape_);
@@ -362,8 +374,8 @@ void MainWindow::addMenuActions(const QList<QAction*>& actions) {
     button->setObjectName(QStringLiteral("menu"));
     button->setIcon(menuIcon(palette()));
     button->setIconSize(QSize(16, 16));
-    button->setToolTip(QStringLiteral("Menu"));
-    button->setAccessibleName(QStringLiteral("Menu"));
+    button->setToolTip(tr("Menu"));
+    button->setAccessibleName(tr("Menu"));
     button->setFocusPolicy(Qt::StrongFocus);
     // Popped up by hand rather than through setMenu(), which would draw an arrow beside the bars.
     connect(button, &QToolButton::clicked, this, [this, button] {

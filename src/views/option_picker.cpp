@@ -10,6 +10,7 @@
 #include <QToolButton>
 
 #include "model/camera_store.h"
+#include "views/control_title.h"
 
 namespace velto::views {
 
@@ -18,8 +19,7 @@ OptionPicker::OptionPicker(CameraStore& store, ControlID id, std::vector<PickerO
     : QWidget(parent), store_(store), id_(id), options_(std::move(options)), group_(new QButtonGroup(this)) {
   auto* line = new QHBoxLayout(this);
   line->setContentsMargins(0, 0, 0, 0);
-  const auto name = title(id);
-  auto* label = new QLabel(QString::fromUtf8(name.data(), qsizetype(name.size())), this);
+  auto* label = new QLabel(controlTitle(id), this);
   line->addWidget(label);
   // The segments touch, so they read as one control.
   auto* segments = new QHBoxLayout;
@@ -30,7 +30,8 @@ OptionPicker::OptionPicker(CameraStore& store, ControlID id, std::vector<PickerO
     button->setText(options_[i].label);
     button->setCheckable(true);
     button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    button->setAccessibleName(label->text() + QStringLiteral(": ") + options_[i].label);
+    //: A segment of a picker as a screen reader names it: the control, then the option.
+    button->setAccessibleName(tr("%1: %2").arg(label->text(), options_[i].label));
     group_->addButton(button, int(i));
     segments->addWidget(button);
   }

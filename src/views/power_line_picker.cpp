@@ -11,6 +11,7 @@
 #include <array>
 
 #include "model/camera_store.h"
+#include "views/control_title.h"
 #include "views/wheel_guard.h"
 
 namespace velto::views {
@@ -20,14 +21,17 @@ struct PowerLineOption {
   std::int64_t value;  // the UVC power line frequency code
   const char* label;
 };
-constexpr std::array<PowerLineOption, 4> kOptions{{{0, "Off"}, {1, "50 Hz"}, {2, "60 Hz"}, {3, "Auto"}}};
+constexpr std::array<PowerLineOption, 4> kOptions{{{0, QT_TRANSLATE_NOOP("velto::views::PowerLinePicker", "Off")},
+                                                   {1, QT_TRANSLATE_NOOP("velto::views::PowerLinePicker", "50 Hz")},
+                                                   {2, QT_TRANSLATE_NOOP("velto::views::PowerLinePicker", "60 Hz")},
+                                                   {3, QT_TRANSLATE_NOOP("velto::views::PowerLinePicker", "Auto")}}};
 
 }  // namespace
 
 PowerLinePicker::PowerLinePicker(CameraStore& store, QWidget* parent) : QWidget(parent), store_(store) {
   auto* line = new QHBoxLayout(this);
   line->setContentsMargins(0, 0, 0, 0);
-  title_ = new QLabel(QStringLiteral("Anti-Flicker"), this);
+  title_ = new QLabel(controlTitle(ControlID::powerLineFrequency), this);
   combo_ = new QComboBox(this);
   combo_->setAccessibleName(title_->text());
   takeWheelOnlyWithFocus(combo_);
@@ -35,7 +39,7 @@ PowerLinePicker::PowerLinePicker(CameraStore& store, QWidget* parent) : QWidget(
   line->addWidget(title_);
   line->addStretch(1);
   line->addWidget(combo_);
-  setToolTip(QStringLiteral("Match your mains frequency (60 Hz in North America) to stop banding under artificial light"));
+  setToolTip(tr("Match your mains frequency (60 Hz in North America) to stop banding under artificial light"));
 
   connect(combo_, &QComboBox::activated, this, [this](int index) {
     store_.set(ControlID::powerLineFrequency, combo_->itemData(index).toLongLong());
@@ -64,7 +68,7 @@ void PowerLinePicker::render() {
   if (listed != kept) {
     combo_->clear();
     for (const PowerLineOption& option : kOptions) {
-      if (kept.contains(option.value)) combo_->addItem(QString::fromUtf8(option.label), QVariant(qlonglong(option.value)));
+      if (kept.contains(option.value)) combo_->addItem(tr(option.label), QVariant(qlonglong(option.value)));
     }
   }
   combo_->setCurrentIndex(combo_->findData(QVariant(qlonglong(store_.value(ControlID::powerLineFrequency)))));

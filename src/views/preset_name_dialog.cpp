@@ -27,9 +27,9 @@ PresetNameDialog::PresetNameDialog(const QString& title, const QString& name, QS
 
   auto* form = new QFormLayout;
   field_ = new QLineEdit(name, this);
-  field_->setPlaceholderText(QStringLiteral("Name"));
-  field_->setAccessibleName(QStringLiteral("Name"));
-  form->addRow(QStringLiteral("&Name:"), field_);
+  field_->setPlaceholderText(tr("Name"));
+  field_->setAccessibleName(tr("Name"));
+  form->addRow(tr("&Name:"), field_);
   column->addLayout(form);
   note_ = new QLabel(this);
   note_->setObjectName(QStringLiteral("note"));
@@ -38,8 +38,8 @@ PresetNameDialog::PresetNameDialog(const QString& title, const QString& name, QS
   column->addWidget(note_);
 
   auto* buttons = new QDialogButtonBox(this);
-  save_ = buttons->addButton(QStringLiteral("Save"), QDialogButtonBox::AcceptRole);
-  buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+  save_ = buttons->addButton(tr("Save"), QDialogButtonBox::AcceptRole);
+  buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole);
   save_->setDefault(true);
   column->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -53,8 +53,7 @@ PresetNameDialog::PresetNameDialog(const QString& title, const QString& name, QS
 void PresetNameDialog::renderNote() {
   const QString name = trimmedName();
   const bool takenName = !name.isEmpty() && taken_.contains(name);
-  note_->setText(takenName ? QStringLiteral("Another preset is already called “%1”. Saving keeps both.").arg(name)
-                           : QString());
+  note_->setText(takenName ? tr("Another preset is already called “%1”. Saving keeps both.").arg(name) : QString());
   note_->setVisible(takenName);
 }
 

@@ -97,12 +97,12 @@ class PresetList : public QListWidget {
 }  // namespace
 
 PresetsSection::PresetsSection(CameraStore& store, QWidget* parent) : QWidget(parent), store_(store) {
-  const SectionParts parts = buildSection(this, QStringLiteral("Presets"));
-  add_ = headerButton(QString(), QStringLiteral("Save current settings as a preset"), this);
+  const SectionParts parts = buildSection(this, tr("Presets"));
+  add_ = headerButton(QString(), tr("Save current settings as a preset"), this);
   add_->setIcon(icon("plus"));
   parts.header->addWidget(add_);
 
-  empty_ = new QLabel(QStringLiteral("Save your current settings as a preset to switch looks in one click."), parts.box);
+  empty_ = new QLabel(tr("Save your current settings as a preset to switch looks in one click."), parts.box);
   empty_->setWordWrap(true);
   empty_->setForegroundRole(QPalette::PlaceholderText);
   parts.rows->addWidget(empty_);
@@ -164,7 +164,8 @@ void PresetsSection::renderActive() {
     const bool on = active && item->data(kIdRole).toUuid() == *active;
     if (item->data(kActiveRole).toBool() == on) continue;
     item->setData(kActiveRole, on);
-    item->setData(Qt::AccessibleDescriptionRole, on ? QStringLiteral("Active") : QString());
+    //: Said of the preset whose values the camera has now.
+    item->setData(Qt::AccessibleDescriptionRole, on ? tr("Active") : QString());
   }
 }
 
@@ -173,11 +174,11 @@ QMenu* PresetsSection::contextMenu(int row) {
   if (!id) return nullptr;
   auto* menu = new QMenu(list_);
   // Each action names the preset by id: one deleted meanwhile is left alone by the store.
-  menu->addAction(QStringLiteral("Update with Current Settings"), this, [this, id] { store_.updatePreset(*id); });
-  menu->addAction(QStringLiteral("Rename…"), this, [this, id] { startNaming({*id}); });
+  menu->addAction(tr("Update with Current Settings"), this, [this, id] { store_.updatePreset(*id); });
+  menu->addAction(tr("Rename…"), this, [this, id] { startNaming({*id}); });
   menu->addSeparator();
   // Destructive: the desktop's delete symbol in the error red, as far as a menu item can be marked.
-  menu->addAction(icon("trash", errorColor(menu->palette())), QStringLiteral("Delete"), this,
+  menu->addAction(icon("trash", errorColor(menu->palette())), tr("Delete"), this,
                   [this, id] { store_.deletePreset(*id); });
   return menu;
 }
@@ -202,8 +203,7 @@ void PresetsSection::startNaming(NamingTarget target) {
   dismissNaming();
   naming_ = target;
   namingFor_ = store_.device()->registryID;
-  dialog_ = new PresetNameDialog(target.rename ? QStringLiteral("Rename Preset") : QStringLiteral("Save Preset"), name,
-                                 taken, this);
+  dialog_ = new PresetNameDialog(target.rename ? tr("Rename Preset") : tr("Save Preset"), name, taken, this);
   dialog_->setAttribute(Qt::WA_DeleteOnClose);
   connect(dialog_, &QDialog::finished, this, &PresetsSection::finishNaming);
   dialog_->open();

@@ -131,7 +131,7 @@ void Capsule::paintEvent(QPaintEvent*) {
 }
 
 RecoveringBadge::RecoveringBadge(QWidget* parent) : Capsule(parent, true) {
-  setText(QStringLiteral("Reconnecting camera…"));
+  setText(tr("Reconnecting camera…"));
 }
 
 // --- The placeholder ----------------------------------------------------------------------------
@@ -273,7 +273,7 @@ constexpr int kHintAboveEdge = 16;
 
 PreviewPane::PreviewPane(CameraStore& store, PreviewController& preview, Calibrator& calibrator, QWidget* parent)
     : QWidget(parent), store_(store), preview_(preview), calibrator_(calibrator) {
-  setAccessibleName(QStringLiteral("Preview"));
+  setAccessibleName(tr("Preview"));
   placeholder_ = new Placeholder(this);
   placeholder_->setObjectName(QStringLiteral("placeholder"));
   video_ = new QWidget(this);
@@ -323,19 +323,24 @@ void PreviewPane::refresh() {
   using State = PreviewController::State;
   const State state = preview_.state();
   const auto& problem = preview_.problem();
+  // The capture layer's words for the problem, in the user's language where it has marked them.
+  const QString problemText = !problem                    ? QString()
+                              : problem->message.isEmpty() ? QString::fromStdString(problem->text)
+                                                           : problem->message.translated();
   if (state == State::unauthorized) {
-    placeholder_->present("lock.shield", QStringLiteral("Camera Access Needed"),
-                       QStringLiteral("Velto Camera can't open the camera's video device (permission denied). Add your "
-                                      "user to the video group or install the udev rule, then reconnect the camera. "
-                                      "Controls work without it."));
+    placeholder_->present("lock.shield", tr("Camera Access Needed"),
+                          tr("Velto Camera can't open the camera's video device (permission denied). Add your user "
+                             "to the video group or install the udev rule, then reconnect the camera. Controls work "
+                             "without it."));
   } else if (state == State::noCamera && !store_.isResetting()) {
-    placeholder_->present("video.slash", QStringLiteral("No Camera"), QStringLiteral("Connect your camera to see a preview."));
+    placeholder_->present("video.slash", tr("No Camera"), tr("Connect your camera to see a preview."));
   } else if (state == State::running && problem && problem->kind == video::SessionError::Kind::busy) {
-    placeholder_->present("video.slash", QStringLiteral("Camera in Use"),
-                       QString::fromStdString(problem->text) +
-                           QStringLiteral(" Close the other application to see the preview here. Controls work without it."));
+    placeholder_->present("video.slash", tr("Camera in Use"),
+                          //: %1 says which camera another application is using.
+                          tr("%1 Close the other application to see the preview here. Controls work without it.")
+                              .arg(problemText));
   } else if (state == State::running && problem && problem->kind == video::SessionError::Kind::missingElement) {
-    placeholder_->present("video.slash", QStringLiteral("No Preview"), QString::fromStdString(problem->text));
+    placeholder_->present("video.slash", tr("No Preview"), problemText);
   } else {
     placeholder_->hide();
   }
@@ -347,9 +352,9 @@ void PreviewPane::refresh() {
   histogram_->setVisible(overlays_.histogram && stats.has_value());
   if (!histogram_->isHidden()) histogram_->setStats(stats);
 
-  if (const auto& message = calibrator_.message()) hint_->setText(*message);
-  else if (calibrator_.tool() == Tool::whiteBalance) hint_->setText(QStringLiteral("Click something that should be white or grey"));
-  else if (calibrator_.tool() == Tool::exposure) hint_->setText(QStringLiteral("Click the spot that should be correctly exposed"));
+  if (const auto& message = calibrator_.userMessage()) hint_->setText(message->translated());
+  else if (calibrator_.tool() == Tool::whiteBalance) hint_->setText(tr("Click something that should be white or grey"));
+  else if (calibrator_.tool() == Tool::exposure) hint_->setText(tr("Click the spot that should be correctly exposed"));
   else hint_->setText(QString());
   hint_->setVisible(!hint_->text().isEmpty());
   // A reset asked for by hand reconnects the camera as the watchdog's own recovery does.

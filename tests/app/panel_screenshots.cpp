@@ -6,18 +6,21 @@
 // through the GStreamer session: the panel with the camera and two presets (panel.png), with an
 // update waiting (panel-update.png), in a dark palette (panel-dark.png) and without a camera
 // (panel-no-camera.png), and the tray icon's two drawings on a light and a dark bar
-// (tray-icons.png). With --scaled, only panel@2x.png (run it with QT_SCALE_FACTOR=2). Used by
-// scripts/screenshots; not a test.
+// (tray-icons.png). With --scaled, only panel@2x.png (run it with QT_SCALE_FACTOR=2); with
+// --german, only the panel in German with the update button and with the update notice
+// (panel-de.png, panel-update-de.png). Used by scripts/screenshots; not a test.
 #include <QApplication>
 #include <QDir>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <cstdio>
+#include <optional>
 
 #include "app/menu_bar_feed.h"
 #include "app/menu_bar_icon.h"
 #include "app/menu_bar_view.h"
+#include "app/translations.h"
 #include "screenshot_support.h"
 #include "capture/preview_controller.h"
 #include "model/camera_store.h"
@@ -78,6 +81,9 @@ int main(int argc, char** argv) {
   if (!run) return 2;
   const QString& out = run->out;
   const bool scaledOnly = run->scaledOnly;
+  const bool german = QCoreApplication::arguments().contains(QStringLiteral("--german"));
+  std::optional<app::Translations> translations;
+  if (german) translations.emplace(QStringList{QStringLiteral("de-DE")});
 
   testing::ScreenshotWorld world;
   auto& c200 = world.c200;
@@ -101,8 +107,12 @@ int main(int argc, char** argv) {
   // The feed is read in the background right away.
   testing::waitFor([&] { return updates.pendingVersion().has_value(); });
   const bool pending = updates.pendingVersion().has_value();
-  if (!scaledOnly) shoot(panel, out, QStringLiteral("panel-update.png"));
+  if (!scaledOnly) shoot(panel, out, german ? QStringLiteral("panel-update-de.png") : QStringLiteral("panel-update.png"));
   if (pending) updates.checkForUpdates();  // shown to the user: no longer pending
+  if (german) {
+    shoot(panel, out, QStringLiteral("panel-de.png"));
+    return 0;
+  }
   if (scaledOnly) {
     shoot(panel, out, QStringLiteral("panel@2x.png"));
     return 0;

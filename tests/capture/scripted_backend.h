@@ -44,7 +44,7 @@ class ScriptedBackend final : public video::CaptureBackend {
     handlers_.frameQueue->post([this] { handlers_.frame(Frame::filled(8, 8, 32, 128)); });
     handlers_.frameQueue->waitUntilIdle();
   }
-  void error() { handlers_.runtimeError({video::SessionError::Kind::failed, "stream error"}); }
+  void error() { handlers_.runtimeError({video::SessionError::Kind::failed, "stream error", {}}); }
   void plugIn(video::CaptureDevice d) {
     present.push_back(std::move(d));
     handlers_.deviceConnected();

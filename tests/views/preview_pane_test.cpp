@@ -148,7 +148,8 @@ TEST_F(PreviewPaneTest, PlaceholdersSayWhyThereIsNoPicture) {
   EXPECT_NEAR(centre.x(), 400, 1);
   EXPECT_NEAR(centre.y(), 225, 1);
 
-  capture->fail({video::SessionError::Kind::busy, "Anker PowerConf C200 is in use by another application."});
+  capture->fail({video::SessionError::Kind::busy, "Anker PowerConf C200 is in use by another application.",
+                 UserText::verbatim(QStringLiteral("Anker PowerConf C200 is in use by another application."))});
   QCoreApplication::processEvents();
   EXPECT_EQ(pane->placeholderTitle(), "Camera in Use");
 

@@ -8,7 +8,9 @@
 // use), the Microphone section, a reset under way, a failed reset in the light and the dark
 // palette, a generic 4:3 camera and no camera, and the window opened on a small 1024 × 600 screen
 // beside the main one. With --scaled, only the first-launch look, named main-window@2x.png (run it with
-// QT_SCALE_FACTOR=2). Used by scripts/screenshots; not a test.
+// QT_SCALE_FACTOR=2). With --german, the window in German: the first-launch look, the end of the
+// sidebar, the naming dialog and a failed reset, named *-de.png. Used by scripts/screenshots; not
+// a test.
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -24,8 +26,10 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <cstdio>
 
+#include "app/translations.h"
 #include "capture/calibrator.h"
 #include "capture/preview_controller.h"
 #include "model/camera_store.h"
@@ -97,6 +101,9 @@ int main(int argc, char** argv) {
   if (!run) return 2;
   const QString& out = run->out;
   const bool scaledOnly = run->scaledOnly;
+  const bool german = QCoreApplication::arguments().contains(QStringLiteral("--german"));
+  std::optional<app::Translations> translations;
+  if (german) translations.emplace(QStringList{QStringLiteral("de-DE")});
 
   testing::ScreenshotWorld world;
   const QString& simDirectory = world.simDirectory;
@@ -123,6 +130,28 @@ int main(int argc, char** argv) {
   if (!framesFlow()) std::fprintf(stderr, "no frames from the C200\n");
   if (scaledOnly) {
     shooter.shoot(QStringLiteral("main-window@2x.png"));
+    return 0;
+  }
+  if (german) {
+    // The longest words of the form where they are narrowest: the sidebar's end, a dialog, a message.
+    shooter.shoot(QStringLiteral("main-window-de.png"));
+    if (auto* form = window.findChild<QScrollArea*>()) {
+      form->verticalScrollBar()->setValue(form->verticalScrollBar()->maximum());
+      shooter.shoot(QStringLiteral("sidebar-end-de.png"));
+      form->verticalScrollBar()->setValue(0);
+    }
+    if (auto* sidebar = window.findChild<views::ControlsSidebar*>(); sidebar && sidebar->presets()) {
+      sidebar->presets()->startNaming({});
+      pump(200);
+      if (auto* dialog = sidebar->presets()->namingDialog()) dialog->field()->setText(QStringLiteral("Meeting"));
+      shooter.shoot(QStringLiteral("naming-dialog-de.png"), sidebar->presets()->namingDialog());
+      if (auto* dialog = sidebar->presets()->namingDialog()) dialog->close();
+    }
+    c200->command("hold");
+    store.resetCamera();
+    waitFor([&] { return store.lastError().has_value(); });
+    shooter.shoot(QStringLiteral("reset-failed-de.png"));
+    c200->command("release");
     return 0;
   }
   shooter.shoot(QStringLiteral("main-window.png"));

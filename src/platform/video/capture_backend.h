@@ -15,6 +15,7 @@
 
 #include "platform/video/capture_device.h"
 #include "platform/video/frame.h"
+#include "support/user_text.h"
 
 namespace velto {
 class SerialQueue;
@@ -32,7 +33,10 @@ struct SessionError {
     failed,          // anything else the pipeline reported
   };
   Kind kind = Kind::failed;
-  std::string text;  // for people: what failed, in words a Linux user understands
+  std::string text;  // for people: what failed, in words a Linux user understands (English)
+  // The same for the views to translate: only the problems a view shows in these words (busy,
+  // missingElement) have a marked template, the others are given verbatim.
+  UserText message;
 };
 
 class CaptureBackend {

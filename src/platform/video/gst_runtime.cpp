@@ -131,11 +131,12 @@ std::string_view packageForElement(std::string_view element) {
   return {};
 }
 
-std::string missingElementText(std::string_view element) {
-  std::string text = "GStreamer element '" + std::string(element) + "' is missing";
+UserText missingElementText(std::string_view element) {
+  const UserText name = UserText::verbatim(QString::fromUtf8(element.data(), qsizetype(element.size())));
   const std::string_view package = packageForElement(element);
-  if (!package.empty()) text += " (install " + std::string(package) + ")";
-  return text;
+  if (package.empty()) return UserText(QT_TRANSLATE_NOOP("Messages", "GStreamer element '%1' is missing"), {name});
+  return UserText(QT_TRANSLATE_NOOP("Messages", "GStreamer element '%1' is missing (install %2)"),
+                  {name, UserText::verbatim(QString::fromUtf8(package.data(), qsizetype(package.size())))});
 }
 
 std::string highPresetCaps(const std::string& offered) {

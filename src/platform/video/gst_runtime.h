@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/user_text.h"
+
 namespace velto::video {
 
 // Initialises GStreamer once per process (gst_init_check, no command line). True when it can be
@@ -21,7 +23,7 @@ std::string_view packageForElement(std::string_view element);
 
 // "GStreamer element 'v4l2src' is missing (install gstreamer1.0-plugins-good)"; without the
 // advice for an element of no known package.
-std::string missingElementText(std::string_view element);
+UserText missingElementText(std::string_view element);
 
 // The caps of the high preset among the caps a source offers (GStreamer caps text): the largest
 // size up to 1920×1080 at the best frame rate offered for it; between equal choices raw video

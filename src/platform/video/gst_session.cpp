@@ -42,6 +42,13 @@ std::string displayName(const CaptureDevice& device) {
   return device.name.empty() ? "The camera" : device.name;
 }
 
+// The words the preview shows for a camera another program streams from.
+UserText inUseText(const CaptureDevice& device) {
+  if (device.name.empty()) return UserText(QT_TRANSLATE_NOOP("Messages", "The camera is in use by another application."));
+  return UserText(QT_TRANSLATE_NOOP("Messages", "%1 is in use by another application."),
+                  {UserText::verbatim(QString::fromStdString(device.name))});
+}
+
 // A mapped appsink sample: the pixels a Frame points into stay valid while it lives.
 struct MappedSample {
   GstSample* sample = nullptr;
@@ -103,11 +110,15 @@ struct GstSession::Shared {
   std::atomic<bool> reported{false};
   std::atomic<bool> badSampleLogged{false};
 
-  void report(SessionError::Kind kind, std::string text, const std::string& detail = {}) {
+  void report(SessionError::Kind kind, const UserText& message, const std::string& detail = {}) {
     if (stopping.load() || reported.exchange(true)) return;
+    std::string text = message.english().toStdString();
     log::warning(log::Layer::capture, device.uniqueID + " (" + device.path + "): " + text +
                                           (detail.empty() ? std::string() : " [" + detail + "]"));
-    if (callbacks.error) callbacks.error(SessionError{kind, std::move(text)});
+    if (callbacks.error) callbacks.error(SessionError{kind, std::move(text), message});
+  }
+  void report(SessionError::Kind kind, const std::string& text, const std::string& detail = {}) {
+    report(kind, UserText::verbatim(QString::fromStdString(text)), detail);
   }
 
   void reportGst(const GError* err, const std::string& debug) {
@@ -131,15 +142,16 @@ struct GstSession::Shared {
       else if (mentions(debug, EACCES) || mentions(debug, EPERM)) kind = Kind::denied;
     }
     switch (kind) {
-      case Kind::busy: report(kind, name + " is in use by another application.", message + " " + debug); return;
+      case Kind::busy: report(kind, inUseText(device), message + " " + debug); return;
       case Kind::denied:
         report(kind, "Permission to open " + device.path + " was denied.", message + " " + debug);
         return;
       case Kind::vanished: report(kind, name + " was disconnected.", message + " " + debug); return;
       case Kind::missingElement:
         report(kind,
-               "GStreamer cannot decode the video of " + name +
-                   " (install gstreamer1.0-plugins-good, and gstreamer1.0-libav for H.264).",
+               UserText(QT_TRANSLATE_NOOP("Messages", "GStreamer cannot decode the video of %1 (install "
+                                                      "gstreamer1.0-plugins-good, and gstreamer1.0-libav for H.264)."),
+                        {UserText::verbatim(QString::fromStdString(name))}),
                message + " " + debug);
         return;
       case Kind::failed: report(kind, name + " stopped sending video: " + message, debug); return;
@@ -224,7 +236,7 @@ void feedSimStream(GstSession::Shared& shared, SimStream& stream, GstAppSrc* sou
   auto fail = [&](Result result, const std::string& why) {
     switch (result) {
       case Result::interrupted: return;
-      case Result::busy: shared.report(Kind::busy, name + " is in use by another application.", why); return;
+      case Result::busy: shared.report(Kind::busy, inUseText(shared.device), why); return;
       case Result::vanished: shared.report(Kind::vanished, name + " was disconnected.", why); return;
       case Result::refused:
         // A socket that is gone or stale: the camera left. One that is there and will not stream
@@ -303,7 +315,7 @@ bool GstSession::start() {
         return false;
       }
       if (err == EBUSY) {
-        shared_->report(Kind::busy, displayName(device_) + " is in use by another application.");
+        shared_->report(Kind::busy, inUseText(device_));
         return false;
       }
     } else {
