@@ -4,6 +4,8 @@
 
 #include "model/camera_bus.h"
 
+#include <limits>
+#include <optional>
 
 #include "model/camera_store.h"
 #include "model/status_text.h"
@@ -14,6 +16,33 @@ namespace {
 QString text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 const QString kErrorPrefix = QStringLiteral("app.velto.Camera1.Error.");
+
+// An integer argument of any D-Bus integer type (y n q i u x t), read by its own signedness: an
+// unsigned 64-bit value above the signed range saturates instead of wrapping to a negative one.
+// Anything else (a string, a double, a boolean) is none.
+std::optional<qlonglong> integerArgument(const QVariant& argument) {
+  bool ok = false;
+  switch (argument.typeId()) {
+    case QMetaType::UChar:
+    case QMetaType::UShort:
+    case QMetaType::UInt:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong: {
+      const qulonglong u = argument.toULongLong(&ok);
+      if (!ok) return std::nullopt;
+      return u > qulonglong(std::numeric_limits<qlonglong>::max()) ? std::numeric_limits<qlonglong>::max() : qlonglong(u);
+    }
+    case QMetaType::Short:
+    case QMetaType::Int:
+    case QMetaType::Long:
+    case QMetaType::LongLong: {
+      const qlonglong v = argument.toLongLong(&ok);
+      return ok ? std::optional(v) : std::nullopt;
+    }
+    default:
+      return std::nullopt;
+  }
+}
 
 QVariantMap controlMap(const ControlValues& values) {
   QVariantMap map;
@@ -174,14 +203,12 @@ void CameraBusService::Set(const QVariantMap& values, const QDBusMessage& call) 
   for (auto it = values.begin(); it != values.end(); ++it) {
     const auto ids = controlsNamed({it.key()}, call);
     if (!ids) return;
-    bool ok = false;
-    const qlonglong value = it.value().toLongLong(&ok);
-    const int type = it.value().typeId();
-    if (!ok || type == QMetaType::QString || type == QMetaType::Double || type == QMetaType::Bool) {
+    const std::optional<qlonglong> value = integerArgument(it.value());
+    if (!value) {
       return answer(call, {CommandOutcome::invalid,
                            QStringLiteral("invalid value for %1 (an integer is needed)").arg(it.key())});
     }
-    command.values[ids->front()] = value;
+    command.values[ids->front()] = *value;  // the store clamps it to the control's range
   }
   change(command, call);
 }

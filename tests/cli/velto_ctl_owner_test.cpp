@@ -7,6 +7,7 @@
 // simulated cameras.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -274,6 +275,11 @@ TEST_F(OwnerTest, BadCallsOnTheBusAreErrorsNeverACrash) {
   EXPECT_EQ(callOwner("Set", {QString("brightness")}).type(), QDBusMessage::ErrorMessage) << "wrong argument types";
   EXPECT_EQ(callOwner("Set", {QVariantMap{{"sparkle", 1}}}).errorName(), busErrorName(CommandOutcome::invalid));
   EXPECT_EQ(callOwner("Set", {QVariantMap{{"brightness", "high"}}}).errorName(), busErrorName(CommandOutcome::invalid));
+  EXPECT_EQ(callOwner("Set", {QVariantMap{{"brightness", 1.5}}}).errorName(), busErrorName(CommandOutcome::invalid));
+  // The largest unsigned 64-bit number is far above the range, not -1: it is clamped to the top.
+  const QVariant huge = QVariant::fromValue(std::numeric_limits<qulonglong>::max());
+  EXPECT_EQ(callOwner("Set", {QVariantMap{{"brightness", huge}}}).type(), QDBusMessage::ReplyMessage);
+  EXPECT_TRUE(eventually([&] { return camera("brightness") == 64; }));
   EXPECT_EQ(callOwner("ApplyPreset", {QString("nothing")}).errorName(), busErrorName(CommandOutcome::invalid));
   EXPECT_EQ(callOwner("Get", {QStringList{"hdr"}}).errorName(), busErrorName(CommandOutcome::invalid));
 
