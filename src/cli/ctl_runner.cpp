@@ -379,7 +379,14 @@ int runCtl(const CtlRequest& request, std::ostream& out, std::ostream& err) {
   const std::string& cmd = request.command;
   // With an owner in the session, it alone touches the cameras and the settings.
   if (cmd != "watch") {
-    if (auto bus = sessionOwnerBus()) return runThroughOwner(request, *bus, out, err);
+    if (auto bus = sessionOwnerBus()) {
+      const int code = runThroughOwner(request, *bus, out, err);
+      // Off the bus before the program winds down: a message still coming in would otherwise be
+      // read by Qt's D-Bus thread while the types it needs are being torn down, and Qt says so on
+      // standard error ("Trying to construct an instance of an invalid type").
+      QDBusConnection::disconnectFromBus(bus->name());
+      return code;
+    }
   }
   if (request.simulatedCameras) usb::requestSimulatedCameras();
   // Said once here, rather than a camera missing from every listing without a word.
