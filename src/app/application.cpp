@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 
+#include "app_application_adaptor.h"
 #include "app/menu_bar_icon.h"
 #include "app/menu_bar_view.h"
 #include "app/software_update.h"
@@ -48,34 +49,42 @@ VeltoCameraApp::VeltoCameraApp(Options options, QObject* parent)
   });
 
   QDBusConnection& bus = options_.bus;
-  // Activate is there before the name is, so whoever finds the name can call it.
-  if (bus.isConnected()) {
-    exported_ = bus.registerObject(QString::fromLatin1(kAppBusPath), this, QDBusConnection::ExportScriptableSlots);
-    if (!exported_) log::warning(log::Layer::app, "could not export " + std::string(kAppBusPath) + " on the session bus");
-  }
   auto makeStore = [this] {
     defaults_.reload();  // the previous owner's last word
-    auto store = std::make_unique<CameraStore>(clock_, defaults_, login_, CameraStore::Options{});
-    // velto-ctl stats, snapshot and calibrate capture through our preview as the client "cli".
-    if (options_.bus.isConnected()) {
-      new CaptureBusService(clock_, *store, *preview_, calibrator(), options_.bus, store.get());
-    }
-    return store;
+    return std::make_unique<CameraStore>(clock_, defaults_, login_, CameraStore::Options{});
   };
   owner_ = std::make_unique<SessionOwner>(SessionOwner::Claim::replace, makeStore, bus);
   connect(owner_.get(), &SessionOwner::ownershipChanged, this, &VeltoCameraApp::ownershipChanged);
-  if (owner_->store()) ownershipChanged(true);
+  // Every object before any name, so that whoever finds a name finds its objects.
+  if (bus.isConnected()) {
+    // velto-ctl stats, snapshot and calibrate capture through our preview.
+    capture_ = std::make_unique<CaptureBusService>(clock_, [this] { return store(); }, *preview_, calibrator(), bus);
+    connect(owner_.get(), &SessionOwner::storeClosing, capture_.get(),
+            [this] { capture_->endAll(QStringLiteral("another program owns the cameras now")); });
+    new ApplicationAdaptor(this);
+    exported_ = bus.registerObject(QString::fromLatin1(kAppBusPath), this, QDBusConnection::ExportAdaptors);
+    if (!exported_) log::warning(log::Layer::app, "could not export " + std::string(kAppBusPath) + " on the session bus");
+    const auto reply = bus.interface()->registerService(QString::fromLatin1(kAppBusName),
+                                                        QDBusConnectionInterface::DontQueueService,
+                                                        QDBusConnectionInterface::DontAllowReplacement);
+    named_ = reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered;
+    // Another instance has the name: it is the application, this one leaves (isOwner()).
+    if (!named_) return;
+  }
+  owner_->claim();
 }
 
 VeltoCameraApp::~VeltoCameraApp() {
   // The views go before the objects they show.
   panel_.reset();
   window_.reset();
+  capture_.reset();
   owner_.reset();
+  if (named_) options_.bus.interface()->unregisterService(QString::fromLatin1(kAppBusName));
   if (exported_) options_.bus.unregisterObject(QString::fromLatin1(kAppBusPath));
 }
 
-bool VeltoCameraApp::isOwner() const { return owner_->store() != nullptr; }
+bool VeltoCameraApp::isOwner() const { return owner_->store() != nullptr && (named_ || !options_.bus.isConnected()); }
 
 CameraStore* VeltoCameraApp::store() const { return owner_ ? owner_->store() : nullptr; }
 
@@ -120,7 +129,43 @@ bool VeltoCameraApp::finish() {
   return false;
 }
 
-void VeltoCameraApp::Activate() { showWindow(); }
+void VeltoCameraApp::Activate(const QVariantMap& platformData) {
+  takeActivationToken(platformData);
+  showWindow();
+}
+
+void VeltoCameraApp::Open(const QStringList&, const QVariantMap& platformData) {
+  // There is nothing to open but the window.
+  Activate(platformData);
+}
+
+void VeltoCameraApp::ActivateAction(const QString& action, const QVariantList&, const QVariantMap& platformData) {
+  takeActivationToken(platformData);
+  if (action == QLatin1String("open")) {
+    showWindow();
+  } else if (action == QLatin1String("panel")) {
+    if (!panel_ || !panel_->isVisible()) togglePanel();
+  } else if (action == QLatin1String("quit")) {
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+  } else if (calledFromDBus()) {
+    sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("no action '%1' (open, panel, quit)").arg(action));
+  }
+}
+
+void VeltoCameraApp::takeActivationToken(const QVariantMap& platformData) {
+  // Wayland's xdg-activation: Qt's Wayland plugin activates the next window it is asked to with
+  // the token in XDG_ACTIVATION_TOKEN, and uses it up. Without it a compositor may only mark the
+  // window as wanting attention instead of raising it. On X11 the window is raised by the window
+  // manager's own rules.
+  const QString token = platformData.value(QStringLiteral("activation-token")).toString();
+  const QString startupId = platformData.value(QStringLiteral("desktop-startup-id")).toString();
+  if (!token.isEmpty()) {
+    qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+  } else if (!startupId.isEmpty() && QGuiApplication::platformName() == QLatin1String("wayland")) {
+    qputenv("XDG_ACTIVATION_TOKEN", startupId.toUtf8());
+  }
+  log::info(log::Layer::app, std::string("activated") + (token.isEmpty() && startupId.isEmpty() ? "" : " with a token"));
+}
 
 void VeltoCameraApp::showWindow() {
   CameraStore* s = store();
@@ -246,11 +291,21 @@ void VeltoCameraApp::buildTray() {
 
 bool activateRunningInstance(const QDBusConnection& bus) {
   if (!bus.isConnected() || bus.interface() == nullptr) return false;
-  if (!bus.interface()->isServiceRegistered(QString::fromLatin1(kBusName)).value()) return false;
-  QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(kBusName), QString::fromLatin1(kAppBusPath),
-                                                     QString::fromLatin1(kAppBusInterface), QStringLiteral("Activate"));
+  if (!bus.interface()->isServiceRegistered(QString::fromLatin1(kAppBusName)).value()) return false;
+  QDBusMessage call =
+      QDBusMessage::createMethodCall(QString::fromLatin1(kAppBusName), QString::fromLatin1(kAppBusPath),
+                                     QStringLiteral("org.freedesktop.Application"), QStringLiteral("Activate"));
+  // The name was there a moment ago; if it has gone, this start becomes the application instead
+  // of the bus starting another one.
+  call.setAutoStartService(false);
+  QVariantMap platformData;
+  for (const auto& [variable, key] : {std::pair{"XDG_ACTIVATION_TOKEN", "activation-token"},
+                                      std::pair{"DESKTOP_STARTUP_ID", "desktop-startup-id"}}) {
+    const QString value = qEnvironmentVariable(variable);
+    if (!value.isEmpty()) platformData.insert(QString::fromLatin1(key), value);
+  }
+  call.setArguments({platformData});
   const QDBusMessage reply = bus.call(call, QDBus::Block, kActivateTimeoutMs);
-  // `velto-ctl watch` owns the session without a window: UnknownObject, and we take over.
   return reply.type() == QDBusMessage::ReplyMessage;
 }
 

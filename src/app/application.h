@@ -11,13 +11,17 @@
 // `hidden`), and closing it leaves the icon. Without any tray the window always opens and closing
 // it quits.
 //
-// Single instance: the owner exports Activate at kAppBusPath (interface kAppBusInterface) under
-// the session owner's bus name; a second start calls it and leaves (activateRunningInstance).
+// On the session bus the application is its desktop file ID, kAppBusName, and implements
+// org.freedesktop.Application at kAppBusPath (org.freedesktop.Application.xml beside this file):
+// the desktop starts and raises it over the bus (the desktop entry is DBusActivatable), and a
+// second start hands its activation token to the first and leaves (activateRunningInstance).
+// Every object is exported before any name is asked for.
 //
 // Main thread.
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QObject>
 #include <QPointer>
 #include <memory>
@@ -33,6 +37,7 @@ class QSystemTrayIcon;
 namespace velto {
 class Calibrator;
 class CameraStore;
+class CaptureBusService;
 class PreviewController;
 class SessionOwner;
 class SoftwareUpdate;
@@ -61,12 +66,11 @@ struct AppCommands {
   QAction* quit;
 };
 
-inline constexpr char kAppBusPath[] = "/app/velto/Application";
-inline constexpr char kAppBusInterface[] = "app.velto.Application1";
+inline constexpr char kAppBusName[] = "app.velto.Camera";
+inline constexpr char kAppBusPath[] = "/app/velto/Camera";
 
-class VeltoCameraApp : public QObject {
+class VeltoCameraApp : public QObject, protected QDBusContext {
   Q_OBJECT
-  Q_CLASSINFO("D-Bus Interface", "app.velto.Application1")
 
  public:
   struct Options {
@@ -75,11 +79,13 @@ class VeltoCameraApp : public QObject {
     QDBusConnection bus = QDBusConnection(QString());  // the session bus; disconnected without one
   };
 
-  // Exports Activate, then claims the session (replacing `velto-ctl watch`). Shows nothing yet.
+  // Exports its objects, takes kAppBusName, then claims the session (replacing `velto-ctl watch`).
+  // Shows nothing yet.
   explicit VeltoCameraApp(Options options, QObject* parent = nullptr);
   ~VeltoCameraApp() override;
 
-  // False when another program keeps the session (another instance): this one should leave.
+  // False when another instance runs (it has kAppBusName, or keeps the session): this one should
+  // leave.
   bool isOwner() const;
   // Shows the tray icon and, per the rules above, the window.
   void start();
@@ -105,14 +111,20 @@ class VeltoCameraApp : public QObject {
   void showAbout();
 
  public slots:
-  // From a second start of the application: the window to the front.
-  Q_SCRIPTABLE void Activate();
+  // org.freedesktop.Application, called by the adaptor. Activate and Open show the window, using
+  // the launch's activation token when `platformData` has one; the actions are "open", "panel"
+  // and "quit".
+  void Activate(const QVariantMap& platformData);
+  void Open(const QStringList& uris, const QVariantMap& platformData);
+  void ActivateAction(const QString& action, const QVariantList& parameter, const QVariantMap& platformData);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void ownershipChanged(bool owner);
+  // Lets the next window activation use the launch's token (Wayland) or startup id (X11).
+  void takeActivationToken(const QVariantMap& platformData);
   void showDeviceInTray();
   void buildTray();
   // Made and connected on first use.
@@ -120,6 +132,7 @@ class VeltoCameraApp : public QObject {
 
   Options options_;
   bool exported_ = false;
+  bool named_ = false;  // holds kAppBusName
   SystemClock clock_;
   UserDefaults defaults_;
   LoginItem login_;
@@ -129,6 +142,7 @@ class VeltoCameraApp : public QObject {
   std::unique_ptr<Calibrator> calibrator_;
   std::unique_ptr<SoftwareUpdate> updates_;
   std::unique_ptr<SessionOwner> owner_;
+  std::unique_ptr<CaptureBusService> capture_;
   std::unique_ptr<views::MainWindow> window_;
   std::unique_ptr<MenuBarView> panel_;
   std::unique_ptr<QMenu> trayMenu_;
@@ -136,8 +150,9 @@ class VeltoCameraApp : public QObject {
   std::unique_ptr<AppCommands> commands_;
 };
 
-// Asks the application running in this session on `bus` to show its window. True when it did;
-// false without one (no owner, or `velto-ctl watch` owning the session). Blocks for the answer.
+// Asks the application running in this session on `bus` to show its window, passing this launch's
+// activation token (XDG_ACTIVATION_TOKEN, DESKTOP_STARTUP_ID). True when it did; false without
+// one. Never starts one over the bus. Blocks for the answer.
 bool activateRunningInstance(const QDBusConnection& bus);
 
 }  // namespace velto::app

@@ -4,12 +4,14 @@
 
 #include "capture/capture_bus.h"
 
-#include <QDir>
-#include <QPointer>
+#include <QDBusServiceWatcher>
+#include <cmath>
 
 #include "capture/preview_controller.h"
+#include "capture_capture_adaptor.h"
 #include "model/camera_bus.h"
 #include "model/camera_store.h"
+#include "support/log.h"
 
 namespace velto {
 
@@ -19,87 +21,190 @@ std::optional<Calibrator::Tool> calibrationToolNamed(const QString& name) {
   return std::nullopt;
 }
 
-void attachCapture(Clock& clock, CameraStore& store, std::unique_ptr<video::CaptureBackend> backend, QDBusConnection bus) {
-  auto* preview = new PreviewController(clock, std::move(backend), [&store] { store.resetCamera(); }, &store);
-  auto* calibrator = new Calibrator(clock, &store);
-  new CaptureBusService(clock, store, *preview, *calibrator, std::move(bus), &store);
-}
+namespace {
 
-CaptureBusService::CaptureBusService(Clock& clock, CameraStore& store, PreviewController& preview,
+bool isPicture(const CaptureCommand& command) { return command.kind != CaptureCommand::Kind::calibrate; }
+
+}  // namespace
+
+CaptureBusService::CaptureBusService(Clock& clock, StoreSource store, PreviewController& preview,
                                      Calibrator& calibrator, QDBusConnection bus, QObject* parent)
-    : QObject(parent), clock_(clock), store_(store), preview_(preview), calibrator_(calibrator), bus_(std::move(bus)) {
-  exported_ = bus_.registerObject(QString::fromLatin1(kCaptureBusPath), this, QDBusConnection::ExportScriptableSlots);
+    : QObject(parent),
+      clock_(clock),
+      store_(std::move(store)),
+      preview_(preview),
+      calibrator_(calibrator),
+      bus_(std::move(bus)),
+      callers_(new QDBusServiceWatcher(this)) {
+  registerBusTypes();
+  new CaptureAdaptor(this);
+  exported_ = bus_.registerObject(QString::fromLatin1(kCaptureBusPath), this, QDBusConnection::ExportAdaptors);
+  if (!exported_) log::warning(log::Layer::capture, std::string("could not export ") + kCaptureBusPath + " on the session bus");
+  callers_->setConnection(bus_);
+  callers_->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
+  connect(callers_, &QDBusServiceWatcher::serviceUnregistered, this, &CaptureBusService::callerGone);
 }
 
 CaptureBusService::~CaptureBusService() {
+  endAll(QStringLiteral("the program that owns the cameras is quitting"));
   if (exported_) bus_.unregisterObject(QString::fromLatin1(kCaptureBusPath));
 }
 
-void CaptureBusService::Stats(int frames, const QDBusMessage& call) {
+QVariantMap CaptureBusService::Stats(int frames) {
+  setDelayedReply(true);
+  if (frames < 1 || frames > 10000) {
+    bus_.send(message().createErrorReply(busErrorName(CommandOutcome::invalid),
+                                         QStringLiteral("stats takes a number of frames from 1 to 10000, not %1").arg(frames)));
+    return {};
+  }
   CaptureCommand command;
   command.kind = CaptureCommand::Kind::stats;
   command.frames = frames;
-  enqueue(command, call);
+  enqueue(command);
+  return {};
 }
 
-void CaptureBusService::Snapshot(const QString& file, const QDBusMessage& call) {
+QVariantMap CaptureBusService::Snapshot(const QDBusUnixFileDescriptor& file) {
+  setDelayedReply(true);
+  if (!file.isValid()) {
+    bus_.send(message().createErrorReply(busErrorName(CommandOutcome::invalid),
+                                         QStringLiteral("the snapshot needs a file opened for writing")));
+    return {};
+  }
   CaptureCommand command;
   command.kind = CaptureCommand::Kind::snapshot;
-  command.file = file;
-  enqueue(command, call);
+  command.file = QStringLiteral("the snapshot");
+  command.fd = file.fileDescriptor();
+  enqueue(command, file);
+  return {};
 }
 
-void CaptureBusService::Calibrate(const QString& tool, double x, double y, double target, const QDBusMessage& call) {
+QString CaptureBusService::Calibrate(const QString& tool, double x, double y, double target) {
+  setDelayedReply(true);
+  const auto chosen = calibrationToolNamed(tool);
+  QString refusal;
+  if (!chosen) {
+    refusal = QStringLiteral("calibrate takes white-balance or exposure");
+  } else if (!(x >= 0 && x <= 1 && y >= 0 && y <= 1)) {  // NaN is outside too
+    refusal = QStringLiteral("the point takes numbers from 0 to 1");
+  } else if (std::abs(target - 0.4) > 1e-9 && std::abs(target - 0.5) > 1e-9 && std::abs(target - 0.6) > 1e-9) {
+    refusal = QStringLiteral("the target takes 0.4, 0.5 or 0.6");
+  }
+  if (!refusal.isEmpty()) {
+    bus_.send(message().createErrorReply(busErrorName(CommandOutcome::invalid), refusal));
+    return {};
+  }
   CaptureCommand command;
   command.kind = CaptureCommand::Kind::calibrate;
-  command.tool = calibrationToolNamed(tool).value_or(Calibrator::Tool::none);
+  command.tool = *chosen;
   command.point = {x, y};
   command.target = target;
-  enqueue(command, call);
+  enqueue(command);
+  return {};
 }
 
-void CaptureBusService::enqueue(CaptureCommand command, const QDBusMessage& call) {
-  call.setDelayedReply(true);
-  if (command.kind == CaptureCommand::Kind::calibrate && command.tool == Calibrator::Tool::none) {
-    bus_.send(call.createErrorReply(busErrorName(CommandOutcome::invalid),
-                                    QStringLiteral("calibrate takes white-balance or exposure")));
-    return;
-  }
-  if (command.kind == CaptureCommand::Kind::snapshot && QDir::isRelativePath(command.file)) {
-    bus_.send(call.createErrorReply(busErrorName(CommandOutcome::invalid), QStringLiteral("the snapshot needs an absolute path")));
-    return;
-  }
-  queue_.emplace_back(std::move(command), call);
-  if (!running_) runNext();
+void CaptureBusService::enqueue(CaptureCommand command, QDBusUnixFileDescriptor file) {
+  const JobID id = ++serial_;
+  command.client = QStringLiteral("cli-%1").arg(id);
+  Job& job = jobs_[id];
+  job.command = std::move(command);
+  job.call = message();
+  job.file = std::move(file);
+  callers_->addWatchedService(job.call.service());
+  // Waiting longer than this for another caller's work: the camera is busy.
+  job.deadline = clock_.singleShot(this, kTurnWait, [this, id] { fail(id, CommandOutcome::unavailable, QString()); });
+  startWaiting();
 }
 
-void CaptureBusService::runNext() {
-  if (queue_.empty()) {
-    running_ = false;
-    return;
+bool CaptureBusService::mayStart(const Job& job) const {
+  int pictures = 0;
+  bool calibrating = false;
+  for (const auto& [id, other] : jobs_) {
+    if (!other.started) continue;
+    if (isPicture(other.command)) ++pictures;
+    else calibrating = true;
   }
-  running_ = true;
-  auto [command, call] = std::move(queue_.front());
-  queue_.pop_front();
-  const auto target = captureTargetOf(store_);
-  if (!target) {
-    bus_.send(call.createErrorReply(busErrorName(CommandOutcome::noCamera), QStringLiteral("no camera is attached")));
-    return runNext();
+  return isPicture(job.command) ? pictures < kMaxPictureJobs : !calibrating;
+}
+
+void CaptureBusService::startWaiting() {
+  std::vector<JobID> waiting;
+  for (const auto& [id, job] : jobs_) {
+    if (!job.started) waiting.push_back(id);
   }
-  const bool calibrating = command.kind == CaptureCommand::Kind::calibrate;
-  // The preview may outlive this service (the application keeps one preview while the store
-  // comes and goes with the session's ownership): a job that ends after us answers nobody.
-  runCapture(clock_, preview_, *target, &store_, &calibrator_, command, [self = QPointer(this), call = call, calibrating](CaptureOutcome o) {
-    if (!self) return;
-    CaptureBusService* service = self.data();
-    if (o.outcome.code == CommandOutcome::ok) {
-      service->bus_.send(call.createReply(calibrating ? QVariant(o.result.value(QStringLiteral("message"))) : QVariant(o.result)));
-    } else {
-      service->bus_.send(call.createErrorReply(busErrorName(o.outcome.code), o.outcome.message));
+  for (JobID id : waiting) {
+    const auto it = jobs_.find(id);
+    if (it == jobs_.end() || !mayStart(it->second)) continue;
+    Job& job = it->second;
+    CameraStore* store = store_();
+    const auto target = store != nullptr ? captureTargetOf(*store) : std::nullopt;
+    if (!target) {
+      fail(id, CommandOutcome::noCamera, QStringLiteral("no camera is attached"));
+      continue;
     }
-    // The next one starts from the event loop, after this job has wound down.
-    QMetaObject::invokeMethod(service, [service] { service->runNext(); }, Qt::QueuedConnection);
-  });
+    job.started = true;
+    job.deadline.cancel();
+    const QPointer<QObject> running =
+        runCapture(clock_, preview_, *target, store, &calibrator_, job.command, [this, id](CaptureOutcome o) {
+          finish(id, o);
+          // The next ones start from the event loop, after this job has wound down.
+          QMetaObject::invokeMethod(this, [this] { startWaiting(); }, Qt::QueuedConnection);
+        });
+    // A job may have ended before runCapture returned.
+    if (const auto still = jobs_.find(id); still != jobs_.end()) still->second.running = running;
+  }
+}
+
+void CaptureBusService::finish(JobID id, const CaptureOutcome& o) {
+  const auto it = jobs_.find(id);
+  if (it == jobs_.end()) return;
+  const QDBusMessage call = it->second.call;
+  jobs_.erase(it);
+  // A caller that has gone meanwhile is not an error: the bus drops the answer.
+  if (o.outcome.code != CommandOutcome::ok) {
+    bus_.send(call.createErrorReply(o.outcome.message.isEmpty() ? QString::fromLatin1(kBusyError) : busErrorName(o.outcome.code),
+                                    o.outcome.message.isEmpty()
+                                        ? QStringLiteral("the camera is busy with another request; try again in a moment")
+                                        : o.outcome.message));
+  } else if (o.result.contains(QStringLiteral("message"))) {
+    bus_.send(call.createReply(o.result.value(QStringLiteral("message"))));
+  } else {
+    // The histograms as the interface has them: arrays of doubles (ad), not of variants.
+    QVariantMap result = o.result;
+    for (auto it = result.begin(); it != result.end(); ++it) {
+      if (it.value().typeId() != QMetaType::QVariantList) continue;
+      QList<double> numbers;
+      for (const QVariant& v : it.value().toList()) numbers.append(v.toDouble());
+      it.value() = QVariant::fromValue(numbers);
+    }
+    bus_.send(call.createReply(QVariant(result)));
+  }
+  const bool stillHere = std::any_of(jobs_.begin(), jobs_.end(), [&](const auto& j) { return j.second.call.service() == call.service(); });
+  if (!stillHere) callers_->removeWatchedService(call.service());
+}
+
+void CaptureBusService::fail(JobID id, int code, const QString& why) {
+  const auto it = jobs_.find(id);
+  if (it == jobs_.end()) return;
+  const CommandOutcome outcome{code, why};
+  // A running job answers through its own end; one that already ended is answered here.
+  if (it->second.running) cancelCapture(it->second.running, outcome);
+  finish(id, {outcome, {}});
+}
+
+void CaptureBusService::callerGone(const QString& name) {
+  std::vector<JobID> gone;
+  for (const auto& [id, job] : jobs_) {
+    if (job.call.service() == name) gone.push_back(id);
+  }
+  if (gone.empty()) return;
+  log::info(log::Layer::capture, "the caller " + name.toStdString() + " left the bus; its picture requests end");
+  for (JobID id : gone) fail(id, CommandOutcome::cameraFailed, QStringLiteral("the caller left"));
+  startWaiting();
+}
+
+void CaptureBusService::endAll(const QString& why) {
+  while (!jobs_.empty()) fail(jobs_.begin()->first, CommandOutcome::cameraFailed, why);
 }
 
 }  // namespace velto

@@ -3,70 +3,98 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // The picture on the session bus: the session's owner (the application or `velto-ctl watch`)
-// exports these beside its store, so that velto-ctl's stats, snapshot and calibrate capture
-// through the owner's preview as the client "cli" instead of fighting it for the video device.
+// exports app.velto.Capture1 (app.velto.Capture1.xml beside this file) beside its store, so that
+// velto-ctl's stats, snapshot and calibrate capture through the owner's preview instead of
+// fighting it for the video device.
 //
-// Object /app/velto/Capture, interface app.velto.Capture1 (answers once the work is done; errors
-// as for app.velto.Camera1, with .Unavailable when the picture cannot be had):
-//   Stats(i frames) -> a{sv}                      width, height, frames, clippedHighlights,
-//                                                 crushedShadows, luma, red, green, blue
-//   Snapshot(s file) -> a{sv}                     width, height, file (an absolute path)
-//   Calibrate(s tool, d x, d y, d target) -> s    tool "white-balance" or "exposure"; the message
-// Commands run one at a time, in the order they arrive.
+// The owner's work is bounded by its callers:
+//   - arguments are checked as velto-ctl checks them (1 to 10 000 frames, a point inside the
+//     picture, an exposure target of 0.4, 0.5 or 0.6);
+//   - statistics and snapshots share the running stream, up to kMaxPictureJobs at once; one
+//     calibration runs at a time. A call waits at most kTurnWait for its turn, then answers Busy;
+//   - a job ends (and its place in the queue is given up) as soon as its caller leaves the bus.
 //
 // Main thread.
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusMessage>
+#include <QDBusUnixFileDescriptor>
 #include <QObject>
+#include <QPointer>
 #include <QVariantMap>
-#include <deque>
+#include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "capture/capture_commands.h"
-#include "platform/video/capture_backend.h"
+
+class QDBusServiceWatcher;
 
 namespace velto {
 
-inline constexpr char kCaptureBusPath[] = "/app/velto/Capture";
+inline constexpr char kCaptureBusPath[] = "/app/velto/Camera/Capture";
 inline constexpr char kCaptureBusInterface[] = "app.velto.Capture1";
 
-class CaptureBusService : public QObject {
+class CaptureBusService : public QObject, protected QDBusContext {
   Q_OBJECT
-  Q_CLASSINFO("D-Bus Interface", "app.velto.Capture1")
 
  public:
-  // `store`, `preview` and `calibrator` must outlive the service.
-  CaptureBusService(Clock& clock, CameraStore& store, PreviewController& preview, Calibrator& calibrator,
+  static constexpr int kMaxPictureJobs = 4;
+  static constexpr std::chrono::seconds kTurnWait{5};
+
+  // The store of the session while this process owns it; null otherwise.
+  using StoreSource = std::function<CameraStore*()>;
+
+  // Exported at once on `bus`; `preview` and `calibrator` must outlive the service.
+  CaptureBusService(Clock& clock, StoreSource store, PreviewController& preview, Calibrator& calibrator,
                     QDBusConnection bus, QObject* parent = nullptr);
   ~CaptureBusService() override;
 
   bool isExported() const { return exported_; }
+  // Ends every job and empties the queue, answering each with `why` (the store is going).
+  void endAll(const QString& why);
 
- public slots:
-  Q_SCRIPTABLE void Stats(int frames, const QDBusMessage& call);
-  Q_SCRIPTABLE void Snapshot(const QString& file, const QDBusMessage& call);
-  Q_SCRIPTABLE void Calibrate(const QString& tool, double x, double y, double target, const QDBusMessage& call);
+  // Called by the adaptor; each answers its call itself.
+  QVariantMap Stats(int frames);
+  QVariantMap Snapshot(const QDBusUnixFileDescriptor& file);
+  QString Calibrate(const QString& tool, double x, double y, double target);
 
  private:
-  void enqueue(CaptureCommand command, const QDBusMessage& call);
-  void runNext();
+  struct Job {
+    CaptureCommand command;
+    QDBusMessage call;
+    QDBusUnixFileDescriptor file;  // a snapshot's, kept open while it runs
+    QPointer<QObject> running;     // none while it waits
+    bool started = false;
+    TimerHandle deadline;          // while it waits
+  };
+  using JobID = std::uint64_t;
+
+  void enqueue(CaptureCommand command, QDBusUnixFileDescriptor file = {});
+  // Starts what may start now.
+  void startWaiting();
+  bool mayStart(const Job& job) const;
+  // Ends the job `id` (a running one is cancelled) and answers its caller with `code` and `why`,
+  // or with Busy when `why` is empty.
+  void fail(JobID id, int code, const QString& why);
+  // Answers the job `id` with `outcome` and forgets it; nothing when it is gone already.
+  void finish(JobID id, const CaptureOutcome& outcome);
+  // The caller `name` left the bus: its jobs end.
+  void callerGone(const QString& name);
 
   Clock& clock_;
-  CameraStore& store_;
+  StoreSource store_;
   PreviewController& preview_;
   Calibrator& calibrator_;
   QDBusConnection bus_;
+  QDBusServiceWatcher* callers_;
   bool exported_ = false;
-  std::deque<std::pair<CaptureCommand, QDBusMessage>> queue_;
-  bool running_ = false;
+  std::map<JobID, Job> jobs_;  // in order of arrival
+  JobID serial_ = 0;
 };
-
-// Gives an owner without a window of its own (`velto-ctl watch`) the picture: a preview on
-// `backend`, a calibrator and the service on `bus`, all children of `store`, gone with it.
-void attachCapture(Clock& clock, CameraStore& store, std::unique_ptr<video::CaptureBackend> backend, QDBusConnection bus);
 
 // "white-balance" and "exposure"; none for anything else.
 std::optional<Calibrator::Tool> calibrationToolNamed(const QString& name);

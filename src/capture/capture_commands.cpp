@@ -4,6 +4,7 @@
 
 #include "capture/capture_commands.h"
 
+#include <QFile>
 #include <QImage>
 #include <QImageWriter>
 
@@ -18,7 +19,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kPoll = 50ms;
-const QString kClient = QStringLiteral("cli");
 
 QVariantList numbers(const std::vector<float>& values) {
   QVariantList list;
@@ -41,6 +41,8 @@ class CaptureJob final : public QObject {
         command_(std::move(command)),
         done_(std::move(done)) {}
 
+  void cancel(CommandOutcome outcome) { finish(std::move(outcome)); }
+
   void begin() {
     if (command_.kind == CaptureCommand::Kind::calibrate && (store_ == nullptr || calibrator_ == nullptr)) {
       return finish({CommandOutcome::cameraFailed, QStringLiteral("calibration needs the camera store")});
@@ -55,7 +57,7 @@ class CaptureJob final : public QObject {
     }
     // A camera may take a moment before its first frame; a few frames also let the exposure settle.
     needed_ = command_.kind == CaptureCommand::Kind::stats ? std::max(command_.frames, 1) : 1;
-    preview_.start(kClient, target_.locationID, target_.key);
+    preview_.start(command_.client, target_.locationID, target_.key);
     startCount_ = lastCount_ = preview_.analyzer().frameCount();
     lastProgress_ = clock_.monotonicNow();
     poll();
@@ -133,14 +135,17 @@ class CaptureJob final : public QObject {
     // frame is held.
     const QImage image =
         QImage(pixels, frame.width(), frame.height(), frame.bytesPerRow(), QImage::Format_RGB32).copy();
-    QImageWriter writer(command_.file, "png");
-    if (!writer.write(image)) {
-      return finish({CommandOutcome::unavailable,
-                     QStringLiteral("can't write %1 (%2)").arg(command_.file, writer.errorString())});
+    // Into the descriptor the caller opened: the file is written only where the caller could.
+    QFile file;
+    if (command_.fd < 0 || !file.open(command_.fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
+      return finish({CommandOutcome::unavailable, QStringLiteral("can't write %1 (%2)").arg(command_.file, file.errorString())});
     }
-    finish({}, {{QStringLiteral("width"), frame.width()},
-                {QStringLiteral("height"), frame.height()},
-                {QStringLiteral("file"), command_.file}});
+    QImageWriter writer(&file, "png");
+    if (!writer.write(image) || !file.flush()) {
+      const QString why = file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString();
+      return finish({CommandOutcome::unavailable, QStringLiteral("can't write %1 (%2)").arg(command_.file, why)});
+    }
+    finish({}, {{QStringLiteral("width"), frame.width()}, {QStringLiteral("height"), frame.height()}});
   }
 
   void calibrate() {
@@ -176,7 +181,7 @@ class CaptureJob final : public QObject {
     finished_ = true;
     timer_.cancel();
     if (calibrator_ != nullptr && calibrator_->busy()) calibrator_->cancel();
-    preview_.stop(kClient);
+    preview_.stop(command_.client);
     if (outcome.code != CommandOutcome::ok) log::info(log::Layer::capture, outcome.message.toStdString());
     auto done = std::move(done_);
     deleteLater();
@@ -201,9 +206,17 @@ class CaptureJob final : public QObject {
 
 }  // namespace
 
-void runCapture(Clock& clock, PreviewController& preview, const CaptureTarget& target, CameraStore* store,
-                Calibrator* calibrator, const CaptureCommand& command, std::function<void(CaptureOutcome)> done) {
-  (new CaptureJob(clock, preview, target, store, calibrator, command, std::move(done)))->begin();
+QPointer<QObject> runCapture(Clock& clock, PreviewController& preview, const CaptureTarget& target, CameraStore* store,
+                             Calibrator* calibrator, const CaptureCommand& command,
+                             std::function<void(CaptureOutcome)> done) {
+  auto* job = new CaptureJob(clock, preview, target, store, calibrator, command, std::move(done));
+  QPointer<QObject> handle(job);
+  job->begin();
+  return handle;
+}
+
+void cancelCapture(const QPointer<QObject>& job, CommandOutcome outcome) {
+  if (auto* running = static_cast<CaptureJob*>(job.data())) running->cancel(std::move(outcome));
 }
 
 std::optional<CaptureTarget> captureTargetOf(const CameraStore& store) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QPointF>
+#include <QPointer>
 #include <QString>
 #include <QVariantMap>
 #include <chrono>
@@ -29,10 +30,12 @@ struct CaptureCommand {
   enum class Kind { stats, snapshot, calibrate };
   Kind kind = Kind::stats;
   int frames = 30;                                    // stats: frames to receive first
-  QString file;                                       // snapshot: the PNG to write (absolute)
+  QString file;                                       // snapshot: the PNG's name, for messages
+  int fd = -1;                                        // snapshot: where it is written (the caller's)
   Calibrator::Tool tool = Calibrator::Tool::whiteBalance;  // calibrate
   QPointF point{0.5, 0.5};                            // calibrate: normalised, origin top left
   double target = 0.5;                                // calibrate exposure: 0.4, 0.5 or 0.6
+  QString client = QStringLiteral("cli");             // the preview client it captures as
 };
 
 // The camera whose picture is wanted.
@@ -55,9 +58,14 @@ inline constexpr std::chrono::seconds kPictureTimeout{4};
 
 // Runs `command` for `target` on `preview` and calls `done` once. Calibration needs `store` (set to
 // its camera) and `calibrator`; the others need neither. Nothing is left running afterwards: the
-// client "cli" is stopped and a search that did not end is cancelled.
-void runCapture(Clock& clock, PreviewController& preview, const CaptureTarget& target, CameraStore* store,
-                Calibrator* calibrator, const CaptureCommand& command, std::function<void(CaptureOutcome)> done);
+// command's preview client is stopped and a search that did not end is cancelled. Commands with
+// different clients share the stream. Returns the running command, for cancelCapture().
+QPointer<QObject> runCapture(Clock& clock, PreviewController& preview, const CaptureTarget& target, CameraStore* store,
+                             Calibrator* calibrator, const CaptureCommand& command,
+                             std::function<void(CaptureOutcome)> done);
+
+// Ends a running command at once with `outcome` (nothing when it has ended already).
+void cancelCapture(const QPointer<QObject>& job, CommandOutcome outcome);
 
 // The target of the camera `store` is connected to; none without one.
 std::optional<CaptureTarget> captureTargetOf(const CameraStore& store);

@@ -22,6 +22,7 @@ const char* const kUsageText =
     "  defaults [NAME...]            reset controls (all when none are named) to their defaults\n"
     "  refocus                       make auto focus search again\n"
     "  preset list [--json] | save NAME | apply NAME | update NAME | rename NAME NEW | delete NAME\n"
+    "  lock [on|off]                 whether other applications' changes are undone; turn it on or off\n"
     "  reset                         reset the camera on USB\n"
     "  watch [--lock | --no-lock]    keep restoring the wanted settings until interrupted\n"
     "  stats [--frames N] [--json]   capture N frames (30) and print their statistics\n"
@@ -62,6 +63,7 @@ std::optional<Arity> arityOf(const std::string& command, const std::string& sub)
   if (command == "calibrate") return Arity{3, 3};
   if (command == "auto") return Arity{2, 2};
   if (command == "defaults") return Arity{0, -1};
+  if (command == "lock") return Arity{0, 1};
   if (command == "preset") {
     if (sub == "list") return Arity{0, 0};
     if (sub == "save" || sub == "apply" || sub == "update" || sub == "delete") return Arity{1, 1};
@@ -167,6 +169,9 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
       const auto eq = pair.find('=');
       if (eq == std::string::npos || eq == 0) return {std::nullopt, "set takes NAME=VALUE, not '" + pair + "'"};
     }
+  }
+  if (request.command == "lock" && !request.operands.empty() && request.operands[0] != "on" && request.operands[0] != "off") {
+    return {std::nullopt, "lock takes on or off, not '" + request.operands[0] + "'"};
   }
   if (request.command == "auto" && request.operands[1] != "on" && request.operands[1] != "off") {
     return {std::nullopt, "auto takes on or off, not '" + request.operands[1] + "'"};

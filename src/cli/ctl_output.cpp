@@ -157,6 +157,8 @@ bool printReading(const std::vector<ControlID>& ids, const ControlValues& values
   return all;
 }
 
+void printLock(bool on, std::ostream& out) { out << (on ? "on" : "off") << "\n"; }
+
 void printPresets(const QList<Preset>& presets, bool json, std::ostream& out) {
   QJsonArray array;
   for (const Preset& p : presets) {

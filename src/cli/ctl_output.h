@@ -45,6 +45,8 @@ void printControls(const std::vector<ControlRow>& rows, bool json, std::ostream&
 bool printReading(const std::vector<ControlID>& ids, const ControlValues& values,
                   const std::map<ControlID, std::string>& failures, bool json, std::ostream& out, std::ostream& err);
 void printPresets(const QList<Preset>& presets, bool json, std::ostream& out);
+// "on" or "off": whether the settings are kept locked.
+void printLock(bool on, std::ostream& out);
 // The result of stats, snapshot or calibrate (capture_commands.h says what it holds).
 void printCapture(CaptureCommand::Kind kind, const QVariantMap& result, bool json, std::ostream& out);
 

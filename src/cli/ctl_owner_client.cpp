@@ -6,59 +6,75 @@
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusMetaType>
+#include <QDBusPendingReply>
+#include <QDBusUnixFileDescriptor>
+#include <QElapsedTimer>
 #include <QFileInfo>
 
+#include "capture/capture_bus.h"
 #include "cli/ctl_output.h"
 #include "cli/ctl_runner.h"
-#include "capture/capture_bus.h"
+#include "ctl_camera_proxy.h"
+#include "ctl_capture_proxy.h"
 #include "model/camera_bus.h"
 
 namespace velto::cli {
 namespace {
 
-// A camera can take its time to answer (a slow or hung one costs a time-out per request); the
-// owner answers when its work is done.
-constexpr int kCallTimeoutMs = 10 * 60 * 1000;
+// The whole command's time: when the owner has not answered by then, velto-ctl gives up.
+class Deadline {
+ public:
+  explicit Deadline(std::chrono::milliseconds limit) : limit_(limit) { timer_.start(); }
+  int remainingMs() const { return int(std::max<qint64>(1, limit_.count() - timer_.elapsed())); }
+  std::chrono::milliseconds limit() const { return limit_; }
+
+ private:
+  std::chrono::milliseconds limit_;
+  QElapsedTimer timer_;
+};
 
 struct Answer {
-  QVariantList results;
   int code = kSuccess;
   std::string message;
 };
 
-// `signature`, when given, is the form of the answer the caller reads: anything else would be read
-// as nothing at all (an empty table printed as a success), so it is a failure of the owner's.
-Answer call(QDBusConnection& bus, const QString& method, const QVariantList& arguments = {},
-            const char* path = kBusPath, const char* interface = kBusInterface, const char* signature = nullptr) {
-  QDBusMessage message = QDBusMessage::createMethodCall(QString::fromLatin1(kBusName), QString::fromLatin1(path),
-                                                        QString::fromLatin1(interface), method);
-  message.setArguments(arguments);
-  const QDBusMessage reply = bus.call(message, QDBus::Block, kCallTimeoutMs);
-  if (reply.type() != QDBusMessage::ErrorMessage) {
-    if (signature != nullptr && reply.signature() != QLatin1String(signature)) {
-      return {{}, kCameraFailed, "the program that owns the cameras answered " + method.toStdString() + " with '" +
-                                     reply.signature().toStdString() + "' instead of '" + signature + "'"};
-    }
-    return {reply.arguments(), kSuccess, {}};
-  }
-  if (reply.errorName().startsWith(QStringLiteral("app.velto.Camera1.Error."))) {
-    return {{}, codeOfBusError(reply.errorName()), reply.errorMessage().toStdString()};
+// What a finished call says: its error in words, or success.
+Answer outcomeOf(const QDBusPendingCall& call, const Deadline& deadline) {
+  const QDBusError error = call.error();
+  if (!error.isValid()) return {};
+  if (isOwnersError(error.name())) return {codeOfBusError(error.name()), error.message().toStdString()};
+  if (error.type() == QDBusError::NoReply || error.type() == QDBusError::Timeout) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(deadline.limit()).count();
+    return {kCameraFailed, "the program that owns the cameras did not answer within " + std::to_string(seconds) + " s"};
   }
   // The owner went away or broke off: nothing is known of what it did.
-  return {{}, kCameraFailed, "the program that owns the cameras did not answer (" + reply.errorMessage().toStdString() + ")"};
+  return {kCameraFailed, "the program that owns the cameras did not answer (" + error.message().toStdString() + ")"};
 }
 
-// Maps and lists arrive as D-Bus arguments inside variants.
+template <typename Proxy>
+void limit(Proxy& proxy, const Deadline& deadline) {
+  proxy.setTimeout(deadline.remainingMs());
+}
+
+// Maps and lists inside a record arrive as D-Bus arguments.
 QVariantMap mapOf(const QVariant& v) {
   if (v.canConvert<QDBusArgument>()) return qdbus_cast<QVariantMap>(v.value<QDBusArgument>());
   return v.toMap();
 }
-QVariantList listOf(const QVariant& v) {
-  if (v.canConvert<QDBusArgument>()) return qdbus_cast<QVariantList>(v.value<QDBusArgument>());
+QList<qlonglong> integersOf(const QVariant& v) {
+  if (v.canConvert<QDBusArgument>()) return qdbus_cast<QList<qlonglong>>(v.value<QDBusArgument>());
+  return v.value<QList<qlonglong>>();
+}
+QVariantList numbersOf(const QVariant& v) {
+  QVariantList list;
+  if (v.canConvert<QDBusArgument>()) {
+    for (double d : qdbus_cast<QList<double>>(v.value<QDBusArgument>())) list.append(d);
+    return list;
+  }
   return v.toList();
 }
+
+QString nameOf(ControlID id) { return QString::fromUtf8(rawValue(id).data(), static_cast<qsizetype>(rawValue(id).size())); }
 
 ControlValues valuesOf(const QVariantMap& map) {
   ControlValues values;
@@ -71,11 +87,9 @@ ControlValues valuesOf(const QVariantMap& map) {
   return values;
 }
 
-std::vector<ListedCamera> camerasOf(const Answer& answer) {
+std::vector<ListedCamera> camerasOf(const QList<QVariantMap>& records) {
   std::vector<ListedCamera> cameras;
-  if (answer.results.isEmpty()) return cameras;
-  for (const QVariant& entry : listOf(answer.results.front())) {
-    const QVariantMap m = mapOf(entry);
+  for (const QVariantMap& m : records) {
     cameras.push_back({m.value("name").toString().toStdString(),
                        {static_cast<std::uint16_t>(m.value("vendorID").toUInt()),
                         static_cast<std::uint16_t>(m.value("productID").toUInt())},
@@ -92,6 +106,14 @@ int report(const Answer& answer, std::ostream& err) {
   return answer.code;
 }
 
+// How long velto-ctl waits for the owner: a minute, and for statistics a fifth of a second more
+// for every frame asked for (the slowest camera's rate).
+std::chrono::milliseconds timeLimit(const CtlRequest& request) {
+  std::chrono::milliseconds limit = kOwnerTimeLimit;
+  if (request.command == "stats") limit += std::chrono::milliseconds(200) * request.frames;
+  return limit;
+}
+
 }  // namespace
 
 std::optional<QDBusConnection> sessionOwnerBus() {
@@ -99,19 +121,24 @@ std::optional<QDBusConnection> sessionOwnerBus() {
   if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return std::nullopt;
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected() || bus.interface() == nullptr) return std::nullopt;
-  const auto registered = bus.interface()->isServiceRegistered(QString::fromLatin1(kBusName));
+  const auto registered = bus.interface()->isServiceRegistered(QString::fromLatin1(kOwnerBusName));
   if (!registered.isValid() || !registered.value()) return std::nullopt;
   return bus;
 }
 
 int runThroughOwner(const CtlRequest& request, QDBusConnection bus, std::ostream& out, std::ostream& err) {
+  registerBusTypes();
   const std::string& cmd = request.command;
   const std::string& sub = request.subcommand;
+  const Deadline deadline(timeLimit(request));
+  CameraProxy camera(QString::fromLatin1(kOwnerBusName), QString::fromLatin1(kCameraBusPath), bus);
 
   if (cmd == "list") {
-    const Answer cameras = call(bus, QStringLiteral("Cameras"));
-    if (cameras.code != kSuccess) return report(cameras, err);
-    std::vector<ListedCamera> listed = camerasOf(cameras);
+    limit(camera, deadline);
+    QDBusPendingReply<QList<QVariantMap>> cameras = camera.Cameras();
+    cameras.waitForFinished();
+    if (cameras.isError()) return report(outcomeOf(cameras, deadline), err);
+    std::vector<ListedCamera> listed = camerasOf(cameras.value());
     if (request.camera) {
       for (ListedCamera& c : listed) c.chosen = c.chosen && c.key == *request.camera;
     }
@@ -119,24 +146,40 @@ int runThroughOwner(const CtlRequest& request, QDBusConnection bus, std::ostream
     return kSuccess;
   }
   if (cmd == "preset" && sub == "list") {
-    const Answer presets = call(bus, QStringLiteral("Presets"));
-    if (presets.code != kSuccess) return report(presets, err);
+    limit(camera, deadline);
+    QDBusPendingReply<QList<QVariantMap>> presets = camera.Presets();
+    presets.waitForFinished();
+    if (presets.isError()) return report(outcomeOf(presets, deadline), err);
     QList<Preset> list;
-    for (const QVariant& entry : listOf(presets.results.value(0))) {
-      const QVariantMap m = mapOf(entry);
+    for (const QVariantMap& m : presets.value()) {
       list.append(Preset{QUuid::fromString(m.value("id").toString()), m.value("name").toString(),
                          valuesOf(mapOf(m.value("values")))});
     }
     printPresets(list, request.json, out);
     return kSuccess;
   }
+  if (cmd == "lock") {
+    limit(camera, deadline);
+    if (request.operands.empty()) {
+      QDBusPendingReply<bool> locked = camera.KeepLocked();
+      locked.waitForFinished();
+      if (locked.isError()) return report(outcomeOf(locked, deadline), err);
+      printLock(locked.value(), out);
+      return kSuccess;
+    }
+    QDBusPendingReply<> set = camera.SetKeepLocked(request.operands.front() == "on");
+    set.waitForFinished();
+    return report(outcomeOf(set, deadline), err);
+  }
 
   // A command meant for one model: the owner's camera must be that one.
   if (request.camera) {
-    const Answer cameras = call(bus, QStringLiteral("Cameras"));
-    if (cameras.code != kSuccess) return report(cameras, err);
+    limit(camera, deadline);
+    QDBusPendingReply<QList<QVariantMap>> cameras = camera.Cameras();
+    cameras.waitForFinished();
+    if (cameras.isError()) return report(outcomeOf(cameras, deadline), err);
     bool chosen = false;
-    for (const ListedCamera& c : camerasOf(cameras)) chosen = chosen || (c.chosen && c.key == *request.camera);
+    for (const ListedCamera& c : camerasOf(cameras.value())) chosen = chosen || (c.chosen && c.key == *request.camera);
     if (!chosen) {
       err << "velto-ctl: no camera " << request.camera->hexString() << " is attached\n";
       return kNoCamera;
@@ -144,11 +187,12 @@ int runThroughOwner(const CtlRequest& request, QDBusConnection bus, std::ostream
   }
 
   if (cmd == "controls") {
-    const Answer controls = call(bus, QStringLiteral("Controls"), {}, kBusPath, kBusInterface, "av");
-    if (controls.code != kSuccess) return report(controls, err);
+    limit(camera, deadline);
+    QDBusPendingReply<QList<QVariantMap>> controls = camera.Controls();
+    controls.waitForFinished();
+    if (controls.isError()) return report(outcomeOf(controls, deadline), err);
     std::vector<ControlRow> rows;
-    for (const QVariant& entry : listOf(controls.results.value(0))) {
-      const QVariantMap m = mapOf(entry);
+    for (const QVariantMap& m : controls.value()) {
       const QByteArray name = m.value("name").toString().toUtf8();
       const auto id = controlFromRawValue(std::string_view(name.constData(), static_cast<std::size_t>(name.size())));
       if (!id) continue;
@@ -157,7 +201,7 @@ int runThroughOwner(const CtlRequest& request, QDBusConnection bus, std::ostream
         row.range = ControlRange{m.value("min").toLongLong(), m.value("max").toLongLong(), m.value("step").toLongLong(),
                                  m.value("default").toLongLong()};
       }
-      for (const QVariant& mode : listOf(m.value("modes"))) row.modes.push_back(mode.toLongLong());
+      for (qlonglong mode : integersOf(m.value("modes"))) row.modes.push_back(mode);
       if (m.contains("value")) row.value = m.value("value").toLongLong();
       rows.push_back(row);
     }
@@ -166,6 +210,7 @@ int runThroughOwner(const CtlRequest& request, QDBusConnection bus, std::ostream
   }
   if (cmd == "get") {
     std::vector<ControlID> ids;
+    QStringList names;
     for (const std::string& name : request.operands) {
       const auto id = controlFromRawValue(name);
       if (!id) {
@@ -173,19 +218,18 @@ int runThroughOwner(const CtlRequest& request, QDBusConnection bus, std::ostream
         return kInvalid;
       }
       ids.push_back(*id);
+      names.append(QString::fromStdString(name));
     }
-    QStringList names;
-    for (const std::string& name : request.operands) names.append(QString::fromStdString(name));
-    const Answer got = call(bus, QStringLiteral("Get"), {names}, kBusPath, kBusInterface, "a{sv}a{sv}");
-    if (got.code != kSuccess) return report(got, err);
+    limit(camera, deadline);
+    QDBusPendingReply<QVariantMap, QVariantMap> got = camera.Get(names);
+    got.waitForFinished();
+    if (got.isError()) return report(outcomeOf(got, deadline), err);
     std::map<ControlID, std::string> failures;
-    const QVariantMap failed = mapOf(got.results.value(1));
+    const QVariantMap failed = got.argumentAt<1>();
     for (ControlID id : ids) {
-      const QString name = QString::fromUtf8(rawValue(id).data(), static_cast<qsizetype>(rawValue(id).size()));
-      if (failed.contains(name)) failures[id] = failed.value(name).toString().toStdString();
+      if (failed.contains(nameOf(id))) failures[id] = failed.value(nameOf(id)).toString().toStdString();
     }
-    return printReading(ids, valuesOf(mapOf(got.results.value(0))), failures, request.json, out, err) ? kSuccess
-                                                                                                       : kCameraFailed;
+    return printReading(ids, valuesOf(got.argumentAt<0>()), failures, request.json, out, err) ? kSuccess : kCameraFailed;
   }
   if (cmd == "watch") return kUsage;  // watch waits for its turn instead (runCtl)
 
@@ -196,29 +240,37 @@ int runThroughOwner(const CtlRequest& request, QDBusConnection bus, std::ostream
       return kInvalid;
     }
     const CaptureCommand& c = *parsed.command;
-    auto capture = [&](const QString& method, const QVariantList& arguments) {
-      return call(bus, method, arguments, kCaptureBusPath, kCaptureBusInterface);
-    };
-    Answer answer;
+    CaptureProxy capture(QString::fromLatin1(kOwnerBusName), QString::fromLatin1(kCaptureBusPath), bus);
+    limit(capture, deadline);
     QVariantMap result;
     switch (c.kind) {
-      case CaptureCommand::Kind::stats: answer = capture(QStringLiteral("Stats"), {c.frames}); break;
-      // The owner writes the file: a path that means the same to it.
-      case CaptureCommand::Kind::snapshot:
-        answer = capture(QStringLiteral("Snapshot"), {QFileInfo(c.file).absoluteFilePath()});
+      case CaptureCommand::Kind::stats: {
+        QDBusPendingReply<QVariantMap> stats = capture.Stats(c.frames);
+        stats.waitForFinished();
+        if (stats.isError()) return report(outcomeOf(stats, deadline), err);
+        result = stats.value();
+        for (const char* list : {"luma", "red", "green", "blue"}) result.insert(list, numbersOf(result.value(list)));
         break;
-      case CaptureCommand::Kind::calibrate:
-        answer = capture(QStringLiteral("Calibrate"), {QString::fromStdString(request.operands[0]), c.point.x(), c.point.y(), c.target});
+      }
+      case CaptureCommand::Kind::snapshot: {
+        // The owner writes into the file we opened: only where we could write ourselves.
+        SnapshotFile file(QFileInfo(c.file).absoluteFilePath());
+        if (auto why = file.open()) return report({CommandOutcome::unavailable, *why}, err);
+        QDBusPendingReply<QVariantMap> shot = capture.Snapshot(QDBusUnixFileDescriptor(file.handle()));
+        shot.waitForFinished();
+        if (shot.isError()) return report(outcomeOf(shot, deadline), err);
+        if (auto why = file.commit()) return report({CommandOutcome::unavailable, *why}, err);
+        result = shot.value();
+        result.insert(QStringLiteral("file"), file.path());
         break;
-    }
-    if (answer.code != kSuccess) return report(answer, err);
-    if (c.kind == CaptureCommand::Kind::calibrate) {
-      result.insert(QStringLiteral("message"), answer.results.value(0).toString());
-    } else {
-      result = mapOf(answer.results.value(0));
-      // Lists inside the map arrive as D-Bus arguments too.
-      for (auto it = result.begin(); it != result.end(); ++it) {
-        if (it.value().canConvert<QDBusArgument>()) it.value() = listOf(it.value());
+      }
+      case CaptureCommand::Kind::calibrate: {
+        QDBusPendingReply<QString> calibrated =
+            capture.Calibrate(QString::fromStdString(request.operands[0]), c.point.x(), c.point.y(), c.target);
+        calibrated.waitForFinished();
+        if (calibrated.isError()) return report(outcomeOf(calibrated, deadline), err);
+        result.insert(QStringLiteral("message"), calibrated.value());
+        break;
       }
     }
     printCapture(c.kind, result, request.json, out);
@@ -233,27 +285,31 @@ int runThroughOwner(const CtlRequest& request, QDBusConnection bus, std::ostream
   const ChangeCommand& c = *parsed.command;
   auto names = [](const std::vector<ControlID>& ids) {
     QStringList list;
-    for (ControlID id : ids) list.append(QString::fromUtf8(rawValue(id).data(), static_cast<qsizetype>(rawValue(id).size())));
+    for (ControlID id : ids) list.append(nameOf(id));
     return list;
   };
+  limit(camera, deadline);
+  QDBusPendingReply<> done;
   using Kind = ChangeCommand::Kind;
   switch (c.kind) {
     case Kind::set: {
       QVariantMap values;
-      for (const auto& [id, v] : c.values) values.insert(names({id}).front(), static_cast<qlonglong>(v));
-      return report(call(bus, QStringLiteral("Set"), {values}), err);
+      for (const auto& [id, v] : c.values) values.insert(nameOf(id), qlonglong(v));
+      done = camera.Set(values);
+      break;
     }
-    case Kind::autoMode: return report(call(bus, QStringLiteral("SetAuto"), {names(c.controls).front(), c.on}), err);
-    case Kind::defaults: return report(call(bus, QStringLiteral("Defaults"), {names(c.controls)}), err);
-    case Kind::refocus: return report(call(bus, QStringLiteral("Refocus")), err);
-    case Kind::reset: return report(call(bus, QStringLiteral("Reset")), err);
-    case Kind::presetSave: return report(call(bus, QStringLiteral("SavePreset"), {c.preset}), err);
-    case Kind::presetApply: return report(call(bus, QStringLiteral("ApplyPreset"), {c.preset}), err);
-    case Kind::presetUpdate: return report(call(bus, QStringLiteral("UpdatePreset"), {c.preset}), err);
-    case Kind::presetRename: return report(call(bus, QStringLiteral("RenamePreset"), {c.preset, c.newName}), err);
-    case Kind::presetDelete: return report(call(bus, QStringLiteral("DeletePreset"), {c.preset}), err);
+    case Kind::autoMode: done = camera.SetAuto(names(c.controls).front(), c.on); break;
+    case Kind::defaults: done = camera.Defaults(names(c.controls)); break;
+    case Kind::refocus: done = camera.Refocus(); break;
+    case Kind::reset: done = camera.Reset(); break;
+    case Kind::presetSave: done = camera.SavePreset(c.preset); break;
+    case Kind::presetApply: done = camera.ApplyPreset(c.preset); break;
+    case Kind::presetUpdate: done = camera.UpdatePreset(c.preset); break;
+    case Kind::presetRename: done = camera.RenamePreset(c.preset, c.newName); break;
+    case Kind::presetDelete: done = camera.DeletePreset(c.preset); break;
   }
-  return kUsage;
+  done.waitForFinished();
+  return report(outcomeOf(done, deadline), err);
 }
 
 }  // namespace velto::cli

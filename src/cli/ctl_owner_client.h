@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <chrono>
 #include <optional>
 #include <ostream>
 
@@ -16,6 +17,10 @@ namespace velto::cli {
 
 // The session bus when an owner holds its name there; none without a session bus or an owner.
 std::optional<QDBusConnection> sessionOwnerBus();
+
+// How long velto-ctl waits for the owner to carry out a command (stats: more, per frame); then it
+// gives up with kCameraFailed.
+inline constexpr std::chrono::seconds kOwnerTimeLimit{60};
 
 // Carries out `request` through the owner; the exit code as without one.
 int runThroughOwner(const CtlRequest& request, QDBusConnection bus, std::ostream& out, std::ostream& err);

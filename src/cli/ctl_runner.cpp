@@ -271,13 +271,37 @@ int change(const CtlRequest& request, const QString& settingsPath, std::ostream&
   });
 }
 
+// Whether other applications' changes are undone: read from the settings, or changed in them.
+int lock(const CtlRequest& request, const QString& settingsPath, std::ostream& out, std::ostream& err) {
+  const QString key = QStringLiteral("keepLocked");
+  if (request.operands.empty()) {
+    UserDefaults defaults(settingsPath);
+    printLock(Storage(defaults).loadBoolean(key).value_or(true), out);
+    return kSuccess;
+  }
+  return withSettingsLock(settingsPath, err, [&](UserDefaults& defaults) {
+    Storage storage(defaults);
+    storage.saveBoolean(key, request.operands.front() == "on");
+    if (const auto why = storage.sync()) {
+      return fail(kSaveFailed, QStringLiteral("Couldn't save your settings (%1: %2).").arg(storage.path(), *why).toStdString(), err);
+    }
+    return int(kSuccess);
+  });
+}
+
 // --- The picture without an owner: a preview of our own ---------------------------------------------
 
 int capture(const CtlRequest& request, const QString& settingsPath, std::ostream& out, std::ostream& err) {
   CaptureParse parsed = parseCapture(request);
   if (!parsed.command) return fail(kInvalid, parsed.error, err);
   CaptureCommand& command = *parsed.command;
-  if (command.kind == CaptureCommand::Kind::snapshot) command.file = QFileInfo(command.file).absoluteFilePath();
+  std::optional<SnapshotFile> snapshot;
+  if (command.kind == CaptureCommand::Kind::snapshot) {
+    command.file = QFileInfo(command.file).absoluteFilePath();
+    snapshot.emplace(command.file);
+    if (auto why = snapshot->open()) return fail(CommandOutcome::unavailable, *why, err);
+    command.fd = snapshot->handle();
+  }
 
   SystemClock clock;
   auto run = [&](const CaptureTarget& target, CameraStore* store) {
@@ -291,6 +315,10 @@ int capture(const CtlRequest& request, const QString& settingsPath, std::ostream
       });
     });
     if (outcome.outcome.code != CommandOutcome::ok) return fail(outcome.outcome.code, outcome.outcome.message.toStdString(), err);
+    if (snapshot) {
+      if (auto why = snapshot->commit()) return fail(CommandOutcome::unavailable, *why, err);
+      outcome.result.insert(QStringLiteral("file"), snapshot->path());
+    }
     printCapture(command.kind, outcome.result, request.json, out);
     return int(kSuccess);
   };
@@ -334,6 +362,14 @@ int watch(const CtlRequest& request, UserDefaults& defaults, std::ostream& out, 
 
   SystemClock clock;
   LoginItem login(QStringLiteral("velto-camera"));
+  const QDBusConnection bus = QDBusConnection::sessionBus();
+  SessionOwner* owning = nullptr;
+  // One preview for the whole run, whichever store is current: velto-ctl stats, snapshot and
+  // calibrate run beside us capture through it.
+  PreviewController preview(clock, captureBackend(true), [&owning] {
+    if (CameraStore* s = owning != nullptr ? owning->store() : nullptr) s->resetCamera();
+  });
+  Calibrator calibrator(clock);
   auto makeStore = [&]() {
     defaults.reload();  // the previous owner's last word, read afresh
     CameraStore::Options options;
@@ -341,8 +377,6 @@ int watch(const CtlRequest& request, UserDefaults& defaults, std::ostream& out, 
     options.keepLocked = request.lock;
     auto store = std::make_unique<CameraStore>(clock, defaults, login, options);
     CameraStore* s = store.get();
-    // velto-ctl stats, snapshot and calibrate run beside us capture through this preview.
-    attachCapture(clock, *s, captureBackend(true), QDBusConnection::sessionBus());
     QObject::connect(s, &CameraStore::connectionSettled, s, [s, &out] {
       const auto& d = s->device();
       if (d && s->isConnected()) {
@@ -356,17 +390,39 @@ int watch(const CtlRequest& request, UserDefaults& defaults, std::ostream& out, 
     out << "watching; keep settings locked: " << (store->keepLocked() ? "on" : "off") << std::endl;
     return store;
   };
-  SessionOwner owner(SessionOwner::Claim::queue, makeStore, QDBusConnection::sessionBus());
-  QObject::connect(&owner, &SessionOwner::ownershipChanged, [&out](bool owning) {
-    if (!owning) out << "another program owns the cameras now; waiting" << std::endl;
+  SessionOwner owner(SessionOwner::Claim::queue, makeStore, bus);
+  owning = &owner;
+  // Exported before the name is asked for, as the store's service is.
+  std::unique_ptr<CaptureBusService> capture;
+  if (bus.isConnected()) {
+    capture = std::make_unique<CaptureBusService>(clock, [&owner] { return owner.store(); }, preview, calibrator, bus);
+    QObject::connect(&owner, &SessionOwner::storeClosing, capture.get(), [&capture] {
+      capture->endAll(QStringLiteral("another program owns the cameras now"));
+    });
+  }
+  QObject::connect(&owner, &SessionOwner::ownershipChanged, [&out](bool owns) {
+    if (!owns) out << "another program owns the cameras now; waiting" << std::endl;
   });
+  owner.claim();
   if (!owner.store()) out << "another program owns the cameras; waiting" << std::endl;
   QCoreApplication::exec();
+  capture.reset();
   if (owner.store() && !owner.store()->saveNow()) return fail(kSaveFailed, owner.store()->lastErrorText().toStdString(), err);
   return kSuccess;
 }
 
 }  // namespace
+
+std::optional<std::string> SnapshotFile::open() {
+  // Refused by the directory's owner as the user would be: the check is the open itself.
+  if (file_.open(QIODevice::WriteOnly)) return std::nullopt;
+  return "can't write " + file_.fileName().toStdString() + " (" + file_.errorString().toStdString() + ")";
+}
+
+std::optional<std::string> SnapshotFile::commit() {
+  if (file_.commit()) return std::nullopt;
+  return "can't write " + file_.fileName().toStdString() + " (" + file_.errorString().toStdString() + ")";
+}
 
 int runCtl(const CtlRequest& request, std::ostream& out, std::ostream& err) {
   if (request.help) {
@@ -394,6 +450,7 @@ int runCtl(const CtlRequest& request, std::ostream& out, std::ostream& err) {
     err << "velto-ctl: simulated cameras are not listed: " << sim.refusal << "\n";
   }
   if (cmd == "stats" || cmd == "snapshot" || cmd == "calibrate") return capture(request, UserDefaults::defaultPath(), out, err);
+  if (cmd == "lock") return lock(request, UserDefaults::defaultPath(), out, err);
   const bool reading = cmd == "list" || cmd == "controls" || cmd == "get" || (cmd == "preset" && request.subcommand == "list");
   if (!reading && cmd != "watch") return change(request, UserDefaults::defaultPath(), err);
   UserDefaults defaults;

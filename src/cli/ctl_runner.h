@@ -7,7 +7,10 @@
 // application does. Needs a QCoreApplication; runs on its thread.
 #pragma once
 
+#include <QSaveFile>
 #include <iosfwd>
+#include <optional>
+#include <string>
 
 #include "cli/ctl_arguments.h"
 
@@ -25,5 +28,20 @@ enum ExitCode : int {
 };
 
 int runCtl(const CtlRequest& request, std::ostream& out, std::ostream& err);
+
+// A snapshot's file: the picture goes into a temporary file beside it, which replaces it only once
+// the picture is complete, so a snapshot that fails leaves an existing file as it was.
+class SnapshotFile {
+ public:
+  explicit SnapshotFile(const QString& path) : file_(path) {}
+  // Why it cannot be written, in the words of the message velto-ctl prints; none when it can.
+  std::optional<std::string> open();
+  int handle() const { return file_.handle(); }
+  std::optional<std::string> commit();
+  QString path() const { return file_.fileName(); }
+
+ private:
+  QSaveFile file_;
+};
 
 }  // namespace velto::cli

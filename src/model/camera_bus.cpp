@@ -4,11 +4,13 @@
 
 #include "model/camera_bus.h"
 
+#include <QDBusMetaType>
 #include <limits>
 #include <optional>
 
 #include "model/camera_store.h"
 #include "model/status_text.h"
+#include "model_camera_adaptor.h"
 
 namespace velto {
 namespace {
@@ -52,6 +54,18 @@ QVariantMap controlMap(const ControlValues& values) {
 
 }  // namespace
 
+void registerBusTypes() {
+  static const bool registered = [] {
+    qDBusRegisterMetaType<QList<QVariantMap>>();
+    qDBusRegisterMetaType<QList<qlonglong>>();
+    qDBusRegisterMetaType<QList<double>>();
+    return true;
+  }();
+  (void)registered;
+}
+
+bool isOwnersError(const QString& name) { return name.startsWith(kErrorPrefix); }
+
 QString busErrorName(int code) {
   switch (code) {
     case CommandOutcome::noCamera: return kErrorPrefix + "NoCamera";
@@ -67,20 +81,38 @@ int codeOfBusError(const QString& name) {
                    int(CommandOutcome::unavailable)}) {
     if (name == busErrorName(code)) return code;
   }
+  // Another caller's work holds the camera: the picture cannot be had now.
+  if (name == kBusyError) return CommandOutcome::unavailable;
   return CommandOutcome::cameraFailed;
 }
 
-CameraBusService::CameraBusService(CameraStore& store, QDBusConnection bus, QObject* parent)
-    : QObject(parent), store_(store), bus_(std::move(bus)) {
-  exported_ = bus_.registerObject(QString::fromLatin1(kBusPath), this,
-                                  QDBusConnection::ExportScriptableSlots | QDBusConnection::ExportScriptableSignals);
-  for (auto signal : {&CameraStore::valuesChanged, &CameraStore::presetsChanged, &CameraStore::deviceChanged}) {
-    connect(&store_, signal, this, &CameraBusService::Changed);
-  }
+CameraBusService::CameraBusService(QDBusConnection bus, QObject* parent) : QObject(parent), bus_(std::move(bus)) {
+  registerBusTypes();
+  new CameraAdaptor(this);
+  exported_ = bus_.registerObject(QString::fromLatin1(kCameraBusPath), this, QDBusConnection::ExportAdaptors);
 }
 
 CameraBusService::~CameraBusService() {
-  if (exported_) bus_.unregisterObject(QString::fromLatin1(kBusPath));
+  if (exported_) bus_.unregisterObject(QString::fromLatin1(kCameraBusPath));
+}
+
+void CameraBusService::setStore(CameraStore* store) {
+  if (store_) disconnect(store_, nullptr, this, nullptr);
+  store_ = store;
+  if (!store_) return;
+  for (auto signal : {&CameraStore::valuesChanged, &CameraStore::presetsChanged, &CameraStore::deviceChanged}) {
+    connect(store_, signal, this, &CameraBusService::Changed);
+  }
+}
+
+std::optional<QDBusMessage> CameraBusService::takeCall() {
+  setDelayedReply(true);
+  const QDBusMessage call = message();
+  if (!store_) {
+    answer(call, {CommandOutcome::noCamera, QStringLiteral("the cameras are not ready yet")});
+    return std::nullopt;
+  }
+  return call;
 }
 
 void CameraBusService::answer(const QDBusMessage& call, const CommandOutcome& outcome, const QVariantList& results) {
@@ -106,84 +138,96 @@ std::optional<std::vector<ControlID>> CameraBusService::controlsNamed(const QStr
   return ids;
 }
 
-QVariantList CameraBusService::Cameras() {
-  QVariantList list;
-  const auto& device = store_.device();
-  for (const CameraSummary& c : store_.cameras()) {
+QList<QVariantMap> CameraBusService::Cameras() {
+  const auto call = takeCall();
+  if (!call) return {};
+  QList<QVariantMap> list;
+  const auto& device = store_->device();
+  for (const CameraSummary& c : store_->cameras()) {
     list.append(QVariantMap{{"name", c.name},
-                            {"vendorID", c.key.vendorID},
-                            {"productID", c.key.productID},
-                            {"locationID", c.locationID},
+                            {"vendorID", uint(c.key.vendorID)},
+                            {"productID", uint(c.key.productID)},
+                            {"locationID", uint(c.locationID)},
                             {"carrier", text(usb::carrierName(c.carrier))},
                             {"chosen", device && device->locationID == c.locationID && device->key == c.key}});
   }
-  return list;
+  answer(*call, {}, {QVariant::fromValue(list)});
+  return {};
 }
 
-void CameraBusService::Controls(const QDBusMessage& call) {
-  call.setDelayedReply(true);
-  if (!store_.isConnected()) {
-    answer(call, {store_.device() ? CommandOutcome::cameraFailed : CommandOutcome::noCamera,
-                  store_.device() ? store_.device()->name + " does not answer" : QStringLiteral("no camera is attached")});
-    return;
+QList<QVariantMap> CameraBusService::Controls() {
+  const auto call = takeCall();
+  if (!call) return {};
+  if (!store_->isConnected()) {
+    answer(*call, {store_->device() ? CommandOutcome::cameraFailed : CommandOutcome::noCamera,
+                   store_->device() ? store_->device()->name + " does not answer" : QStringLiteral("no camera is attached")});
+    return {};
   }
-  store_.read({}, [this, call](ControlValues values, usb::Status) {
-    QVariantList rows;
-    const auto& device = store_.device();
+  store_->read({}, [this, call = *call](ControlValues values, usb::Status) {
+    QList<QVariantMap> rows;
+    const auto& device = store_ ? store_->device() : std::nullopt;
     if (device) {
       for (ControlID id : device->supported) {
         QVariantMap row{{"name", text(rawValue(id))}, {"title", text(title(id))}};
-        const auto r = store_.ranges().find(id);
-        if (r != store_.ranges().end()) {
-          row.insert("min", static_cast<qlonglong>(r->second.min));
-          row.insert("max", static_cast<qlonglong>(r->second.max));
-          row.insert("step", static_cast<qlonglong>(r->second.step));
-          row.insert("default", static_cast<qlonglong>(r->second.defaultValue));
+        const auto r = store_->ranges().find(id);
+        const bool ranged = r != store_->ranges().end();
+        if (ranged) {
+          row.insert("min", qlonglong(r->second.min));
+          row.insert("max", qlonglong(r->second.max));
+          row.insert("step", qlonglong(r->second.step));
+          row.insert("default", qlonglong(r->second.defaultValue));
         }
-        QVariantList modes;
-        for (std::int64_t m : offeredModes(id, r != store_.ranges().end() ? &r->second : nullptr)) {
-          modes.append(static_cast<qlonglong>(m));
-        }
-        if (!modes.isEmpty()) row.insert("modes", modes);
-        if (auto v = values.find(id); v != values.end()) row.insert("value", static_cast<qlonglong>(v->second));
+        QList<qlonglong> modes;
+        for (std::int64_t m : offeredModes(id, ranged ? &r->second : nullptr)) modes.append(qlonglong(m));
+        if (!modes.isEmpty()) row.insert("modes", QVariant::fromValue(modes));
+        if (auto v = values.find(id); v != values.end()) row.insert("value", qlonglong(v->second));
         rows.append(row);
       }
     }
-    // One argument, the list: a bare `{rows}` would copy the list and send each row as an
-    // argument of its own.
-    answer(call, {}, QVariantList{QVariant(rows)});
+    answer(call, {}, {QVariant::fromValue(rows)});
   });
+  return {};
 }
 
-void CameraBusService::Get(const QStringList& names, const QDBusMessage& call) {
-  call.setDelayedReply(true);
-  const auto ids = controlsNamed(names, call);
-  if (!ids) return;
-  const auto& device = store_.device();
-  if (!device) return answer(call, {CommandOutcome::noCamera, QStringLiteral("no camera is attached")});
-  if (!store_.isConnected()) return answer(call, {CommandOutcome::cameraFailed, device->name + " does not answer"});
+QVariantMap CameraBusService::Get(const QStringList& names, QVariantMap&) {
+  const auto call = takeCall();
+  if (!call) return {};
+  const auto ids = controlsNamed(names, *call);
+  if (!ids) return {};
+  const auto& device = store_->device();
+  if (!device) {
+    answer(*call, {CommandOutcome::noCamera, QStringLiteral("no camera is attached")});
+    return {};
+  }
+  if (!store_->isConnected()) {
+    answer(*call, {CommandOutcome::cameraFailed, device->name + " does not answer"});
+    return {};
+  }
   for (ControlID id : *ids) {
     if (auto why = unreadableControl(device->name, device->supports(id), id)) {
-      return answer(call, {CommandOutcome::invalid, *why});
+      answer(*call, {CommandOutcome::invalid, *why});
+      return {};
     }
   }
-  readEach(*ids, {}, {}, call);
+  readEach(*ids, {}, {}, *call);
+  return {};
 }
 
 void CameraBusService::readEach(std::vector<ControlID> ids, ControlValues values, QVariantMap failures,
                                 const QDBusMessage& call) {
   if (ids.empty()) return answer(call, {}, {controlMap(values), failures});
+  if (!store_) return answer(call, {CommandOutcome::cameraFailed, QStringLiteral("the camera store was closed")});
   // One at a time, so that each failure has its own status.
   const ControlID id = ids.front();
   ids.erase(ids.begin());
-  store_.read({id}, [this, id, ids = std::move(ids), values = std::move(values), failures = std::move(failures),
-                     call](ControlValues read, usb::Status status) mutable {
+  store_->read({id}, [this, id, ids = std::move(ids), values = std::move(values), failures = std::move(failures),
+                      call](ControlValues read, usb::Status status) mutable {
     if (auto v = read.find(id); v != read.end()) {
       values[id] = v->second;
     } else {
       failures.insert(text(rawValue(id)), readFailure(id, status));
       // A camera that let a request time out would only let the others time out too.
-      if (status == usb::status::timeout || !store_.isConnected()) {
+      if (status == usb::status::timeout || !store_ || !store_->isConnected()) {
         for (ControlID rest : ids) failures.insert(text(rawValue(rest)), readFailure(rest, status));
         ids.clear();
       }
@@ -192,71 +236,77 @@ void CameraBusService::readEach(std::vector<ControlID> ids, ControlValues values
   });
 }
 
-void CameraBusService::change(const ChangeCommand& command, const QDBusMessage& call) {
-  call.setDelayedReply(true);
-  runChange(store_, command, [this, call](CommandOutcome outcome) { answer(call, outcome); });
+void CameraBusService::change(const ChangeCommand& command) {
+  const auto call = takeCall();
+  if (!call) return;
+  runChange(*store_, command, [this, call = *call](CommandOutcome outcome) { answer(call, outcome); });
 }
 
-void CameraBusService::Set(const QVariantMap& values, const QDBusMessage& call) {
-  call.setDelayedReply(true);
+void CameraBusService::Set(const QVariantMap& values) {
   ChangeCommand command;
   for (auto it = values.begin(); it != values.end(); ++it) {
-    const auto ids = controlsNamed({it.key()}, call);
-    if (!ids) return;
+    const QByteArray utf8 = it.key().toUtf8();
+    const auto id = controlFromRawValue(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
     const std::optional<qlonglong> value = integerArgument(it.value());
-    if (!value) {
-      return answer(call, {CommandOutcome::invalid,
-                           QStringLiteral("invalid value for %1 (an integer is needed)").arg(it.key())});
+    if (!id || !value) {
+      setDelayedReply(true);
+      answer(message(), {CommandOutcome::invalid, !id ? QStringLiteral("unknown control '%1'").arg(it.key())
+                                                      : QStringLiteral("invalid value for %1 (an integer is needed)").arg(it.key())});
+      return;
     }
-    command.values[ids->front()] = *value;  // the store clamps it to the control's range
+    command.values[*id] = *value;  // the store clamps it to the control's range
   }
-  change(command, call);
+  change(command);
 }
 
-void CameraBusService::SetAuto(const QString& name, bool on, const QDBusMessage& call) {
-  call.setDelayedReply(true);
-  const auto ids = controlsNamed({name}, call);
-  if (!ids) return;
-  if (!governedControl(ids->front())) {
-    return answer(call, {CommandOutcome::invalid,
-                         QStringLiteral("'%1' is not an auto mode (autoExposure, autoFocus, autoWhiteBalance)").arg(name)});
+void CameraBusService::SetAuto(const QString& name, bool on) {
+  const QByteArray utf8 = name.toUtf8();
+  const auto id = controlFromRawValue(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+  if (!id || !governedControl(*id)) {
+    setDelayedReply(true);
+    answer(message(), {CommandOutcome::invalid, !id ? QStringLiteral("unknown control '%1'").arg(name)
+                                                    : QStringLiteral("'%1' is not an auto mode (autoExposure, autoFocus, autoWhiteBalance)").arg(name)});
+    return;
   }
   ChangeCommand command;
   command.kind = ChangeCommand::Kind::autoMode;
-  command.controls = *ids;
+  command.controls = {*id};
   command.on = on;
-  change(command, call);
+  change(command);
 }
 
-void CameraBusService::Defaults(const QStringList& names, const QDBusMessage& call) {
-  call.setDelayedReply(true);
-  const auto ids = controlsNamed(names, call);
+void CameraBusService::Defaults(const QStringList& names) {
+  setDelayedReply(true);
+  const auto ids = controlsNamed(names, message());
   if (!ids) return;
   ChangeCommand command;
   command.kind = ChangeCommand::Kind::defaults;
   command.controls = *ids;
-  change(command, call);
+  change(command);
 }
 
-void CameraBusService::Refocus(const QDBusMessage& call) {
+void CameraBusService::Refocus() {
   ChangeCommand command;
   command.kind = ChangeCommand::Kind::refocus;
-  change(command, call);
+  change(command);
 }
 
-void CameraBusService::Reset(const QDBusMessage& call) {
+void CameraBusService::Reset() {
   ChangeCommand command;
   command.kind = ChangeCommand::Kind::reset;
-  change(command, call);
+  change(command);
 }
 
-QVariantList CameraBusService::Presets() {
-  QVariantList list;
-  for (const Preset& p : store_.presets()) {
+QList<QVariantMap> CameraBusService::Presets() {
+  const auto call = takeCall();
+  if (!call) return {};
+  QList<QVariantMap> list;
+  for (const Preset& p : store_->presets()) {
     list.append(QVariantMap{
         {"id", p.id.toString(QUuid::WithoutBraces).toUpper()}, {"name", p.name}, {"values", controlMap(p.values)}});
   }
-  return list;
+  answer(*call, {}, {QVariant::fromValue(list)});
+  return {};
 }
 
 namespace {
@@ -269,31 +319,37 @@ ChangeCommand presetCommand(ChangeCommand::Kind kind, const QString& preset, con
 }
 }  // namespace
 
-void CameraBusService::SavePreset(const QString& name, const QDBusMessage& call) {
-  change(presetCommand(ChangeCommand::Kind::presetSave, name), call);
+void CameraBusService::SavePreset(const QString& name) { change(presetCommand(ChangeCommand::Kind::presetSave, name)); }
+
+void CameraBusService::ApplyPreset(const QString& preset) {
+  change(presetCommand(ChangeCommand::Kind::presetApply, preset));
 }
 
-void CameraBusService::ApplyPreset(const QString& preset, const QDBusMessage& call) {
-  change(presetCommand(ChangeCommand::Kind::presetApply, preset), call);
+void CameraBusService::UpdatePreset(const QString& preset) {
+  change(presetCommand(ChangeCommand::Kind::presetUpdate, preset));
 }
 
-void CameraBusService::UpdatePreset(const QString& preset, const QDBusMessage& call) {
-  change(presetCommand(ChangeCommand::Kind::presetUpdate, preset), call);
+void CameraBusService::RenamePreset(const QString& preset, const QString& newName) {
+  change(presetCommand(ChangeCommand::Kind::presetRename, preset, newName));
 }
 
-void CameraBusService::RenamePreset(const QString& preset, const QString& newName, const QDBusMessage& call) {
-  change(presetCommand(ChangeCommand::Kind::presetRename, preset, newName), call);
+void CameraBusService::DeletePreset(const QString& preset) {
+  change(presetCommand(ChangeCommand::Kind::presetDelete, preset));
 }
 
-void CameraBusService::DeletePreset(const QString& preset, const QDBusMessage& call) {
-  change(presetCommand(ChangeCommand::Kind::presetDelete, preset), call);
+bool CameraBusService::KeepLocked() {
+  const auto call = takeCall();
+  if (!call) return false;
+  answer(*call, {}, {store_->keepLocked()});
+  return false;
 }
-
-bool CameraBusService::KeepLocked() { return store_.keepLocked(); }
 
 void CameraBusService::SetKeepLocked(bool on) {
-  store_.setKeepLocked(on);
-  store_.saveNow();
+  const auto call = takeCall();
+  if (!call) return;
+  store_->setKeepLocked(on);
+  if (!store_->saveNow()) return answer(*call, {CommandOutcome::saveFailed, store_->lastErrorText()});
+  answer(*call, {});
 }
 
 }  // namespace velto

@@ -3,35 +3,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // The session's owner on the session bus. One process in a user session owns the cameras and the
-// settings: the desktop application when it runs, else `velto-ctl watch`. It holds the name
-// kBusName and exports its store's operations at kBusPath, so that velto-ctl, run beside it, asks
-// the running store instead of opening the camera and the settings file itself.
-//
-// Interface app.velto.Camera1 (every method answers once its work is done; a failure is a D-Bus
-// error named app.velto.Camera1.Error.NoCamera, .Invalid, .CameraFailed, .Unavailable or .SaveFailed, with
-// the reason as its message):
-//   Cameras() -> av of a{sv}       name, vendorID, productID, locationID, carrier, chosen
-//   Controls() -> av of a{sv}      name, title, [min, max, step, default], [modes (av)], [value]
-//   Get(as names) -> a{sv}, a{sv}  current values read from the camera, and for each control that
-//                                  could not be read, why (text)
-//   Set(a{sv} values)              NAME -> integer
-//   SetAuto(s name, b on), Defaults(as names), Refocus(), Reset()
-//   Presets() -> av of a{sv}       id, name, values (a{sv})
-//   SavePreset(s name), ApplyPreset(s preset), UpdatePreset(s preset),
-//   RenamePreset(s preset, s newName), DeletePreset(s preset)   (a preset by name, else id)
-//   KeepLocked() -> b, SetKeepLocked(b)
-//   signal Changed()               values, presets or the camera changed
-// Only the session's own user reaches the session bus; nothing is offered on the system bus.
+// settings: the desktop application when it runs, else `velto-ctl watch` (session_owner.h). It
+// holds the name kOwnerBusName and exports its store's operations at kCameraBusPath, so that
+// velto-ctl, run beside it, asks the running store instead of opening the camera and the settings
+// file itself. The interface, its arguments and its errors are those of app.velto.Camera1.xml
+// beside this file; the adaptor generated from it calls the slots below.
 //
 // Main thread.
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusMessage>
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
-#include <QVariantList>
 #include <QVariantMap>
+#include <optional>
+#include <vector>
 
 #include "model/store_commands.h"
 
@@ -39,58 +29,71 @@ namespace velto {
 
 class CameraStore;
 
-inline constexpr char kBusName[] = "app.velto.Camera";
-inline constexpr char kBusPath[] = "/app/velto/Camera";
-inline constexpr char kBusInterface[] = "app.velto.Camera1";
+inline constexpr char kOwnerBusName[] = "app.velto.Camera.Owner";
+inline constexpr char kCameraBusPath[] = "/app/velto/Camera/Controls";
+inline constexpr char kCameraBusInterface[] = "app.velto.Camera1";
 
-// "app.velto.Camera1.Error.Invalid" for CommandOutcome::invalid, and back; unknown names are
-// camera failures.
+// A failure's name on the bus, under app.velto.Camera1.Error: "…Invalid" for
+// CommandOutcome::invalid, and back; unknown names are camera failures.
 QString busErrorName(int code);
 int codeOfBusError(const QString& name);
+// Ours, as opposed to the bus's own (a caller gone, a time-out, an unknown method).
+bool isOwnersError(const QString& name);
+// Another caller's work holds the camera; read back as CommandOutcome::unavailable.
+inline constexpr char kBusyError[] = "app.velto.Camera1.Error.Busy";
 
-class CameraBusService : public QObject {
+// Lets the D-Bus types of the interfaces (lists of records) be sent and read; idempotent.
+void registerBusTypes();
+
+class CameraBusService : public QObject, protected QDBusContext {
   Q_OBJECT
-  Q_CLASSINFO("D-Bus Interface", "app.velto.Camera1")
 
  public:
-  // Exports the store's operations at kBusPath on `bus`; the name is the owner's business.
-  CameraBusService(CameraStore& store, QDBusConnection bus, QObject* parent = nullptr);
+  // Exports the interface at kCameraBusPath on `bus` at once, before any name is claimed; until a
+  // store is set, every call answers NoCamera.
+  explicit CameraBusService(QDBusConnection bus, QObject* parent = nullptr);
   ~CameraBusService() override;
 
   bool isExported() const { return exported_; }
+  // The store whose operations are offered; null while this process does not own the session.
+  void setStore(CameraStore* store);
 
- public slots:
-  Q_SCRIPTABLE QVariantList Cameras();
-  Q_SCRIPTABLE void Controls(const QDBusMessage& call);
-  Q_SCRIPTABLE void Get(const QStringList& names, const QDBusMessage& call);
-  Q_SCRIPTABLE void Set(const QVariantMap& values, const QDBusMessage& call);
-  Q_SCRIPTABLE void SetAuto(const QString& name, bool on, const QDBusMessage& call);
-  Q_SCRIPTABLE void Defaults(const QStringList& names, const QDBusMessage& call);
-  Q_SCRIPTABLE void Refocus(const QDBusMessage& call);
-  Q_SCRIPTABLE void Reset(const QDBusMessage& call);
-  Q_SCRIPTABLE QVariantList Presets();
-  Q_SCRIPTABLE void SavePreset(const QString& name, const QDBusMessage& call);
-  Q_SCRIPTABLE void ApplyPreset(const QString& preset, const QDBusMessage& call);
-  Q_SCRIPTABLE void UpdatePreset(const QString& preset, const QDBusMessage& call);
-  Q_SCRIPTABLE void RenamePreset(const QString& preset, const QString& newName, const QDBusMessage& call);
-  Q_SCRIPTABLE void DeletePreset(const QString& preset, const QDBusMessage& call);
-  Q_SCRIPTABLE bool KeepLocked();
-  Q_SCRIPTABLE void SetKeepLocked(bool on);
+  // Called by the adaptor. Each answers the call itself once its work is done (the values returned
+  // here are never sent).
+  QList<QVariantMap> Cameras();
+  QList<QVariantMap> Controls();
+  QVariantMap Get(const QStringList& names, QVariantMap& failures);
+  void Set(const QVariantMap& values);
+  void SetAuto(const QString& name, bool on);
+  void Defaults(const QStringList& names);
+  void Refocus();
+  void Reset();
+  QList<QVariantMap> Presets();
+  void SavePreset(const QString& name);
+  void ApplyPreset(const QString& preset);
+  void UpdatePreset(const QString& preset);
+  void RenamePreset(const QString& preset, const QString& newName);
+  void DeletePreset(const QString& preset);
+  bool KeepLocked();
+  void SetKeepLocked(bool on);
 
  signals:
-  Q_SCRIPTABLE void Changed();
+  void Changed();
 
  private:
-  // Runs `command` and answers `call` with its outcome.
-  void change(const ChangeCommand& command, const QDBusMessage& call);
+  // Takes the current call over: answered later through answer(). None (and the call answered
+  // NoCamera) without a store.
+  std::optional<QDBusMessage> takeCall();
+  // Runs `command` and answers the current call with its outcome.
+  void change(const ChangeCommand& command);
   // Control names, checked against the catalogue; none (and `call` answered) when one is unknown.
   std::optional<std::vector<ControlID>> controlsNamed(const QStringList& names, const QDBusMessage& call);
   void answer(const QDBusMessage& call, const CommandOutcome& outcome, const QVariantList& results = {});
   // Get's reading: the first of `ids`, then the rest, then the answer.
   void readEach(std::vector<ControlID> ids, ControlValues values, QVariantMap failures, const QDBusMessage& call);
 
-  CameraStore& store_;
   QDBusConnection bus_;
+  QPointer<CameraStore> store_;
   bool exported_ = false;
 };
 

@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
         return store;
       },
       QDBusConnection::sessionBus());
+  owner.claim();
   if (!owner.claimed()) return 2;
   return QCoreApplication::exec();
 }

@@ -13,6 +13,8 @@
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
+#include <QXmlStreamReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,6 +24,7 @@
 #include <QThread>
 #include <memory>
 
+#include "capture/capture_bus.h"
 #include "model/camera_bus.h"
 #include "model/storage.h"
 #include "platform/session/user_defaults.h"
@@ -122,6 +125,16 @@ class OwnerTest : public ::testing::Test {
   qsizetype savedPresets() {
     UserDefaults defaults(config.filePath("velto-camera/velto-camera.conf"));
     return Storage(defaults).loadPresets().value_or(QList<Preset>{}).size();
+  }
+
+  // The unique name of the first process waiting in the queue for the owner's name.
+  QString queuedOwner() {
+    QDBusConnection c = QDBusConnection::connectToBus(session.address(), "queue-reader");
+    QDBusMessage m = QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                                    "ListQueuedOwners");
+    m.setArguments({QString(kOwnerBusName)});
+    const QStringList owners = c.call(m).arguments().value(0).toStringList();
+    return owners.value(1);
   }
 
   testing::SimBus bus;
@@ -267,11 +280,19 @@ TEST_F(OwnerTest, BadCallsOnTheBusAreErrorsNeverACrash) {
   ASSERT_TRUE(waitForOutput(watch, "connected:"));
   QDBusConnection caller = QDBusConnection::connectToBus(session.address(), "bad-caller");
   auto callOwner = [&](const QString& method, const QVariantList& args) {
-    QDBusMessage m = QDBusMessage::createMethodCall(kBusName, kBusPath, kBusInterface, method);
+    QDBusMessage m = QDBusMessage::createMethodCall(kOwnerBusName, kCameraBusPath, kCameraBusInterface, method);
     m.setArguments(args);
     return caller.call(m, QDBus::Block, 20000);
   };
   EXPECT_EQ(callOwner("Frobnicate", {}).errorName(), "org.freedesktop.DBus.Error.UnknownMethod");
+  // The same bounds as on the command line.
+  auto callCapture = [&](const QString& method, const QVariantList& args) {
+    QDBusMessage m = QDBusMessage::createMethodCall(kOwnerBusName, kCaptureBusPath, kCaptureBusInterface, method);
+    m.setArguments(args);
+    return caller.call(m, QDBus::Block, 20000);
+  };
+  EXPECT_EQ(callCapture("Stats", {2147483647}).errorName(), busErrorName(CommandOutcome::invalid));
+  EXPECT_EQ(callCapture("Calibrate", {QString("exposure"), qQNaN(), 0.5, 0.5}).errorName(), busErrorName(CommandOutcome::invalid));
   EXPECT_EQ(callOwner("Set", {QString("brightness")}).type(), QDBusMessage::ErrorMessage) << "wrong argument types";
   EXPECT_EQ(callOwner("Set", {QVariantMap{{"sparkle", 1}}}).errorName(), busErrorName(CommandOutcome::invalid));
   EXPECT_EQ(callOwner("Set", {QVariantMap{{"brightness", "high"}}}).errorName(), busErrorName(CommandOutcome::invalid));
@@ -286,7 +307,7 @@ TEST_F(OwnerTest, BadCallsOnTheBusAreErrorsNeverACrash) {
   // A caller that goes away before its answer.
   {
     QDBusConnection gone = QDBusConnection::connectToBus(session.address(), "gone-caller");
-    QDBusMessage m = QDBusMessage::createMethodCall(kBusName, kBusPath, kBusInterface, "Set");
+    QDBusMessage m = QDBusMessage::createMethodCall(kOwnerBusName, kCameraBusPath, kCameraBusInterface, "Set");
     m.setArguments({QVariantMap{{"contrast", qlonglong(40)}}});
     gone.asyncCall(m);
     QDBusConnection::disconnectFromBus("gone-caller");
@@ -295,6 +316,107 @@ TEST_F(OwnerTest, BadCallsOnTheBusAreErrorsNeverACrash) {
   EXPECT_EQ(watch.state(), QProcess::Running);
   EXPECT_EQ(run({"get", "contrast"}), 0);
   QDBusConnection::disconnectFromBus("bad-caller");
+}
+
+
+// Every method and signal of `interface` in an introspection document, with its arguments'
+// names, types and directions and its annotations, one line each.
+QStringList membersOf(const QByteArray& xml, const QString& interface) {
+  QStringList members;
+  QXmlStreamReader reader(xml);
+  bool inside = false;
+  QString member;
+  while (!reader.atEnd()) {
+    reader.readNext();
+    const auto a = reader.attributes();
+    if (reader.isStartElement() && reader.name() == u"interface") inside = a.value("name") == interface;
+    if (!inside) continue;
+    if (reader.isStartElement() && (reader.name() == u"method" || reader.name() == u"signal")) {
+      member = reader.name().toString() + " " + a.value("name").toString() + ":";
+    } else if (reader.isStartElement() && reader.name() == u"arg") {
+      member += " " + a.value("direction").toString() + " " + a.value("type").toString() + " " + a.value("name").toString();
+    } else if (reader.isStartElement() && reader.name() == u"annotation" && !member.isEmpty()) {
+      member += " [" + a.value("name").toString() + "=" + a.value("value").toString() + "]";
+    } else if (reader.isEndElement() && (reader.name() == u"method" || reader.name() == u"signal")) {
+      members.append(member);
+      member.clear();
+    } else if (reader.isEndElement() && reader.name() == u"interface") {
+      inside = false;
+    }
+  }
+  members.sort();
+  return members;
+}
+
+TEST_F(OwnerTest, TheBusSurfaceIsTheXmlContractAndAnswersBeforeTheName) {
+  auto introspect = [&](const QString& dest, const char* path, const QString& interface) {
+    QProcess gdbus;
+    gdbus.setProcessEnvironment(environment());
+    gdbus.start("gdbus", {"introspect", "--session", "--xml", "--dest", dest, "--object-path", path});
+    EXPECT_TRUE(gdbus.waitForFinished(20000));
+    return membersOf(gdbus.readAllStandardOutput(), interface).join('\n').toStdString();
+  };
+  auto contract = [](const char* file, const QString& interface) {
+    QFile xml(QStringLiteral(VELTO_SOURCE_DIR "/src/") + file);
+    EXPECT_TRUE(xml.open(QIODevice::ReadOnly)) << file;
+    return membersOf(xml.readAll(), interface);
+  };
+  const QStringList camera = contract("model/app.velto.Camera1.xml", kCameraBusInterface);
+  const QStringList capture = contract("capture/app.velto.Capture1.xml", kCaptureBusInterface);
+  ASSERT_EQ(camera.size(), 17);
+  ASSERT_EQ(capture.size(), 3);
+  auto matchesTheContract = [&](const QString& dest) {
+    EXPECT_EQ(introspect(dest, kCameraBusPath, kCameraBusInterface), camera.join('\n').toStdString());
+    EXPECT_EQ(introspect(dest, kCaptureBusPath, kCaptureBusInterface), capture.join('\n').toStdString());
+  };
+  QProcess& watch = start(VELTO_CTL_PATH, {"watch"});
+  ASSERT_TRUE(waitForOutput(watch, "connected:"));
+  matchesTheContract(kOwnerBusName);
+  // The application takes over; the watcher waits in the queue, its objects still there.
+  QProcess& application = start(VELTO_TEST_OWNER_PATH, {});
+  ASSERT_TRUE(waitForOutput(application, "owner"));
+  ASSERT_TRUE(waitForOutput(watch, "another program owns the cameras now"));
+  matchesTheContract(queuedOwner());
+
+  // The queued watcher, asked directly before it owns the session: NoCamera, never UnknownObject.
+  QDBusConnection caller = QDBusConnection::connectToBus(session.address(), "early-caller");
+  QDBusMessage early = QDBusMessage::createMethodCall(queuedOwner(), kCameraBusPath, kCameraBusInterface, "Controls");
+  EXPECT_EQ(caller.call(early, QDBus::Block, 20000).errorName(), busErrorName(CommandOutcome::noCamera));
+  QDBusMessage picture = QDBusMessage::createMethodCall(queuedOwner(), kCaptureBusPath, kCaptureBusInterface, "Stats");
+  picture.setArguments({1});
+  EXPECT_EQ(caller.call(picture, QDBus::Block, 20000).errorName(), busErrorName(CommandOutcome::noCamera));
+  QDBusConnection::disconnectFromBus("early-caller");
+}
+
+TEST_F(OwnerTest, PictureRequestsShareTheStreamWaitTheirTurnAndEndWithTheirCaller) {
+  QProcess& watch = start(VELTO_CTL_PATH, {"watch"});
+  ASSERT_TRUE(waitForOutput(watch, "connected:"));
+  auto stats = [&](const QString& connection, int frames) {
+    QDBusConnection c = QDBusConnection::connectToBus(session.address(), connection);
+    QDBusMessage m = QDBusMessage::createMethodCall(kOwnerBusName, kCaptureBusPath, kCaptureBusInterface, "Stats");
+    m.setArguments({frames});
+    return c.asyncCall(m, 600000);
+  };
+  // As many long requests as may run at once, each from a caller of its own.
+  std::vector<QDBusPendingCall> long_;
+  for (int i = 0; i < 4; ++i) long_.push_back(stats(QStringLiteral("long-%1").arg(i), 10000));
+  // One more waits its turn for a few seconds, then hears that the camera is busy.
+  QDBusPendingCall waiting = stats("waiting", 1);
+  waiting.waitForFinished();
+  EXPECT_EQ(waiting.error().name(), kBusyError);
+  QString err;
+  EXPECT_EQ(run({"stats", "--frames", "1"}, &err), 5);
+  EXPECT_EQ(err, "velto-ctl: the camera is busy with another request; try again in a moment\n");
+  // The long requests' callers leave: their jobs end, and the camera is free at once.
+  for (int i = 0; i < 4; ++i) QDBusConnection::disconnectFromBus(QStringLiteral("long-%1").arg(i));
+  QTemporaryDir pictures;
+  const QString file = pictures.filePath("shot.png");
+  QElapsedTimer timer;
+  timer.start();
+  EXPECT_EQ(run({"snapshot", file}, &err), 0) << err.toStdString();
+  EXPECT_LT(timer.elapsed(), 4000);
+  EXPECT_EQ(QImage(file).size(), QSize(1280, 720));
+  QDBusConnection::disconnectFromBus("waiting");
 }
 
 }  // namespace

@@ -58,6 +58,13 @@ grep -q '<screenshot type="default">' "$usr/$metainfo" || fail "the metainfo has
 for program in "$usr"/bin/*; do
   grep -q "<binary>${program##*/}</binary>" "$usr/$metainfo" || fail "the metainfo does not provide ${program##*/}"
 done
+# Started over the session bus by its desktop file ID: the entry says so, and the bus's service file
+# for that ID starts the installed program.
+bus_service=share/dbus-1/services/app.velto.Camera.service
+need "$bus_service" share/dbus-1/interfaces/app.velto.Camera1.xml share/dbus-1/interfaces/app.velto.Capture1.xml
+[ "$(key "$usr/$app" DBusActivatable)" = true ] || fail "the desktop entry is not DBusActivatable"
+[ "$(key "$usr/$bus_service" Name)" = "$(basename "$app" .desktop)" ] || fail "the bus service's Name is not the desktop file ID"
+[ "$(key "$usr/$bus_service" Exec | cut -d' ' -f1)" = /usr/bin/velto-camera ] || fail "the bus service does not start /usr/bin/velto-camera"
 [ "$(key "$usr/$unit" ExecStart | cut -d' ' -f1)" = velto-ctl ] || fail "the user unit does not start velto-ctl"
 doc=$(key "$usr/$unit" Documentation)
 [[ $doc =~ ^man:([a-z-]+)\(1\)$ ]] && need "share/man/man1/${BASH_REMATCH[1]}.1.gz" || fail "the unit's Documentation= is '$doc'"
