@@ -95,6 +95,11 @@ QPoint panelPosition(std::optional<QRect> iconGeometry, QPoint pointer, QSize pa
   return {x, y};
 }
 
+PanelPlacement panelPlacement(QStringView platformName) {
+  // "wayland", and the plugins named after it ("wayland-egl", "wayland-brcm").
+  return platformName.startsWith(u"wayland") ? PanelPlacement::byCompositor : PanelPlacement::besideIcon;
+}
+
 QSize miniPreviewSize(std::optional<QSizeF> frameSize) {
   double aspect = 16.0 / 9.0;
   if (frameSize && frameSize->width() > 0 && frameSize->height() > 0) aspect = frameSize->width() / frameSize->height();
@@ -278,9 +283,27 @@ void MiniPreview::paintEvent(QPaintEvent*) { QPainter(this).fillRect(rect(), Qt:
 
 // --- The panel ----------------------------------------------------------------------------------
 
+namespace {
+
+PanelPlacement resolved(std::optional<PanelPlacement> placement) {
+  return placement.value_or(panelPlacement(QGuiApplication::platformName()));
+}
+
+// Beside the icon a popup: it grabs the pointer and closes on a click outside. A popup without a
+// parent window cannot be shown as one on Wayland, and Qt's grab compares global positions that
+// a Wayland client does not know: there it is a tool window the compositor places and focuses.
+Qt::WindowFlags panelFlags(PanelPlacement placement) {
+  return (placement == PanelPlacement::besideIcon ? Qt::Popup : Qt::Tool) | Qt::FramelessWindowHint;
+}
+
+}  // namespace
+
 MenuBarView::MenuBarView(CameraStore& store, PreviewController& preview, SoftwareUpdate& updates,
-                         UserDefaults& defaults, QWidget* parent)
-    : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint), store_(store), updates_(updates) {
+                         UserDefaults& defaults, QWidget* parent, std::optional<PanelPlacement> placement)
+    : QWidget(parent, panelFlags(resolved(placement))),
+      store_(store),
+      updates_(updates),
+      placement_(resolved(placement)) {
   setObjectName(QStringLiteral("menuBarPanel"));
   setAccessibleName(QStringLiteral("Velto Camera"));  // the application's name
   auto* outer = new QVBoxLayout(this);
@@ -501,7 +524,7 @@ void MenuBarView::popUp(std::optional<QRect> iconGeometry) {
   anchor_ = iconGeometry && !iconGeometry->isEmpty() ? iconGeometry : std::nullopt;
   pointer_ = QCursor::pos();
   adjustSize();
-  place();
+  if (placement_ == PanelPlacement::besideIcon) place();
   show();
   raise();
   activateWindow();
@@ -518,7 +541,19 @@ void MenuBarView::place() {
 void MenuBarView::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   // A section that comes or goes while open: stay beside the icon and on the screen.
-  if (isVisible()) place();
+  if (isVisible() && placement_ == PanelPlacement::besideIcon) place();
+}
+
+void MenuBarView::paintEvent(QPaintEvent* event) {
+  QWidget::paintEvent(event);
+  if (placement_ != PanelPlacement::byCompositor) return;
+  // The compositor draws neither frame nor shadow around an undecorated window, and it puts the
+  // panel over other windows, often of the same grey: a faint hairline shows where it ends.
+  QPainter painter(this);
+  QColor edge = palette().color(QPalette::WindowText);
+  edge.setAlphaF(0.3f);
+  painter.setPen(edge);
+  painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 void MenuBarView::keyPressEvent(QKeyEvent* event) {
@@ -534,6 +569,12 @@ void MenuBarView::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   // The grey of "no camera" follows a light or dark palette.
   if (event->type() == QEvent::PaletteChange) renderHeader();
+  // Where the compositor places the panel there is no popup grab: another window taking the
+  // keyboard (a click on it, Alt+Tab) is the click outside.
+  if (event->type() == QEvent::ActivationChange && placement_ == PanelPlacement::byCompositor && isVisible() &&
+      !isActiveWindow()) {
+    close();
+  }
 }
 
 }  // namespace velto::app

@@ -11,6 +11,12 @@
 // (or the camera going away under it) lets that client go, so capture stops unless the window
 // still shows the picture. Sections follow the store, the preview and the updater on their change
 // signals; the panel keeps no camera state of its own. Main thread.
+//
+// Wayland lets no client place a window of its own, and a StatusNotifier host does not say where
+// its icon is: there the panel is a small undecorated window that the compositor places (most
+// centre it, as they do a dialog) and asked for the keyboard (with the activation token a host
+// hands the tray icon, where it does); it closes on Escape and as soon as another window becomes
+// active, as a popup does on a click outside.
 #pragma once
 
 #include <QPoint>
@@ -18,6 +24,7 @@
 #include <QList>
 #include <QSize>
 #include <QSizeF>
+#include <QStringView>
 #include <QWidget>
 #include <cstdint>
 #include <optional>
@@ -45,6 +52,13 @@ namespace velto::app {
 // (the icon's place unknown, as with most StatusNotifier hosts); always inside `available`, the
 // screen's work area, as far as the panel fits. Pure.
 QPoint panelPosition(std::optional<QRect> iconGeometry, QPoint pointer, QSize panelSize, QRect available);
+
+// Who decides where the panel goes: the application, beside the tray icon (X11 and the
+// platforms that let a client place its windows), or the compositor (Wayland).
+enum class PanelPlacement { besideIcon, byCompositor };
+// The placement the windowing system `platformName` (as QGuiApplication::platformName() names it:
+// "xcb", "wayland", "wayland-egl", ...) allows. Pure.
+PanelPlacement panelPlacement(QStringView platformName);
 
 // The mini preview's box for frames of `frameSize`: 292 wide, as high as the picture's aspect asks
 // (16:9 without a usable size; aspects beyond 1:2 and 4:1 are held there). Pure.
@@ -93,13 +107,15 @@ class MenuBarView : public QWidget {
   static constexpr int kWidth = 320;
   static constexpr int kPadding = 14;
 
-  // The shared objects must outlive the panel.
+  // The shared objects must outlive the panel. `placement`: the running platform's unless given.
   MenuBarView(CameraStore& store, PreviewController& preview, SoftwareUpdate& updates, UserDefaults& defaults,
-              QWidget* parent = nullptr);
+              QWidget* parent = nullptr, std::optional<PanelPlacement> placement = std::nullopt);
 
-  // Shows the panel beside the tray icon at `iconGeometry` (none, or an empty rectangle: at the
-  // pointer) on the screen under it, and gives it the keyboard.
+  // Shows the panel and asks for the keyboard. Placed beside the icon: beside the tray icon at
+  // `iconGeometry` (none, or an empty rectangle: at the pointer) on the screen under it; placed
+  // by the compositor: wherever it puts a new window, `iconGeometry` unused.
   void popUp(std::optional<QRect> iconGeometry);
+  PanelPlacement placement() const { return placement_; }
 
   MiniPreview* miniPreview() const { return mini_; }
   // The preset rows in the store's order (checked: the active preset).
@@ -115,6 +131,7 @@ class MenuBarView : public QWidget {
   void keyPressEvent(QKeyEvent* event) override;
   void changeEvent(QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   QWidget* buildCameraBody(PreviewController& preview, UserDefaults& defaults, QWidget* parent);
@@ -126,6 +143,7 @@ class MenuBarView : public QWidget {
 
   CameraStore& store_;
   SoftwareUpdate& updates_;
+  const PanelPlacement placement_;
   QLabel* symbol_;
   class ElidingLabel* name_;
   QToolButton* reset_;

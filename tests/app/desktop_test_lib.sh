@@ -4,11 +4,15 @@
 
 # Shared by the desktop tests (sourced, not run): a private temporary folder with everything the
 # test starts ended on exit, a failure that shows the application's last output, bounded waits, and
-# a private X server and session bus.
+# a private X server or Wayland compositor, and a session bus.
 #
 #   require_tools TOOL...      exit 77 (skipped) when one is missing
 #   start_x_and_bus WxH        Xvfb on a free display and a session bus; exports DISPLAY and
 #                              DBUS_SESSION_BUS_ADDRESS
+#   start_wayland_and_bus WxH  sway without a screen (one headless output of WxH) and a session
+#                              bus; exports WAYLAND_DISPLAY (the socket's path), SWAYSOCK,
+#                              DBUS_SESSION_BUS_ADDRESS and QT_QPA_PLATFORM=wayland, unsets DISPLAY;
+#                              exit 77 (skipped) when sway cannot start here
 
 require_tools() {
   local tool
@@ -59,6 +63,46 @@ start_x_and_bus() {
   wait_for 10 "Xvfb" test -s "$tmp/display"
   DISPLAY=:$(head -n 1 "$tmp/display")
   export DISPLAY
+  start_bus
+}
+
+start_wayland_and_bus() {
+  local runtime=$tmp/wayland as=()
+  mkdir -m 700 "$runtime"
+  if [ "$(id -u)" -eq 0 ]; then
+    # sway refuses to run as root: it runs as nobody, in a folder of nobody's own.
+    chmod 711 "$tmp"
+    chown 65534:65534 "$runtime"
+    as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  fi
+  # No Xwayland: a client that falls back to X11 finds no server. A window asking to be raised
+  # with a token is focused, as on the common desktops.
+  printf 'output HEADLESS-1 mode %s\nxwayland disable\nfocus_on_window_activation focus\n' "$1" > "$tmp/sway.conf"
+  chmod 644 "$tmp/sway.conf"
+  "${as[@]}" env -i PATH="$PATH" HOME="$runtime" XDG_RUNTIME_DIR="$runtime" WLR_BACKENDS=headless \
+    WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway --config "$tmp/sway.conf" > "$tmp/sway.log" 2>&1 &
+  pids+=($!)
+  sway_ready() {
+    SWAYSOCK=$(compgen -G "$runtime/sway-ipc.*.sock" | head -n 1)
+    WAYLAND_DISPLAY=$(compgen -G "$runtime/wayland-[0-9]*" | grep -v '\.lock$' | head -n 1)
+    [ -S "$WAYLAND_DISPLAY" ] && [ -S "$SWAYSOCK" ] && SWAYSOCK=$SWAYSOCK swaymsg -t get_outputs 2> /dev/null |
+      grep -q '"active": true'
+  }
+  local deadline=$((SECONDS + 10))
+  until sway_ready; do
+    if ((SECONDS >= deadline)) || ! kill -0 "${pids[-1]}" 2> /dev/null; then
+      echo "SKIP: the Wayland compositor (sway, headless) could not start here:"
+      tail -n 5 "$tmp/sway.log"
+      exit 77
+    fi
+    sleep 0.05
+  done
+  export SWAYSOCK WAYLAND_DISPLAY QT_QPA_PLATFORM=wayland
+  unset DISPLAY
+  start_bus
+}
+
+start_bus() {
   dbus-daemon --session --nofork --print-address=3 3> "$tmp/bus" 2> /dev/null &
   pids+=($!)
   wait_for 10 "the session bus" test -s "$tmp/bus"

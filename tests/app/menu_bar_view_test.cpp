@@ -230,6 +230,32 @@ TEST_F(MenuBarViewTest, EscapeOrAClickOutsideClosesThePanelAndLetsThePictureGo) 
   EXPECT_FALSE(preview->hasClient("menu"));
 }
 
+// Where the compositor places the panel (Wayland) no popup grab closes it on a click outside:
+// another window taking the keyboard does.
+TEST_F(MenuBarViewTest, PlacedByTheCompositorItClosesWhenAnotherWindowBecomesActive) {
+  startStore();
+  updates = std::make_unique<SoftwareUpdate>(clock, defaults, updateOptions(std::nullopt));
+  panel = std::make_unique<MenuBarView>(*store, *preview, *updates, defaults, nullptr, PanelPlacement::byCompositor);
+  EXPECT_EQ(panel->windowType(), Qt::Tool) << "a window of its own, not a popup";
+  QWidget other;
+  other.show();
+  other.activateWindow();
+  ASSERT_TRUE(eventually([&] { return other.isActiveWindow(); }));
+
+  panel->popUp(QRect(700, 4, 24, 24));
+  ASSERT_TRUE(eventually([&] { return panel->isActiveWindow(); })) << "it asks for the keyboard";
+  EXPECT_TRUE(preview->hasClient("menu"));
+  other.activateWindow();
+  ASSERT_TRUE(eventually([&] { return !panel->isVisible(); }));
+  EXPECT_FALSE(preview->hasClient("menu"));
+
+  panel->popUp(std::nullopt);
+  ASSERT_TRUE(eventually([&] { return panel->isActiveWindow(); }));
+  QTest::keyClick(panel.get(), Qt::Key_Escape);
+  EXPECT_FALSE(panel->isVisible());
+  EXPECT_FALSE(other.isHidden()) << "only the panel closes";
+}
+
 // The real capture path: the simulated C200 streaming through GStreamer into the mini preview.
 TEST(MenuBarViewSession, TheMiniPreviewPaintsTheCamerasFramesWhileOpen) {
   ManualClock clock;
@@ -281,6 +307,13 @@ TEST(PanelPosition, AtThePointerWhenTheIconsPlaceIsUnknown) {
   EXPECT_EQ(panelPosition(std::nullopt, QPoint(1915, 1075), kPanel, kWork), QPoint(1600, 1075 - 4 - 600));
   // A panel taller than the screen keeps its top on it.
   EXPECT_EQ(panelPosition(std::nullopt, QPoint(10, 1000), QSize(320, 2000), kWork).y(), 32);
+}
+
+TEST(PanelPosition, TheCompositorPlacesItOnWaylandOnly) {
+  EXPECT_EQ(panelPlacement(u"wayland"), PanelPlacement::byCompositor);
+  EXPECT_EQ(panelPlacement(u"wayland-egl"), PanelPlacement::byCompositor);
+  EXPECT_EQ(panelPlacement(u"xcb"), PanelPlacement::besideIcon);
+  EXPECT_EQ(panelPlacement(u"offscreen"), PanelPlacement::besideIcon);
 }
 
 TEST(MiniPreviewSize, FollowsThePicturesAspectWithinSaneBounds) {
