@@ -28,6 +28,7 @@ import time
 import pyatspi
 from gi.repository import Gio, GLib
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from app_accessibility import Camera, children, find, has, name, role, showing, wait_until, walk  # noqa: E402
 
@@ -80,9 +81,11 @@ def inside(rect, area):
 
 
 def screenshot(view, path, margin=0):
-    """A picture of `view` (with `margin` pixels of what is around it, on the output) in `path`."""
+    """A picture of `view` with the compositor's title bar, if it draws one, and `margin` pixels of
+    what is around it on the output, in `path`."""
     area = output_rect()
-    r = view["rect"]
+    title = view.get("deco_rect", {}).get("height", 0)
+    r = dict(view["rect"], y=view["rect"]["y"] - title, height=view["rect"]["height"] + title)
     x0, y0 = max(area["x"], r["x"] - margin), max(area["y"], r["y"] - margin)
     x1 = min(area["x"] + area["width"], r["x"] + r["width"] + margin)
     y1 = min(area["y"] + area["height"], r["y"] + r["height"] + margin)
