@@ -14,8 +14,8 @@
 //
 // Wayland lets no client place a window of its own, and a StatusNotifier host does not say where
 // its icon is: there the panel is a small undecorated window that the compositor places (most
-// centre it, as they do a dialog) and asked for the keyboard (with the activation token a host
-// hands the tray icon, where it does); it closes on Escape and as soon as another window becomes
+// centre it, as they do a dialog). It asks for the keyboard (with the activation token a host
+// hands the tray icon, where it does) and closes on Escape and as soon as another window becomes
 // active, as a popup does on a click outside.
 #pragma once
 
@@ -115,7 +115,6 @@ class MenuBarView : public QWidget {
   // `iconGeometry` (none, or an empty rectangle: at the pointer) on the screen under it; placed
   // by the compositor: wherever it puts a new window, `iconGeometry` unused.
   void popUp(std::optional<QRect> iconGeometry);
-  PanelPlacement placement() const { return placement_; }
 
   MiniPreview* miniPreview() const { return mini_; }
   // The preset rows in the store's order (checked: the active preset).
