@@ -161,7 +161,7 @@ void VeltoCameraApp::takeActivationToken(const QVariantMap& platformData) {
   const QString startupId = platformData.value(QStringLiteral("desktop-startup-id")).toString();
   if (!token.isEmpty()) {
     qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
-  } else if (!startupId.isEmpty() && QGuiApplication::platformName() == QLatin1String("wayland")) {
+  } else if (!startupId.isEmpty() && QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
     qputenv("XDG_ACTIVATION_TOKEN", startupId.toUtf8());
   }
   log::info(log::Layer::app, std::string("activated") + (token.isEmpty() && startupId.isEmpty() ? "" : " with a token"));
