@@ -3,8 +3,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // The GStreamer backend on the real GStreamer path, test sources and simulated cameras standing
-// in for cameras: frames and their geometry, the single-slot hand-off, failures by kind, stopping
-// a blocked source, access, and devices appearing.
+// in for cameras: frames and their geometry, the single-slot hand-off, sessions that leave nothing
+// open, failures by kind, stopping a blocked source, access, and devices appearing.
 #include "platform/video/gst_capture_backend.h"
 
 #include <gst/gst.h>
@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <mutex>
@@ -36,6 +37,12 @@ CaptureDevice v4l2Device(const std::string& path, CaptureDevice::Kind kind = Cap
   return device;
 }
 CaptureDevice testDevice() { return v4l2Device("", CaptureDevice::Kind::test); }
+
+int openDescriptors() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
 
 // What the handlers saw, with waits for it (real time, bounded).
 struct Received {
@@ -140,6 +147,39 @@ TEST_F(GstCaptureBackendTest, AtMostOneFrameWaitsForASlowReceiver) {
   backend->waitUntilIdle();
   frames.waitUntilIdle();
   EXPECT_EQ(backend->framesDelivered(), received.frames.size());
+}
+
+TEST_F(GstCaptureBackendTest, SessionsThatEndLeaveNoPipelineBehind) {
+  // A pipeline that outlives its session keeps its bus (a socket pair), its elements and its last
+  // frame: an owner that streams once per command would grow by that much every time.
+  auto backend = make(quiet("videotestsrc is-live=true ! video/x-raw,width=320,height=240,framerate=60/1"));
+  auto runSession = [&](bool replaceRunning) {
+    std::size_t seen = 0;
+    {
+      std::lock_guard lock(received.mutex);
+      seen = received.frames.size();
+    }
+    backend->configure(testDevice(), replaceRunning);
+    ASSERT_TRUE(received.waitFor([&] { return received.frames.size() > seen; }));
+  };
+  auto settle = [&] {
+    backend->stopSession();
+    backend->waitUntilIdle();
+    frames.waitUntilIdle();
+    std::lock_guard lock(received.mutex);
+    received.frames.clear();  // the frames hold their buffers' pools
+  };
+  // The first session also starts what GStreamer keeps for good (the system clock, its poll).
+  runSession(false);
+  settle();
+  const int before = openDescriptors();
+  for (int i = 0; i < 4; ++i) {
+    runSession(false);
+    runSession(true);  // replaces the running one
+    settle();
+  }
+  EXPECT_EQ(openDescriptors(), before);
+  EXPECT_TRUE(received.errors.empty());
 }
 
 TEST_F(GstCaptureBackendTest, AMissingElementIsNamedWithItsPackage) {

@@ -175,19 +175,21 @@ GstSession::Shared* published(gpointer data) {
   return shared->published.load(std::memory_order_acquire) ? shared : nullptr;
 }
 
+// Nobody pops this bus, so every message ends here: one passed on would pile up for the pipeline's
+// life. A sync handler that drops a message owns it and must unref it (gst_bus_post does not); a
+// message left behind holds its source, and with it the whole pipeline, its bus (a socket pair)
+// and the appsink's last frame, long after stop().
 GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
-  GstSession::Shared* found = published(data);
-  if (found == nullptr) return GST_BUS_DROP;
-  GstSession::Shared& shared = *found;
-  if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+  GstSession::Shared* shared = published(data);
+  if (shared != nullptr && GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
     GError* err = nullptr;
     gchar* debug = nullptr;
     gst_message_parse_error(message, &err, &debug);
-    shared.reportGst(err, debug != nullptr ? debug : "");
+    shared->reportGst(err, debug != nullptr ? debug : "");
     g_clear_error(&err);
     g_free(debug);
   }
-  // Nobody pops this bus: whatever is not dropped would pile up for the pipeline's life.
+  gst_message_unref(message);
   return GST_BUS_DROP;
 }
 
