@@ -15,7 +15,10 @@ bool AutoToggle::isOn(ControlID id, std::int64_t value) { return governedControl
 AutoToggle::AutoToggle(CameraStore& store, ControlID id, std::optional<QString> title, QWidget* parent)
     : QCheckBox(parent), store_(store), id_(id) {
   setText(title.value_or(controlTitle(id)));
-  connect(this, &QCheckBox::clicked, this, [this](bool on) {
+  // Toggled, not clicked: a screen reader's "toggle" action flips the box without a click. Only a
+  // state that differs from the store's is a wish; render() itself flips it back to the store's.
+  connect(this, &QCheckBox::toggled, this, [this](bool on) {
+    if (on == isOn(id_, store_.value(id_))) return;
     store_.setAuto(id_, on);
     render();  // shows the store's state, also when it did not take the change
   });

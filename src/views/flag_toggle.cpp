@@ -26,7 +26,9 @@ FlagToggle::FlagToggle(CameraStore& store, ControlID id, std::optional<QString> 
     subtitle_ = checkBoxSubtitle(check_, *subtitle, this);
     column->addWidget(subtitle_);
   }
-  connect(check_, &QCheckBox::clicked, this, [this](bool on) {
+  // Toggled, not clicked, as for the auto toggles: a screen reader flips the box without a click.
+  connect(check_, &QCheckBox::toggled, this, [this](bool on) {
+    if (on == (store_.value(id_) != 0)) return;
     store_.set(id_, on ? 1 : 0);
     render();
   });

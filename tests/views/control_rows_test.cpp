@@ -195,6 +195,14 @@ TEST_F(ControlRowsTest, RowsVanishForUnsupportedControlsDegenerateRangesAndOnUnp
   // A value no option names checks no segment.
   EXPECT_FALSE(unnamed.segment(0)->isChecked() || unnamed.segment(1)->isChecked());
 
+  // A screen reader's toggle action flips a box without a click: the camera follows all the same.
+  AutoToggle focus(*store, ControlID::autoFocus);
+  const bool focusWasAuto = focus.isChecked();
+  focus.toggle();
+  EXPECT_EQ(AutoToggle::isOn(ControlID::autoFocus, store->value(ControlID::autoFocus)), !focusWasAuto);
+  flip.checkBox()->toggle();
+  EXPECT_EQ(store->value(ControlID::horizontalFlip), 0);
+
   unplug("cam0");
   for (QWidget* row : std::initializer_list<QWidget*>{&zoom, &notAuto, &flip, &mic}) EXPECT_TRUE(row->isHidden());
 }
