@@ -231,6 +231,21 @@ std::unique_ptr<CameraStore> ownStore(Clock& clock, UserDefaults& defaults, Logi
   return store;
 }
 
+// The controls a change has its store read when it connects. Those the command needs spare a slow
+// camera dozens of requests; but a camera model's first connection reads them all, as an owner's
+// store does, so that its wanted settings hold every control from then on. Otherwise each control
+// left out would be taken later from whatever the camera then holds, another application's
+// change included, and a preset saved then would differ from one saved through an owner.
+std::optional<std::vector<ControlID>> controlsToConnect(const ChangeCommand& command, const CtlRequest& request,
+                                                        UserDefaults& defaults) {
+  std::optional<std::vector<ControlID>> controls = controlsToRead(command);
+  if (!controls) return controls;
+  const std::vector<usb::Service> services = candidates(request, defaults);
+  if (services.empty()) return controls;
+  if (!Storage(defaults).loadSettings({services.front().vendorID, services.front().productID})) return std::nullopt;
+  return controls;
+}
+
 int change(const CtlRequest& request, const QString& settingsPath, std::ostream& err) {
   const ChangeParse parsed = parseChange(request);
   if (!parsed.command) return fail(kInvalid, parsed.error, err);
@@ -258,7 +273,7 @@ int change(const CtlRequest& request, const QString& settingsPath, std::ostream&
     } else {
       SystemClock clock;
       LoginItem login(QStringLiteral("velto-camera"));
-      const auto store = ownStore(clock, defaults, login, request, controlsToRead(command));
+      const auto store = ownStore(clock, defaults, login, request, controlsToConnect(command, request, defaults));
       waitFor([&](std::function<void()> done) {
         runChange(*store, command, [&outcome, done](CommandOutcome o) {
           outcome = std::move(o);
