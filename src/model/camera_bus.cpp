@@ -98,6 +98,12 @@ CameraBusService::~CameraBusService() {
 
 void CameraBusService::setStore(CameraStore* store) {
   if (store_) disconnect(store_, nullptr, this, nullptr);
+  // What the old store was doing is not waited for: its callers hear why at once.
+  for (const auto& [id, call] : open_) {
+    bus_.send(call.createErrorReply(busErrorName(CommandOutcome::cameraFailed),
+                                    QStringLiteral("the program that owned the cameras handed them over before it answered")));
+  }
+  open_.clear();
   store_ = store;
   if (!store_) return;
   for (auto signal : {&CameraStore::valuesChanged, &CameraStore::presetsChanged, &CameraStore::deviceChanged}) {
@@ -105,26 +111,29 @@ void CameraBusService::setStore(CameraStore* store) {
   }
 }
 
-std::optional<QDBusMessage> CameraBusService::takeCall() {
+std::optional<CameraBusService::Call> CameraBusService::takeCall() {
   setDelayedReply(true);
-  const QDBusMessage call = message();
   if (!store_) {
-    answer(call, {CommandOutcome::noCamera, QStringLiteral("the cameras are not ready yet")});
+    answer({0, message()}, {CommandOutcome::noCamera, QStringLiteral("the cameras are not ready yet")});
     return std::nullopt;
   }
+  const Call call{++lastCall_, message()};
+  open_.emplace(call.id, call.message);
   return call;
 }
 
-void CameraBusService::answer(const QDBusMessage& call, const CommandOutcome& outcome, const QVariantList& results) {
+void CameraBusService::answer(const Call& call, const CommandOutcome& outcome, const QVariantList& results) {
+  // One the store was working on was answered when the store went.
+  if (call.id != 0 && open_.erase(call.id) == 0) return;
   // A caller that has gone meanwhile is not an error: the bus drops the answer.
   if (outcome.code == CommandOutcome::ok) {
-    bus_.send(call.createReply(results));
+    bus_.send(call.message.createReply(results));
   } else {
-    bus_.send(call.createErrorReply(busErrorName(outcome.code), outcome.message));
+    bus_.send(call.message.createErrorReply(busErrorName(outcome.code), outcome.message));
   }
 }
 
-std::optional<std::vector<ControlID>> CameraBusService::controlsNamed(const QStringList& names, const QDBusMessage& call) {
+std::optional<std::vector<ControlID>> CameraBusService::controlsNamed(const QStringList& names, const Call& call) {
   std::vector<ControlID> ids;
   for (const QString& name : names) {
     const QByteArray utf8 = name.toUtf8();
@@ -158,12 +167,16 @@ QList<QVariantMap> CameraBusService::Cameras() {
 QList<QVariantMap> CameraBusService::Controls() {
   const auto call = takeCall();
   if (!call) return {};
+  whenSettled([this, call = *call] { listControls(call); });
+  return {};
+}
+
+void CameraBusService::listControls(const Call& call) {
   if (!store_->isConnected()) {
-    answer(*call, {store_->device() ? CommandOutcome::cameraFailed : CommandOutcome::noCamera,
-                   store_->device() ? store_->device()->name + " does not answer" : QStringLiteral("no camera is attached")});
-    return {};
+    return answer(call, {store_->device() ? CommandOutcome::cameraFailed : CommandOutcome::noCamera,
+                         store_->device() ? store_->device()->name + " does not answer" : QStringLiteral("no camera is attached")});
   }
-  store_->read({}, [this, call = *call](ControlValues values, usb::Status) {
+  store_->read({}, [this, call](ControlValues values, usb::Status) {
     QList<QVariantMap> rows;
     const auto& device = store_ ? store_->device() : std::nullopt;
     if (device) {
@@ -186,7 +199,6 @@ QList<QVariantMap> CameraBusService::Controls() {
     }
     answer(call, {}, {QVariant::fromValue(rows)});
   });
-  return {};
 }
 
 QVariantMap CameraBusService::Get(const QStringList& names, QVariantMap&) {
@@ -199,31 +211,51 @@ QVariantMap CameraBusService::Get(const QStringList& names, QVariantMap&) {
     answer(*call, {CommandOutcome::noCamera, QStringLiteral("no camera is attached")});
     return {};
   }
-  if (!store_->isConnected()) {
-    answer(*call, {CommandOutcome::cameraFailed, device->name + " does not answer"});
-    return {};
-  }
   for (ControlID id : *ids) {
     if (auto why = unreadableControl(device->name, device->supports(id), id)) {
       answer(*call, {CommandOutcome::invalid, *why});
       return {};
     }
   }
-  readEach(*ids, {}, {}, *call);
+  whenSettled([this, ids = *ids, call = *call] {
+    if (!store_->isConnected()) {
+      return answer(call, {CommandOutcome::cameraFailed,
+                           (store_->device() ? store_->device()->name : QStringLiteral("the camera")) + " does not answer"});
+    }
+    readEach(ids, {}, {}, call);
+  });
   return {};
 }
 
+void CameraBusService::whenSettled(std::function<void()> then) {
+  // A camera between connections (reconnecting after a reset or a replug) is waited for: the store
+  // always ends a connection attempt with connectionSettled, whether the camera answered or not.
+  if (!store_->device() || store_->isConnected()) return then();
+  connect(store_, &CameraStore::connectionSettled, this, std::move(then), Qt::SingleShotConnection);
+}
+
 void CameraBusService::readEach(std::vector<ControlID> ids, ControlValues values, QVariantMap failures,
-                                const QDBusMessage& call) {
+                                const Call& call, bool retried) {
   if (ids.empty()) return answer(call, {}, {controlMap(values), failures});
   if (!store_) return answer(call, {CommandOutcome::cameraFailed, QStringLiteral("the camera store was closed")});
   // One at a time, so that each failure has its own status.
   const ControlID id = ids.front();
   ids.erase(ids.begin());
   store_->read({id}, [this, id, ids = std::move(ids), values = std::move(values), failures = std::move(failures),
-                      call](ControlValues read, usb::Status status) mutable {
+                      call, retried](ControlValues read, usb::Status status) mutable {
     if (auto v = read.find(id); v != read.end()) {
       values[id] = v->second;
+    } else if (!retried && store_ && store_->device() && (status == usb::status::noDevice || !store_->isConnected())) {
+      // The camera left the bus or went between connections while it was read (a reset, a
+      // replug): once more, when the store has settled on it again. Hot-plug always ends in a
+      // new settling, with the camera back or gone.
+      ids.insert(ids.begin(), id);
+      auto retry = [this, ids = std::move(ids), values = std::move(values), failures = std::move(failures), call]() mutable {
+        readEach(std::move(ids), std::move(values), std::move(failures), call, true);
+      };
+      if (!store_->isConnected()) return whenSettled(std::move(retry));
+      connect(store_, &CameraStore::connectionSettled, this, std::move(retry), Qt::SingleShotConnection);
+      return;
     } else {
       failures.insert(text(rawValue(id)), readFailure(id, status));
       // A camera that let a request time out would only let the others time out too.
@@ -232,7 +264,7 @@ void CameraBusService::readEach(std::vector<ControlID> ids, ControlValues values
         ids.clear();
       }
     }
-    readEach(std::move(ids), std::move(values), std::move(failures), call);
+    readEach(std::move(ids), std::move(values), std::move(failures), call, retried);
   });
 }
 
@@ -250,7 +282,7 @@ void CameraBusService::Set(const QVariantMap& values) {
     const std::optional<qlonglong> value = integerArgument(it.value());
     if (!id || !value) {
       setDelayedReply(true);
-      answer(message(), {CommandOutcome::invalid, !id ? QStringLiteral("unknown control '%1'").arg(it.key())
+      answer({0, message()}, {CommandOutcome::invalid, !id ? QStringLiteral("unknown control '%1'").arg(it.key())
                                                       : QStringLiteral("invalid value for %1 (an integer is needed)").arg(it.key())});
       return;
     }
@@ -264,7 +296,7 @@ void CameraBusService::SetAuto(const QString& name, bool on) {
   const auto id = controlFromRawValue(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
   if (!id || !governedControl(*id)) {
     setDelayedReply(true);
-    answer(message(), {CommandOutcome::invalid, !id ? QStringLiteral("unknown control '%1'").arg(name)
+    answer({0, message()}, {CommandOutcome::invalid, !id ? QStringLiteral("unknown control '%1'").arg(name)
                                                     : QStringLiteral("'%1' is not an auto mode (autoExposure, autoFocus, autoWhiteBalance)").arg(name)});
     return;
   }
@@ -277,7 +309,7 @@ void CameraBusService::SetAuto(const QString& name, bool on) {
 
 void CameraBusService::Defaults(const QStringList& names) {
   setDelayedReply(true);
-  const auto ids = controlsNamed(names, message());
+  const auto ids = controlsNamed(names, {0, message()});
   if (!ids) return;
   ChangeCommand command;
   command.kind = ChangeCommand::Kind::defaults;

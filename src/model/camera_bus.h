@@ -20,6 +20,9 @@
 #include <QPointer>
 #include <QStringList>
 #include <QVariantMap>
+#include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -81,20 +84,34 @@ class CameraBusService : public QObject, protected QDBusContext {
   void Changed();
 
  private:
+  // A call answered later: `id` is 0 for one answered before any work began.
+  struct Call {
+    std::uint64_t id = 0;
+    QDBusMessage message;
+  };
+
   // Takes the current call over: answered later through answer(). None (and the call answered
   // NoCamera) without a store.
-  std::optional<QDBusMessage> takeCall();
+  std::optional<Call> takeCall();
   // Runs `command` and answers the current call with its outcome.
   void change(const ChangeCommand& command);
   // Control names, checked against the catalogue; none (and `call` answered) when one is unknown.
-  std::optional<std::vector<ControlID>> controlsNamed(const QStringList& names, const QDBusMessage& call);
-  void answer(const QDBusMessage& call, const CommandOutcome& outcome, const QVariantList& results = {});
-  // Get's reading: the first of `ids`, then the rest, then the answer.
-  void readEach(std::vector<ControlID> ids, ControlValues values, QVariantMap failures, const QDBusMessage& call);
+  std::optional<std::vector<ControlID>> controlsNamed(const QStringList& names, const Call& call);
+  void answer(const Call& call, const CommandOutcome& outcome, const QVariantList& results = {});
+  // Runs `then` now, or once the store has settled on its camera when it is between connections.
+  void whenSettled(std::function<void()> then);
+  void listControls(const Call& call);
+  // Get's reading: the first of `ids`, then the rest, then the answer. A control the store could
+  // not read because the camera was reconnecting is read once more when it is back.
+  void readEach(std::vector<ControlID> ids, ControlValues values, QVariantMap failures, const Call& call,
+                bool retried = false);
 
   QDBusConnection bus_;
   QPointer<CameraStore> store_;
   bool exported_ = false;
+  // Calls the store is working on, answered when the store goes; their late answers are dropped.
+  std::map<std::uint64_t, QDBusMessage> open_;
+  std::uint64_t lastCall_ = 0;
 };
 
 }  // namespace velto
