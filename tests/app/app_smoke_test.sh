@@ -18,7 +18,7 @@ app=$1 ctl=$2 simcam=$3
 
 # shellcheck source=desktop_test_lib.sh
 . "$(dirname "$0")/desktop_test_lib.sh"
-require_tools Xvfb xdotool dbus-daemon dbus-send trayer status-notifier-watcher
+require_tools Xvfb xdotool dbus-daemon dbus-send gdbus trayer status-notifier-watcher
 settings=$XDG_CONFIG_HOME/velto-camera/velto-camera.conf
 
 # --- A console without a display ------------------------------------------------------------
@@ -29,6 +29,9 @@ done
 [[ $out == "Velto Camera "* ]] || fail "velto-camera --version printed: $out"
 
 # --- X server, session bus, camera ------------------------------------------------------------
+# The bus starts programs from the service files under XDG_DATA_DIRS: one of ours, written below.
+export XDG_DATA_DIRS=$tmp/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}
+mkdir -p "$tmp/share/dbus-1/services"
 start_x_and_bus 1280x800
 
 "$simcam" --id smoke --size 320x180 --fps 15 --log "$tmp/sim.jsonl" 2> /dev/null &
@@ -117,6 +120,22 @@ expect_exit 0
 grep -q 'brightness[^0-9]*10' "$settings" || fail "brightness 10 is not in the settings file"
 kill "$trayer_pid"
 wait "$trayer_pid" 2> /dev/null
+
+# --- Started by the desktop over the session bus -------------------------------------------------
+echo "D-Bus activation"
+# As the installed app.velto.Camera.service, for this build's program.
+printf '[D-BUS Service]\nName=app.velto.Camera\nExec=%s --hidden\n' "$app" > "$tmp/share/dbus-1/services/app.velto.Camera.service"
+application=(--session --dest app.velto.Camera --object-path /app/velto/Camera)
+# The call waits for the program the bus starts, and its answer comes from that program.
+gdbus call "${application[@]}" --method org.freedesktop.Application.Activate "{'desktop-startup-id': <'smoke_TIME0'>}" \
+  > /dev/null || fail "the session bus could not start velto-camera by its desktop file ID"
+wait_for 10 "the window of the application the bus started" window_shown
+gdbus call "${application[@]}" --method org.freedesktop.Application.ActivateAction quit '[]' '{}' > /dev/null ||
+  fail "the quit action failed"
+named() { gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+  --method org.freedesktop.DBus.NameHasOwner app.velto.Camera | grep -q true; }
+unnamed() { ! named; }
+wait_for 10 "the application the bus started to quit" unnamed
 
 # --- StatusNotifierItem ------------------------------------------------------------------------
 echo "StatusNotifierItem"
