@@ -4,7 +4,8 @@
 
 // The GStreamer backend on the real GStreamer path, test sources and simulated cameras standing
 // in for cameras: frames and their geometry, the single-slot hand-off, sessions that leave nothing
-// open, failures by kind, stopping a blocked source, access, and devices appearing.
+// open, failures by kind (bus errors posted as an element of the pipeline would), stopping a
+// blocked source, access, and devices appearing.
 #include "platform/video/gst_capture_backend.h"
 
 #include <gst/gst.h>
@@ -12,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,6 +52,7 @@ struct Received {
   std::condition_variable changed;
   std::vector<Frame> frames;
   std::vector<SessionError> errors;
+  std::vector<std::string> errorThreads;  // the name of the thread each error came on
 
   // Woken by each frame and error; looks again every few milliseconds for conditions that
   // neither signals.
@@ -84,8 +87,11 @@ class GstCaptureBackendTest : public ::testing::Test {
       received.changed.notify_all();
     };
     handlers.runtimeError = [this](const SessionError& error) {
+      char thread[16] = {};
+      pthread_getname_np(pthread_self(), thread, sizeof thread);
       std::lock_guard lock(received.mutex);
       received.errors.push_back(error);
+      received.errorThreads.emplace_back(thread);
       received.changed.notify_all();
     };
     backend->setHandlers(std::move(handlers));
@@ -225,6 +231,115 @@ TEST_F(GstCaptureBackendTest, ARefusedNodeIsDeniedByAccessAndBySession) {
     EXPECT_EQ(real.access(v4l2Device(path)), Access::denied);
     ::unlink(path.c_str());
   }
+}
+
+// The element named `name` of the pipeline built last, caught as it joins its bin: a test posts on
+// the session's bus as that element would.
+class ElementCatcher {
+ public:
+  explicit ElementCatcher(std::string name)
+      : name_(std::move(name)), signal_(g_signal_lookup("element-added", GST_TYPE_BIN)),
+        hook_(g_signal_add_emission_hook(signal_, 0, &ElementCatcher::added, this, nullptr)) {}
+  ~ElementCatcher() {
+    g_signal_remove_emission_hook(signal_, hook_);
+    if (GstElement* left = take()) gst_object_unref(left);
+  }
+  GstElement* take() {  // a reference of the caller's own, or null
+    std::lock_guard lock(mutex_);
+    return std::exchange(caught_, nullptr);
+  }
+
+ private:
+  static gboolean added(GSignalInvocationHint*, guint count, const GValue* values, gpointer data) {
+    auto* self = static_cast<ElementCatcher*>(data);
+    auto* element = count >= 2 ? static_cast<GstElement*>(g_value_get_object(&values[1])) : nullptr;
+    if (element != nullptr && self->name_ == GST_OBJECT_NAME(element)) {
+      std::lock_guard lock(self->mutex_);
+      if (self->caught_ != nullptr) gst_object_unref(self->caught_);
+      self->caught_ = GST_ELEMENT(gst_object_ref(element));
+    }
+    return TRUE;
+  }
+  std::string name_;
+  guint signal_;
+  gulong hook_;
+  std::mutex mutex_;
+  GstElement* caught_ = nullptr;
+};
+
+TEST_F(GstCaptureBackendTest, BusErrorsAreReadOnTheSessionQueueByCodeAndByTheNodesAnswer) {
+  ASSERT_EQ(gst_init_check(nullptr, nullptr, nullptr), TRUE);
+  using Kind = SessionError::Kind;
+  struct Case {
+    GQuark domain;
+    int code;
+    int node;  // errno of the node's open(2); 0: it opens and answers VIDIOC_QUERYCAP
+    Kind kind;
+  };
+  const Case cases[] = {
+      // The code says it all; the node, asked, would say otherwise.
+      {GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_BUSY, EACCES, Kind::busy},
+      {GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_AUTHORIZED, ENOENT, Kind::denied},
+      {GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_FOUND, EBUSY, Kind::vanished},
+      {GST_CORE_ERROR, GST_CORE_ERROR_MISSING_PLUGIN, EBUSY, Kind::missingElement},
+      {GST_STREAM_ERROR, GST_STREAM_ERROR_CODEC_NOT_FOUND, 0, Kind::missingElement},
+      // How v4l2src reports a refused open or a camera pulled out: the node tells which.
+      {GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_OPEN_READ_WRITE, EBUSY, Kind::busy},
+      {GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_OPEN_READ_WRITE, EACCES, Kind::denied},
+      {GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, ENOENT, Kind::vanished},
+      // A node that answers leaves GStreamer's words, shown but never read.
+      {GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_FAILED, 0, Kind::failed},
+  };
+  const std::string node = "/fake/dev/video0";
+  CaptureDevice device = v4l2Device(node, CaptureDevice::Kind::test);
+  device.name = "Cam";
+  auto backend = make(quiet("videotestsrc is-live=true name=scripted ! video/x-raw,width=64,height=48"));
+  ElementCatcher catcher("scripted");
+  int descriptors = -1;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(g_quark_to_string(c.domain)) + " " + std::to_string(c.code));
+    kernel.refuse.clear();
+    kernel.caps.clear();
+    if (c.node == 0) kernel.caps[node] = V4L2_CAP_VIDEO_CAPTURE;
+    else kernel.refuse[node] = c.node;
+    backend->configure(device, true);
+    backend->waitUntilIdle();
+    GstElement* source = catcher.take();
+    ASSERT_NE(source, nullptr);
+    // The words a matcher of error text would take for a busy camera.
+    GError* err = g_error_new_literal(c.domain, c.code, "Device or resource busy");
+    gst_element_post_message(source, gst_message_new_error(GST_OBJECT(source), err, "system error: Device or resource busy"));
+    g_error_free(err);
+    gst_object_unref(source);
+    const auto error = received.firstError();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, c.kind) << error->text;
+    if (c.kind == Kind::failed) {
+      EXPECT_EQ(error->text, "Cam stopped sending video: Device or resource busy");
+    }
+    backend->waitUntilIdle();
+    frames.waitUntilIdle();
+    EXPECT_FALSE(backend->isSessionRunning());
+    std::lock_guard lock(received.mutex);
+    EXPECT_EQ(received.errorThreads, std::vector<std::string>{"camera.session"});
+    received.errors.clear();
+    received.errorThreads.clear();
+    received.frames.clear();
+    // Each message went to the session queue and was let go there, with its pipeline.
+    if (descriptors < 0) descriptors = openDescriptors();
+    else EXPECT_EQ(openDescriptors(), descriptors);
+  }
+}
+
+TEST_F(GstCaptureBackendTest, AStreamThatEndsIsAFailure) {
+  auto backend = make(quiet("videotestsrc is-live=true num-buffers=2"));
+  backend->configure(testDevice(), false);
+  const auto error = received.firstError();
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->kind, SessionError::Kind::failed);
+  EXPECT_EQ(error->text, "The camera stopped sending video: the stream ended.");
+  backend->waitUntilIdle();
+  EXPECT_FALSE(backend->isSessionRunning());
 }
 
 class SimCaptureTest : public GstCaptureBackendTest {

@@ -129,6 +129,13 @@ GstCaptureBackend::GstCaptureBackend(GstCaptureOptions options)
     : options_(std::move(options)), core_(std::make_shared<Core>()) {
   core_->sessionOptions.testSource = options_.testSource;
   core_->sessionOptions.calls = options_.calls;
+  // The session's bus messages are read on its own queue; dropped once the backend is going.
+  core_->sessionOptions.post = [weak = std::weak_ptr<Core>(core_)](std::function<void()> task) {
+    auto core = weak.lock();
+    if (!core) return;
+    std::lock_guard lock(core->queueMutex);
+    if (core->queue != nullptr) core->queue->post(std::move(task));
+  };
   core_->queue = &sessionQueue_;
   if (!options_.watchDevices) return;
   for (const ListedDevice& listed : list()) known_.emplace(listed.device.uniqueID, listed.registryID);

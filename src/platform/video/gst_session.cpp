@@ -15,7 +15,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <future>
 #include <optional>
 #include <thread>
@@ -25,6 +24,7 @@
 #include "platform/video/sim_stream.h"
 #include "platform/video/v4l2_devices.h"
 #include "support/log.h"
+#include "support/log_categories.h"
 
 namespace velto::video {
 namespace {
@@ -92,16 +92,57 @@ std::optional<Frame> frameFromSample(GstSample* sample, std::string* why) {
   return Frame(width, height, stride, data, size, std::shared_ptr<const void>(held, held.get()));
 }
 
-bool mentions(const std::string& text, int err) { return text.find(std::strerror(err)) != std::string::npos; }
+using Kind = SessionError::Kind;
+
+// What a GError's code says by itself; nothing where it leaves the cause open. v4l2src reports a
+// refused open as OPEN_READ_WRITE whatever the errno, and a camera pulled out mid-stream as READ
+// or FAILED; decodebin reports a decoder it cannot find as CODEC_NOT_FOUND.
+std::optional<Kind> kindOfCode(const GError& err) {
+  if (err.domain == GST_RESOURCE_ERROR) {
+    switch (err.code) {
+      case GST_RESOURCE_ERROR_BUSY: return Kind::busy;
+      case GST_RESOURCE_ERROR_NOT_AUTHORIZED: return Kind::denied;
+      case GST_RESOURCE_ERROR_NOT_FOUND: return Kind::vanished;
+      default: return std::nullopt;
+    }
+  }
+  if (err.domain == GST_CORE_ERROR && err.code == GST_CORE_ERROR_MISSING_PLUGIN) return Kind::missingElement;
+  if (err.domain == GST_STREAM_ERROR && err.code == GST_STREAM_ERROR_CODEC_NOT_FOUND) return Kind::missingElement;
+  return std::nullopt;
+}
+
+// What the node's answer to open(2) or VIDIOC_QUERYCAP (probeVideoNode) says; nothing for a node
+// that answered, or failed in a way no problem of ours names.
+std::optional<Kind> kindOfErrno(int err) {
+  switch (err) {
+    case EBUSY: return Kind::busy;
+    case EACCES:
+    case EPERM: return Kind::denied;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return Kind::vanished;
+    default: return std::nullopt;
+  }
+}
+
+// A bus message on its way to the owner's thread; copyable, as a task must be.
+using HeldMessage = std::shared_ptr<GstMessage>;
+HeldMessage hold(GstMessage* message) {
+  return HeldMessage(message, [](GstMessage* m) { gst_message_unref(m); });
+}
 
 }  // namespace
 
-// What the GStreamer callbacks and the feeder share with the session. The callbacks get a plain
-// pointer: the session, or the thread that takes the pipeline down, holds a reference until the
-// pipeline, and with it every callback, is gone.
+// What the GStreamer callbacks and the feeder share with the session. The appsink callbacks get a
+// plain pointer: the session, or the thread that takes the pipeline down, holds a reference until
+// the pipeline, and with it every callback, is gone. The bus's handler and the messages on their
+// way to the owner's thread hold references of their own.
 struct GstSession::Shared {
   CaptureDevice device;
   Callbacks callbacks;
+  usb::SystemCalls* calls = nullptr;
+  std::function<void(std::function<void()>)> post;
+  std::thread::id owner;  // the thread that owns the session
   // Set (release) once the fields above are final, before any GStreamer thread may call in;
   // each callback reads it (acquire) first. GStreamer's own hand-over is invisible to
   // ThreadSanitizer, which is not built into GLib.
@@ -109,6 +150,7 @@ struct GstSession::Shared {
   std::atomic<bool> stopping{false};
   std::atomic<bool> reported{false};
   std::atomic<bool> badSampleLogged{false};
+  bool warned = false;  // owner's thread: an element warned already (some warn about every frame)
 
   void report(SessionError::Kind kind, const UserText& message, const std::string& detail = {}) {
     if (stopping.load() || reported.exchange(true)) return;
@@ -121,40 +163,81 @@ struct GstSession::Shared {
     report(kind, UserText::verbatim(QString::fromStdString(text)), detail);
   }
 
-  void reportGst(const GError* err, const std::string& debug) {
-    const std::string message = err != nullptr && err->message != nullptr ? err->message : "unknown error";
+  // The words for `kind`; `why` says what failed when nothing more exact is known.
+  void reportAs(Kind kind, const std::string& why, const std::string& detail) {
     const std::string name = displayName(device);
-    using Kind = SessionError::Kind;
-    auto kind = Kind::failed;
-    if (err != nullptr && err->domain == GST_RESOURCE_ERROR) {
-      if (err->code == GST_RESOURCE_ERROR_BUSY) kind = Kind::busy;
-      if (err->code == GST_RESOURCE_ERROR_NOT_AUTHORIZED) kind = Kind::denied;
-      if (err->code == GST_RESOURCE_ERROR_NOT_FOUND) kind = Kind::vanished;
-    }
-    if (err != nullptr && ((err->domain == GST_CORE_ERROR && err->code == GST_CORE_ERROR_MISSING_PLUGIN) ||
-                           (err->domain == GST_STREAM_ERROR && err->code == GST_STREAM_ERROR_CODEC_NOT_FOUND))) {
-      kind = Kind::missingElement;
-    }
-    // v4l2src words the errno into its debug text; a node that is gone says most of all.
-    if (kind == Kind::failed && device.kind == CaptureDevice::Kind::v4l2) {
-      if (::access(device.path.c_str(), F_OK) != 0 || mentions(debug, ENODEV)) kind = Kind::vanished;
-      else if (mentions(debug, EBUSY)) kind = Kind::busy;
-      else if (mentions(debug, EACCES) || mentions(debug, EPERM)) kind = Kind::denied;
-    }
     switch (kind) {
-      case Kind::busy: report(kind, inUseText(device), message + " " + debug); return;
-      case Kind::denied:
-        report(kind, "Permission to open " + device.path + " was denied.", message + " " + debug);
-        return;
-      case Kind::vanished: report(kind, name + " was disconnected.", message + " " + debug); return;
+      case Kind::busy: report(kind, inUseText(device), detail); return;
+      case Kind::denied: report(kind, "Permission to open " + device.path + " was denied.", detail); return;
+      case Kind::vanished: report(kind, name + " was disconnected.", detail); return;
       case Kind::missingElement:
         report(kind,
                UserText(QT_TRANSLATE_NOOP("Messages", "GStreamer cannot decode the video of %1 (install "
                                                       "gstreamer1.0-plugins-good, and gstreamer1.0-libav for H.264)."),
                         {UserText::verbatim(QString::fromStdString(name))}),
-               message + " " + debug);
+               detail);
         return;
-      case Kind::failed: report(kind, name + " stopped sending video: " + message, debug); return;
+      case Kind::failed: report(kind, name + " stopped sending video: " + why, detail); return;
+    }
+  }
+
+  // A V4L2 device, or a test device that names the node it stands in for, can be asked why.
+  bool hasNode() const {
+    return !device.path.empty() && (device.kind == CaptureDevice::Kind::v4l2 || device.kind == CaptureDevice::Kind::test);
+  }
+
+  // An error on the bus: its code, else the node's own answer, else a failure in GStreamer's words
+  // (which are only ever shown, never read).
+  void reportError(GstMessage* message) {
+    if (stopping.load() || reported.load()) return;  // the first error says why; the rest follow it
+    GError* err = nullptr;
+    gchar* debug = nullptr;
+    gst_message_parse_error(message, &err, &debug);
+    const std::string why = err != nullptr && err->message != nullptr ? err->message : "an unknown error";
+    std::string detail = std::string(GST_MESSAGE_SRC_NAME(message)) + ": ";
+    if (err != nullptr) detail += std::string(g_quark_to_string(err->domain)) + " " + std::to_string(err->code) + ": ";
+    detail += why;
+    if (debug != nullptr) detail += std::string(" (") + debug + ")";
+    std::optional<Kind> kind = err != nullptr ? kindOfCode(*err) : std::nullopt;
+    if (!kind && hasNode()) {
+      const int answer = probeVideoNode(device.path, *calls);
+      detail += answer == 0 ? "; the node answers" : "; the node answers errno " + std::to_string(answer);
+      kind = kindOfErrno(answer);
+    }
+    g_clear_error(&err);
+    g_free(debug);
+    reportAs(kind.value_or(Kind::failed), why, detail);
+  }
+
+  // Owner's thread. What comes after stop() began is of no interest but its state changes.
+  void handle(GstMessage* message) {
+    switch (GST_MESSAGE_TYPE(message)) {
+      case GST_MESSAGE_ERROR: reportError(message); return;
+      case GST_MESSAGE_EOS:
+        // A camera never ends its stream: a source that did will send no more frames.
+        reportAs(Kind::failed, "the stream ended.", "end of stream");
+        return;
+      case GST_MESSAGE_WARNING: {
+        if (stopping.load() || std::exchange(warned, true)) return;
+        GError* err = nullptr;
+        gchar* debug = nullptr;
+        gst_message_parse_warning(message, &err, &debug);
+        log::warning(log::Layer::capture, device.uniqueID + ": " + GST_MESSAGE_SRC_NAME(message) + " warns: " +
+                                              (err != nullptr && err->message != nullptr ? err->message : "") +
+                                              (debug != nullptr ? std::string(" (") + debug + ")" : std::string()));
+        g_clear_error(&err);
+        g_free(debug);
+        return;
+      }
+      case GST_MESSAGE_STATE_CHANGED: {
+        if (!GST_IS_PIPELINE(GST_MESSAGE_SRC(message))) return;  // each element's would say the same
+        GstState from = GST_STATE_VOID_PENDING, to = GST_STATE_VOID_PENDING;
+        gst_message_parse_state_changed(message, &from, &to, nullptr);
+        qCDebug(lcCapture).noquote() << QString::fromStdString(device.uniqueID) << "pipeline"
+                                     << gst_element_state_get_name(from) << "->" << gst_element_state_get_name(to);
+        return;
+      }
+      default: return;
     }
   }
 };
@@ -175,21 +258,22 @@ GstSession::Shared* published(gpointer data) {
   return shared->published.load(std::memory_order_acquire) ? shared : nullptr;
 }
 
-// Nobody pops this bus, so every message ends here: one passed on would pile up for the pipeline's
-// life. A sync handler that drops a message owns it and must unref it (gst_bus_post does not); a
-// message left behind holds its source, and with it the whole pipeline, its bus (a socket pair)
-// and the appsink's last frame, long after stop().
+// The bus's sync handler, on whichever thread posted `message`: hands it to the owner's thread.
+// The message is not left on the bus, which nobody pops (it would pile up for the pipeline's
+// life), but taken over (GST_BUS_DROP gives the handler the bus's reference) and released once
+// handled, or when the owner drops the task unrun: a message held on to keeps its source, and
+// with it the whole pipeline, its bus (a socket pair) and the appsink's last frame. A message
+// posted on the owner's thread itself (an element failing while start() changes state) is
+// handled at once, so that its exact reason is the one reported.
 GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
-  GstSession::Shared* shared = published(data);
-  if (shared != nullptr && GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-    GError* err = nullptr;
-    gchar* debug = nullptr;
-    gst_message_parse_error(message, &err, &debug);
-    shared->reportGst(err, debug != nullptr ? debug : "");
-    g_clear_error(&err);
-    g_free(debug);
+  const std::shared_ptr<GstSession::Shared>& shared = *static_cast<std::shared_ptr<GstSession::Shared>*>(data);
+  HeldMessage held = hold(message);
+  if (!shared->published.load(std::memory_order_acquire)) return GST_BUS_DROP;
+  if (std::this_thread::get_id() == shared->owner || !shared->post) {
+    shared->handle(held.get());
+  } else {
+    shared->post([shared, held] { shared->handle(held.get()); });
   }
-  gst_message_unref(message);
   return GST_BUS_DROP;
 }
 
@@ -232,7 +316,6 @@ void deleteFrame(gpointer data) {
 // The feeder of a simulated camera's appsrc: opens the stream, then pushes each frame without a
 // copy (the buffer keeps the frame), until the stream ends or stop() interrupts it.
 void feedSimStream(GstSession::Shared& shared, SimStream& stream, GstAppSrc* source) {
-  using Kind = SessionError::Kind;
   using Result = SimStream::Result;
   const std::string name = displayName(shared.device);
   auto fail = [&](Result result, const std::string& why) {
@@ -291,12 +374,14 @@ GstSession::GstSession(CaptureDevice device, Options options, Callbacks callback
     : device_(std::move(device)), options_(std::move(options)), shared_(std::make_shared<Shared>()) {
   shared_->device = device_;
   shared_->callbacks = std::move(callbacks);
+  shared_->calls = options_.calls;
+  shared_->post = options_.post;
+  shared_->owner = std::this_thread::get_id();
 }
 
 GstSession::~GstSession() { stop(); }
 
 bool GstSession::start() {
-  using Kind = SessionError::Kind;
   std::string error;
   if (!ensureGstreamer(&error)) {
     shared_->report(Kind::failed, error);
@@ -304,24 +389,9 @@ bool GstSession::start() {
   }
   if (device_.kind == CaptureDevice::Kind::v4l2) {
     // GStreamer words a refusal loosely; the node's own answer says exactly why.
-    const int fd = options_.calls->open(device_.path, videoNodeOpenFlags());
-    if (fd < 0) {
-      const int err = errno;
-      log::systemCallFailed(log::Layer::capture, "open", device_.path, err);
-      if (err == EACCES || err == EPERM) {
-        shared_->report(Kind::denied, "Permission to open " + device_.path + " was denied.");
-        return false;
-      }
-      if (err == ENOENT || err == ENODEV || err == ENXIO) {
-        shared_->report(Kind::vanished, displayName(device_) + " was disconnected.");
-        return false;
-      }
-      if (err == EBUSY) {
-        shared_->report(Kind::busy, inUseText(device_));
-        return false;
-      }
-    } else {
-      options_.calls->close(fd);
+    if (const std::optional<Kind> kind = kindOfErrno(probeVideoNode(device_.path, *options_.calls))) {
+      shared_->reportAs(*kind, "", "");
+      return false;
     }
   }
   if (!build()) return false;
@@ -364,7 +434,6 @@ bool GstSession::start() {
 }
 
 bool GstSession::build() {
-  using Kind = SessionError::Kind;
   std::string description;
   switch (device_.kind) {
     case CaptureDevice::Kind::v4l2: description = "v4l2src name=velto_source ! capsfilter name=velto_preset"; break;
@@ -398,7 +467,9 @@ bool GstSession::build() {
   pipeline_->pipeline = pipeline;
   shared_->published.store(true, std::memory_order_release);
   GstBus* bus = gst_element_get_bus(pipeline);
-  gst_bus_set_sync_handler(bus, onBusMessage, shared_.get(), nullptr);
+  // The bus keeps what the handler shares for as long as it may call it.
+  gst_bus_set_sync_handler(bus, onBusMessage, new std::shared_ptr<Shared>(shared_),
+                           [](gpointer data) { delete static_cast<std::shared_ptr<Shared>*>(data); });
   gst_object_unref(bus);
 
   GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "velto_sink");

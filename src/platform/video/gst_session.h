@@ -8,12 +8,17 @@
 // in READY), an `appsrc` fed from a thread of the session with the simulated camera's stream, or
 // the test source for test devices.
 //
-// There is no GLib main loop: frames come through appsink callbacks and errors through a bus sync
-// handler, both on GStreamer's streaming threads; every other bus message is dropped at once so
-// the bus never fills.
+// Frames come through appsink callbacks on GStreamer's streaming threads. Bus messages are read
+// on the thread that owns the session: the bus hands each one, as it is posted, to
+// Options::post, which queues it there (the session queue runs no GLib or Qt event loop to
+// watch the bus with). There an error becomes the session's failure, judged by the GError's
+// domain and code and, where those leave the cause open, by the node's own answer to open(2)
+// and VIDIOC_QUERYCAP (a V4L2 device's, or the node a test device names as the one it stands in
+// for); the end of the stream is a failure too; warnings and state changes are logged in
+// velto.capture.
 //
-// Threads: start() and stop() on one thread (the "camera.session" queue); the callbacks on
-// streaming threads, the sim feeder, or the caller of start().
+// Threads: start() and stop() on the owner's thread (the "camera.session" queue), where bus
+// messages are handled too; frames on streaming threads; the sim feeder's failures on its own.
 #pragma once
 
 #include <functional>
@@ -30,12 +35,16 @@ class GstSession {
   struct Options {
     std::string testSource;           // for devices of kind test
     usb::SystemCalls* calls = nullptr;  // opens V4L2 nodes before GStreamer does; never null
+    // Runs a task on the thread that owns the session, after what runs there now; any thread.
+    // It may drop a task unrun once the owner is gone. Never empty.
+    std::function<void(std::function<void()>)> post;
   };
   struct Callbacks {
     // Each frame the appsink hands over; a streaming thread. Never called once stop() has begun.
     std::function<void(Frame)> frame;
-    // The session's failure, at most once per session, never once stop() has begun; any thread.
-    // The pipeline stops delivering frames; the owner calls stop().
+    // The session's failure, at most once per session, never once stop() has begun: on the
+    // owner's thread for what GStreamer reports, on the sim feeder for what the simulated camera
+    // answers. The pipeline stops delivering frames; the owner calls stop().
     std::function<void(const SessionError&)> error;
   };
 

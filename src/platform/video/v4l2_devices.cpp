@@ -40,26 +40,35 @@ std::optional<int> nodeNumber(const std::string& name) {
 
 // What the node says of itself: capture or not; none when it cannot be asked.
 std::optional<bool> queryCapture(const std::string& path, usb::SystemCalls& calls) {
-  const int fd = calls.open(path, videoNodeOpenFlags());
-  if (fd < 0) {
-    log::systemCallFailed(log::Layer::capture, "open", path, errno);
-    return std::nullopt;
-  }
-  v4l2_capability cap{};
-  std::optional<bool> capture;
-  if (calls.ioctl(fd, VIDIOC_QUERYCAP, &cap) != 0) {
-    log::systemCallFailed(log::Layer::capture, "VIDIOC_QUERYCAP", path, errno);
-  } else {
-    const std::uint32_t caps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? cap.device_caps : cap.capabilities;
-    capture = (caps & V4L2_CAP_VIDEO_CAPTURE) != 0;
-  }
-  calls.close(fd);
-  return capture;
+  std::uint32_t caps = 0;
+  if (probeVideoNode(path, calls, &caps) != 0) return std::nullopt;
+  return (caps & V4L2_CAP_VIDEO_CAPTURE) != 0;
 }
 
 }  // namespace
 
 int videoNodeOpenFlags() { return O_RDWR | O_NONBLOCK | O_CLOEXEC; }
+
+int probeVideoNode(const std::string& path, usb::SystemCalls& calls, std::uint32_t* deviceCaps) {
+  // A call that fails without an errno still failed.
+  auto failed = [&](const char* call) {
+    const int err = errno != 0 ? errno : EIO;
+    log::systemCallFailed(log::Layer::capture, call, path, err);
+    return err;
+  };
+  errno = 0;
+  const int fd = calls.open(path, videoNodeOpenFlags());
+  if (fd < 0) return failed("open");
+  v4l2_capability cap{};
+  int err = 0;
+  if (calls.ioctl(fd, VIDIOC_QUERYCAP, &cap) != 0) {
+    err = failed("VIDIOC_QUERYCAP");
+  } else if (deviceCaps != nullptr) {
+    *deviceCaps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? cap.device_caps : cap.capabilities;
+  }
+  calls.close(fd);
+  return err;
+}
 
 std::vector<ListedDevice> listV4l2Devices(const std::string& sysfsRoot, const std::string& devRoot,
                                            usb::SystemCalls& calls) {

@@ -38,4 +38,10 @@ std::vector<ListedDevice> listV4l2Devices(const std::string& sysfsRoot, const st
 // list and the access check find agree.
 int videoNodeOpenFlags();
 
+// Opens `path` as the list does and asks VIDIOC_QUERYCAP: 0 when the node answered (its device
+// caps in `deviceCaps` if given), else the errno of the call that failed (EBUSY, EACCES, ENOENT,
+// ENODEV, ...), logged as a failing system call. Why a node cannot be streamed from, in the
+// kernel's own words. Blocks for three system calls; any thread.
+int probeVideoNode(const std::string& path, usb::SystemCalls& calls, std::uint32_t* deviceCaps = nullptr);
+
 }  // namespace velto::video
