@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -222,12 +223,20 @@ FrameStats analyzeFrame(const Frame& frame) {
 
 void FrameAnalyzer::deliver(Frame frame) {
   std::int64_t count = 0;
+  bool announce = false;
   {
     std::lock_guard guard(lock_);
     latest_ = frame;
     count = ++frameCount_;
+    announce = std::exchange(noticed_, false);
   }
+  if (announce && onFrame_) onFrame_();
   if (count % kStatsEvery == 0 && onStats_) onStats_(analyzeFrame(frame));
+}
+
+void FrameAnalyzer::frameNoticed() {
+  std::lock_guard guard(lock_);
+  noticed_ = true;
 }
 
 std::int64_t FrameAnalyzer::frameCount() const {

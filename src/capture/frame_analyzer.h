@@ -3,9 +3,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // Receives the capture session's frames on the serial queue "camera.frames": keeps the newest one
-// and counts them (the count is the preview watchdog's heartbeat), and for every sixth frame
-// computes a FrameStats record and hands it to onStats, still on that queue. On request it
-// measures the average colour of a small patch of the newest frame, for click-to-set calibration.
+// and counts them (the count is the preview watchdog's heartbeat), announces a new frame through
+// onFrame (one notice at a time: frames arriving before the notice was taken only replace the
+// newest), and for every sixth frame computes a FrameStats record and hands it to onStats, still
+// on that queue. On request it measures the average colour of a small patch of the newest frame,
+// for click-to-set calibration.
 #pragma once
 
 #include <QPointF>
@@ -29,6 +31,7 @@ FrameStats analyzeFrame(const Frame& frame);
 class FrameAnalyzer {
  public:
   using StatsHandler = std::function<void(FrameStats)>;
+  using FrameHandler = std::function<void()>;
 
   FrameAnalyzer() = default;
   FrameAnalyzer(const FrameAnalyzer&) = delete;
@@ -39,8 +42,15 @@ class FrameAnalyzer {
 
   // Called on queue(); set it before frames flow.
   void setStatsHandler(StatsHandler handler) { onStats_ = std::move(handler); }
+  // Called on queue() when a frame arrives and no notice is outstanding; the notice stays
+  // outstanding until frameNoticed(). Set it before frames flow.
+  void setFrameHandler(FrameHandler handler) { onFrame_ = std::move(handler); }
+  // The notice was taken: the next frame is announced again. Call it before reading latest(), so
+  // that a frame arriving in between gets a notice of its own. Any thread.
+  void frameNoticed();
 
-  // One frame from the session, on queue(): becomes the newest; every sixth is analysed.
+  // One frame from the session, on queue(): becomes the newest and is announced unless a notice
+  // is outstanding; every sixth is analysed.
   void deliver(Frame frame);
 
   // Frames received since creation. Any thread.
@@ -55,10 +65,12 @@ class FrameAnalyzer {
   std::optional<std::array<double, 3>> averageColor(QPointF point, double radius) const;
 
  private:
-  mutable std::mutex lock_;     // guards latest_ and frameCount_, held only to swap or count
+  mutable std::mutex lock_;     // guards latest_, frameCount_ and noticed_, held only to swap or set
   Frame latest_;
   std::int64_t frameCount_ = 0;
+  bool noticed_ = true;         // false from an announcement until frameNoticed()
   StatsHandler onStats_;        // set before use, then read on queue_ only
+  FrameHandler onFrame_;        // likewise
   SerialQueue queue_{"camera.frames"};  // last: drained and joined first
 };
 

@@ -33,6 +33,18 @@ PreviewController::PreviewController(Clock& clock, std::unique_ptr<video::Captur
       emit controller->statsChanged();
     });
   });
+  // Taken before the views read the newest frame: one arriving meanwhile is announced again.
+  // Nobody watching, the notice is taken at once.
+  analyzer_.setFrameHandler([self, controller = this] {
+    if (controller->frameWatchers_.load() == 0) {
+      controller->analyzer_.frameNoticed();
+      return;
+    }
+    self.post([controller] {
+      controller->analyzer_.frameNoticed();
+      emit controller->frameReady();
+    });
+  });
   video::CaptureBackend::Handlers handlers;
   handlers.frameQueue = &analyzer_.queue();
   handlers.frame = [this](Frame frame) { analyzer_.deliver(std::move(frame)); };
@@ -48,6 +60,11 @@ PreviewController::~PreviewController() {
   tick_.cancel();
   backend_->stopSession();
   backend_->waitUntilIdle();
+}
+
+void PreviewController::watchFrames(bool watch) {
+  const int before = frameWatchers_.fetch_add(watch ? 1 : -1);
+  Q_ASSERT(watch || before > 0);
 }
 
 bool PreviewController::inUseByAnotherApplication() const {

@@ -11,11 +11,13 @@
 // 30 s, never while another application streams from it).
 //
 // Main thread: every property and operation. The session works on "camera.session", frames
-// arrive on "camera.frames"; every delay runs on the injected clock.
+// arrive on "camera.frames" and are announced here with frameReady, one queued notice at a time;
+// every delay runs on the injected clock.
 #pragma once
 
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -64,6 +66,10 @@ class PreviewController : public QObject {
   // Whether another application streams from the device in use (it answered busy).
   bool inUseByAnotherApplication() const;
   FrameAnalyzer& analyzer() { return analyzer_; }
+  // A view that shows the picture holds a watch while it is on screen: frameReady is emitted only
+  // while one is held, so that capture without a picture (statistics for velto-ctl, a hidden
+  // window) does not wake this thread for every frame.
+  void watchFrames(bool watch);
   video::CaptureBackend& session() { return *backend_; }
   int sessionRestarts() const { return sessionRestarts_; }
 
@@ -84,6 +90,10 @@ class PreviewController : public QObject {
  signals:
   void stateChanged();
   void statsChanged();
+  // The analyzer holds a frame newer than at the previous notice. Frames arriving before this
+  // signal has been emitted share it (a view then paints only the newest); without frames or
+  // without a watch nothing is emitted.
+  void frameReady();
   void recoveringChanged();
   void problemChanged();
 
@@ -123,6 +133,7 @@ class PreviewController : public QObject {
   std::optional<Clock::MonotonicTime> lastProgress_;  // none: the distant past
   int sessionRestarts_ = 0;
   std::optional<Clock::MonotonicTime> lastReset_;     // none: the distant past
+  std::atomic<int> frameWatchers_{0};                 // written here, read on "camera.frames"
   // Declared last: the session stops (and with it the frames) before the analyzer goes.
   FrameAnalyzer analyzer_;
   std::unique_ptr<video::CaptureBackend> backend_;

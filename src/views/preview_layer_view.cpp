@@ -5,9 +5,6 @@
 #include "views/preview_layer_view.h"
 
 #include <QPainter>
-#include <QScreen>
-#include <algorithm>
-#include <cmath>
 
 #include "capture/preview_controller.h"
 
@@ -17,8 +14,15 @@ PreviewLayerView::PreviewLayerView(PreviewController& preview, QWidget* parent)
     : QWidget(parent), preview_(preview) {
   // Every pixel is painted (the picture or black): nothing behind needs painting first.
   setAttribute(Qt::WA_OpaquePaintEvent);
-  refresh_.setTimerType(Qt::PreciseTimer);
-  connect(&refresh_, &QTimer::timeout, this, &PreviewLayerView::refresh);
+  connect(&preview, &PreviewController::frameReady, this, &PreviewLayerView::refresh);
+}
+
+PreviewLayerView::~PreviewLayerView() { watch(false); }
+
+void PreviewLayerView::watch(bool watch) {
+  if (watching_ == watch) return;
+  watching_ = watch;
+  preview_.watchFrames(watch);
 }
 
 void PreviewLayerView::setMirrored(bool mirrored) {
@@ -76,13 +80,11 @@ void PreviewLayerView::paintEvent(QPaintEvent*) {
 }
 
 void PreviewLayerView::showEvent(QShowEvent*) {
-  const qreal hz = screen() ? screen()->refreshRate() : 60;
-  refresh_.start(int(std::lround(1000.0 / std::clamp<qreal>(hz, 24, 240))));
+  watch(true);
+  // Frames that came while hidden were not announced: catch up with the newest.
   refresh();
 }
 
-void PreviewLayerView::hideEvent(QHideEvent*) {
-  refresh_.stop();
-}
+void PreviewLayerView::hideEvent(QHideEvent*) { watch(false); }
 
 }  // namespace velto::views

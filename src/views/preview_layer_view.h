@@ -7,9 +7,10 @@
 // over it without smoothing (the clipping map's hard-edged cells). Shared by the main window and
 // the panel's mini preview.
 //
-// Painting never waits for capture and frames never queue for it: while the widget is visible a
-// timer at the screen's refresh rate looks at the analyzer's frame counter and asks for a repaint
-// only when a newer frame has arrived; the paint takes whatever frame is newest then. The frame's
+// Painting never waits for capture and frames never queue for it: while the widget is visible it
+// watches the preview controller's frames, and each frameReady notice asks for a repaint when the
+// analyzer's frame counter has moved past the frame on screen and no repaint is pending yet; the
+// paint takes whatever frame is newest then. Nothing runs while no frame arrives. The frame's
 // pixels are painted in place (a QImage over the frame's memory, kept alive by holding the
 // frame); the only copy is the scaling into the backing store.
 //
@@ -17,7 +18,6 @@
 #pragma once
 
 #include <QImage>
-#include <QTimer>
 #include <QWidget>
 #include <cstdint>
 #include <optional>
@@ -36,6 +36,7 @@ class PreviewLayerView : public QWidget {
  public:
   // `preview` must outlive the view.
   explicit PreviewLayerView(PreviewController& preview, QWidget* parent = nullptr);
+  ~PreviewLayerView() override;
 
   void setMirrored(bool mirrored);
   bool isMirrored() const { return mirrored_; }
@@ -43,7 +44,7 @@ class PreviewLayerView : public QWidget {
   void setOverlay(std::optional<QImage> overlay);
 
   // Looks for a newer frame and asks for a repaint when there is one and none is pending yet;
-  // what the timer calls. Returns whether it asked.
+  // what a frame notice calls. Returns whether it asked.
   bool refresh();
   // Frames painted so far (a repaint of the same frame does not count).
   std::int64_t framesPainted() const { return framesPainted_; }
@@ -55,9 +56,9 @@ class PreviewLayerView : public QWidget {
 
  private:
   void takeNewestFrame();
+  void watch(bool watch);
 
   PreviewController& preview_;
-  QTimer refresh_;
   bool mirrored_ = false;
   std::optional<QImage> overlay_;
   // The frame on screen and a QImage over its pixels (null when it cannot be read); the frame
@@ -67,6 +68,7 @@ class PreviewLayerView : public QWidget {
   std::int64_t frameNumber_ = 0;     // the analyzer's count when frame_ was taken
   std::int64_t framesPainted_ = 0;
   bool newFrame_ = false;
+  bool watching_ = false;            // holds a watch on the controller's frames
 };
 
 }  // namespace velto::views

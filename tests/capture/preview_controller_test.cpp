@@ -164,6 +164,27 @@ TEST_F(PreviewControllerTest, ARuntimeErrorMakesTheNextTickRecoverUnlessFramesFl
   EXPECT_EQ(backend->restarts, (std::vector<double>{2}));
 }
 
+TEST_F(PreviewControllerTest, FramesAreAnnouncedOnTheMainThreadOneNoticeAtATime) {
+  start();
+  int notices = 0;
+  QObject::connect(preview.get(), &PreviewController::frameReady, [&] { ++notices; });
+  backend->frame();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(notices, 0) << "nobody watches";
+
+  preview->watchFrames(true);
+  for (int i = 0; i < 3; ++i) backend->frame();
+  EXPECT_EQ(notices, 0) << "announced on the main thread, not on the frame queue";
+  QCoreApplication::processEvents();
+  EXPECT_EQ(notices, 1) << "three frames before the main thread looked share one notice";
+  backend->frame();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(notices, 2) << "a frame after the notice was taken gets its own";
+  tick(3);
+  EXPECT_EQ(notices, 2) << "a frozen camera announces nothing";
+  preview->watchFrames(false);
+}
+
 TEST_F(PreviewControllerTest, StatisticsReachTheMainThreadEverySixthFrame) {
   start();
   for (int i = 0; i < 6; ++i) backend->frame();

@@ -4,7 +4,8 @@
 
 // The preview pane over a real store (a simulated C200) and a preview controller fed frames as
 // the session would: where the picture goes, what a click means, which placeholder or overlay
-// shows in which state, and that the picture layer paints the newest frame as it should.
+// shows in which state, and that the picture layer paints the newest frame as it should, when told
+// of one.
 #include "views/preview_pane.h"
 
 #include <QApplication>
@@ -214,6 +215,50 @@ TEST_F(PreviewPaneTest, LayerPaintsTheNewestFrameMirroredWithAHardEdgedOverlay) 
   EXPECT_EQ(shown.pixel(47, 18), qRgb(255, 0, 0)) << "untouched up to the cell's edge";
   EXPECT_EQ(shown.pixel(48, 18), qRgb(0, 255, 0)) << "the cell, hard-edged";
   EXPECT_EQ(layer.framesPainted(), 1) << "a repaint of the same frame";
+}
+
+// Counts the paint events of the widget it watches.
+class PaintCounter : public QObject {
+ public:
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    paints += event->type() == QEvent::Paint;
+    return false;
+  }
+};
+
+TEST_F(PreviewPaneTest, LayerRepaintsOncePerNoticeOfNewerFramesAndNeverWithoutFrames) {
+  // The notice, then the repaint it asks for: each a round of posted events.
+  auto handleEvents = [] {
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+  };
+  views::PreviewLayerView layer(*preview);
+  layer.resize(64, 36);
+  layer.show();
+  handleEvents();
+  PaintCounter counter;
+  layer.installEventFilter(&counter);
+  handleEvents();
+  EXPECT_EQ(counter.paints, 0) << "no frame, no repaint";
+
+  for (int grey : {40, 80, 120}) capture->deliver(Frame::filled(32, 18, 128, static_cast<std::uint8_t>(grey)));
+  handleEvents();
+  EXPECT_EQ(counter.paints, 1) << "three frames before the main thread looked: one repaint";
+  capture->deliver(Frame::filled(32, 18, 128, 160));
+  handleEvents();
+  EXPECT_EQ(counter.paints, 2);
+  EXPECT_EQ(layer.framesPainted(), 2);
+
+  layer.hide();
+  capture->deliver(Frame::filled(32, 18, 128, 200));
+  handleEvents();
+  layer.show();
+  handleEvents();
+  layer.removeEventFilter(&counter);
+  QImage shown(layer.size(), QImage::Format_RGB32);
+  layer.render(&shown);
+  EXPECT_EQ(shown.pixel(32, 18), qRgb(200, 200, 200)) << "the frame that came while hidden, once shown";
+  EXPECT_EQ(layer.framesPainted(), 3);
 }
 
 }  // namespace
