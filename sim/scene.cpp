@@ -225,7 +225,7 @@ void renderScene(const SceneSettings& s, const Lighting& light, std::uint64_t fr
   }
 
   const std::int8_t* table = noiseTable();
-  const std::uint64_t frameSeed = static_cast<std::uint64_t>(mix(frameIndex + 1)) << 20;
+  const std::uint64_t frameSeed = static_cast<std::uint64_t>(mix(frameIndex % kNoisePeriod + 1)) << 20;
   struct Span {
     int from, to;
     const Ink* ink;

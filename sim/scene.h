@@ -26,6 +26,7 @@ namespace velto::sim {
 struct Lighting {
   double illuminantK = 4500;  // colour temperature
   double ev = 7;              // light level; +1 doubles it
+  friend bool operator==(const Lighting&, const Lighting&) = default;
 };
 
 // The controls that shape the picture, in the renderer's own units.
@@ -44,7 +45,12 @@ struct SceneSettings {
   double pan = 0;             // -1 (left edge) .. 1 (right edge)
   double tilt = 0;            // -1 (bottom edge) .. 1 (top edge)
   bool flip = false;          // mirrored left to right
+  friend bool operator==(const SceneSettings&, const SceneSettings&) = default;
 };
+
+// The noise repeats every kNoisePeriod frames (frame i shows what frame i mod kNoisePeriod does),
+// so a camera looking at a still scene can send frames it has already encoded.
+inline constexpr std::uint64_t kNoisePeriod = 16;
 
 inline constexpr double kHdrKnee = 0.6;
 

@@ -32,6 +32,9 @@ namespace {
 namespace simcam = usb::simcam;
 
 constexpr std::size_t kMaxControlLine = 4096;
+// Version 3: the frame stream sends frames as the camera would, YUY2 or MJPEG, each behind a
+// frame header (docs/simcam-protocol.md); version-2 clients still get BGRA.
+constexpr std::uint16_t kCodedStreamVersion = 3;
 constexpr std::size_t kMaxOutput = 8 * 1024 * 1024;  // a client that stops reading is dropped
 constexpr std::uint64_t kRegistryBase = 0x53494d0000000000;  // "SIM" in the top bytes
 
@@ -92,9 +95,9 @@ struct SimServer::Connection {
   std::string line;       // control: the command received so far
   std::vector<std::uint8_t> out;
   std::uint16_t version = 0;  // of the protocol, once greeted
-  // Streaming: the size asked for, and the frame under way with how far it has gone.
+  // Streaming: the size and encoding sent, and the frame under way with how far it has gone.
   bool streaming = false;
-  int width = 0, height = 0;
+  FrameShape shape;
   RenderedFrame frame;
   std::size_t frameOffset = 0;  // where the chunk being sent starts in the frame
   std::size_t chunkSent = 0;    // bytes of that chunk's message sent, header included
@@ -399,11 +402,11 @@ void SimServer::onDeviceMessage(Connection& c, simcam::Message& message) {
     const auto* hello = std::get_if<simcam::Hello>(&message);
     // The highest version both sides speak.
     const std::uint16_t version =
-        hello == nullptr ? 0 : std::min(hello->maxVersion, simcam::kStreamProtocolVersion);
+        hello == nullptr ? 0 : std::min(hello->maxVersion, kCodedStreamVersion);
     if (hello == nullptr || version < simcam::kProtocolVersion || version < hello->minVersion) {
       queue(c, simcam::encode(simcam::Error{"unsupported protocol version; this camera speaks versions " +
                                             std::to_string(simcam::kProtocolVersion) + " to " +
-                                            std::to_string(simcam::kStreamProtocolVersion)}));
+                                            std::to_string(kCodedStreamVersion)}));
       c.closing = true;
       return;
     }
@@ -476,8 +479,7 @@ void SimServer::startStream(Connection& c, const simcam::StreamRequest& request)
     return;
   }
   c.streaming = true;
-  c.width = width;
-  c.height = height;
+  c.shape = {width, height, c.version >= kCodedStreamVersion ? cameraEncoding(width, height) : Encoding::bgra};
   ::setsockopt(c.fd, SOL_SOCKET, SO_SNDBUF, &kStreamSendBuffer, sizeof kStreamSendBuffer);
   queue(c, simcam::encode(simcam::StreamStart{static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height),
                                               static_cast<std::uint16_t>(options_.fps)}));
@@ -487,14 +489,15 @@ void SimServer::startStream(Connection& c, const simcam::StreamRequest& request)
 }
 
 void SimServer::renderFrame() {
-  std::vector<std::pair<int, int>> sizes;
+  std::vector<FrameShape> shapes;
   for (const auto& c : connections_) {
-    const std::pair size(c->width, c->height);
-    if (c->streaming && !c->dead && std::find(sizes.begin(), sizes.end(), size) == sizes.end()) sizes.push_back(size);
+    if (c->streaming && !c->dead && std::find(shapes.begin(), shapes.end(), c->shape) == shapes.end()) {
+      shapes.push_back(c->shape);
+    }
   }
-  if (sizes.empty() || frozen_) return;
+  if (shapes.empty() || frozen_) return;
   // A frame the renderer cannot take now is skipped, as a camera drops frames it cannot send.
-  if (renderer_->request(camera_.sceneSettings(), camera_.lighting(), frameSequence_, sizes)) ++frameSequence_;
+  if (renderer_->request(camera_.sceneSettings(), camera_.lighting(), frameSequence_, shapes)) ++frameSequence_;
 }
 
 void SimServer::deliverFrames() {
@@ -504,7 +507,7 @@ void SimServer::deliverFrames() {
     // A client still taking the previous frame misses this one.
     if (!c->streaming || c->dead || c->closing || c->frame.pixels) continue;
     for (const RenderedFrame& f : frames) {
-      if (f.width == c->width && f.height == c->height) c->frame = f;
+      if (f.shape == c->shape) c->frame = f;
     }
     flush(*c);
   }

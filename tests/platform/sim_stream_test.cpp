@@ -2,20 +2,24 @@
 //
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The simulated camera's video: the version-2 messages of the socket codec, and frames end to end
-// from an in-process SimServer to a SimStream.
+// The simulated camera's video: the version-2 messages of the socket codec, frames from an
+// in-process SimServer to a SimStream, and MJPEG through the capture session's decoder.
 #include "platform/video/sim_stream.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 #include "platform/usb/simcam_protocol.h"
+#include "platform/video/gst_capture_backend.h"
 #include "sim/profile.h"
 #include "sim_fixture.h"
+#include "support/serial_queue.h"
 
 namespace velto {
 namespace {
@@ -84,21 +88,24 @@ TEST_F(SimStreamTest, FramesArriveInTheAskedSizeAndStopWhileFrozen) {
   EXPECT_EQ(stream.width(), 320);
   EXPECT_EQ(stream.height(), 180);
   EXPECT_EQ(stream.fps(), 60);
-  Frame frame;
+  SimStream::Packet frame;
   for (int i = 0; i < 3; ++i) ASSERT_EQ(stream.next(frame, &error), Result::frame) << error;
-  ASSERT_NE(frame.pixels(), nullptr);
-  EXPECT_EQ(frame.bytesPerRow(), 4 * 320);
+  // Up to 640×480 the camera sends YUY2: a Y per pixel, U and V per pair.
+  ASSERT_EQ(frame.format, SimStream::Format::yuy2);
+  EXPECT_EQ(frame.bytesPerRow, 2 * 320);
+  ASSERT_EQ(frame.size, 2u * 320 * 180);
   // The centre shows mid grey: about neutral, once auto exposure has settled near 0.45.
-  const std::uint8_t* centre = frame.pixels() + 90 * frame.bytesPerRow() + 4 * 160;
-  EXPECT_NEAR(centre[0], centre[2], 12);
-  EXPECT_NEAR(centre[1], 0.45 * 255, 60);
+  const std::uint8_t* centre = frame.data + 90 * frame.bytesPerRow + 2 * 160;
+  EXPECT_NEAR(centre[1], 128, 6);
+  EXPECT_NEAR(centre[3], 128, 6);
+  EXPECT_NEAR(centre[0], 16 + 0.45 * 219, 52);
 
   SimStream small;
   ASSERT_EQ(small.open(socket(), 160, 160, &error), Result::frame) << error;
   EXPECT_EQ(small.width(), 160);
   EXPECT_EQ(small.height(), 90) << "the camera's shape, scaled to fit";
   ASSERT_EQ(small.next(frame, &error), Result::frame) << error;
-  EXPECT_EQ(frame.width(), 160);
+  EXPECT_EQ(frame.width, 160);
 
   // Frozen, the camera sends at most what was already on its way; next() then blocks until
   // interrupted from another thread.
@@ -129,7 +136,7 @@ TEST_F(SimStreamTest, BusyRefusesUnplugEndsAndTheLogSaysSo) {
 
   SimStream stream;
   ASSERT_EQ(stream.open(socket(), 1280, 720, &error), Result::frame) << error;
-  Frame frame;
+  SimStream::Packet frame;
   ASSERT_EQ(stream.next(frame, &error), Result::frame) << error;
   bus.command("cam", "unplug");
   Result r;
@@ -142,6 +149,66 @@ TEST_F(SimStreamTest, BusyRefusesUnplugEndsAndTheLogSaysSo) {
   const auto events = bus.events("cam");
   EXPECT_EQ(std::count(events.begin(), events.end(), "stream-start"), 1);
   EXPECT_EQ(std::count(events.begin(), events.end(), "stream-stop"), 1);
+}
+
+// Above 640×480 the camera sends MJPEG, which the capture session's pipeline decodes like a real
+// camera's into BGRA frames of the camera's size.
+TEST(SimCaptureMjpegTest, DecodesToTheCameraSizeEndToEnd) {
+  testing::SimBus bus;
+  bus.plug(sim::c200Profile(), "cam", 20, [](sim::ServerOptions& o) {
+    o.width = 1280;
+    o.height = 720;
+  });
+  SimStream probe;
+  std::string error;
+  ASSERT_EQ(probe.open(bus.camera("cam").socketPath(), 1920, 1080, &error), Result::frame) << error;
+  SimStream::Packet packet;
+  ASSERT_EQ(probe.next(packet, &error), Result::frame) << error;
+  EXPECT_EQ(packet.format, SimStream::Format::mjpeg);
+  EXPECT_EQ(packet.bytesPerRow, 0);
+  EXPECT_EQ(packet.data[0], 0xff) << "a JPEG's start marker";
+  EXPECT_EQ(packet.data[1], 0xd8);
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::optional<Frame> frame;
+  std::optional<video::SessionError> failure;
+  SerialQueue frames{"camera.frames"};
+  video::GstCaptureOptions options;
+  options.sysfsRoot.clear();
+  options.watchDevices = false;
+  options.simDirectory = bus.directory();
+  video::GstCaptureBackend backend(options);
+  video::CaptureBackend::Handlers handlers;
+  handlers.frameQueue = &frames;
+  handlers.frame = [&](Frame f) {
+    std::lock_guard lock(mutex);
+    frame = std::move(f);
+    changed.notify_all();
+  };
+  handlers.runtimeError = [&](const video::SessionError& e) {
+    std::lock_guard lock(mutex);
+    failure = e;
+    changed.notify_all();
+  };
+  backend.setHandlers(std::move(handlers));
+  const std::vector<video::CaptureDevice> devices = backend.devices();
+  ASSERT_EQ(devices.size(), 1u);
+  backend.configure(devices[0], false);
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return frame || failure; }));
+    ASSERT_FALSE(failure) << failure->text;
+    EXPECT_EQ(frame->width(), 1280);
+    EXPECT_EQ(frame->height(), 720);
+    ASSERT_NE(frame->pixels(), nullptr);
+    // The centre is about neutral mid grey, as in the raw picture.
+    const std::uint8_t* centre = frame->pixels() + 360 * frame->bytesPerRow() + 4 * 640;
+    EXPECT_NEAR(centre[0], centre[2], 12);
+    EXPECT_NEAR(centre[1], 0.45 * 255, 60);
+  }
+  backend.stopSession();
+  backend.waitUntilIdle();
 }
 
 }  // namespace

@@ -302,8 +302,8 @@ GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
 // through GStreamer's own atomic count, which ThreadSanitizer cannot see; the flag makes the hand
 // over from the feeder to that thread explicit.
 struct LentFrame {
-  explicit LentFrame(Frame f) : frame(std::move(f)) { lent.store(true, std::memory_order_release); }
-  Frame frame;
+  explicit LentFrame(SimStream::Packet p) : packet(std::move(p)) { lent.store(true, std::memory_order_release); }
+  SimStream::Packet packet;
   std::atomic<bool> lent{false};
 };
 
@@ -339,30 +339,34 @@ void feedSimStream(GstSession::Shared& shared, SimStream& stream, GstAppSrc* sou
   const Result opened = stream.open(shared.device.path, 1920, 1080, &error);
   if (opened != Result::frame) return fail(opened, error);
   const int width = stream.width(), height = stream.height();
-  GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRA", "width", G_TYPE_INT, width,
-                                      "height", G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION,
-                                      std::max(stream.fps(), 1), 1, nullptr);
-  gst_app_src_set_caps(source, caps);
-  gst_caps_unref(caps);
-  bool oddLogged = false;
+  // The stream keeps its first frame's format (SimStream checks): MJPEG goes through decodebin's
+  // JPEG decoder as a real camera's does.
+  bool capsSet = false;
   for (;;) {
-    Frame frame;
-    const Result result = stream.next(frame, &error);
+    SimStream::Packet packet;
+    const Result result = stream.next(packet, &error);
     if (result != Result::frame) return fail(result, error);
-    if (frame.pixels() == nullptr || frame.width() != width || frame.height() != height) {
-      if (!std::exchange(oddLogged, true)) {
-        log::warning(log::Layer::capture, shared.device.uniqueID + ": dropped a frame that does not match " +
-                                              std::to_string(width) + "x" + std::to_string(height));
-      }
-      continue;
+    const bool yuy2 = packet.format == SimStream::Format::yuy2;
+    if (!std::exchange(capsSet, true)) {
+      GstCaps* caps = packet.format == SimStream::Format::mjpeg
+                          ? gst_caps_new_simple("image/jpeg", "width", G_TYPE_INT, width, "height", G_TYPE_INT, height,
+                                                "framerate", GST_TYPE_FRACTION, std::max(stream.fps(), 1), 1, nullptr)
+                          : gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, yuy2 ? "YUY2" : "BGRA",
+                                                "width", G_TYPE_INT, width, "height", G_TYPE_INT, height, "framerate",
+                                                GST_TYPE_FRACTION, std::max(stream.fps(), 1), 1, nullptr);
+      if (yuy2) gst_caps_set_simple(caps, "colorimetry", G_TYPE_STRING, "bt601", nullptr);
+      gst_app_src_set_caps(source, caps);
+      gst_caps_unref(caps);
     }
-    auto* held = new LentFrame(std::move(frame));
-    GstBuffer* buffer = gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, const_cast<std::uint8_t*>(held->frame.pixels()),
-                                                    held->frame.size(), 0, held->frame.size(), held, deleteFrame);
-    gsize offset[GST_VIDEO_MAX_PLANES] = {0};
-    gint stride[GST_VIDEO_MAX_PLANES] = {held->frame.bytesPerRow()};
-    gst_buffer_add_video_meta_full(buffer, GST_VIDEO_FRAME_FLAG_NONE, GST_VIDEO_FORMAT_BGRA, static_cast<guint>(width),
-                                   static_cast<guint>(height), 1, offset, stride);
+    auto* held = new LentFrame(std::move(packet));
+    GstBuffer* buffer = gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, const_cast<std::uint8_t*>(held->packet.data),
+                                                    held->packet.size, 0, held->packet.size, held, deleteFrame);
+    if (held->packet.bytesPerRow > 0) {
+      gsize offset[GST_VIDEO_MAX_PLANES] = {0};
+      gint stride[GST_VIDEO_MAX_PLANES] = {held->packet.bytesPerRow};
+      gst_buffer_add_video_meta_full(buffer, GST_VIDEO_FRAME_FLAG_NONE, yuy2 ? GST_VIDEO_FORMAT_YUY2 : GST_VIDEO_FORMAT_BGRA,
+                                     static_cast<guint>(width), static_cast<guint>(height), 1, offset, stride);
+    }
     // Refused only while the pipeline stops (flushing) or after an error: either way, done.
     if (gst_app_src_push_buffer(source, buffer) != GST_FLOW_OK) return;
   }

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "platform/usb/sim_directory.h"
@@ -24,6 +25,22 @@ namespace {
 
 namespace simcam = usb::simcam;
 using Result = SimStream::Result;
+using Format = SimStream::Format;
+
+// Version 3 sends frames as the camera would, each behind a frame header: the format's
+// four-character code and the length of what follows, u32 little-endian each.
+constexpr std::uint16_t kCodedStreamVersion = 3;
+constexpr std::size_t kCodedFrameHeaderSize = 8;
+
+std::uint32_t u32At(const std::uint8_t* at) {
+  return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
+         static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
+}
+
+constexpr std::uint32_t fourcc(const char (&code)[5]) {
+  return static_cast<std::uint32_t>(code[0]) | static_cast<std::uint32_t>(code[1]) << 8 |
+         static_cast<std::uint32_t>(code[2]) << 16 | static_cast<std::uint32_t>(code[3]) << 24;
+}
 
 // How long the handshake may take; a live simulator answers at once.
 constexpr int kHandshakeMs = 5000;
@@ -47,7 +64,11 @@ struct SimStream::Impl {
   int fd = -1;
   int wakeup = -1;  // eventfd written by interrupt()
   std::atomic<bool> interrupted{false};
+  std::uint16_t version = 0;
+  // The most a frame may take: exactly its pixels in BGRA, at most 4 × width × height bytes
+  // after the frame header otherwise.
   std::size_t frameBytes = 0;
+  std::optional<Format> format;  // of the stream's first frame
   std::vector<std::shared_ptr<std::uint8_t[]>> pool;
   int savedErrno = 0;
 
@@ -178,7 +199,7 @@ SimStream::Result SimStream::open(const std::string& socketPath, int maxWidth, i
     return Result::refused;
   }
   const std::int64_t deadline = nowMs() + kHandshakeMs;
-  std::vector<std::uint8_t> hello = simcam::encode(simcam::Hello{simcam::kStreamProtocolVersion, simcam::kStreamProtocolVersion});
+  std::vector<std::uint8_t> hello = simcam::encode(simcam::Hello{simcam::kStreamProtocolVersion, kCodedStreamVersion});
   const std::vector<std::uint8_t> request = simcam::encode(simcam::StreamRequest{
       static_cast<std::uint16_t>(std::clamp(maxWidth, 0, 0xffff)), static_cast<std::uint16_t>(std::clamp(maxHeight, 0, 0xffff))});
   hello.insert(hello.end(), request.begin(), request.end());
@@ -206,6 +227,7 @@ SimStream::Result SimStream::open(const std::string& socketPath, int maxWidth, i
         return Result::refused;
       }
       welcomed = true;
+      s.version = w->version;
     } else if (std::holds_alternative<simcam::DeviceInfo>(message) && welcomed) {
       // The description of the device; the registry has it already.
     } else if (const auto* r = std::get_if<simcam::StreamRefused>(&message); r && welcomed) {
@@ -216,6 +238,8 @@ SimStream::Result SimStream::open(const std::string& socketPath, int maxWidth, i
       height_ = start->height;
       fps_ = start->fps;
       s.frameBytes = 4 * static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
+      if (s.version >= kCodedStreamVersion) s.frameBytes += kCodedFrameHeaderSize;
+      s.format.reset();
       s.pool.clear();
       return Result::frame;
     } else {
@@ -225,17 +249,25 @@ SimStream::Result SimStream::open(const std::string& socketPath, int maxWidth, i
   }
 }
 
-SimStream::Result SimStream::next(Frame& frame, std::string* error) {
+SimStream::Result SimStream::next(Packet& packet, std::string* error) {
   Impl& s = *impl_;
   if (s.interrupted.load()) return s.failure(Impl::Io::interrupted, error);
   if (s.fd < 0 || s.frameBytes == 0) {
     say(error, "the stream is not open");
     return Result::refused;
   }
-  std::shared_ptr<std::uint8_t[]> pixels;
+  auto outOfPlace = [&](const char* what) {
+    say(error, std::string("the simulated camera sent ") + what);
+    return Result::malformed;
+  };
+  const bool coded = s.version >= kCodedStreamVersion;
+  std::shared_ptr<std::uint8_t[]> bytes;
   std::uint32_t sequence = 0;
   std::size_t filled = 0;
-  while (filled < s.frameBytes) {
+  // A raw frame's length is known up front; a coded one's once its header is in.
+  std::size_t total = coded ? 0 : s.frameBytes;
+  Format format = Format::bgra;
+  while (total == 0 || filled < total) {
     std::uint8_t header[simcam::kChunkHeaderSize];
     if (const auto io = s.read(header, 5, -1); io != Impl::Io::done) return s.failure(io, error);
     if (header[4] != static_cast<std::uint8_t>(simcam::MessageType::frameChunk)) {
@@ -255,21 +287,45 @@ SimStream::Result SimStream::next(Frame& frame, std::string* error) {
     }
     const auto chunk = simcam::decodeChunkHeader(std::span<const std::uint8_t, simcam::kChunkHeaderSize>(header));
     // Chunks fill one frame in order, back to back, and never past its end.
-    if (!chunk || chunk->offset != filled || (filled > 0 && chunk->sequence != sequence) ||
-        chunk->dataLength > s.frameBytes - filled) {
-      say(error, "the simulated camera sent a frame chunk out of place");
-      return Result::malformed;
+    const std::size_t room = (total == 0 ? s.frameBytes : total) - filled;
+    if (!chunk || chunk->offset != filled || (filled > 0 && chunk->sequence != sequence) || chunk->dataLength > room ||
+        (total == 0 && chunk->dataLength < kCodedFrameHeaderSize)) {
+      return outOfPlace("a frame chunk out of place");
     }
     if (filled == 0) {
-      pixels = s.buffer();
+      bytes = s.buffer();
       sequence = chunk->sequence;
     }
-    if (const auto io = s.read(pixels.get() + filled, chunk->dataLength, -1); io != Impl::Io::done) {
+    if (const auto io = s.read(bytes.get() + filled, chunk->dataLength, -1); io != Impl::Io::done) {
       return s.failure(io, error);
     }
     filled += chunk->dataLength;
+    if (total == 0) {
+      // The first chunk of a coded frame starts with its header.
+      const std::uint32_t code = u32At(bytes.get());
+      const std::size_t length = u32At(bytes.get() + 4);
+      const std::size_t yuy2Bytes = 4 * static_cast<std::size_t>((width_ + 1) / 2) * static_cast<std::size_t>(height_);
+      if (code == fourcc("YUY2") && length == yuy2Bytes) {
+        format = Format::yuy2;
+      } else if (code == fourcc("MJPG") && length > 0 && length <= s.frameBytes - kCodedFrameHeaderSize) {
+        format = Format::mjpeg;
+      } else {
+        return outOfPlace("a frame of an unknown format or length");
+      }
+      total = kCodedFrameHeaderSize + length;
+      if (filled > total) return outOfPlace("a frame chunk out of place");
+    }
   }
-  frame = Frame(width_, height_, 4 * width_, pixels.get(), s.frameBytes, std::shared_ptr<const void>(pixels));
+  if (s.format && *s.format != format) return outOfPlace("a frame in another format than the stream's");
+  s.format = format;
+  const std::size_t skip = coded ? kCodedFrameHeaderSize : 0;
+  packet.format = format;
+  packet.width = width_;
+  packet.height = height_;
+  packet.bytesPerRow = format == Format::bgra ? 4 * width_ : format == Format::yuy2 ? 4 * ((width_ + 1) / 2) : 0;
+  packet.data = bytes.get() + skip;
+  packet.size = total - skip;
+  packet.owner = std::move(bytes);
   return Result::frame;
 }
 

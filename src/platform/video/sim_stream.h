@@ -3,9 +3,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // The video stream of a simulated camera, client side: connects to the camera's device socket,
-// asks for frames (protocol version 2, docs/simcam-protocol.md) and receives them as BGRA frames
-// of their own memory. The GStreamer backend feeds these into an appsrc, so from the source's
-// output onward a simulated camera takes the same path as a real one.
+// asks for frames (protocol versions 2 and 3, docs/simcam-protocol.md) and receives them into
+// memory of their own as the camera sends them: YUY2 or MJPEG like the real camera (version 3),
+// or BGRA from an older simulator (version 2). The GStreamer backend feeds these into an appsrc,
+// so from the source's output onward, decoding included, a simulated camera takes the same path as
+// a real one.
 //
 // Blocking, one thread: open() then next() in a loop on the thread that feeds the pipeline;
 // interrupt() from any other thread wakes a blocked next() (it then returns `interrupted`).
@@ -15,8 +17,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-
-#include "platform/video/frame.h"
 
 namespace velto::video {
 
@@ -46,9 +46,26 @@ class SimStream {
   int height() const { return height_; }
   int fps() const { return fps_; }
 
-  // Waits for the next whole frame. A frozen camera sends nothing: next() then blocks until a
-  // frame comes, the camera goes away, or interrupt().
-  Result next(Frame& frame, std::string* error);
+  enum class Format {
+    bgra,   // rows of 4 × width bytes: B, G, R, A
+    yuy2,   // rows of 4 × ⌈width / 2⌉ bytes: Y0, U, Y1, V (BT.601, limited range)
+    mjpeg,  // one JPEG picture
+  };
+  // One frame as it came. `data` stays valid while `owner` (or a copy of it) is held.
+  struct Packet {
+    Format format = Format::bgra;
+    int width = 0;
+    int height = 0;
+    int bytesPerRow = 0;  // of the raw formats; 0 for MJPEG
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    std::shared_ptr<const void> owner;
+  };
+
+  // Waits for the next whole frame. Every frame of a stream has the first one's format; a frame
+  // that breaks the framing, or changes format, is `malformed`. A frozen camera sends nothing:
+  // next() then blocks until a frame comes, the camera goes away, or interrupt().
+  Result next(Packet& packet, std::string* error);
 
   // Wakes a blocked next() and makes every later call return `interrupted`. Any thread.
   void interrupt();
