@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/usb/simcam_protocol.h"
 #include "sim/scene.h"
 
 namespace velto::sim {
@@ -36,8 +37,8 @@ enum class Encoding { bgra, yuy2, mjpeg };
 Encoding cameraEncoding(int width, int height);
 
 // A coded frame's first bytes: the format's four-character code ("YUY2", "MJPG") and the length
-// of what follows, both u32 little-endian.
-inline constexpr std::size_t kCodedFrameHeaderSize = 8;
+// of what follows, both u32 little-endian (the simulator protocol's frame header).
+inline constexpr std::size_t kCodedFrameHeaderSize = usb::simcam::kCodedFrameHeaderSize;
 
 struct FrameShape {
   int width = 0;

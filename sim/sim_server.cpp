@@ -32,9 +32,8 @@ namespace {
 namespace simcam = usb::simcam;
 
 constexpr std::size_t kMaxControlLine = 4096;
-// Version 3: the frame stream sends frames as the camera would, YUY2 or MJPEG, each behind a
-// frame header (docs/simcam-protocol.md); version-2 clients still get BGRA.
-constexpr std::uint16_t kCodedStreamVersion = 3;
+// Version-2 clients still get BGRA (docs/simcam-protocol.md).
+constexpr std::uint16_t kCodedStreamVersion = simcam::kCodedStreamProtocolVersion;
 constexpr std::size_t kMaxOutput = 8 * 1024 * 1024;  // a client that stops reading is dropped
 constexpr std::uint64_t kRegistryBase = 0x53494d0000000000;  // "SIM" in the top bytes
 

@@ -266,7 +266,9 @@ TEST_F(SimCarrierTest, MalformedInputClosesThatConnectionOnly) {
 
 TEST_F(SimCarrierTest, UnsupportedVersionIsRefused) {
   const int fd = rawConnect(service.path);
-  const std::vector<std::uint8_t> hello = usb::simcam::encode(usb::simcam::Hello{3, 4});
+  // Only versions newer than any this camera speaks.
+  constexpr std::uint16_t newer = usb::simcam::kCodedStreamProtocolVersion + 1;
+  const std::vector<std::uint8_t> hello = usb::simcam::encode(usb::simcam::Hello{newer, newer + 1});
   ASSERT_EQ(::send(fd, hello.data(), hello.size(), MSG_NOSIGNAL), static_cast<ssize_t>(hello.size()));
   std::vector<std::uint8_t> received;
   EXPECT_TRUE(closedByServer(fd, &received));

@@ -24,9 +24,13 @@
 
 namespace velto::usb::simcam {
 
-// Version 1: control requests. Version 2 adds the frame stream; a server speaks both.
+// Version 1: control requests. Version 2 adds the frame stream (BGRA). Version 3 sends frames as
+// the camera would (YUY2 or MJPEG), each behind a frame header: the format's four-character code
+// and the length of what follows, u32 little-endian each. A server speaks all three.
 inline constexpr std::uint16_t kProtocolVersion = 1;
 inline constexpr std::uint16_t kStreamProtocolVersion = 2;
+inline constexpr std::uint16_t kCodedStreamProtocolVersion = 3;
+inline constexpr std::size_t kCodedFrameHeaderSize = 8;
 // Large enough for a 64 KiB control payload or configuration descriptor with its header; video
 // frames travel in chunks below this limit.
 inline constexpr std::size_t kMaxBodySize = 256 * 1024;

@@ -27,10 +27,8 @@ namespace simcam = usb::simcam;
 using Result = SimStream::Result;
 using Format = SimStream::Format;
 
-// Version 3 sends frames as the camera would, each behind a frame header: the format's
-// four-character code and the length of what follows, u32 little-endian each.
-constexpr std::uint16_t kCodedStreamVersion = 3;
-constexpr std::size_t kCodedFrameHeaderSize = 8;
+constexpr std::uint16_t kCodedStreamVersion = simcam::kCodedStreamProtocolVersion;
+constexpr std::size_t kCodedFrameHeaderSize = simcam::kCodedFrameHeaderSize;
 
 std::uint32_t u32At(const std::uint8_t* at) {
   return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
