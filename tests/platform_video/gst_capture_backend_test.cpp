@@ -325,9 +325,11 @@ TEST_F(GstCaptureBackendTest, BusErrorsAreReadOnTheSessionQueueByCodeAndByTheNod
     received.errors.clear();
     received.errorThreads.clear();
     received.frames.clear();
-    // Each message went to the session queue and was let go there, with its pipeline.
+    // Each message went to the session queue and was let go there, with its pipeline: no case
+    // leaves more open than the first did (one that GStreamer releases a moment later may leave
+    // fewer).
     if (descriptors < 0) descriptors = openDescriptors();
-    else EXPECT_EQ(openDescriptors(), descriptors);
+    else EXPECT_LE(openDescriptors(), descriptors);
   }
 }
 
