@@ -226,12 +226,10 @@ class Camera:
 
 # --- The checks -----------------------------------------------------------------------------------
 
-class Checks:
-    def __init__(self, args):
-        self.args = args
-        self.camera = Camera(args.simcam, args.camera, args.sim_log)
-        self.failed = 0
-        self.window = None
+class Report:
+    """Counts failed checks and prints each check's result with its problems."""
+
+    failed = 0
 
     def report(self, title, problems):
         if problems:
@@ -242,6 +240,15 @@ class Checks:
         else:
             print(f"PASS {title}")
         sys.stdout.flush()
+        return not problems
+
+
+class Checks(Report):
+    def __init__(self, args):
+        self.args = args
+        self.camera = Camera(args.simcam, args.camera, args.sim_log)
+        self.failed = 0
+        self.window = None
 
     def setup(self):
         self.window = find_window("Velto Camera", 20)

@@ -24,17 +24,7 @@ bus_launcher=/usr/libexec/at-spi-bus-launcher
 # shellcheck source=desktop_test_lib.sh
 . "$here/desktop_test_lib.sh"
 require_tools Xvfb xdotool dbus-daemon dbus-send
-if [ ! -x "$bus_launcher" ]; then
-  echo "SKIP: $bus_launcher is missing (at-spi2-core; scripts/install-deps installs it)"
-  exit 77
-fi
-if ! "$python" -c 'import pyatspi' 2> /dev/null; then
-  echo "SKIP: $python cannot import pyatspi (python3-pyatspi; scripts/install-deps installs it)"
-  exit 77
-fi
-
-export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-unset AT_SPI_BUS_ADDRESS
+require_accessibility
 mkdir -p "$out"
 
 # --- X server, session bus, accessibility bus, camera -----------------------------------------

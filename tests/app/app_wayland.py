@@ -30,7 +30,7 @@ from gi.repository import Gio, GLib
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from app_accessibility import Camera, children, find, has, name, role, showing, wait_until, walk  # noqa: E402
+from app_accessibility import Camera, Report, children, find, has, name, role, showing, wait_until, walk  # noqa: E402
 
 APP_ID = "app.velto.Camera"  # the desktop file's name, which Qt gives the compositor as app_id
 TITLE = "Velto Camera"
@@ -164,24 +164,13 @@ def action(acc, wanted):
 
 # --- The checks -------------------------------------------------------------------------------------
 
-class Checks:
+class Checks(Report):
     def __init__(self, args):
         self.args = args
         self.bus = Bus()
         self.camera = Camera(args.simcam, args.camera, args.sim_log)
         self.failed = 0
         self.item = None
-
-    def report(self, title, problems):
-        if problems:
-            self.failed += 1
-            print(f"FAIL {title}")
-            for problem in problems:
-                print(f"  - {problem}")
-        else:
-            print(f"PASS {title}")
-        sys.stdout.flush()
-        return not problems
 
     def alive(self):
         try:

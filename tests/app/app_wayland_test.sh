@@ -27,16 +27,8 @@ bus_launcher=/usr/libexec/at-spi-bus-launcher
 # shellcheck source=desktop_test_lib.sh
 . "$here/desktop_test_lib.sh"
 require_tools sway swaymsg grim wtype setpriv dbus-daemon dbus-send status-notifier-watcher
-if [ ! -x "$bus_launcher" ]; then
-  echo "SKIP: $bus_launcher is missing (at-spi2-core; scripts/install-deps installs it)"
-  exit 77
-fi
-if ! "$python" -c 'import pyatspi' 2> /dev/null; then
-  echo "SKIP: $python cannot import pyatspi (python3-pyatspi; scripts/install-deps installs it)"
-  exit 77
-fi
-export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-unset AT_SPI_BUS_ADDRESS XDG_ACTIVATION_TOKEN DESKTOP_STARTUP_ID
+require_accessibility
+unset XDG_ACTIVATION_TOKEN DESKTOP_STARTUP_ID
 
 # --- Compositor, session bus, accessibility bus, tray, camera ---------------------------------
 start_wayland_and_bus 1280x800

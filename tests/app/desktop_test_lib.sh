@@ -24,6 +24,21 @@ require_tools() {
   done
 }
 
+# require_accessibility: the accessibility bus launcher ($bus_launcher) and Python's AT-SPI client
+# ($python with pyatspi), or a skip; then Qt's widgets always on the accessibility bus.
+require_accessibility() {
+  if [ ! -x "$bus_launcher" ]; then
+    echo "SKIP: $bus_launcher is missing (at-spi2-core; scripts/install-deps installs it)"
+    exit 77
+  fi
+  if ! "$python" -c 'import pyatspi' 2> /dev/null; then
+    echo "SKIP: $python cannot import pyatspi (python3-pyatspi; scripts/install-deps installs it)"
+    exit 77
+  fi
+  export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+  unset AT_SPI_BUS_ADDRESS
+}
+
 tmp=$(mktemp -d)
 pids=()
 cleanup() {
