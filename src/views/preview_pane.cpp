@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include "capture/calibrator.h"
@@ -43,44 +44,46 @@ QPointF framePoint(QPointF location, QSizeF box, bool mirrored) {
   return {mirrored ? 1 - x : x, y};
 }
 
-// A small indeterminate progress indicator: twelve spokes, the brightest one turning.
-class Spinner : public QWidget {
+// A busy indicator that wakes the main thread once a second: three dots, one lit, the light
+// moving on by one dot each second. A spinner turning smoothly would cost a repaint (and a
+// wake-up of the whole process) a dozen times a second for as long as a frozen camera recovers.
+// The steps land on whole seconds, so every indicator on screen steps in the same wake-up.
+class Pulse : public QWidget {
  public:
-  Spinner(QWidget* parent, std::optional<QColor> color = std::nullopt) : QWidget(parent), color_(color) {
+  Pulse(QWidget* parent, QSize size, std::optional<QColor> color = std::nullopt)
+      : QWidget(parent), color_(color), timer_(new QTimer(this)) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    setFixedSize(16, 16);
-    timer_.setInterval(80);
-    connect(&timer_, &QTimer::timeout, this, [this] {
-      step_ = (step_ + 1) % kSpokes;
+    setFixedSize(size);
+    timer_->setTimerType(Qt::VeryCoarseTimer);
+    timer_->setInterval(kStep);
+    connect(timer_, &QTimer::timeout, this, [this] {
+      lit_ = (lit_ + 1) % kDots;
       update();
     });
   }
 
  protected:
-  void showEvent(QShowEvent*) override { timer_.start(); }
-  void hideEvent(QHideEvent*) override { timer_.stop(); }
+  void showEvent(QShowEvent*) override { timer_->start(); }
+  void hideEvent(QHideEvent*) override { timer_->stop(); }
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.translate(width() / 2.0, height() / 2.0);
-    const double r = std::min(width(), height()) / 2.0;
+    painter.setPen(Qt::NoPen);
+    const double d = width() / 4.0;  // three dots and the gaps between them fill the width
     QColor color = color_.value_or(palette().color(QPalette::WindowText));
-    for (int i = 0; i < kSpokes; ++i) {
-      const int age = (step_ - i + kSpokes) % kSpokes;
-      color.setAlphaF(float(1.0 - 0.75 * age / (kSpokes - 1)));
-      painter.setPen(QPen(color, std::max(1.5, r / 5), Qt::SolidLine, Qt::RoundCap));
-      painter.save();
-      painter.rotate(360.0 * i / kSpokes);
-      painter.drawLine(QPointF(0, -r * 0.45), QPointF(0, -r * 0.85));
-      painter.restore();
+    for (int i = 0; i < kDots; ++i) {
+      color.setAlphaF(i == lit_ ? 1.0f : 0.35f);
+      painter.setBrush(color);
+      painter.drawEllipse(QPointF(width() / 2.0 + (i - 1) * 1.4 * d, height() / 2.0), d / 2, d / 2);
     }
   }
 
  private:
-  static constexpr int kSpokes = 12;
+  static constexpr int kDots = 3;
+  static constexpr std::chrono::milliseconds kStep{1000};
   std::optional<QColor> color_;
-  QTimer timer_;
-  int step_ = 0;
+  QTimer* timer_;
+  int lit_ = 0;
 };
 
 // --- Capsule ------------------------------------------------------------------------------------
@@ -95,16 +98,16 @@ Capsule::Capsule(QWidget* parent, bool busy) : QLabel(parent) {
   setAttribute(Qt::WA_TransparentForMouseEvents);
   setFont(smallerFont(font()));  // the callout size
   setTextFormat(Qt::PlainText);
-  if (busy) spinner_ = new Spinner(this);
+  if (busy) pulse_ = new Pulse(this, QSize(22, 16));
 }
 
 QSize Capsule::sizeHint() const {
   const QFontMetrics fm(font());
   int w = fm.horizontalAdvance(text()) + 2 * kCapsulePadX;
   int h = fm.height() + 2 * kCapsulePadY;
-  if (spinner_) {
-    w += spinner_->width() + kCapsuleSpacing;
-    h = std::max(h, spinner_->height() + 2 * kCapsulePadY);
+  if (pulse_) {
+    w += pulse_->width() + kCapsuleSpacing;
+    h = std::max(h, pulse_->height() + 2 * kCapsulePadY);
   }
   return {w, h};
 }
@@ -120,9 +123,9 @@ void Capsule::paintEvent(QPaintEvent*) {
   painter.setBrush(material);
   painter.drawRoundedRect(r, r.height() / 2, r.height() / 2);
   int x = kCapsulePadX;
-  if (spinner_) {
-    spinner_->move(x, (height() - spinner_->height()) / 2);
-    x += spinner_->width() + kCapsuleSpacing;
+  if (pulse_) {
+    pulse_->move(x, (height() - pulse_->height()) / 2);
+    x += pulse_->width() + kCapsuleSpacing;
   }
   painter.setPen(palette().color(QPalette::WindowText));
   const QRect textRect(x, 0, width() - x - kCapsulePadX, height());
@@ -201,9 +204,8 @@ class Placeholder : public QWidget {
 class PictureOverlay : public QWidget {
  public:
   PictureOverlay(QWidget* parent, CameraStore& store, PreviewController& preview, Calibrator& calibrator)
-      : QWidget(parent), store_(store), preview_(preview), calibrator_(calibrator), spinner_(new Spinner(this, Qt::white)) {
-    spinner_->setFixedSize(14, 14);
-    spinner_->hide();
+      : QWidget(parent), store_(store), preview_(preview), calibrator_(calibrator), pulse_(new Pulse(this, QSize(14, 14), Qt::white)) {
+    pulse_->hide();
     setMouseTracking(true);
   }
 
@@ -213,8 +215,8 @@ class PictureOverlay : public QWidget {
     // Over the picture the pointer says whether a click does something.
     setCursor(calibrator_.tool() == Tool::none ? Qt::ArrowCursor : Qt::CrossCursor);
     const auto centre = markerCentre();
-    spinner_->setVisible(centre && calibrator_.busy());
-    if (centre) spinner_->move((*centre - QPointF(spinner_->width(), spinner_->height()) / 2).toPoint());
+    pulse_->setVisible(centre && calibrator_.busy());
+    if (centre) pulse_->move((*centre - QPointF(pulse_->width(), pulse_->height()) / 2).toPoint());
     update();
   }
 
@@ -257,7 +259,7 @@ class PictureOverlay : public QWidget {
   CameraStore& store_;
   PreviewController& preview_;
   Calibrator& calibrator_;
-  Spinner* spinner_;
+  Pulse* pulse_;
   bool grid_ = false;
   bool mirror_ = false;
 };

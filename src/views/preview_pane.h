@@ -44,7 +44,8 @@ struct PreviewOverlays {
   bool mirror = true;
 };
 
-// A rounded translucent label; with `busy`, a small spinner before the text. A label to assistive
+// A rounded translucent label; with `busy`, a small busy indicator before the text (it steps once
+// a second while shown). A label to assistive
 // tools too, so a screen reader reads what it says.
 class Capsule : public QLabel {
   Q_OBJECT
@@ -57,10 +58,10 @@ class Capsule : public QLabel {
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  class Spinner* spinner_ = nullptr;
+  class Pulse* pulse_ = nullptr;
 };
 
-// "Reconnecting camera…" with a spinner, shown while the preview recovers.
+// "Reconnecting camera…" with the busy indicator, shown while the preview recovers.
 class RecoveringBadge : public Capsule {
   Q_OBJECT
 

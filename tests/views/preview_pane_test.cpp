@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QTest>
+#include <QTimer>
 
 #include "preview_fixture.h"
 #include "qt_printers.h"
@@ -38,6 +39,15 @@ Frame halves(int width, int height) {
     }
   }
   return frame;
+}
+
+// The intervals of the timers running under `widget`: what wakes the process while it shows.
+std::vector<int> runningTimers(const QWidget& widget) {
+  std::vector<int> intervals;
+  for (const QTimer* timer : widget.findChildren<QTimer*>()) {
+    if (timer->isActive()) intervals.push_back(timer->interval());
+  }
+  return intervals;
 }
 
 class PreviewPaneTest : public testing::PreviewFixture {
@@ -148,11 +158,15 @@ TEST_F(PreviewPaneTest, PlaceholdersSayWhyThereIsNoPicture) {
   const QPointF centre = QRectF(part(*pane, "recoveringBadge")->geometry()).center();
   EXPECT_NEAR(centre.x(), 400, 1);
   EXPECT_NEAR(centre.y(), 225, 1);
+  // A recovery may last minutes with nothing else moving: the badge wakes the process at most
+  // once a second, and not at all once it is gone.
+  for (int interval : runningTimers(*pane)) EXPECT_GE(interval, 1000);
 
   capture->fail({video::SessionError::Kind::busy, "Anker PowerConf C200 is in use by another application.",
                  UserText::verbatim(QStringLiteral("Anker PowerConf C200 is in use by another application."))});
   QCoreApplication::processEvents();
   EXPECT_EQ(pane->placeholderTitle(), "Camera in Use");
+  EXPECT_TRUE(runningTimers(*pane).empty()) << "the badge went with the picture";
 
   frames(Frame::filled(64, 36, 256, 128));  // frames flow again, as the watchdog sees
   tick(1);
