@@ -200,6 +200,15 @@ void VeltoCameraApp::togglePanel() {
     connect(panel_.get(), &MenuBarView::openWindowRequested, this, &VeltoCameraApp::showWindow);
     connect(panel_.get(), &MenuBarView::checkForUpdatesRequested, this, &VeltoCameraApp::checkForUpdates);
     connect(panel_.get(), &MenuBarView::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    // Closed, the panel goes: kept hidden it would hold its last picture (a full frame), its
+    // backing store and its widgets for the rest of the run, for a panel opened now and then.
+    // Queued: it is still inside its own event handling when it hides.
+    connect(
+        panel_.get(), &MenuBarView::dismissed, this,
+        [this] {
+          if (panel_ && !panel_->isVisible()) panel_.reset();
+        },
+        Qt::QueuedConnection);
   }
   // StatusNotifier hosts do not tell where the icon is: geometry() is empty there.
   const QRect icon = tray_ ? tray_->geometry() : QRect();

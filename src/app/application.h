@@ -100,6 +100,7 @@ class VeltoCameraApp : public QObject, protected QDBusContext {
   bool hasTray() const { return tray_ != nullptr; }
   QSystemTrayIcon* tray() const { return tray_; }
   views::MainWindow* window() const { return window_.get(); }
+  // The panel while it is open; made on each opening and let go soon after it closes.
   MenuBarView* panel() const { return panel_.get(); }
 
   // Shows the main window, raised and active; made on first use.

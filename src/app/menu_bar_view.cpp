@@ -565,6 +565,11 @@ void MenuBarView::keyPressEvent(QKeyEvent* event) {
   QWidget::keyPressEvent(event);
 }
 
+void MenuBarView::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  emit dismissed();
+}
+
 void MenuBarView::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   // The grey of "no camera" follows a light or dark palette.

@@ -125,9 +125,12 @@ class MenuBarView : public QWidget {
   // "Check for Updates…" and the update notice; the shell asks the updater.
   void checkForUpdatesRequested();
   void quitRequested();
+  // The panel left the screen (Escape, a click outside, a command that opens something else).
+  void dismissed();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
   void changeEvent(QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
