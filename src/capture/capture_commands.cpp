@@ -115,8 +115,8 @@ class CaptureJob final : public QObject {
   void stats() {
     const Frame frame = preview_.analyzer().latest();
     const FrameStats s = analyzeFrame(frame);
-    QVariantMap result{{QStringLiteral("width"), frame.width()},
-                       {QStringLiteral("height"), frame.height()},
+    QVariantMap result{{QStringLiteral("width"), frame.sourceWidth()},
+                       {QStringLiteral("height"), frame.sourceHeight()},
                        {QStringLiteral("frames"), qlonglong(lastCount_ - startCount_)},
                        {QStringLiteral("clippedHighlights"), s.clippedHighlights},
                        {QStringLiteral("crushedShadows"), s.crushedShadows},
@@ -128,7 +128,7 @@ class CaptureJob final : public QObject {
   }
 
   void snapshot() {
-    const Frame frame = preview_.analyzer().latest();
+    const Frame frame = preview_.analyzer().latest().fullResolution();
     const std::uint8_t* pixels = frame.pixels();
     if (pixels == nullptr) return finish({CommandOutcome::cameraFailed, QStringLiteral("the frame could not be read")});
     // BGRA bytes are what QImage calls 32-bit RGB on a little-endian machine; copied while the

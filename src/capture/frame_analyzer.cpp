@@ -145,7 +145,7 @@ class FourSamples {
 
 FrameStats analyzeFrame(const Frame& frame) {
   FrameStats stats;
-  stats.size = QSizeF(std::max(frame.width(), 0), std::max(frame.height(), 0));
+  stats.size = QSizeF(std::max(frame.sourceWidth(), 0), std::max(frame.sourceHeight(), 0));
   const std::uint8_t* pixels = frame.pixels();
   if (pixels == nullptr) return stats;
 
@@ -250,7 +250,7 @@ Frame FrameAnalyzer::latest() const {
 }
 
 std::optional<std::array<double, 3>> FrameAnalyzer::averageColor(QPointF point, double radius) const {
-  const Frame frame = latest();
+  const Frame frame = latest().fullResolution();
   const std::uint8_t* pixels = frame.pixels();
   if (pixels == nullptr || !std::isfinite(point.x()) || !std::isfinite(point.y()) || !std::isfinite(radius)) {
     return std::nullopt;

@@ -58,7 +58,8 @@ class FrameAnalyzer {
   // The newest frame (shares its pixels). Any thread.
   Frame latest() const;
 
-  // The mean red, green and blue (0…1) of a patch of the newest frame around `point` (normalised,
+  // The mean red, green and blue (0…1) of a patch of the newest frame, at the camera's full
+  // resolution (decoded again when the frame was reduced for the screen), around `point` (normalised,
   // origin top left), `radius` a fraction of the frame's height (at least 2 pixels), sampling
   // every second row and column; none without a frame or when the patch lies outside it. Any
   // thread; reads outside the lock.

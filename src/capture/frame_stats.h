@@ -26,7 +26,7 @@ struct FrameStats {
   std::optional<QImage> clipping;
   double clippedHighlights = 0;  // fraction of samples, 0…1
   double crushedShadows = 0;
-  QSizeF size;  // of the frame, in pixels
+  QSizeF size;  // of the camera's picture, in pixels
 };
 
 }  // namespace velto

@@ -62,9 +62,20 @@ PreviewController::~PreviewController() {
   backend_->waitUntilIdle();
 }
 
-void PreviewController::watchFrames(bool watch) {
-  const int before = frameWatchers_.fetch_add(watch ? 1 : -1);
-  Q_ASSERT(watch || before > 0);
+void PreviewController::watchFrames(const QObject* view, QSize pixels) {
+  watchers_[view] = pixels;
+  frameWatchersChanged();
+}
+
+void PreviewController::unwatchFrames(const QObject* view) {
+  if (watchers_.erase(view) != 0) frameWatchersChanged();
+}
+
+void PreviewController::frameWatchersChanged() {
+  QSize largest(0, 0);
+  for (const auto& [view, size] : watchers_) largest = largest.expandedTo(size);
+  frameWatchers_.store(static_cast<int>(watchers_.size()));
+  backend_->setPictureSize(largest.width(), largest.height());
 }
 
 bool PreviewController::inUseByAnotherApplication() const {

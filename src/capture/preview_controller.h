@@ -16,10 +16,12 @@
 #pragma once
 
 #include <QObject>
+#include <QSize>
 #include <QString>
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -66,10 +68,12 @@ class PreviewController : public QObject {
   // Whether another application streams from the device in use (it answered busy).
   bool inUseByAnotherApplication() const;
   FrameAnalyzer& analyzer() { return analyzer_; }
-  // A view that shows the picture holds a watch while it is on screen: frameReady is emitted only
-  // while one is held, so that capture without a picture (statistics for velto-ctl, a hidden
-  // window) does not wake this thread for every frame.
-  void watchFrames(bool watch);
+  // A view that shows the picture holds a watch while it is on screen, naming its size in device
+  // pixels (again when that changes): frameReady is emitted only while one is held, so that
+  // capture without a picture (statistics for velto-ctl, a hidden window) does not wake this
+  // thread for every frame, and frames are made no larger than the largest watching view needs.
+  void watchFrames(const QObject* view, QSize pixels);
+  void unwatchFrames(const QObject* view);
   video::CaptureBackend& session() { return *backend_; }
   int sessionRestarts() const { return sessionRestarts_; }
 
@@ -109,6 +113,7 @@ class PreviewController : public QObject {
   void onRuntimeError(const video::SessionError& error);
   void onDeviceConnected();
 
+  void frameWatchersChanged();
   void setState(State state);
   void setRecovering(bool recovering);
   void setProblem(std::optional<video::SessionError> problem);
@@ -133,7 +138,8 @@ class PreviewController : public QObject {
   std::optional<Clock::MonotonicTime> lastProgress_;  // none: the distant past
   int sessionRestarts_ = 0;
   std::optional<Clock::MonotonicTime> lastReset_;     // none: the distant past
-  std::atomic<int> frameWatchers_{0};                 // written here, read on "camera.frames"
+  std::map<const QObject*, QSize> watchers_;
+  std::atomic<int> frameWatchers_{0};                 // watchers_'s size, read on "camera.frames"
   // Declared last: the session stops (and with it the frames) before the analyzer goes.
   FrameAnalyzer analyzer_;
   std::unique_ptr<video::CaptureBackend> backend_;

@@ -5,6 +5,7 @@
 #include "views/preview_layer_view.h"
 
 #include <QPainter>
+#include <QtMath>
 
 #include "capture/preview_controller.h"
 
@@ -22,7 +23,20 @@ PreviewLayerView::~PreviewLayerView() { watch(false); }
 void PreviewLayerView::watch(bool watch) {
   if (watching_ == watch) return;
   watching_ = watch;
-  preview_.watchFrames(watch);
+  if (watch) {
+    preview_.watchFrames(this, devicePixels());
+  } else {
+    preview_.unwatchFrames(this);
+  }
+}
+
+QSize PreviewLayerView::devicePixels() const {
+  const qreal ratio = devicePixelRatioF();
+  return QSize(qCeil(width() * ratio), qCeil(height() * ratio));
+}
+
+void PreviewLayerView::resizeEvent(QResizeEvent*) {
+  if (watching_) preview_.watchFrames(this, devicePixels());
 }
 
 void PreviewLayerView::setMirrored(bool mirrored) {
@@ -70,7 +84,8 @@ void PreviewLayerView::paintEvent(QPaintEvent*) {
     painter.translate(box.width(), 0);
     painter.scale(-1, 1);
   }
-  // Bilinear filtering straight from the frame: the scaling is the only copy.
+  // Frames come at the widget's size in device pixels: drawn 1:1, a plain copy. One of another
+  // size (the widget was just resized) is scaled smoothly until the next frame.
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   painter.drawImage(box, image_);
   if (overlay_ && !overlay_->isNull()) {

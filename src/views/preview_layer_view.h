@@ -10,9 +10,10 @@
 // Painting never waits for capture and frames never queue for it: while the widget is visible it
 // watches the preview controller's frames, and each frameReady notice asks for a repaint when the
 // analyzer's frame counter has moved past the frame on screen and no repaint is pending yet; the
-// paint takes whatever frame is newest then. Nothing runs while no frame arrives. The frame's
-// pixels are painted in place (a QImage over the frame's memory, kept alive by holding the
-// frame); the only copy is the scaling into the backing store.
+// paint takes whatever frame is newest then. Nothing runs while no frame arrives. The watch names
+// the widget's size in device pixels, so frames come already at the size painted: the frame's
+// pixels are copied straight into the backing store (a QImage over the frame's memory, kept
+// alive by holding the frame), scaled only until frames of a new size arrive.
 //
 // Main thread.
 #pragma once
@@ -52,11 +53,13 @@ class PreviewLayerView : public QWidget {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 
  private:
   void takeNewestFrame();
   void watch(bool watch);
+  QSize devicePixels() const;
 
   PreviewController& preview_;
   bool mirrored_ = false;

@@ -164,6 +164,20 @@ TEST_F(PreviewControllerTest, ARuntimeErrorMakesTheNextTickRecoverUnlessFramesFl
   EXPECT_EQ(backend->restarts, (std::vector<double>{2}));
 }
 
+TEST_F(PreviewControllerTest, FramesAreMadeForTheLargestWatchingView) {
+  QObject window, panel;
+  preview->watchFrames(&window, QSize(760, 428));
+  preview->watchFrames(&panel, QSize(584, 900));
+  EXPECT_EQ(backend->pictureSize, std::make_pair(760, 900)) << "covers both";
+  preview->watchFrames(&panel, QSize(292, 164));  // resized
+  EXPECT_EQ(backend->pictureSize, std::make_pair(760, 428));
+  preview->unwatchFrames(&window);
+  preview->unwatchFrames(&window);  // twice is harmless
+  EXPECT_EQ(backend->pictureSize, std::make_pair(292, 164));
+  preview->unwatchFrames(&panel);
+  EXPECT_EQ(backend->pictureSize, std::make_pair(0, 0)) << "no view: the backend's own default";
+}
+
 TEST_F(PreviewControllerTest, FramesAreAnnouncedOnTheMainThreadOneNoticeAtATime) {
   start();
   int notices = 0;
@@ -172,7 +186,7 @@ TEST_F(PreviewControllerTest, FramesAreAnnouncedOnTheMainThreadOneNoticeAtATime)
   QCoreApplication::processEvents();
   EXPECT_EQ(notices, 0) << "nobody watches";
 
-  preview->watchFrames(true);
+  preview->watchFrames(preview.get(), QSize(100, 50));
   for (int i = 0; i < 3; ++i) backend->frame();
   EXPECT_EQ(notices, 0) << "announced on the main thread, not on the frame queue";
   QCoreApplication::processEvents();
@@ -182,7 +196,7 @@ TEST_F(PreviewControllerTest, FramesAreAnnouncedOnTheMainThreadOneNoticeAtATime)
   EXPECT_EQ(notices, 2) << "a frame after the notice was taken gets its own";
   tick(3);
   EXPECT_EQ(notices, 2) << "a frozen camera announces nothing";
-  preview->watchFrames(false);
+  preview->unwatchFrames(preview.get());
 }
 
 TEST_F(PreviewControllerTest, StatisticsReachTheMainThreadEverySixthFrame) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/video/capture_backend.h"
@@ -37,6 +38,7 @@ class ScriptedBackend final : public video::CaptureBackend {
     running = true;
   }
   void stopSession() override { running = false; }
+  void setPictureSize(int width, int height) override { pictureSize = {width, height}; }
   bool isSessionRunning() const override { return running; }
   void waitUntilIdle() override {}
 
@@ -55,6 +57,7 @@ class ScriptedBackend final : public video::CaptureBackend {
   bool denied = false;
   bool busy = false;
   bool running = false;
+  std::pair<int, int> pictureSize{0, 0};
   int configures = 0;
   std::vector<double> restarts;  // seconds since the test began
 

@@ -151,8 +151,8 @@ TEST_F(SimStreamTest, BusyRefusesUnplugEndsAndTheLogSaysSo) {
   EXPECT_EQ(std::count(events.begin(), events.end(), "stream-stop"), 1);
 }
 
-// Above 640×480 the camera sends MJPEG, which the capture session's pipeline decodes like a real
-// camera's into BGRA frames of the camera's size.
+// Above 640×480 the camera sends MJPEG, which the capture session decodes like a real camera's:
+// for the screen at the view's size (or just above it), in full on request.
 TEST(SimCaptureMjpegTest, DecodesToTheCameraSizeEndToEnd) {
   testing::SimBus bus;
   bus.plug(sim::c200Profile(), "cam", 20, [](sim::ServerOptions& o) {
@@ -192,6 +192,7 @@ TEST(SimCaptureMjpegTest, DecodesToTheCameraSizeEndToEnd) {
     changed.notify_all();
   };
   backend.setHandlers(std::move(handlers));
+  backend.setPictureSize(760, 428);
   const std::vector<video::CaptureDevice> devices = backend.devices();
   ASSERT_EQ(devices.size(), 1u);
   backend.configure(devices[0], false);
@@ -199,13 +200,20 @@ TEST(SimCaptureMjpegTest, DecodesToTheCameraSizeEndToEnd) {
     std::unique_lock lock(mutex);
     ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return frame || failure; }));
     ASSERT_FALSE(failure) << failure->text;
-    EXPECT_EQ(frame->width(), 1280);
-    EXPECT_EQ(frame->height(), 720);
-    ASSERT_NE(frame->pixels(), nullptr);
-    // The centre is about neutral mid grey, as in the raw picture.
-    const std::uint8_t* centre = frame->pixels() + 360 * frame->bytesPerRow() + 4 * 640;
-    EXPECT_NEAR(centre[0], centre[2], 12);
-    EXPECT_NEAR(centre[1], 0.45 * 255, 60);
+    EXPECT_EQ(frame->width(), 800) << "5/8, the smallest eighth that covers 760x428";
+    EXPECT_EQ(frame->height(), 450);
+    EXPECT_EQ(frame->sourceWidth(), 1280);
+    EXPECT_EQ(frame->sourceHeight(), 720);
+    const Frame full = frame->fullResolution();
+    EXPECT_EQ(full.width(), 1280);
+    EXPECT_EQ(full.height(), 720);
+    for (const Frame* f : {static_cast<const Frame*>(&*frame), &full}) {
+      ASSERT_NE(f->pixels(), nullptr);
+      // The centre is about neutral mid grey, as in the raw picture.
+      const std::uint8_t* centre = f->pixels() + f->height() / 2 * f->bytesPerRow() + 4 * (f->width() / 2);
+      EXPECT_NEAR(centre[0], centre[2], 12);
+      EXPECT_NEAR(centre[1], 0.45 * 255, 60);
+    }
   }
   backend.stopSession();
   backend.waitUntilIdle();

@@ -75,6 +75,13 @@ class CaptureBackend {
   // running for that same device is kept. A session that fails reports its error and stops.
   virtual void configure(const CaptureDevice& device, bool restart) = 0;
   virtual void stopSession() = 0;
+  // The largest picture a view shows now, in device pixels (none: 0 × 0). Frames are made no
+  // larger than needed to cover it; without a view, large enough for the statistics. Any thread;
+  // the next frame has the new size.
+  virtual void setPictureSize(int width, int height) {
+    (void)width;
+    (void)height;
+  }
   // Whether a pipeline is built and started. Any thread.
   virtual bool isSessionRunning() const = 0;
   // Blocks until the session queue has done everything asked so far. Tests and shutdown.

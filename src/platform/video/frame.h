@@ -6,10 +6,15 @@
 // per pixel), rows top to bottom, each `bytesPerRow` long, which may be more than 4 × width.
 // Copies share the pixels and keep them alive (a GStreamer sample, or memory of our own), so a
 // reader holding a frame is never left with freed pixels when a newer one replaces it.
+//
+// The capture session hands over pictures made for the screen: no larger than the views need,
+// which may be smaller than what the camera sent. Such a frame remembers the camera's picture
+// and makes it again in full on request (a snapshot, the click-to-set spot).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace velto {
@@ -24,11 +29,23 @@ class Frame {
 
   // A frame of its own memory, every byte `fill`; for tests and benchmarks.
   static Frame filled(int width, int height, int bytesPerRow, std::uint8_t fill = 0);
+  // A frame of its own memory, rows packed, pixels unset: for a decoder to write.
+  static Frame unset(int width, int height);
 
   int width() const { return width_; }
   int height() const { return height_; }
   int bytesPerRow() const { return bytesPerRow_; }
   std::size_t size() const { return size_; }
+
+  // The size of the camera's picture: width() × height() unless this frame was reduced from it.
+  int sourceWidth() const;
+  int sourceHeight() const;
+  // The camera's picture in full: this frame when it was not reduced, else the one `full` of
+  // reducedFrom() makes (once, for every copy of this frame); an empty frame when that fails.
+  // Any thread; may cost a whole decode.
+  Frame fullResolution() const;
+  // This frame as reduced from a camera's picture of `width` × `height`, which `full` makes again.
+  Frame reducedFrom(int width, int height, std::function<Frame()> full) const;
 
   // The pixels, or null when the frame cannot be read as described: no memory, a size of zero,
   // rows shorter than 4 × width, or fewer bytes than its rows need (a truncated buffer).
@@ -44,6 +61,8 @@ class Frame {
   std::size_t size_ = 0;
   std::shared_ptr<const void> owner_;
   std::shared_ptr<std::uint8_t[]> own_;
+  struct Source;
+  std::shared_ptr<Source> source_;  // none: this is the camera's picture
 };
 
 }  // namespace velto

@@ -21,6 +21,7 @@ namespace velto::video {
 // hold it, so it lives as long as the last of them.
 struct GstCaptureBackend::Core {
   GstSession::Options sessionOptions;
+  std::shared_ptr<PictureSizeCell> pictureSize = std::make_shared<PictureSizeCell>();
   Handlers handlers;  // set before anything runs, then only read
 
   // Session queue only.
@@ -129,6 +130,7 @@ GstCaptureBackend::GstCaptureBackend(GstCaptureOptions options)
     : options_(std::move(options)), core_(std::make_shared<Core>()) {
   core_->sessionOptions.testSource = options_.testSource;
   core_->sessionOptions.calls = options_.calls;
+  core_->sessionOptions.pictureSize = core_->pictureSize;
   // The session's bus messages are read on its own queue; dropped once the backend is going.
   core_->sessionOptions.post = [weak = std::weak_ptr<Core>(core_)](std::function<void()> task) {
     auto core = weak.lock();
@@ -219,6 +221,8 @@ void GstCaptureBackend::stopSession() {
     core->endSession();
   });
 }
+
+void GstCaptureBackend::setPictureSize(int width, int height) { core_->pictureSize->set({width, height}); }
 
 bool GstCaptureBackend::isSessionRunning() const { return core_->running.load(); }
 

@@ -77,6 +77,7 @@ class GstCaptureBackend final : public CaptureBackend {
   // A session that fails reports its error and takes itself down.
   void configure(const CaptureDevice& device, bool restart) override;
   void stopSession() override;
+  void setPictureSize(int width, int height) override;
   bool isSessionRunning() const override;
   void waitUntilIdle() override;
 

@@ -20,6 +20,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/video/frame_decoder.h"
 #include "platform/video/gst_runtime.h"
 #include "platform/video/sim_stream.h"
 #include "platform/video/v4l2_devices.h"
@@ -32,11 +33,11 @@ namespace {
 // How long stop() waits for the pipeline to reach NULL. A healthy pipeline takes milliseconds;
 // one whose source sits in a call that never returns would otherwise hold the session queue,
 // and with it every later configure, forever.
-constexpr auto kStopBound = std::chrono::seconds(5);
+constexpr auto kStopBound = std::chrono::seconds(1);
 
-constexpr const char* kTail =
-    " ! decodebin ! videoconvert ! video/x-raw,format=BGRA"
-    " ! appsink name=velto_sink drop=true max-buffers=1 sync=false";
+// What the session decodes itself: the appsink takes these as the source sends them. Anything
+// else (H.264, NV12, ...) GStreamer decodes and converts to BGRA first.
+constexpr const char* kCodedCaps = "image/jpeg; video/x-raw,format=BGRA; video/x-raw,format=BGRx; video/x-raw,format=YUY2";
 
 std::string displayName(const CaptureDevice& device) {
   return device.name.empty() ? "The camera" : device.name;
@@ -49,47 +50,54 @@ UserText inUseText(const CaptureDevice& device) {
                   {UserText::verbatim(QString::fromStdString(device.name))});
 }
 
-// A mapped appsink sample: the pixels a Frame points into stay valid while it lives.
-struct MappedSample {
-  GstSample* sample = nullptr;
-  GstVideoFrame frame{};
-  bool mapped = false;
-
-  ~MappedSample() {
-    if (mapped) gst_video_frame_unmap(&frame);
-    if (sample != nullptr) gst_sample_unref(sample);
-  }
-};
-
-// Takes `sample`. Width, height and bytes per row come from the sample's caps and, when the
-// buffer carries one, its video meta (gst_video_frame_map reads it), never from an assumption.
-std::optional<Frame> frameFromSample(GstSample* sample, std::string* why) {
-  auto held = std::make_shared<MappedSample>();
-  held->sample = sample;
+// The camera's picture in `sample`, copied out (a capture buffer goes back to its pool at once).
+// Width, height and bytes per row come from the caps and, for raw video, the buffer's video meta
+// (gst_video_frame_map reads it), never from an assumption.
+std::shared_ptr<const CodedFrame> codedFromSample(GstSample* sample, std::string* why) {
   GstCaps* caps = gst_sample_get_caps(sample);
   GstBuffer* buffer = gst_sample_get_buffer(sample);
+  const GstStructure* structure = caps != nullptr && gst_caps_get_size(caps) > 0 ? gst_caps_get_structure(caps, 0) : nullptr;
+  if (structure == nullptr || buffer == nullptr) {
+    *why = "a sample without caps";
+    return nullptr;
+  }
+  auto coded = std::make_shared<CodedFrame>();
+  if (gst_structure_has_name(structure, "image/jpeg")) {
+    coded->format = CodedFrame::Format::mjpeg;
+    if (!gst_structure_get_int(structure, "width", &coded->width) ||
+        !gst_structure_get_int(structure, "height", &coded->height) || coded->width <= 0 || coded->height <= 0) {
+      *why = "a JPEG sample without its size";
+      return nullptr;
+    }
+    coded->bytes.resize(gst_buffer_get_size(buffer));
+    gst_buffer_extract(buffer, 0, coded->bytes.data(), coded->bytes.size());
+    return coded;
+  }
   GstVideoInfo info;
-  if (caps == nullptr || buffer == nullptr || !gst_video_info_from_caps(&info, caps)) {
+  if (!gst_video_info_from_caps(&info, caps) || GST_VIDEO_INFO_WIDTH(&info) <= 0 || GST_VIDEO_INFO_HEIGHT(&info) <= 0) {
     *why = "a sample without readable video caps";
-    return std::nullopt;
+    return nullptr;
   }
-  if (GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGRA || GST_VIDEO_INFO_WIDTH(&info) <= 0 ||
-      GST_VIDEO_INFO_HEIGHT(&info) <= 0) {
-    *why = "a sample that is not BGRA of a positive size";
-    return std::nullopt;
+  switch (GST_VIDEO_INFO_FORMAT(&info)) {
+    case GST_VIDEO_FORMAT_YUY2: coded->format = CodedFrame::Format::yuy2; break;
+    case GST_VIDEO_FORMAT_BGRA:
+    case GST_VIDEO_FORMAT_BGRx: coded->format = CodedFrame::Format::bgra; break;
+    default: *why = std::string("a sample in ") + gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&info)); return nullptr;
   }
-  if (!gst_video_frame_map(&held->frame, &info, buffer, GST_MAP_READ)) {
+  GstVideoFrame frame;
+  if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
     *why = "a buffer shorter than its caps say";
-    return std::nullopt;
+    return nullptr;
   }
-  held->mapped = true;
-  const GstVideoFrame& f = held->frame;
-  const auto* data = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&f, 0));
-  const auto* mapStart = static_cast<const std::uint8_t*>(f.map[0].data);
-  const std::size_t size = f.map[0].size - static_cast<std::size_t>(data - mapStart);
-  const int width = GST_VIDEO_FRAME_WIDTH(&f), height = GST_VIDEO_FRAME_HEIGHT(&f);
-  const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&f, 0);
-  return Frame(width, height, stride, data, size, std::shared_ptr<const void>(held, held.get()));
+  coded->width = GST_VIDEO_FRAME_WIDTH(&frame);
+  coded->height = GST_VIDEO_FRAME_HEIGHT(&frame);
+  coded->bytesPerRow = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+  const auto* data = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+  const std::size_t rows = static_cast<std::size_t>(coded->bytesPerRow) * static_cast<std::size_t>(coded->height);
+  const std::size_t mapped = frame.map[0].size - static_cast<std::size_t>(data - static_cast<const std::uint8_t*>(frame.map[0].data));
+  coded->bytes.assign(data, data + std::min(rows, mapped));
+  gst_video_frame_unmap(&frame);
+  return coded;
 }
 
 using Kind = SessionError::Kind;
@@ -150,6 +158,9 @@ struct GstSession::Shared {
   std::atomic<bool> stopping{false};
   std::atomic<bool> reported{false};
   std::atomic<bool> badSampleLogged{false};
+  // The streaming thread's: one thread delivers the samples of a pipeline.
+  FrameDecoder decoder;
+  std::shared_ptr<const PictureSizeCell> pictureSize;  // null: kStatisticsSize
   bool warned = false;  // owner's thread: an element warned already (some warn about every frame)
 
   void report(SessionError::Kind kind, const UserText& message, const std::string& detail = {}) {
@@ -244,6 +255,7 @@ struct GstSession::Shared {
 
 struct GstSession::Pipeline {
   GstElement* pipeline = nullptr;
+  GstElement* sourceBin = nullptr;  // the pipeline's: what the device description made
   GstElement* source = nullptr;  // a reference of our own; v4l2src or appsrc, null for a test source
   GstElement* preset = nullptr;  // the caps filter after v4l2src
   // A simulated camera: its stream, and the thread that feeds it into the appsrc.
@@ -287,8 +299,15 @@ GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
   }
   GstSession::Shared& shared = *found;
   std::string why;
-  std::optional<Frame> frame = frameFromSample(sample, &why);
+  std::shared_ptr<const CodedFrame> coded = codedFromSample(sample, &why);
+  gst_sample_unref(sample);
+  std::optional<Frame> frame;
+  if (coded) {
+    const PictureSize target = shared.pictureSize ? shared.pictureSize->get() : PictureSize{};
+    frame = shared.decoder.decode(std::move(coded), target, &why);
+  }
   if (!frame) {
+    // A camera sends a damaged frame now and then; said once a session, the next one may be fine.
     if (!shared.badSampleLogged.exchange(true)) {
       log::warning(log::Layer::capture, shared.device.uniqueID + ": dropped " + why);
     }
@@ -339,8 +358,8 @@ void feedSimStream(GstSession::Shared& shared, SimStream& stream, GstAppSrc* sou
   const Result opened = stream.open(shared.device.path, 1920, 1080, &error);
   if (opened != Result::frame) return fail(opened, error);
   const int width = stream.width(), height = stream.height();
-  // The stream keeps its first frame's format (SimStream checks): MJPEG goes through decodebin's
-  // JPEG decoder as a real camera's does.
+  // The stream keeps its first frame's format (SimStream checks): MJPEG is decoded by the session
+  // as a real camera's is.
   bool capsSet = false;
   for (;;) {
     SimStream::Packet packet;
@@ -379,6 +398,7 @@ GstSession::GstSession(CaptureDevice device, Options options, Callbacks callback
   shared_->device = device_;
   shared_->callbacks = std::move(callbacks);
   shared_->calls = options_.calls;
+  shared_->pictureSize = options_.pictureSize;
   shared_->post = options_.post;
   shared_->owner = std::this_thread::get_id();
 }
@@ -400,29 +420,14 @@ bool GstSession::start() {
   }
   if (!build()) return false;
 
+  // The source knows what it offers once it is READY (v4l2src has opened the node by then).
   GstElement* pipeline = pipeline_->pipeline;
-  if (pipeline_->preset != nullptr) {
-    // v4l2src knows what the node offers once it has opened it, in READY.
-    if (gst_element_set_state(pipeline, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
-      shared_->report(Kind::failed, displayName(device_) + " could not be opened.");
-      return false;
-    }
-    GstPad* pad = gst_element_get_static_pad(pipeline_->source, "src");
-    GstCaps* offered = pad != nullptr ? gst_pad_query_caps(pad, nullptr) : nullptr;
-    gchar* text = offered != nullptr ? gst_caps_to_string(offered) : nullptr;
-    const std::string preset = highPresetCaps(text != nullptr ? text : "");
-    if (!preset.empty()) {
-      GstCaps* caps = gst_caps_from_string(preset.c_str());
-      g_object_set(pipeline_->preset, "caps", caps, nullptr);
-      gst_caps_unref(caps);
-      log::info(log::Layer::capture, device_.path + ": streaming " + preset);
-    } else {
-      log::info(log::Layer::capture, device_.path + ": no size up to 1920x1080 among " + (text ? text : "nothing"));
-    }
-    g_free(text);
-    if (offered != nullptr) gst_caps_unref(offered);
-    if (pad != nullptr) gst_object_unref(pad);
+  if (gst_element_set_state(pipeline, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
+    shared_->report(Kind::failed, displayName(device_) + " could not be opened.");
+    return false;
   }
+  if (pipeline_->preset != nullptr) choosePreset();
+  if (!addTail()) return false;
   if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
     shared_->report(Kind::failed, displayName(device_) + " could not start streaming.");
     return false;
@@ -437,50 +442,70 @@ bool GstSession::start() {
   return true;
 }
 
-bool GstSession::build() {
-  std::string description;
-  switch (device_.kind) {
-    case CaptureDevice::Kind::v4l2: description = "v4l2src name=velto_source ! capsfilter name=velto_preset"; break;
-    case CaptureDevice::Kind::sim: description = "appsrc name=velto_source"; break;
-    case CaptureDevice::Kind::test:
-      description = options_.testSource.empty() ? "videotestsrc is-live=true" : options_.testSource;
-      break;
+void GstSession::choosePreset() {
+  GstPad* pad = gst_element_get_static_pad(pipeline_->source, "src");
+  GstCaps* offered = pad != nullptr ? gst_pad_query_caps(pad, nullptr) : nullptr;
+  gchar* text = offered != nullptr ? gst_caps_to_string(offered) : nullptr;
+  const std::string preset = highPresetCaps(text != nullptr ? text : "");
+  if (!preset.empty()) {
+    GstCaps* caps = gst_caps_from_string(preset.c_str());
+    g_object_set(pipeline_->preset, "caps", caps, nullptr);
+    gst_caps_unref(caps);
+    log::info(log::Layer::capture, device_.path + ": streaming " + preset);
+  } else {
+    log::info(log::Layer::capture, device_.path + ": no size up to 1920x1080 among " + (text ? text : "nothing"));
   }
-  description += kTail;
+  g_free(text);
+  if (offered != nullptr) gst_caps_unref(offered);
+  if (pad != nullptr) gst_object_unref(pad);
+}
 
+GstElement* GstSession::parse(const std::string& description) {
   GstParseContext* context = gst_parse_context_new();
   GError* err = nullptr;
-  GstElement* pipeline = gst_parse_launch_full(description.c_str(), context, GST_PARSE_FLAG_FATAL_ERRORS, &err);
+  GstElement* bin = gst_parse_bin_from_description_full(description.c_str(), TRUE, context, GST_PARSE_FLAG_FATAL_ERRORS, &err);
   gchar** missing = gst_parse_context_get_missing_elements(context);
   gst_parse_context_free(context);
-  if (pipeline == nullptr || err != nullptr) {
+  if (bin == nullptr || err != nullptr) {
     const std::string detail = err != nullptr ? err->message : "no pipeline";
     if (missing != nullptr && missing[0] != nullptr) {
       shared_->report(Kind::missingElement, missingElementText(missing[0]), description);
     } else {
       shared_->report(Kind::failed, "The video pipeline could not be built: " + detail, description);
     }
-    g_strfreev(missing);
     g_clear_error(&err);
-    if (pipeline != nullptr) gst_object_unref(pipeline);
-    return false;
+    if (bin != nullptr) gst_object_unref(bin);
+    bin = nullptr;
   }
   g_strfreev(missing);
+  return bin;
+}
+
+bool GstSession::build() {
+  std::string description;
+  switch (device_.kind) {
+    case CaptureDevice::Kind::v4l2: description = "v4l2src name=velto_source ! capsfilter name=velto_preset"; break;
+    case CaptureDevice::Kind::sim: description = "appsrc name=velto_source"; break;
+    case CaptureDevice::Kind::test:
+      // Ends in an element: a description ending in caps ("... ! video/x-raw,width=64") filters a
+      // link, and only a link to something after it.
+      description = (options_.testSource.empty() ? "videotestsrc is-live=true" : options_.testSource) + " ! capsfilter";
+      break;
+  }
+  GstElement* source = parse(description);
+  if (source == nullptr) return false;
 
   pipeline_ = std::make_unique<Pipeline>();
+  GstElement* pipeline = gst_pipeline_new(nullptr);
   pipeline_->pipeline = pipeline;
+  pipeline_->sourceBin = source;
+  gst_bin_add(GST_BIN(pipeline), source);
   shared_->published.store(true, std::memory_order_release);
   GstBus* bus = gst_element_get_bus(pipeline);
   // The bus keeps what the handler shares for as long as it may call it.
   gst_bus_set_sync_handler(bus, onBusMessage, new std::shared_ptr<Shared>(shared_),
                            [](gpointer data) { delete static_cast<std::shared_ptr<Shared>*>(data); });
   gst_object_unref(bus);
-
-  GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "velto_sink");
-  GstAppSinkCallbacks callbacks{};
-  callbacks.new_sample = onNewSample;
-  gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, shared_.get(), nullptr);
-  gst_object_unref(sink);
 
   if (device_.kind == CaptureDevice::Kind::v4l2) {
     pipeline_->source = gst_bin_get_by_name(GST_BIN(pipeline), "velto_source");
@@ -495,6 +520,72 @@ bool GstSession::build() {
                  "max-buffers", static_cast<guint64>(2), "leaky-type", GST_APP_LEAKY_TYPE_DOWNSTREAM, nullptr);
     pipeline_->stream = std::make_shared<SimStream>();
   }
+  return true;
+}
+
+bool GstSession::addTail() {
+  // What the source offers now (a V4L2 node: the preset chosen): taken as it is when the session
+  // can decode it, else converted by GStreamer first. A simulated camera's appsrc offers
+  // anything until its first frame, and sends only what the session decodes.
+  GstPad* out = gst_element_get_static_pad(pipeline_->sourceBin, "src");
+  if (out == nullptr) {
+    shared_->report(Kind::failed, "The video pipeline could not be built: the source has no output");
+    return false;
+  }
+  GstCaps* offered = gst_pad_query_caps(out, nullptr);
+  gst_object_unref(out);
+  GstCaps* coded = gst_caps_from_string(kCodedCaps);
+  const bool direct = offered != nullptr && gst_caps_can_intersect(offered, coded);
+  if (offered != nullptr) gst_caps_unref(offered);
+
+  GstBin* bin = GST_BIN(pipeline_->pipeline);
+  auto make = [&](const char* factory) -> GstElement* {
+    GstElement* element = gst_element_factory_make(factory, nullptr);
+    if (element == nullptr) {
+      shared_->report(Kind::missingElement, missingElementText(factory), factory);
+    } else {
+      gst_bin_add(bin, element);
+    }
+    return element;
+  };
+  GstElement* sink = make("appsink");
+  if (sink == nullptr) {
+    gst_caps_unref(coded);
+    return false;
+  }
+  g_object_set(sink, "drop", TRUE, "max-buffers", 1u, "sync", FALSE, nullptr);
+  GstAppSinkCallbacks callbacks{};
+  callbacks.new_sample = onNewSample;
+  gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, shared_.get(), nullptr);
+  bool linked = false;
+  if (direct) {
+    g_object_set(sink, "caps", coded, nullptr);
+    linked = gst_element_link(pipeline_->sourceBin, sink);
+  } else {
+    GstElement* decoder = make("decodebin");
+    GstElement* convert = decoder != nullptr ? make("videoconvert") : nullptr;
+    if (convert == nullptr) {
+      gst_caps_unref(coded);
+      return false;
+    }
+    GstCaps* bgra = gst_caps_from_string("video/x-raw,format=BGRA");
+    // decodebin's output appears once it knows the stream; it is linked to the converter then.
+    g_signal_connect(decoder, "pad-added", G_CALLBACK(+[](GstElement*, GstPad* pad, gpointer convert) {
+                       GstPad* input = gst_element_get_static_pad(GST_ELEMENT(convert), "sink");
+                       if (!gst_pad_is_linked(input)) gst_pad_link(pad, input);
+                       gst_object_unref(input);
+                     }),
+                     convert);
+    linked = gst_element_link(pipeline_->sourceBin, decoder) && gst_element_link_filtered(convert, sink, bgra);
+    gst_caps_unref(bgra);
+  }
+  gst_caps_unref(coded);
+  if (!linked) {
+    shared_->report(Kind::failed, "The video pipeline could not be built: its parts do not fit together");
+    return false;
+  }
+  qCDebug(lcCapture).noquote() << QString::fromStdString(device_.uniqueID)
+                               << (direct ? "decodes the camera's frames itself" : "lets GStreamer convert the frames");
   return true;
 }
 

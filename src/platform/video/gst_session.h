@@ -3,12 +3,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // One capture pipeline for one device, as the backend's session runs it:
-//   SOURCE ! decodebin ! videoconvert ! video/x-raw,format=BGRA ! appsink drop=true max-buffers=1 sync=false
+//   SOURCE ! appsink drop=true max-buffers=1 sync=false
 // SOURCE is `v4l2src` with a caps filter holding the high preset (chosen from what the node offers
 // in READY), an `appsrc` fed from a thread of the session with the simulated camera's stream, or
-// the test source for test devices.
+// the test source for test devices. The appsink takes MJPEG, YUY2 and BGRA as the source sends
+// them, and the session decodes each sample for the screen (frame_decoder.h) at the size the
+// views need; a source that offers none of these gets `decodebin ! videoconvert` to BGRA first.
 //
-// Frames come through appsink callbacks on GStreamer's streaming threads. Bus messages are read
+// Frames come through appsink callbacks on GStreamer's streaming thread, decoded there. Bus messages are read
 // on the thread that owns the session: the bus hands each one, as it is posted, to
 // Options::post, which queues it there (the session queue runs no GLib or Qt event loop to
 // watch the bus with). There an error becomes the session's failure, judged by the GError's
@@ -27,6 +29,9 @@
 
 #include "platform/usb/system_calls.h"
 #include "platform/video/capture_backend.h"
+#include "platform/video/frame_decoder.h"
+
+typedef struct _GstElement GstElement;
 
 namespace velto::video {
 
@@ -38,6 +43,8 @@ class GstSession {
     // Runs a task on the thread that owns the session, after what runs there now; any thread.
     // It may drop a task unrun once the owner is gone. Never empty.
     std::function<void(std::function<void()>)> post;
+    // The size of picture the views need now; null: none shows one.
+    std::shared_ptr<const PictureSizeCell> pictureSize;
   };
   struct Callbacks {
     // Each frame the appsink hands over; a streaming thread. Never called once stop() has begun.
@@ -55,9 +62,9 @@ class GstSession {
 
   // Builds the pipeline and sets it playing. False when that failed; the error has been reported.
   bool start();
-  // Takes the pipeline down. Returns within a few seconds even when an element is stuck (a
-  // frozen source, a driver that does not answer): such a pipeline is left to finish on a thread
-  // of its own, and a warning says so.
+  // Takes the pipeline down. Returns within a second even when an element is stuck (a frozen
+  // source, a driver that does not answer): such a pipeline is left to finish on a thread of its
+  // own, which releases it once the element lets go, and a warning says so.
   void stop();
 
   const CaptureDevice& device() const { return device_; }
@@ -67,7 +74,10 @@ class GstSession {
 
  private:
 
-  bool build();
+  bool build();              // the source part, in NULL
+  void choosePreset();        // READY: the V4L2 node's high preset
+  bool addTail();             // READY: the appsink, with GStreamer's conversion when needed
+  GstElement* parse(const std::string& description);  // a bin with ghost pads; reports failures
 
   CaptureDevice device_;
   Options options_;

@@ -1,0 +1,97 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+// Turns the camera's pictures, as it sends them (MJPEG, YUY2, or BGRA from GStreamer's own
+// conversion for anything else), into the BGRA frames the preview needs: no larger than the
+// largest view showing them, in device pixels, or near it. MJPEG is decoded at a reduced DCT
+// scale (M/8: a quarter of the pixels for 1080p in a window), YUY2 and BGRA are converted and
+// halved with SIMD row functions; of the sizes these reach, the smallest that still covers the
+// view, so that painting only ever scales down a little. Each frame so made remembers the
+// camera's picture, and makes it again in full when asked (Frame::fullResolution).
+//
+// Threads: one decoder per capture session, used by one streaming thread at a time;
+// PictureSizeCell from any thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/video/frame.h"
+
+namespace velto::video {
+
+// A size in pixels; zero in either dimension means none.
+struct PictureSize {
+  int width = 0;
+  int height = 0;
+  bool empty() const { return width <= 0 || height <= 0; }
+  friend bool operator==(const PictureSize&, const PictureSize&) = default;
+};
+
+// The picture made when no view shows one: enough for the frame statistics (which sample about
+// 240 columns) and the watchdog.
+inline constexpr PictureSize kStatisticsSize{640, 360};
+
+// The size that covers `target` with the aspect of a camera picture of `source`, never larger
+// than `source`; kStatisticsSize stands in for an empty target.
+PictureSize screenSize(PictureSize source, PictureSize target);
+
+// The largest picture the views need now: written by the capture backend, read per frame by the
+// session. Any thread.
+class PictureSizeCell {
+ public:
+  void set(PictureSize size) {
+    packed_.store((static_cast<std::uint64_t>(static_cast<std::uint32_t>(size.width)) << 32) |
+                  static_cast<std::uint32_t>(size.height));
+  }
+  PictureSize get() const {
+    const std::uint64_t packed = packed_.load();
+    return {static_cast<int>(packed >> 32), static_cast<int>(packed & 0xffffffffu)};
+  }
+
+ private:
+  std::atomic<std::uint64_t> packed_{0};
+};
+
+// One picture as the camera sent it, in memory of its own (a capture buffer is given back at once).
+struct CodedFrame {
+  enum class Format { mjpeg, yuy2, bgra };
+  Format format = Format::mjpeg;
+  int width = 0;
+  int height = 0;
+  int bytesPerRow = 0;  // yuy2 and bgra; 0 for mjpeg
+  std::vector<std::uint8_t> bytes;
+};
+
+class FrameDecoder {
+ public:
+  FrameDecoder();
+  ~FrameDecoder();
+  FrameDecoder(const FrameDecoder&) = delete;
+  FrameDecoder& operator=(const FrameDecoder&) = delete;
+
+  // The size decode() makes of a picture of `source` for `target`: the smallest the format's
+  // reduction reaches that still covers screenSize(source, target).
+  static PictureSize decodedSize(CodedFrame::Format format, PictureSize source, PictureSize target);
+
+  // The picture of `coded` at decodedSize(), remembering `coded` for
+  // fullResolution(). None, with the reason in `why`, when the data cannot be read (a corrupt
+  // JPEG, fewer bytes than the rows need); a JPEG that is merely damaged (truncated) still
+  // gives the picture libjpeg could make of it.
+  std::optional<Frame> decode(std::shared_ptr<const CodedFrame> coded, PictureSize target, std::string* why);
+
+  // The camera's picture in full. Any thread.
+  static std::optional<Frame> decodeFull(const CodedFrame& coded, std::string* why);
+
+ private:
+  struct Jpeg;
+  std::unique_ptr<Jpeg> jpeg_;
+  std::vector<std::uint8_t> scratch_;  // the picture before its last scaling step
+};
+
+}  // namespace velto::video
