@@ -2,12 +2,16 @@
 //
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The capture path's CPU cost per delivered frame at 1920×1080, 30 frames a second: the whole
-// GStreamer session (decodebin, videoconvert to BGRA, appsink, the hand-off to the frame queue)
-// as GstCaptureBackend runs it, with a test source standing in for the camera. The source's own
-// cost is measured alone (source ! fakesink) and subtracted, so the MJPEG figure counts decoding,
-// not the encoder that made the frames: those are encoded once, up front, and read back from
-// files. Counters are process CPU milliseconds per frame and frames dropped by the hand-off.
+// The capture path's CPU cost per delivered frame at 30 frames a second, side by side with a plain
+// GStreamer pipeline doing the whole job on the same frames: for MJPEG `jpegdec ! videoconvert`
+// to BGRA, for YUY2 `videoconvert` to BGRA. The application's path is the whole session as
+// GstCaptureBackend runs it (appsink, the session's decoding for a 760×428 window preview, the
+// hand-off to the frame queue), a test source standing in for the camera. The source's own cost
+// is measured alone (source ! fakesink) and subtracted from both, so the MJPEG figures count
+// decoding, not the encoder that made the frames: those are encoded once, up front, and read back
+// from files. Counters are process CPU milliseconds per frame, their ratio, and frames dropped.
+//
+//   build/bench/velto_gst_bench                       (all sizes: 640x480 to 2560x1440)
 #include <benchmark/benchmark.h>
 #include <gst/gst.h>
 
@@ -18,6 +22,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -63,7 +68,11 @@ struct Measured {
   bool ok = false;
 };
 
-// The whole session with `source` as its test source.
+// The window's preview, in device pixels.
+constexpr int kViewWidth = 760;
+constexpr int kViewHeight = 428;
+
+// The whole session with `source` as its test source, frames made for the window's preview.
 Measured session(const std::string& source) {
   CaptureDevice device;
   device.kind = CaptureDevice::Kind::test;
@@ -84,6 +93,7 @@ Measured session(const std::string& source) {
     counter.add();
   };
   backend.setHandlers(handlers);
+  backend.setPictureSize(kViewWidth, kViewHeight);
   backend.configure(device, false);
 
   Measured m;
@@ -131,18 +141,23 @@ Measured sourceAlone(const std::string& source) {
   return m;
 }
 
-// Thirty 1080p frames as a UVC camera sends them (JPEG, 4:2:2), encoded once; the colour bars
-// move so that no two are alike. Returns the multifilesrc pattern, or empty on failure.
-std::string encodedFrames() {
-  static std::string pattern = [] {
+// Thirty frames of `size` ("1920x1080") as a UVC camera sends them (JPEG, 4:2:2), encoded once;
+// the colour bars move so that no two are alike. Returns the multifilesrc pattern, or empty on
+// failure.
+std::string encodedFrames(int width, int height) {
+  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+  static std::map<std::string, std::string> made;
+  if (auto found = made.find(size); found != made.end()) return found->second;
+  std::string& pattern = made[size];
+  pattern = [&] {
     if (!velto::video::ensureGstreamer()) return std::string();
     const std::string dir = (std::filesystem::temp_directory_path() / "velto-gst-bench").string();
     std::filesystem::create_directories(dir);
-    const std::string files = dir + "/frame-%02d.jpg";
+    const std::string files = dir + "/frame-" + size + "-%02d.jpg";
     GstElement* encoder = gst_parse_launch(
-        ("videotestsrc num-buffers=30 pattern=smpte horizontal-speed=8"
-         " ! video/x-raw,format=Y42B,width=1920,height=1080,framerate=30/1 ! jpegenc quality=85"
-         " ! multifilesink location=" + files).c_str(),
+        ("videotestsrc num-buffers=30 pattern=smpte horizontal-speed=8 ! video/x-raw,format=Y42B,width=" +
+         std::to_string(width) + ",height=" + std::to_string(height) +
+         ",framerate=30/1 ! jpegenc quality=85 ! multifilesink location=" + files).c_str(),
         nullptr);
     if (encoder == nullptr) return std::string();
     gst_element_set_state(encoder, GST_STATE_PLAYING);
@@ -159,7 +174,8 @@ std::string encodedFrames() {
   return pattern;
 }
 
-void report(benchmark::State& state, const std::string& source) {
+// The session and the plain pipeline (`plain` after the source) on `source`'s frames.
+void report(benchmark::State& state, const std::string& source, const std::string& plain) {
   std::string error;
   if (!velto::video::ensureGstreamer(&error)) {
     state.SkipWithError(error.c_str());
@@ -167,24 +183,29 @@ void report(benchmark::State& state, const std::string& source) {
     }
     return;
   }
-  Measured whole, alone;
+  Measured whole, pipeline, alone;
   for (auto _ : state) {
     whole = session(source);
+    pipeline = sourceAlone(source + " ! " + plain);
     alone = sourceAlone(source);
   }
-  if (!whole.ok || !alone.ok) {
-    state.SkipWithError("the pipeline delivered no frames");
+  if (!whole.ok || !pipeline.ok || !alone.ok) {
+    state.SkipWithError("a pipeline delivered no frames");
     return;
   }
-  state.counters["cpu_ms_per_frame"] = whole.cpuMsPerFrame;
+  const double app = whole.cpuMsPerFrame - alone.cpuMsPerFrame;
+  const double gst = pipeline.cpuMsPerFrame - alone.cpuMsPerFrame;
+  state.counters["app_ms_per_frame"] = app;
+  state.counters["gst_ms_per_frame"] = gst;
+  state.counters["app_to_gst"] = app / gst;
   state.counters["source_ms_per_frame"] = alone.cpuMsPerFrame;
-  state.counters["path_ms_per_frame"] = whole.cpuMsPerFrame - alone.cpuMsPerFrame;
   state.counters["dropped"] = static_cast<double>(whole.dropped);
   state.counters["fps"] = whole.fps;
 }
 
-void BM_CapturePathMjpeg1080p30(benchmark::State& state) {
-  const std::string files = encodedFrames();
+void BM_CapturePathMjpeg(benchmark::State& state) {
+  const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
+  const std::string files = encodedFrames(width, height);
   if (files.empty()) {
     state.SkipWithError("no JPEG frames (is gstreamer1.0-plugins-good installed?)");
     for (auto _ : state) {
@@ -193,16 +214,26 @@ void BM_CapturePathMjpeg1080p30(benchmark::State& state) {
   }
   // identity sleeps 1/30 s per frame, paced like a camera without costing CPU; the queue lets
   // decoding run beside that sleep, as a camera's next frame is on its way while one is decoded.
-  report(state, "multifilesrc location=" + files + " index=0 stop-index=29 loop=true"
-                " caps=image/jpeg,width=1920,height=1080,framerate=30/1 ! identity sleep-time=33333"
-                " ! queue max-size-buffers=2 leaky=downstream");
+  const std::string caps = "image/jpeg,width=" + std::to_string(width) + ",height=" + std::to_string(height) +
+                           ",framerate=30/1";
+  report(state,
+         "multifilesrc location=" + files + " index=0 stop-index=29 loop=true caps=" + caps +
+             " ! identity sleep-time=33333 ! queue max-size-buffers=2 leaky=downstream",
+         "jpegdec ! videoconvert ! video/x-raw,format=BGRA");
 }
-BENCHMARK(BM_CapturePathMjpeg1080p30)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
-void BM_CapturePathYuy21080p30(benchmark::State& state) {
-  report(state, "videotestsrc is-live=true pattern=smpte horizontal-speed=8"
-                " ! video/x-raw,format=YUY2,width=1920,height=1080,framerate=30/1");
+void BM_CapturePathYuy2(benchmark::State& state) {
+  report(state,
+         "videotestsrc is-live=true pattern=smpte horizontal-speed=8 ! video/x-raw,format=YUY2,width=" +
+             std::to_string(state.range(0)) + ",height=" + std::to_string(state.range(1)) + ",framerate=30/1",
+         "videoconvert ! video/x-raw,format=BGRA");
 }
-BENCHMARK(BM_CapturePathYuy21080p30)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+void sizes(benchmark::internal::Benchmark* b) {
+  b->Args({640, 480})->Args({1280, 720})->Args({1920, 1080})->Args({2560, 1440});
+  b->ArgNames({"w", "h"})->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+}
+BENCHMARK(BM_CapturePathMjpeg)->Apply(sizes);
+BENCHMARK(BM_CapturePathYuy2)->Apply(sizes);
 
 }  // namespace

@@ -78,13 +78,16 @@ TEST(FrameDecoderTest, TheScreenSizeCoversTheViewKeepsTheAspectAndNeverEnlarges)
   EXPECT_EQ(screenSize({1920, 1080}, {}), kStatisticsSize) << "no view: enough for the statistics";
   EXPECT_EQ(screenSize({0, 1080}, {760, 428}), PictureSize{});
 
-  // What the decoder reaches: MJPEG in eighths, raw video in halves, never below the view.
+  // What the decoder reaches: MJPEG at 1/2, 1/4, 1/8, raw video in halves; never below four
+  // fifths of the view.
   using Format = CodedFrame::Format;
   EXPECT_EQ(FrameDecoder::decodedSize(Format::mjpeg, {1920, 1080}, {760, 428}), (PictureSize{960, 540}));
+  EXPECT_EQ(FrameDecoder::decodedSize(Format::mjpeg, {1280, 720}, {760, 428}), (PictureSize{640, 360})) << "84 %";
+  EXPECT_EQ(FrameDecoder::decodedSize(Format::mjpeg, {1920, 1080}, {800, 450}), (PictureSize{960, 540})) << "not 480: 60 %";
   EXPECT_EQ(FrameDecoder::decodedSize(Format::mjpeg, {2560, 1440}, {292, 164}), (PictureSize{320, 180}));
-  EXPECT_EQ(FrameDecoder::decodedSize(Format::mjpeg, {1920, 1080}, {584, 900}), (PictureSize{1680, 945}));
+  EXPECT_EQ(FrameDecoder::decodedSize(Format::mjpeg, {1920, 1080}, {584, 900}), (PictureSize{1920, 1080}));
   EXPECT_EQ(FrameDecoder::decodedSize(Format::yuy2, {640, 480}, {292, 219}), (PictureSize{320, 240}));
-  EXPECT_EQ(FrameDecoder::decodedSize(Format::yuy2, {640, 480}, {160, 120}), (PictureSize{160, 120}));
+  EXPECT_EQ(FrameDecoder::decodedSize(Format::yuy2, {640, 480}, {190, 143}), (PictureSize{160, 120}));
   EXPECT_EQ(FrameDecoder::decodedSize(Format::bgra, {638, 480}, {100, 75}), (PictureSize{319, 240})) << "odd: no more halving";
 }
 

@@ -5,10 +5,11 @@
 // Turns the camera's pictures, as it sends them (MJPEG, YUY2, or BGRA from GStreamer's own
 // conversion for anything else), into the BGRA frames the preview needs: no larger than the
 // largest view showing them, in device pixels, or near it. MJPEG is decoded at a reduced DCT
-// scale (M/8: a quarter of the pixels for 1080p in a window), YUY2 and BGRA are converted and
-// halved with SIMD row functions; of the sizes these reach, the smallest that still covers the
-// view, so that painting only ever scales down a little. Each frame so made remembers the
-// camera's picture, and makes it again in full when asked (Frame::fullResolution).
+// scale (1/2, 1/4 or 1/8: a quarter of the pixels for 1080p in a window), YUY2 and BGRA are
+// converted and halved with SIMD row functions; of the sizes these reach, the smallest that is
+// at least four fifths of the view each way, so that painting scales by little either way. Each
+// frame so made remembers the camera's picture, and makes it again in full when asked
+// (Frame::fullResolution).
 //
 // Threads: one decoder per capture session, used by one streaming thread at a time;
 // PictureSizeCell from any thread.
@@ -76,7 +77,7 @@ class FrameDecoder {
   FrameDecoder& operator=(const FrameDecoder&) = delete;
 
   // The size decode() makes of a picture of `source` for `target`: the smallest the format's
-  // reduction reaches that still covers screenSize(source, target).
+  // reduction reaches that is at least 4/5 of screenSize(source, target) each way.
   static PictureSize decodedSize(CodedFrame::Format format, PictureSize source, PictureSize target);
 
   // The picture of `coded` at decodedSize(), remembering `coded` for
