@@ -102,11 +102,13 @@ ticks() { # PID: user + system clock ticks so far (the command may hold spaces a
   echo $((fields[11] + fields[12]))
 }
 field() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/status"; } # PID KEY
-switches() { # PID: "TID SWITCHES NAME" for each thread
-  local task
+switches() { # PID: "TID SWITCHES TICKS NAME" for each thread
+  local task stat
   for task in "/proc/$1"/task/*; do
-    awk -v tid="${task##*/}" -v name="$(cat "$task/comm" 2> /dev/null)" \
-      '/^(non)?voluntary_ctxt_switches:/ { n += $2; seen = 1 } END { if (seen) print tid, n, name }' \
+    stat=$(cat "$task/stat" 2> /dev/null) || continue
+    read -r -a fields <<< "${stat##*") "}"
+    awk -v tid="${task##*/}" -v ticks=$((fields[11] + fields[12])) -v name="$(cat "$task/comm" 2> /dev/null)" \
+      '/^(non)?voluntary_ctxt_switches:/ { n += $2; seen = 1 } END { if (seen) print tid, n, ticks, name }' \
       "$task/status" 2> /dev/null || true
   done
 }
@@ -119,23 +121,30 @@ measure() {
   local a0 a1 s0 s1 t0 t1 ns wakeups
   switches "$app_pid" > "$tmp/before"
   a0=$(ticks "$app_pid") s0=$(ticks "$sim_pid") t0=$(date +%s%N)
-  sleep "$window_s"
+  if [ -n "${PROFILE:-}" ]; then
+    # perf's own start-up falls inside the window: its figures are for reading, not comparing.
+    mkdir -p "$PROFILE"
+    perf record -q -g -o "$PROFILE/${1//[^a-z]/_}.data" -p "$app_pid" -- sleep "$window_s" 2> /dev/null
+  else
+    sleep "$window_s"
+  fi
   a1=$(ticks "$app_pid") s1=$(ticks "$sim_pid") t1=$(date +%s%N)
   switches "$app_pid" > "$tmp/after"
   ns=$((t1 - t0))
   # Per name: the switches of its threads over the window, how many threads bear it.
-  awk -v s="$ns" 'NR == FNR { before[$1] = $2; next }
-    { tid = $1; n = $2; $1 = $2 = ""; sub(/^ +/, ""); d = n - (tid in before ? before[tid] : 0)
-      by[$0] += d; count[$0]++ }
-    END { for (name in by) printf "%.1f\t%d\t%s\n", by[name] / (s / 1e9), count[name], name }' \
+  awk -v s="$ns" -v hz="$hz" 'NR == FNR { before[$1] = $2; cpu[$1] = $3; next }
+    { tid = $1; n = $2; t = $3; $1 = $2 = $3 = ""; sub(/^ +/, ""); d = n - (tid in before ? before[tid] : 0)
+      by[$0] += d; count[$0]++; used[$0] += t - (tid in cpu ? cpu[tid] : 0) }
+    END { for (name in by) printf "%.1f\t%d\t%s\t%.1f\n", by[name] / (s / 1e9), count[name], name,
+                                  100 * used[name] / hz / (s / 1e9) }' \
     "$tmp/before" "$tmp/after" | sort -t $'\t' -k1,1 -g -r > "$tmp/by-name"
   wakeups=$(awk -F '\t' '{ w += $1 } END { printf "%.0f", w }' "$tmp/by-name")
   cpu_rows+=("$(printf '%-42s %8s %8s %8s %11s' "$1" "$(percent $((a1 - a0)) "$ns")" \
     "$(percent $((s1 - s0)) "$ns")" "$(field "$app_pid" Threads)" "$wakeups")")
   if [ -n "${2:-}" ]; then
     thread_rows+=("$1:")
-    while IFS=$'\t' read -r rate count name; do
-      thread_rows+=("$(printf '    %-28s %3s thread(s) %8s/s' "$name" "$count" "$rate")")
+    while IFS=$'\t' read -r rate count name used; do
+      thread_rows+=("$(printf '    %-28s %3s thread(s) %8s/s %6s %%' "$name" "$count" "$rate" "$used")")
     done < <(awk -F '\t' '$1 > 0' "$tmp/by-name" | head -n "$2")
   fi
 }
@@ -241,7 +250,7 @@ memory "after $cycles more panel openings, closed 3 s"
 say "tray panel: streaming"
 open_panel
 sleep "$settle_s"
-measure "panel open, streaming"
+measure "panel open, streaming" 12
 close_panel
 sleep "$settle_s"
 say "tray: idle"
@@ -256,7 +265,7 @@ open_window
 sleep 5
 memory "window open 5 s"
 say "window: streaming"
-measure "window open, streaming"
+measure "window open, streaming" 12
 say "window: camera frozen"
 "$simcam" ctl --id bench freeze > /dev/null
 sleep 6
@@ -275,7 +284,7 @@ echo
 printf '%-42s %8s %8s %8s %11s\n' "CPU (% of one core)" "app" "simcam" "threads" "wake-ups/s"
 printf '  %s\n' "${cpu_rows[@]}"
 echo
-echo "threads waking most (wake-ups/s):"
+echo "threads by name (wake-ups/s, % of one core):"
 printf '  %s\n' "${thread_rows[@]}"
 echo
 printf '%-42s %9s %9s %8s %5s\n' "memory" "VmRSS kB" "Pss kB" "threads" "fds"

@@ -84,9 +84,10 @@ void PreviewLayerView::paintEvent(QPaintEvent*) {
     painter.translate(box.width(), 0);
     painter.scale(-1, 1);
   }
-  // Frames come at the widget's size in device pixels: drawn 1:1, a plain copy. One of another
-  // size (the widget was just resized) is scaled smoothly until the next frame.
-  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  // Frames come at the widget's size in device pixels: each pixel lands on one pixel, mirrored or
+  // not, and smoothing would only cost (it takes Qt's interpolating path, on every pixel). One of
+  // another size (the widget was just resized) is scaled smoothly until the next frame.
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, image_.size() != devicePixels());
   painter.drawImage(box, image_);
   if (overlay_ && !overlay_->isNull()) {
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);

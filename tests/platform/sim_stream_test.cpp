@@ -200,8 +200,8 @@ TEST(SimCaptureMjpegTest, DecodesToTheCameraSizeEndToEnd) {
     std::unique_lock lock(mutex);
     ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return frame || failure; }));
     ASSERT_FALSE(failure) << failure->text;
-    EXPECT_EQ(frame->width(), 640) << "decoded at half the size, near the view's";
-    EXPECT_EQ(frame->height(), 360);
+    EXPECT_EQ(frame->width(), 760) << "decoded at half the size, then made the view's";
+    EXPECT_EQ(frame->height(), 428);
     EXPECT_EQ(frame->sourceWidth(), 1280);
     EXPECT_EQ(frame->sourceHeight(), 720);
     const Frame full = frame->fullResolution();

@@ -11,6 +11,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace velto::video {
 namespace {
@@ -109,14 +112,91 @@ PictureSize screenSize(PictureSize source, PictureSize target) {
   const double factor = std::min(1.0, std::max(static_cast<double>(target.width) / source.width,
                                                static_cast<double>(target.height) / source.height));
   if (factor >= 1.0) return source;
-  return {std::max(1, static_cast<int>(std::lround(source.width * factor))),
-          std::max(1, static_cast<int>(std::lround(source.height * factor)))};
+  const PictureSize covering{std::max(1, static_cast<int>(std::lround(source.width * factor))),
+                             std::max(1, static_cast<int>(std::lround(source.height * factor)))};
+  // A view sized to the picture's aspect is off by a rounded pixel at most: its own size then,
+  // so that the picture is painted without scaling.
+  if (covering.width - target.width <= 1 && covering.height - target.height <= 1) return target;
+  return covering;
 }
 
 struct FrameDecoder::Jpeg : JpegHandle {};
 
 FrameDecoder::FrameDecoder() : jpeg_(std::make_unique<Jpeg>()) {}
 FrameDecoder::~FrameDecoder() = default;
+
+// `from` resampled to `size` with bilinear weights in 1/128 steps, rounded once, so that a flat
+// area keeps its level exactly (libyuv's filters lose about 1 %). For the last, small step to
+// the view's size (between 4/5 and twice the size), where a bilinear filter neither blurs nor
+// aliases to speak of; painting is then a plain copy. Rows are blended first, then each output
+// pixel from two blended pixels; both with SSE2 where there is SSE2.
+Frame resample(const Frame& from, PictureSize size) {
+  Frame to = allocate(size.width, size.height);
+  const int fromWidth = from.width(), fromHeight = from.height();
+  // Where output pixel i's centre falls among the input's: the pixel before it, and the weight
+  // (0…128) of the one after.
+  auto position = [](int i, int fromExtent, int toExtent, int* before, int* weight) {
+    const std::int64_t at = ((2 * static_cast<std::int64_t>(i) + 1) * fromExtent * 128) / (2 * toExtent) - 64;
+    if (at <= 0) {
+      *before = 0;
+      *weight = 0;
+    } else if (at >= static_cast<std::int64_t>(fromExtent - 1) * 128) {
+      *before = fromExtent - 1;
+      *weight = 0;
+    } else {
+      *before = static_cast<int>(at / 128);
+      *weight = static_cast<int>(at % 128);
+    }
+  };
+  std::vector<int> columns(static_cast<std::size_t>(size.width));
+  std::vector<int> columnWeights(static_cast<std::size_t>(size.width));
+  for (int x = 0; x < size.width; ++x) position(x, fromWidth, size.width, &columns[x], &columnWeights[x]);
+  // One blended row, and a copy of its last pixel after it: every column has a right neighbour.
+  std::vector<std::int16_t> blended(4 * (static_cast<std::size_t>(fromWidth) + 1));
+  const std::uint8_t* pixels = from.pixels();
+  for (int y = 0; y < size.height; ++y) {
+    int row = 0, weight = 0;
+    position(y, fromHeight, size.height, &row, &weight);
+    const std::uint8_t* a = pixels + static_cast<std::size_t>(row) * from.bytesPerRow();
+    const std::uint8_t* b = weight != 0 ? a + from.bytesPerRow() : a;
+    const std::size_t n = 4 * static_cast<std::size_t>(fromWidth);
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i keep = _mm_set1_epi16(static_cast<std::int16_t>(128 - weight));
+    const __m128i take = _mm_set1_epi16(static_cast<std::int16_t>(weight));
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+      const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+      const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+      const __m128i low = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(va, zero), keep),
+                                        _mm_mullo_epi16(_mm_unpacklo_epi8(vb, zero), take));
+      const __m128i high = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(va, zero), keep),
+                                         _mm_mullo_epi16(_mm_unpackhi_epi8(vb, zero), take));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(blended.data() + i), low);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(blended.data() + i + 8), high);
+    }
+#endif
+    for (; i < n; ++i) blended[i] = static_cast<std::int16_t>(a[i] * (128 - weight) + b[i] * weight);
+    for (std::size_t i = 0; i < 4; ++i) blended[n + i] = blended[n - 4 + i];
+    std::uint8_t* out = to.mutablePixels() + static_cast<std::size_t>(y) * to.bytesPerRow();
+    for (int x = 0; x < size.width; ++x) {
+      const std::int16_t* p = blended.data() + 4 * static_cast<std::size_t>(columns[x]);
+      const int w = columnWeights[x];
+#if defined(__SSE2__)
+      const __m128i pairs = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
+                                               _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 4)));
+      const __m128i sums = _mm_madd_epi16(pairs, _mm_set1_epi32((w << 16) | (128 - w)));
+      const __m128i levels = _mm_srli_epi32(_mm_add_epi32(sums, _mm_set1_epi32(1 << 13)), 14);
+      const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(levels, levels), levels);
+      const int packed = _mm_cvtsi128_si32(bytes);
+      std::memcpy(out + 4 * static_cast<std::size_t>(x), &packed, 4);
+#else
+      for (int c = 0; c < 4; ++c) out[4 * x + c] = static_cast<std::uint8_t>((p[c] * (128 - w) + p[c + 4] * w + 8192) >> 14);
+#endif
+    }
+  }
+  return to;
+}
 
 PictureSize FrameDecoder::decodedSize(CodedFrame::Format format, PictureSize source, PictureSize target) {
   const PictureSize wanted = screenSize(source, target);
@@ -137,9 +217,10 @@ std::optional<Frame> FrameDecoder::decode(std::shared_ptr<const CodedFrame> code
     *why = "a frame of no size";
     return std::nullopt;
   }
-  Frame frame = allocate(size.width, size.height);
+  Frame frame;
   switch (c.format) {
     case CodedFrame::Format::mjpeg:
+      frame = allocate(size.width, size.height);
       if (!jpegHeader(jpeg_->handle, c, why) ||
           !decompress(jpeg_->handle, c, frame.mutablePixels(), size.width, size.height, why)) {
         return std::nullopt;
@@ -150,6 +231,7 @@ std::optional<Frame> FrameDecoder::decode(std::shared_ptr<const CodedFrame> code
         *why = "a YUY2 frame shorter than its rows";
         return std::nullopt;
       }
+      frame = allocate(size.width, size.height);
       if (size == source) {
         libyuv::YUY2ToARGB(c.bytes.data(), c.bytesPerRow, frame.mutablePixels(), frame.bytesPerRow(), c.width, c.height);
       } else {
@@ -163,12 +245,18 @@ std::optional<Frame> FrameDecoder::decode(std::shared_ptr<const CodedFrame> code
         *why = "a BGRA frame shorter than its rows";
         return std::nullopt;
       }
-      // The camera's picture is the screen's: shared, not copied.
-      if (size == source) return Frame(c.width, c.height, c.bytesPerRow, c.bytes.data(), c.bytes.size(), coded);
-      halve(c.bytes.data(), c.bytesPerRow, source, frame);
+      if (size == source) {
+        frame = Frame(c.width, c.height, c.bytesPerRow, c.bytes.data(), c.bytes.size(), coded);  // shared, not copied
+      } else {
+        frame = allocate(size.width, size.height);
+        halve(c.bytes.data(), c.bytesPerRow, source, frame);
+      }
       break;
   }
-  if (size == source) return frame;  // the camera's picture in full already
+  // A view's picture at its very size, so that painting it is a copy.
+  const PictureSize exact = target.empty() ? size : screenSize(source, target);
+  if (exact != size) frame = resample(frame, exact);
+  if (exact == source) return frame;  // the camera's picture in full already
   return frame.reducedFrom(c.width, c.height, [coded = std::move(coded)] {
     std::string ignored;
     return decodeFull(*coded, &ignored).value_or(Frame());

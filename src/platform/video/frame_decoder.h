@@ -6,10 +6,10 @@
 // conversion for anything else), into the BGRA frames the preview needs: no larger than the
 // largest view showing them, in device pixels, or near it. MJPEG is decoded at a reduced DCT
 // scale (1/2, 1/4 or 1/8: a quarter of the pixels for 1080p in a window), YUY2 and BGRA are
-// converted and halved with SIMD row functions; of the sizes these reach, the smallest that is
-// at least four fifths of the view each way, so that painting scales by little either way. Each
-// frame so made remembers the camera's picture, and makes it again in full when asked
-// (Frame::fullResolution).
+// converted and halved with SIMD row functions, to the smallest size these reach that is at
+// least four fifths of the view each way; a last bilinear step then gives the view's very size,
+// so that painting is a plain copy. Each frame so made remembers the camera's picture, and makes
+// it again in full when asked (Frame::fullResolution).
 //
 // Threads: one decoder per capture session, used by one streaming thread at a time;
 // PictureSizeCell from any thread.
@@ -38,8 +38,9 @@ struct PictureSize {
 // 240 columns) and the watchdog.
 inline constexpr PictureSize kStatisticsSize{640, 360};
 
-// The size that covers `target` with the aspect of a camera picture of `source`, never larger
-// than `source`; kStatisticsSize stands in for an empty target.
+// The size that covers `target` with the aspect of a camera picture of `source` (`target` itself
+// when that is a pixel larger at most), never larger than `source`; kStatisticsSize stands in for
+// an empty target.
 PictureSize screenSize(PictureSize source, PictureSize target);
 
 // The largest picture the views need now: written by the capture backend, read per frame by the
@@ -76,11 +77,13 @@ class FrameDecoder {
   FrameDecoder(const FrameDecoder&) = delete;
   FrameDecoder& operator=(const FrameDecoder&) = delete;
 
-  // The size decode() makes of a picture of `source` for `target`: the smallest the format's
-  // reduction reaches that is at least 4/5 of screenSize(source, target) each way.
+  // The size the format's own reduction reaches for a picture of `source` and `target`: the
+  // smallest that is at least 4/5 of screenSize(source, target) each way. decode() then gives
+  // screenSize() itself for a view, this size without one.
   static PictureSize decodedSize(CodedFrame::Format format, PictureSize source, PictureSize target);
 
-  // The picture of `coded` at decodedSize(), remembering `coded` for
+  // The picture of `coded` at screenSize(its size, `target`) (decodedSize() for an empty
+  // target), remembering `coded` for
   // fullResolution(). None, with the reason in `why`, when the data cannot be read (a corrupt
   // JPEG, fewer bytes than the rows need); a JPEG that is merely damaged (truncated) still
   // gives the picture libjpeg could make of it.
