@@ -42,6 +42,7 @@ void PreviewLayerView::resizeEvent(QResizeEvent*) {
 void PreviewLayerView::setMirrored(bool mirrored) {
   if (mirrored_ == mirrored) return;
   mirrored_ = mirrored;
+  makeImage();
   update();
 }
 
@@ -65,11 +66,18 @@ void PreviewLayerView::takeNewestFrame() {
   if (number == frameNumber_) return;
   frameNumber_ = number;
   frame_ = preview_.analyzer().latest();
+  makeImage();
+  if (!image_.isNull()) ++framesPainted_;
+}
+
+void PreviewLayerView::makeImage() {
   const std::uint8_t* pixels = frame_.pixels();
   // BGRA bytes are the 32-bit words 0xAARRGGBB on a little-endian machine; the alpha is ignored.
   image_ = pixels ? QImage(pixels, frame_.width(), frame_.height(), frame_.bytesPerRow(), QImage::Format_RGB32)
                   : QImage();
-  if (!image_.isNull()) ++framesPainted_;
+  // Mirrored once per frame, by a copy: painting through a mirroring transform costs more, pixel
+  // by pixel on Qt's worker threads.
+  if (mirrored_ && !image_.isNull()) image_ = image_.mirrored(true, false);
 }
 
 void PreviewLayerView::paintEvent(QPaintEvent*) {
@@ -80,16 +88,16 @@ void PreviewLayerView::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), Qt::black);
     return;
   }
-  if (mirrored_) {
-    painter.translate(box.width(), 0);
-    painter.scale(-1, 1);
-  }
-  // Frames come at the widget's size in device pixels: each pixel lands on one pixel, mirrored or
-  // not, and smoothing would only cost (it takes Qt's interpolating path, on every pixel). One of
-  // another size (the widget was just resized) is scaled smoothly until the next frame.
+  // Frames come at the widget's size in device pixels: each pixel lands on one pixel, and the
+  // paint is a copy. One of another size (the widget was just resized) is scaled smoothly until
+  // the next frame.
   painter.setRenderHint(QPainter::SmoothPixmapTransform, image_.size() != devicePixels());
   painter.drawImage(box, image_);
   if (overlay_ && !overlay_->isNull()) {
+    if (mirrored_) {
+      painter.translate(box.width(), 0);
+      painter.scale(-1, 1);
+    }
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.drawImage(box, *overlay_);
   }
@@ -101,6 +109,13 @@ void PreviewLayerView::showEvent(QShowEvent*) {
   refresh();
 }
 
-void PreviewLayerView::hideEvent(QHideEvent*) { watch(false); }
+void PreviewLayerView::hideEvent(QHideEvent*) {
+  watch(false);
+  // Hidden, the picture is let go; showing again catches up with the newest frame.
+  frame_ = Frame();
+  image_ = QImage();
+  frameNumber_ = 0;
+  newFrame_ = false;
+}
 
 }  // namespace velto::views

@@ -58,14 +58,16 @@ class PreviewLayerView : public QWidget {
 
  private:
   void takeNewestFrame();
+  void makeImage();  // image_ from frame_, mirrored when the view is
   void watch(bool watch);
   QSize devicePixels() const;
 
   PreviewController& preview_;
   bool mirrored_ = false;
   std::optional<QImage> overlay_;
-  // The frame on screen and a QImage over its pixels (null when it cannot be read); the frame
-  // keeps the pixels alive for as long as the image is used.
+  // The frame on screen and a QImage over its pixels, or a mirrored copy of them (null when it
+  // cannot be read); the frame keeps the pixels alive for as long as the image is used. Both are
+  // let go while the view is hidden.
   Frame frame_;
   QImage image_;
   std::int64_t frameNumber_ = 0;     // the analyzer's count when frame_ was taken

@@ -9,6 +9,7 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -607,6 +608,9 @@ void GstSession::stop() {
     if (source != nullptr) gst_object_unref(source);
     if (preset != nullptr) gst_object_unref(preset);
     gst_object_unref(pipeline);
+    // The streaming threads' arenas held the frames of a whole session: given back to the system
+    // now that nothing streams, not kept for the rest of a run that may idle in the tray for days.
+    malloc_trim(0);
     done->set_value();
   });
   if (finished.wait_for(kStopBound) == std::future_status::ready) {
