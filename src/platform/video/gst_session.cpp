@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "platform/video/frame_decoder.h"
+#include "platform/video/gst_handle.h"
 #include "platform/video/gst_runtime.h"
 #include "platform/video/sim_stream.h"
 #include "platform/video/v4l2_devices.h"
@@ -255,10 +256,10 @@ struct GstSession::Shared {
 };
 
 struct GstSession::Pipeline {
-  GstElement* pipeline = nullptr;
+  gst::ElementRef pipeline;
   GstElement* sourceBin = nullptr;  // the pipeline's: what the device description made
-  GstElement* source = nullptr;  // a reference of our own; v4l2src or appsrc, null for a test source
-  GstElement* preset = nullptr;  // the caps filter after v4l2src
+  gst::ElementRef source;           // v4l2src or appsrc; none for a test source
+  gst::ElementRef preset;           // the caps filter after v4l2src
   // A simulated camera: its stream, and the thread that feeds it into the appsrc.
   std::shared_ptr<SimStream> stream;
   std::thread feeder;
@@ -407,6 +408,7 @@ GstSession::GstSession(CaptureDevice device, Options options, Callbacks callback
 GstSession::~GstSession() { stop(); }
 
 bool GstSession::start() {
+  assertOwner();
   std::string error;
   if (!ensureGstreamer(&error)) {
     shared_->report(Kind::failed, error);
@@ -422,7 +424,7 @@ bool GstSession::start() {
   if (!build()) return false;
 
   // The source knows what it offers once it is READY (v4l2src has opened the node by then).
-  GstElement* pipeline = pipeline_->pipeline;
+  GstElement* pipeline = pipeline_->pipeline.get();
   if (gst_element_set_state(pipeline, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
     shared_->report(Kind::failed, displayName(device_) + " could not be opened.");
     return false;
@@ -435,7 +437,7 @@ bool GstSession::start() {
   }
   if (pipeline_->stream) {
     pipeline_->feeder = std::thread([shared = shared_, stream = pipeline_->stream,
-                                     source = GST_APP_SRC(gst_object_ref(pipeline_->source))] {
+                                     source = GST_APP_SRC(gst_object_ref(pipeline_->source.get()))] {
       feedSimStream(*shared, *stream, source);
       gst_object_unref(source);
     });
@@ -444,21 +446,17 @@ bool GstSession::start() {
 }
 
 void GstSession::choosePreset() {
-  GstPad* pad = gst_element_get_static_pad(pipeline_->source, "src");
-  GstCaps* offered = pad != nullptr ? gst_pad_query_caps(pad, nullptr) : nullptr;
-  gchar* text = offered != nullptr ? gst_caps_to_string(offered) : nullptr;
-  const std::string preset = highPresetCaps(text != nullptr ? text : "");
+  const gst::PadRef pad(gst_element_get_static_pad(pipeline_->source.get(), "src"));
+  const gst::CapsRef offered(pad ? gst_pad_query_caps(pad.get(), nullptr) : nullptr);
+  const gst::Text text(offered ? gst_caps_to_string(offered.get()) : nullptr);
+  const std::string preset = highPresetCaps(text ? text.get() : "");
   if (!preset.empty()) {
-    GstCaps* caps = gst_caps_from_string(preset.c_str());
-    g_object_set(pipeline_->preset, "caps", caps, nullptr);
-    gst_caps_unref(caps);
+    const gst::CapsRef caps(gst_caps_from_string(preset.c_str()));
+    g_object_set(pipeline_->preset.get(), "caps", caps.get(), nullptr);
     log::info(log::Layer::capture, device_.path + ": streaming " + preset);
   } else {
-    log::info(log::Layer::capture, device_.path + ": no size up to 1920x1080 among " + (text ? text : "nothing"));
+    log::info(log::Layer::capture, device_.path + ": no size up to 1920x1080 among " + (text ? text.get() : "nothing"));
   }
-  g_free(text);
-  if (offered != nullptr) gst_caps_unref(offered);
-  if (pad != nullptr) gst_object_unref(pad);
 }
 
 GstElement* GstSession::parse(const std::string& description) {
@@ -497,28 +495,27 @@ bool GstSession::build() {
   if (source == nullptr) return false;
 
   pipeline_ = std::make_unique<Pipeline>();
-  GstElement* pipeline = gst_pipeline_new(nullptr);
-  pipeline_->pipeline = pipeline;
+  pipeline_->pipeline.reset(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
+  GstBin* pipeline = GST_BIN(pipeline_->pipeline.get());
   pipeline_->sourceBin = source;
-  gst_bin_add(GST_BIN(pipeline), source);
+  gst_bin_add(pipeline, source);
   shared_->published.store(true, std::memory_order_release);
-  GstBus* bus = gst_element_get_bus(pipeline);
+  const gst::BusRef bus(gst_element_get_bus(pipeline_->pipeline.get()));
   // The bus keeps what the handler shares for as long as it may call it.
-  gst_bus_set_sync_handler(bus, onBusMessage, new std::shared_ptr<Shared>(shared_),
+  gst_bus_set_sync_handler(bus.get(), onBusMessage, new std::shared_ptr<Shared>(shared_),
                            [](gpointer data) { delete static_cast<std::shared_ptr<Shared>*>(data); });
-  gst_object_unref(bus);
 
   if (device_.kind == CaptureDevice::Kind::v4l2) {
-    pipeline_->source = gst_bin_get_by_name(GST_BIN(pipeline), "velto_source");
-    pipeline_->preset = gst_bin_get_by_name(GST_BIN(pipeline), "velto_preset");
-    g_object_set(pipeline_->source, "device", device_.path.c_str(), nullptr);
+    pipeline_->source.reset(gst_bin_get_by_name(pipeline, "velto_source"));
+    pipeline_->preset.reset(gst_bin_get_by_name(pipeline, "velto_preset"));
+    g_object_set(pipeline_->source.get(), "device", device_.path.c_str(), nullptr);
   }
   if (device_.kind == CaptureDevice::Kind::sim) {
-    pipeline_->source = gst_bin_get_by_name(GST_BIN(pipeline), "velto_source");
+    pipeline_->source.reset(gst_bin_get_by_name(pipeline, "velto_source"));
     // Live like a camera; never blocks the feeder: a frame the pipeline has not taken yet gives
     // way to the next one.
-    g_object_set(pipeline_->source, "is-live", TRUE, "format", GST_FORMAT_TIME, "do-timestamp", TRUE, "block", FALSE,
-                 "max-buffers", static_cast<guint64>(2), "leaky-type", GST_APP_LEAKY_TYPE_DOWNSTREAM, nullptr);
+    g_object_set(pipeline_->source.get(), "is-live", TRUE, "format", GST_FORMAT_TIME, "do-timestamp", TRUE, "block",
+                 FALSE, "max-buffers", static_cast<guint64>(2), "leaky-type", GST_APP_LEAKY_TYPE_DOWNSTREAM, nullptr);
     pipeline_->stream = std::make_shared<SimStream>();
   }
   return true;
@@ -528,18 +525,17 @@ bool GstSession::addTail() {
   // What the source offers now (a V4L2 node: the preset chosen): taken as it is when the session
   // can decode it, else converted by GStreamer first. A simulated camera's appsrc offers
   // anything until its first frame, and sends only what the session decodes.
-  GstPad* out = gst_element_get_static_pad(pipeline_->sourceBin, "src");
-  if (out == nullptr) {
+  const gst::PadRef out(gst_element_get_static_pad(pipeline_->sourceBin, "src"));
+  if (!out) {
     shared_->report(Kind::failed, "The video pipeline could not be built: the source has no output");
     return false;
   }
-  GstCaps* offered = gst_pad_query_caps(out, nullptr);
-  gst_object_unref(out);
-  GstCaps* coded = gst_caps_from_string(kCodedCaps);
-  const bool direct = offered != nullptr && gst_caps_can_intersect(offered, coded);
-  if (offered != nullptr) gst_caps_unref(offered);
+  const gst::CapsRef offered(gst_pad_query_caps(out.get(), nullptr));
+  const gst::CapsRef coded(gst_caps_from_string(kCodedCaps));
+  const bool direct = offered && gst_caps_can_intersect(offered.get(), coded.get());
 
-  GstBin* bin = GST_BIN(pipeline_->pipeline);
+  GstBin* bin = GST_BIN(pipeline_->pipeline.get());
+  // Elements added to the pipeline belong to it: borrowed from here on.
   auto make = [&](const char* factory) -> GstElement* {
     GstElement* element = gst_element_factory_make(factory, nullptr);
     if (element == nullptr) {
@@ -550,37 +546,28 @@ bool GstSession::addTail() {
     return element;
   };
   GstElement* sink = make("appsink");
-  if (sink == nullptr) {
-    gst_caps_unref(coded);
-    return false;
-  }
+  if (sink == nullptr) return false;
   g_object_set(sink, "drop", TRUE, "max-buffers", 1u, "sync", FALSE, nullptr);
   GstAppSinkCallbacks callbacks{};
   callbacks.new_sample = onNewSample;
   gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, shared_.get(), nullptr);
   bool linked = false;
   if (direct) {
-    g_object_set(sink, "caps", coded, nullptr);
+    g_object_set(sink, "caps", coded.get(), nullptr);
     linked = gst_element_link(pipeline_->sourceBin, sink);
   } else {
     GstElement* decoder = make("decodebin");
     GstElement* convert = decoder != nullptr ? make("videoconvert") : nullptr;
-    if (convert == nullptr) {
-      gst_caps_unref(coded);
-      return false;
-    }
-    GstCaps* bgra = gst_caps_from_string("video/x-raw,format=BGRA");
+    if (convert == nullptr) return false;
     // decodebin's output appears once it knows the stream; it is linked to the converter then.
     g_signal_connect(decoder, "pad-added", G_CALLBACK(+[](GstElement*, GstPad* pad, gpointer convert) {
-                       GstPad* input = gst_element_get_static_pad(GST_ELEMENT(convert), "sink");
-                       if (!gst_pad_is_linked(input)) gst_pad_link(pad, input);
-                       gst_object_unref(input);
+                       const gst::PadRef input(gst_element_get_static_pad(GST_ELEMENT(convert), "sink"));
+                       if (!gst_pad_is_linked(input.get())) gst_pad_link(pad, input.get());
                      }),
                      convert);
-    linked = gst_element_link(pipeline_->sourceBin, decoder) && gst_element_link_filtered(convert, sink, bgra);
-    gst_caps_unref(bgra);
+    const gst::CapsRef bgra(gst_caps_from_string("video/x-raw,format=BGRA"));
+    linked = gst_element_link(pipeline_->sourceBin, decoder) && gst_element_link_filtered(convert, sink, bgra.get());
   }
-  gst_caps_unref(coded);
   if (!linked) {
     shared_->report(Kind::failed, "The video pipeline could not be built: its parts do not fit together");
     return false;
@@ -591,23 +578,23 @@ bool GstSession::addTail() {
 }
 
 void GstSession::stop() {
+  assertOwner();
   shared_->stopping.store(true);
   if (pipeline_ == nullptr) return;
   std::unique_ptr<Pipeline> p = std::move(pipeline_);
   if (p->stream) p->stream->interrupt();  // a frozen camera leaves the feeder in next()
   // Setting NULL joins the streaming threads. Done on a thread of its own, so that an element
-  // stuck in a call that never returns costs a leaked pipeline, not a session queue that hangs.
+  // stuck in a call that never returns costs a thread waiting for it, not a session queue that
+  // hangs; the thread releases the pipeline once the element lets go.
   auto done = std::make_shared<std::promise<void>>();
   std::future<void> finished = done->get_future();
-  GstElement* pipeline = p->pipeline;
-  GstElement* source = p->source;
-  GstElement* preset = p->preset;
   // The pipeline's callbacks point at `shared_`: the stopper keeps it until the pipeline is gone.
-  std::thread stopper([pipeline, source, preset, done, shared = shared_] {
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    if (source != nullptr) gst_object_unref(source);
-    if (preset != nullptr) gst_object_unref(preset);
-    gst_object_unref(pipeline);
+  std::thread stopper([pipeline = std::move(p->pipeline), source = std::move(p->source), preset = std::move(p->preset),
+                       done, shared = shared_]() mutable {
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    source.reset();
+    preset.reset();
+    pipeline.reset();
     // The streaming threads' arenas held the frames of a whole session: given back to the system
     // now that nothing streams, not kept for the rest of a run that may idle in the tray for days.
     malloc_trim(0);
@@ -620,6 +607,10 @@ void GstSession::stop() {
     stopper.detach();
   }
   if (p->feeder.joinable()) p->feeder.join();
+}
+
+void GstSession::assertOwner() const {
+  Q_ASSERT_X(std::this_thread::get_id() == shared_->owner, "GstSession", "used off the thread that owns it");
 }
 
 }  // namespace velto::video

@@ -19,8 +19,10 @@
 // for); the end of the stream is a failure too; warnings and state changes are logged in
 // velto.capture.
 //
-// Threads: start() and stop() on the owner's thread (the "camera.session" queue), where bus
-// messages are handled too; frames on streaming threads; the sim feeder's failures on its own.
+// Threads: the session is made, started and stopped on one thread, its owner's (the
+// "camera.session" queue; asserted), where bus messages are handled too; frames are decoded on
+// the streaming thread; the sim feeder's failures come on its own. GStreamer objects are held
+// through gst_handle.h's references.
 #pragma once
 
 #include <functional>
@@ -78,6 +80,7 @@ class GstSession {
   void choosePreset();        // READY: the V4L2 node's high preset
   bool addTail();             // READY: the appsink, with GStreamer's conversion when needed
   GstElement* parse(const std::string& description);  // a bin with ghost pads; reports failures
+  void assertOwner() const;   // start() and stop() run on the thread that made the session
 
   CaptureDevice device_;
   Options options_;
