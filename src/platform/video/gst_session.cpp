@@ -143,10 +143,10 @@ HeldMessage hold(GstMessage* message) {
 
 }  // namespace
 
-// What the GStreamer callbacks and the feeder share with the session. The appsink callbacks get a
-// plain pointer: the session, or the thread that takes the pipeline down, holds a reference until
-// the pipeline, and with it every callback, is gone. The bus's handler and the messages on their
-// way to the owner's thread hold references of their own.
+// What the GStreamer callbacks and a simulated camera's feed share with the session. The appsink
+// callbacks get a plain pointer: the session, or the thread that takes the pipeline down, holds a
+// reference until the pipeline, and with it every callback, is gone. The bus's handler, the messages
+// on their way to the owner's thread and the feed hold references of their own.
 struct GstSession::Shared {
   CaptureDevice device;
   Callbacks callbacks;
@@ -260,9 +260,8 @@ struct GstSession::Pipeline {
   GstElement* sourceBin = nullptr;  // the pipeline's: what the device description made
   gst::ElementRef source;           // v4l2src or appsrc; none for a test source
   gst::ElementRef preset;           // the caps filter after v4l2src
-  // A simulated camera: its stream, and the thread that feeds it into the appsrc.
+  // A simulated camera's stream, read by the appsrc's feed; interrupted to stop.
   std::shared_ptr<SimStream> stream;
-  std::thread feeder;
 };
 
 namespace {
@@ -321,7 +320,7 @@ GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
 
 // A frame lent to a GstBuffer. The buffer is freed on whichever thread drops the last reference,
 // through GStreamer's own atomic count, which ThreadSanitizer cannot see; the flag makes the hand
-// over from the feeder to that thread explicit.
+// over from the appsrc's feed to that thread explicit.
 struct LentFrame {
   explicit LentFrame(SimStream::Packet p) : packet(std::move(p)) { lent.store(true, std::memory_order_release); }
   SimStream::Packet packet;
@@ -334,12 +333,28 @@ void deleteFrame(gpointer data) {
   delete held;
 }
 
-// The feeder of a simulated camera's appsrc: opens the stream, then pushes each frame without a
-// copy (the buffer keeps the frame), until the stream ends or stop() interrupts it.
-void feedSimStream(GstSession::Shared& shared, SimStream& stream, GstAppSrc* source) {
+// A simulated camera's appsrc, fed from its own streaming thread: each time the appsrc has no
+// frame left it asks for one (need-data), and the feed reads the next from the camera's socket,
+// waiting for it, and pushes it without a copy. The stream is opened at the first request; after
+// a failure, or once stop() interrupted the stream, nothing more is pushed and the appsrc waits
+// until it is taken down. The appsrc owns the feed.
+struct SimFeed {
+  std::shared_ptr<GstSession::Shared> shared;
+  std::shared_ptr<SimStream> stream;
+  bool opened = false;
+  bool finished = false;
+  bool capsSet = false;
+};
+
+void feedSimFrame(GstAppSrc* source, guint, gpointer data) {
   using Result = SimStream::Result;
+  SimFeed& feed = *static_cast<SimFeed*>(data);
+  if (feed.finished) return;
+  GstSession::Shared& shared = *feed.shared;
+  SimStream& stream = *feed.stream;
   const std::string name = displayName(shared.device);
   auto fail = [&](Result result, const std::string& why) {
+    feed.finished = true;
     switch (result) {
       case Result::interrupted: return;
       case Result::busy: shared.report(Kind::busy, inUseText(shared.device), why); return;
@@ -357,40 +372,39 @@ void feedSimStream(GstSession::Shared& shared, SimStream& stream, GstAppSrc* sou
     }
   };
   std::string error;
-  const Result opened = stream.open(shared.device.path, 1920, 1080, &error);
-  if (opened != Result::frame) return fail(opened, error);
+  if (!std::exchange(feed.opened, true)) {
+    const Result opened = stream.open(shared.device.path, 1920, 1080, &error);
+    if (opened != Result::frame) return fail(opened, error);
+  }
+  SimStream::Packet packet;
+  const Result result = stream.next(packet, &error);
+  if (result != Result::frame) return fail(result, error);
   const int width = stream.width(), height = stream.height();
+  const bool yuy2 = packet.format == SimStream::Format::yuy2;
   // The stream keeps its first frame's format (SimStream checks): MJPEG is decoded by the session
   // as a real camera's is.
-  bool capsSet = false;
-  for (;;) {
-    SimStream::Packet packet;
-    const Result result = stream.next(packet, &error);
-    if (result != Result::frame) return fail(result, error);
-    const bool yuy2 = packet.format == SimStream::Format::yuy2;
-    if (!std::exchange(capsSet, true)) {
-      GstCaps* caps = packet.format == SimStream::Format::mjpeg
-                          ? gst_caps_new_simple("image/jpeg", "width", G_TYPE_INT, width, "height", G_TYPE_INT, height,
-                                                "framerate", GST_TYPE_FRACTION, std::max(stream.fps(), 1), 1, nullptr)
-                          : gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, yuy2 ? "YUY2" : "BGRA",
-                                                "width", G_TYPE_INT, width, "height", G_TYPE_INT, height, "framerate",
-                                                GST_TYPE_FRACTION, std::max(stream.fps(), 1), 1, nullptr);
-      if (yuy2) gst_caps_set_simple(caps, "colorimetry", G_TYPE_STRING, "bt601", nullptr);
-      gst_app_src_set_caps(source, caps);
-      gst_caps_unref(caps);
-    }
-    auto* held = new LentFrame(std::move(packet));
-    GstBuffer* buffer = gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, const_cast<std::uint8_t*>(held->packet.data),
-                                                    held->packet.size, 0, held->packet.size, held, deleteFrame);
-    if (held->packet.bytesPerRow > 0) {
-      gsize offset[GST_VIDEO_MAX_PLANES] = {0};
-      gint stride[GST_VIDEO_MAX_PLANES] = {held->packet.bytesPerRow};
-      gst_buffer_add_video_meta_full(buffer, GST_VIDEO_FRAME_FLAG_NONE, yuy2 ? GST_VIDEO_FORMAT_YUY2 : GST_VIDEO_FORMAT_BGRA,
-                                     static_cast<guint>(width), static_cast<guint>(height), 1, offset, stride);
-    }
-    // Refused only while the pipeline stops (flushing) or after an error: either way, done.
-    if (gst_app_src_push_buffer(source, buffer) != GST_FLOW_OK) return;
+  if (!std::exchange(feed.capsSet, true)) {
+    const gst::CapsRef caps(
+        packet.format == SimStream::Format::mjpeg
+            ? gst_caps_new_simple("image/jpeg", "width", G_TYPE_INT, width, "height", G_TYPE_INT, height, "framerate",
+                                  GST_TYPE_FRACTION, std::max(stream.fps(), 1), 1, nullptr)
+            : gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, yuy2 ? "YUY2" : "BGRA", "width", G_TYPE_INT,
+                                  width, "height", G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION,
+                                  std::max(stream.fps(), 1), 1, nullptr));
+    if (yuy2) gst_caps_set_simple(caps.get(), "colorimetry", G_TYPE_STRING, "bt601", nullptr);
+    gst_app_src_set_caps(source, caps.get());
   }
+  auto* held = new LentFrame(std::move(packet));
+  GstBuffer* buffer = gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, const_cast<std::uint8_t*>(held->packet.data),
+                                                  held->packet.size, 0, held->packet.size, held, deleteFrame);
+  if (held->packet.bytesPerRow > 0) {
+    gsize offset[GST_VIDEO_MAX_PLANES] = {0};
+    gint stride[GST_VIDEO_MAX_PLANES] = {held->packet.bytesPerRow};
+    gst_buffer_add_video_meta_full(buffer, GST_VIDEO_FRAME_FLAG_NONE, yuy2 ? GST_VIDEO_FORMAT_YUY2 : GST_VIDEO_FORMAT_BGRA,
+                                   static_cast<guint>(width), static_cast<guint>(height), 1, offset, stride);
+  }
+  // Refused only while the pipeline stops (flushing) or after an error: either way, done.
+  if (gst_app_src_push_buffer(source, buffer) != GST_FLOW_OK) feed.finished = true;
 }
 
 }  // namespace
@@ -434,13 +448,6 @@ bool GstSession::start() {
   if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
     shared_->report(Kind::failed, displayName(device_) + " could not start streaming.");
     return false;
-  }
-  if (pipeline_->stream) {
-    pipeline_->feeder = std::thread([shared = shared_, stream = pipeline_->stream,
-                                     source = GST_APP_SRC(gst_object_ref(pipeline_->source.get()))] {
-      feedSimStream(*shared, *stream, source);
-      gst_object_unref(source);
-    });
   }
   return true;
 }
@@ -512,11 +519,14 @@ bool GstSession::build() {
   }
   if (device_.kind == CaptureDevice::Kind::sim) {
     pipeline_->source.reset(gst_bin_get_by_name(pipeline, "velto_source"));
-    // Live like a camera; never blocks the feeder: a frame the pipeline has not taken yet gives
-    // way to the next one.
+    // Live like a camera; a frame the pipeline has not taken yet gives way to the next one.
     g_object_set(pipeline_->source.get(), "is-live", TRUE, "format", GST_FORMAT_TIME, "do-timestamp", TRUE, "block",
                  FALSE, "max-buffers", static_cast<guint64>(2), "leaky-type", GST_APP_LEAKY_TYPE_DOWNSTREAM, nullptr);
     pipeline_->stream = std::make_shared<SimStream>();
+    GstAppSrcCallbacks callbacks{};
+    callbacks.need_data = feedSimFrame;
+    gst_app_src_set_callbacks(GST_APP_SRC(pipeline_->source.get()), &callbacks,
+                              new SimFeed{shared_, pipeline_->stream}, [](gpointer feed) { delete static_cast<SimFeed*>(feed); });
   }
   return true;
 }
@@ -582,7 +592,7 @@ void GstSession::stop() {
   shared_->stopping.store(true);
   if (pipeline_ == nullptr) return;
   std::unique_ptr<Pipeline> p = std::move(pipeline_);
-  if (p->stream) p->stream->interrupt();  // a frozen camera leaves the feeder in next()
+  if (p->stream) p->stream->interrupt();  // a frozen camera leaves the appsrc's feed in next()
   // Setting NULL joins the streaming threads. Done on a thread of its own, so that an element
   // stuck in a call that never returns costs a thread waiting for it, not a session queue that
   // hangs; the thread releases the pipeline once the element lets go.
@@ -606,7 +616,6 @@ void GstSession::stop() {
     log::warning(log::Layer::capture, device_.uniqueID + ": the pipeline did not stop in time; left to finish alone");
     stopper.detach();
   }
-  if (p->feeder.joinable()) p->feeder.join();
 }
 
 void GstSession::assertOwner() const {

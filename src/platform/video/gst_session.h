@@ -21,7 +21,8 @@
 //
 // Threads: the session is made, started and stopped on one thread, its owner's (the
 // "camera.session" queue; asserted), where bus messages are handled too; frames are decoded on
-// the streaming thread; the sim feeder's failures come on its own. GStreamer objects are held
+// the streaming thread; a simulated camera is read by its appsrc's streaming thread, where what
+// it answers is reported. GStreamer objects are held
 // through gst_handle.h's references.
 #pragma once
 
@@ -52,8 +53,8 @@ class GstSession {
     // Each frame the appsink hands over; a streaming thread. Never called once stop() has begun.
     std::function<void(Frame)> frame;
     // The session's failure, at most once per session, never once stop() has begun: on the
-    // owner's thread for what GStreamer reports, on the sim feeder for what the simulated camera
-    // answers. The pipeline stops delivering frames; the owner calls stop().
+    // owner's thread for what GStreamer reports, on the appsrc's streaming thread for what the
+    // simulated camera answers. The pipeline stops delivering frames; the owner calls stop().
     std::function<void(const SessionError&)> error;
   };
 
