@@ -178,6 +178,17 @@ void VeltoCameraApp::showWindow() {
     close->setShortcut(QKeySequence::Close);
     connect(close, &QAction::triggered, window_.get(), &QWidget::close);
     window_->addAction(close);
+    // Closed to the tray, the window goes, as the panel does: hidden it would keep its widgets,
+    // its backing store and its picture for a window that may stay closed for days. Its size and
+    // place, overlays and tool are in the settings and come back with the next one. Queued: it is
+    // still inside its own event handling when it hides, and an opening before the event loop runs
+    // keeps it.
+    connect(
+        window_.get(), &views::MainWindow::closed, this,
+        [this] {
+          if (window_ && !window_->isVisible()) window_.reset();
+        },
+        Qt::QueuedConnection);
   }
   if (panel_) panel_->hide();
   if (window_->isMinimized()) window_->showNormal();

@@ -99,11 +99,12 @@ class VeltoCameraApp : public QObject, protected QDBusContext {
   SoftwareUpdate& updates();
   bool hasTray() const { return tray_ != nullptr; }
   QSystemTrayIcon* tray() const { return tray_; }
+  // The window while it is open; made on each opening and let go soon after it closes.
   views::MainWindow* window() const { return window_.get(); }
   // The panel while it is open; made on each opening and let go soon after it closes.
   MenuBarView* panel() const { return panel_.get(); }
 
-  // Shows the main window, raised and active; made on first use.
+  // Shows the main window, raised and active; made when none is open.
   void showWindow();
   // Opens the panel beside the tray icon (at the pointer when the icon's place is unknown), or
   // closes it when it is open.

@@ -504,6 +504,7 @@ void MainWindow::hideEvent(QHideEvent* event) {
   if (!event->spontaneous()) {
     keepGeometry();
     if (client_) stopPreview();
+    emit closed();
   }
 }
 

@@ -59,6 +59,10 @@ class MainWindow : public QMainWindow {
   // caller's. Later calls append to it.
   void addMenuActions(const QList<QAction*>& actions);
 
+ signals:
+  // The window left the screen, closed or hidden by the application (not minimised).
+  void closed();
+
  protected:
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;

@@ -3,16 +3,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // The application shell on the offscreen platform, without a session bus (it then runs the store on
-// its own) and with its settings in a temporary directory: what it keeps of the tray's panel.
+// its own) and with its settings in a temporary directory: what it keeps of the tray's panel and
+// of the main window once they close.
 #include "app/application.h"
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QPointer>
 #include <QTemporaryDir>
 
 #include "app/menu_bar_view.h"
+#include "views/main_window.h"
 
 namespace velto::app {
 namespace {
@@ -43,6 +45,46 @@ TEST(VeltoCameraApp, LetsThePanelGoOnceItCloses) {
   QCoreApplication::processEvents();
   ASSERT_NE(velto.panel(), nullptr);
   EXPECT_TRUE(velto.panel()->isVisible());
+}
+
+// The window may stay closed for days as well: closed to the tray it goes, and the next opening
+// makes a new one where the last one was, at its size.
+TEST(VeltoCameraApp, LetsTheWindowGoOnceItClosesAndOpensItAgainAsItWas) {
+  QTemporaryDir home;
+  ASSERT_TRUE(home.isValid());
+  qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
+  const bool quitOnClose = QApplication::quitOnLastWindowClosed();
+  QApplication::setQuitOnLastWindowClosed(false);  // as with a tray
+  VeltoCameraApp velto{VeltoCameraApp::Options{}};
+  ASSERT_TRUE(velto.isOwner());
+
+  velto.showWindow();
+  QPointer<views::MainWindow> first = velto.window();
+  ASSERT_TRUE(first && first->isVisible());
+  QCoreApplication::processEvents();
+  // Away from where a new window opens: the offscreen screen (800 × 600) is narrower than the
+  // window's least width and lower than its default height.
+  first->resize(first->minimumSize() + QSize(0, 10));
+  first->move(0, 10);
+  const QRect geometry = first->geometry();
+  first->close();  // as the title bar's button or Ctrl+W closes it
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(first.isNull());
+  EXPECT_EQ(velto.window(), nullptr);
+
+  velto.showWindow();
+  ASSERT_NE(velto.window(), nullptr);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(velto.window()->isVisible()) << "opens again";
+  EXPECT_EQ(velto.window()->geometry(), geometry);
+  // Closed and opened again before the event loop ran: the window on screen stays.
+  QPointer<views::MainWindow> second = velto.window();
+  second->close();
+  velto.showWindow();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(velto.window(), second.data());
+  EXPECT_TRUE(second && second->isVisible());
+  QApplication::setQuitOnLastWindowClosed(quitOnClose);
 }
 
 }  // namespace
