@@ -37,7 +37,6 @@ class BenchCapture final : public video::CaptureBackend {
   void setHandlers(Handlers handlers) override { handlers_ = std::move(handlers); }
   std::vector<video::CaptureDevice> devices() override { return {}; }
   video::Access access(const video::CaptureDevice&) override { return video::Access::granted; }
-  bool isConnected(const video::CaptureDevice&) override { return true; }
   bool isInUseByAnotherApplication(const video::CaptureDevice&) override { return false; }
   void configure(const video::CaptureDevice&, bool) override {}
   void stopSession() override {}

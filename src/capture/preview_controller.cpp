@@ -4,6 +4,9 @@
 
 #include "capture/preview_controller.h"
 
+#include <QPointer>
+#include <QThread>
+
 #include <cinttypes>
 #include <cstdio>
 
@@ -26,7 +29,8 @@ std::string lowered(std::string text) {
 PreviewController::PreviewController(Clock& clock, std::unique_ptr<video::CaptureBackend> backend,
                                      std::function<void()> resetCamera, QObject* parent)
     : QObject(parent), clock_(clock), resetCamera_(std::move(resetCamera)), backend_(std::move(backend)) {
-  const WeakContext self(this);
+  toSelf_ = WeakContext(this);
+  const WeakContext& self = toSelf_;
   analyzer_.setStatsHandler([self, controller = this](FrameStats stats) {
     self.post([controller, stats = std::move(stats)] {
       controller->stats_ = stats;
@@ -106,34 +110,61 @@ void PreviewController::start(const QString& client, std::optional<std::uint32_t
                               std::optional<CameraKey> key) {
   clients_.insert(client);
   target_ = {locationID, key};
+  ++lookUpGeneration_;  // an answer still on its way was for the request before this one
   // Asking for access is a step of its own, as it would be behind a system prompt: a client that
   // leaves before it runs starts nothing.
   QMetaObject::invokeMethod(this, [this] { requestAccess(); }, Qt::QueuedConnection);
 }
 
+void PreviewController::lookUp(bool checkAccess, std::function<void(const video::CaptureBackend::LookUpResult&)> then) {
+  const std::uint64_t generation = ++lookUpGeneration_;
+  video::CaptureBackend::LookUp request;
+  request.choose = [target = target_](const std::vector<video::CaptureDevice>& devices) {
+    return captureDevice(devices, target.locationID, target.key);
+  };
+  request.checkAccess = checkAccess;
+  request.inUse = captureDevice_;
+  backend_->lookUp(std::move(request), [self = toSelf_, controller = this, alive = QPointer<PreviewController>(this),
+                                        home = thread(), generation,
+                                        then = std::move(then)](video::CaptureBackend::LookUpResult found) {
+    auto take = [controller, generation, then, found = std::move(found)] {
+      // A newer request or the last client leaving made the answer stale.
+      if (generation != controller->lookUpGeneration_ || controller->clients_.empty()) return;
+      then(found);
+    };
+    // A worker's answer comes back queued; a stand-in backend that answers on this thread (tests)
+    // is taken at once, as a synchronous look would be.
+    if (QThread::currentThread() != home) {
+      self.post(std::move(take));
+    } else if (alive) {
+      take();
+    }
+  });
+}
+
 void PreviewController::requestAccess() {
   if (clients_.empty()) return;
-  const auto device = captureDevice(backend_->devices(), target_.locationID, target_.key);
-  if (device && backend_->access(*device) == video::Access::denied) {
-    if (state_ != State::unauthorized) {
-      log::warning(log::Layer::capture, "no permission to open the video device " + device->path);
+  lookUp(true, [this](const video::CaptureBackend::LookUpResult& found) {
+    if (found.device && found.access == video::Access::denied) {
+      if (state_ != State::unauthorized) {
+        log::warning(log::Layer::capture, "no permission to open the video device " + found.device->path);
+      }
+      setState(State::unauthorized);
+      return;
     }
-    setState(State::unauthorized);
-    return;
-  }
-  if (currentLocationID_ == target_.locationID && sessionStarted_) {
-    if (captureDevice_ && backend_->isConnected(*captureDevice_)) {
+    if (currentLocationID_ == target_.locationID && sessionStarted_ && found.inUseListed) {
       setState(State::running);
-    } else {
-      connect(false);
+      return;
     }
-    return;
-  }
-  connect(false);
+    connectTo(found.device, false);
+  });
 }
 
 void PreviewController::connect(bool restart) {
-  const auto device = captureDevice(backend_->devices(), target_.locationID, target_.key);
+  lookUp(false, [this, restart](const video::CaptureBackend::LookUpResult& found) { connectTo(found.device, restart); });
+}
+
+void PreviewController::connectTo(const std::optional<video::CaptureDevice>& device, bool restart) {
   if (device) {
     currentLocationID_ = target_.locationID;
     captureDevice_ = device;
@@ -160,6 +191,7 @@ void PreviewController::stopSession() {
 void PreviewController::stop(const QString& client) {
   clients_.erase(client);
   if (!clients_.empty()) return;
+  ++lookUpGeneration_;
   currentLocationID_.reset();
   captureDevice_.reset();
   setState(State::idle);

@@ -10,9 +10,11 @@
 // session, and when that does not help it asks for a USB reset of the camera (at most one every
 // 30 s, never while another application streams from it).
 //
-// Main thread: every property and operation. The session works on "camera.session", frames
-// arrive on "camera.frames" and are announced here with frameReady, one queued notice at a time;
-// every delay runs on the injected clock.
+// Main thread: every property and operation. Finding the device (the listing, which opens video
+// nodes, and the access check) and the session work on "camera.session"; what a look-up found
+// comes back here queued and is dropped when a newer request or the last client's leaving made it
+// stale. Frames arrive on "camera.frames" and are announced here with frameReady, one queued
+// notice at a time; every delay runs on the injected clock.
 #pragma once
 
 #include <QObject>
@@ -31,6 +33,7 @@
 #include "capture/frame_stats.h"
 #include "platform/video/capture_backend.h"
 #include "support/clock.h"
+#include "support/weak_context.h"
 #include "uvc/camera_key.h"
 
 namespace velto {
@@ -79,14 +82,16 @@ class PreviewController : public QObject {
 
   // Registers `client` and asks for the picture of the camera at `locationID` with `key` (the
   // store's camera; none of either when it has none). Repeat it when the store's camera changes;
-  // for the camera already running it only re-asserts `running`.
+  // for the camera already running it only re-asserts `running`. Returns at once: the state
+  // follows once the device has been looked up.
   void start(const QString& client, std::optional<std::uint32_t> locationID, std::optional<CameraKey> key);
   // Unregisters `client`; capture stops with the last one.
   void stop(const QString& client);
   bool hasClient(const QString& client) const { return clients_.contains(client); }
 
   // The device of the USB camera at `locationID` (the start of its uniqueID, compared
-  // case-insensitively), else of the model `key` (its modelID); none when neither matches.
+  // case-insensitively), else of the model `key` (its modelID); none when neither matches. Pure;
+  // the look-up calls it on the backend's worker.
   static std::optional<video::CaptureDevice> captureDevice(const std::vector<video::CaptureDevice>& devices,
                                                            std::optional<std::uint32_t> locationID,
                                                            std::optional<CameraKey> key);
@@ -102,8 +107,11 @@ class PreviewController : public QObject {
   void problemChanged();
 
  private:
+  // Asks the backend for the target's device; `then` runs here with the answer unless it is stale.
+  void lookUp(bool checkAccess, std::function<void(const video::CaptureBackend::LookUpResult&)> then);
   void requestAccess();
-  void connect(bool restart);
+  void connect(bool restart);  // looks the device up again, then connects to it
+  void connectTo(const std::optional<video::CaptureDevice>& device, bool restart);
   void configure(const video::CaptureDevice& device, bool restart);
   void stopSession();
   void startWatchdog();
@@ -140,6 +148,9 @@ class PreviewController : public QObject {
   std::optional<Clock::MonotonicTime> lastReset_;     // none: the distant past
   std::map<const QObject*, QSize> watchers_;
   std::atomic<int> frameWatchers_{0};                 // watchers_'s size, read on "camera.frames"
+  // Counts look-ups, starts and the last client leaving: only the newest look-up's answer acts.
+  std::uint64_t lookUpGeneration_ = 0;
+  WeakContext toSelf_;                                // answers from worker threads come back here
   // Declared last: the session stops (and with it the frames) before the analyzer goes.
   FrameAnalyzer analyzer_;
   std::unique_ptr<video::CaptureBackend> backend_;

@@ -2,9 +2,9 @@
 //
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The preview controller's own logic against a scripted capture backend: clients, device lookup,
-// access, and the watchdog's recovery ladder on the manual clock. The real GStreamer path with a
-// simulated camera is covered end to end in preview_session_test.cpp.
+// The preview controller's own logic against a scripted capture backend: clients, device lookup
+// (answers that come late), access, and the watchdog's recovery ladder on the manual clock. The
+// real GStreamer path with a simulated camera is covered end to end in preview_session_test.cpp.
 #include "capture/preview_controller.h"
 
 #include <gtest/gtest.h>
@@ -90,6 +90,30 @@ TEST_F(PreviewControllerTest, AClientLeavingBeforeAccessIsGrantedStartsNothing) 
   QCoreApplication::processEvents();
   EXPECT_EQ(preview->state(), State::idle);
   EXPECT_EQ(backend->configures, 0);
+}
+
+TEST_F(PreviewControllerTest, OnlyTheNewestLookUpActsAndOnlyWhileClientsRemain) {
+  const CaptureDevice other = device("0x1200000291a3369", "UVC Camera VendorID_10522 ProductID_13161");
+  backend->present = {kC200, other};
+  backend->holdLookUps = true;
+  start();
+  preview->stop("window");
+  ASSERT_EQ(backend->held.size(), 1u);
+  backend->held[0]();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(preview->state(), State::idle);
+  EXPECT_EQ(backend->configures, 0) << "answered after the last client left";
+
+  start();
+  preview->start("window", 0x01200000, CameraKey{0x291a, 0x3369});  // the store moved on meanwhile
+  QCoreApplication::processEvents();
+  ASSERT_EQ(backend->held.size(), 3u);
+  backend->held[2]();
+  backend->held[1]();  // the older answer comes last
+  QCoreApplication::processEvents();
+  EXPECT_EQ(backend->configures, 1);
+  EXPECT_EQ(backend->configured, other);
+  EXPECT_EQ(preview->state(), State::running);
 }
 
 TEST_F(PreviewControllerTest, DeniedAccessIsUnauthorizedWithoutWatchdog) {

@@ -36,9 +36,17 @@ class PreviewSessionTest : public ::testing::Test {
     preview = std::make_unique<PreviewController>(clock, std::make_unique<video::GstCaptureBackend>(options),
                                                   [this] { ++resets; });
   }
-  void start() {
-    preview->start("window", std::nullopt, kC200);
-    QCoreApplication::processEvents();
+  void start(CameraKey key = kC200) {
+    preview->start("window", std::nullopt, key);
+    settle();
+  }
+  // The device is looked up on the session queue and the answer taken here, and the session asked
+  // for in answer has been built.
+  void settle() {
+    for (int i = 0; i < 3; ++i) {
+      QCoreApplication::processEvents();
+      preview->session().waitUntilIdle();
+    }
   }
   bool framesFlow() {
     const std::int64_t before = preview->analyzer().frameCount();
@@ -55,8 +63,7 @@ class PreviewSessionTest : public ::testing::Test {
   void tick(int seconds) {
     for (int i = 0; i < seconds; ++i) {
       clock.advance(1s);
-      QCoreApplication::processEvents();
-      preview->session().waitUntilIdle();
+      settle();
     }
   }
 
@@ -108,8 +115,7 @@ TEST_F(PreviewSessionTest, ACameraBusyElsewhereIsSaidSoAndNeverReset) {
 }
 
 TEST_F(PreviewSessionTest, ACameraThatVanishesIsLookedForUntilItReturns) {
-  preview->start("window", std::nullopt, CameraKey{0x046d, 0x085e});
-  QCoreApplication::processEvents();
+  start(CameraKey{0x046d, 0x085e});
   EXPECT_EQ(preview->state(), State::noCamera) << "no video device of that model";
   preview->stop("window");
 

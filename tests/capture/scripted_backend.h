@@ -3,10 +3,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // A capture backend the test scripts: the devices present, access, busy, and frames delivered on
-// request through the real frame queue; it records each session (re)start with its time.
+// request through the real frame queue; it records each session (re)start with its time. Look-ups
+// are answered at once, or held until the test answers them.
 #pragma once
 
-#include <algorithm>
 #include <functional>
 #include <string>
 #include <utility>
@@ -28,12 +28,16 @@ inline video::CaptureDevice device(std::string uniqueID, std::string modelID) {
 class ScriptedBackend final : public video::CaptureBackend {
  public:
   void setHandlers(Handlers handlers) override { handlers_ = std::move(handlers); }
+  void lookUp(LookUp request, std::function<void(LookUpResult)> done) override {
+    if (!holdLookUps) return done(lookUpNow(request));
+    held.push_back([this, request = std::move(request), done = std::move(done)] { done(lookUpNow(request)); });
+  }
   std::vector<video::CaptureDevice> devices() override { return present; }
   video::Access access(const video::CaptureDevice&) override { return denied ? video::Access::denied : video::Access::granted; }
-  bool isConnected(const video::CaptureDevice& d) override { return std::find(present.begin(), present.end(), d) != present.end(); }
   bool isInUseByAnotherApplication(const video::CaptureDevice&) override { return busy; }
-  void configure(const video::CaptureDevice&, bool restart) override {
+  void configure(const video::CaptureDevice& d, bool restart) override {
     ++configures;
+    configured = d;
     if (restart) restarts.push_back(now());
     running = true;
   }
@@ -52,6 +56,8 @@ class ScriptedBackend final : public video::CaptureBackend {
     handlers_.deviceConnected();
   }
 
+  bool holdLookUps = false;
+  std::vector<std::function<void()>> held;  // answers each held look-up with what is present then
   std::function<double()> now = [] { return 0.0; };
   std::vector<video::CaptureDevice> present;
   bool denied = false;
@@ -59,6 +65,7 @@ class ScriptedBackend final : public video::CaptureBackend {
   bool running = false;
   std::pair<int, int> pictureSize{0, 0};
   int configures = 0;
+  video::CaptureDevice configured;
   std::vector<double> restarts;  // seconds since the test began
 
  private:

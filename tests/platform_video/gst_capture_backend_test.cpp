@@ -23,9 +23,14 @@
 #include <future>
 #include <mutex>
 #include <optional>
+#include <set>
 
+#include "capture/preview_controller.h"
+#include "eventually.h"
 #include "fake_video_nodes.h"
+#include "platform_linux/sysfs_tree.h"
 #include "sim_fixture.h"
+#include "support/manual_clock.h"
 #include "support/serial_queue.h"
 
 namespace velto::video {
@@ -416,6 +421,7 @@ TEST_F(GstCaptureBackendTest, ReportsOnlyDevicesAppearing) {
   CaptureBackend::Handlers handlers;
   handlers.deviceConnected = [&] { listedAtCall.push_back(backend->devices().size()); };
   backend->setHandlers(handlers);
+  backend->waitUntilIdle();  // the first listing, which a later one is compared with
   auto waitForCalls = [&](std::size_t count) {
     QDeadlineTimer deadline(10000);
     while (listedAtCall.size() < count && !deadline.hasExpired()) {
@@ -430,13 +436,94 @@ TEST_F(GstCaptureBackendTest, ReportsOnlyDevicesAppearing) {
   const std::vector<CaptureDevice> devices = backend->devices();
   ASSERT_EQ(devices.size(), 2u);
   EXPECT_EQ(devices[1].kind, CaptureDevice::Kind::sim);
-  EXPECT_TRUE(backend->isConnected(devices[1]));
 
   // Leaving is not news; coming back is.
   bus.command("arriving", "unplug");
   bus.command("arriving", "plug");
   ASSERT_EQ(waitForCalls(2), 2u);
   EXPECT_EQ(listedAtCall, (std::vector<std::size_t>{2, 2}));
+}
+
+
+// The kernel's video nodes, noting the thread each open(2) came from.
+class ThreadNotingCalls final : public usb::SystemCalls {
+ public:
+  explicit ThreadNotingCalls(usb::SystemCalls& kernel) : kernel_(kernel) {}
+  int open(const std::string& path, int flags) override {
+    char thread[16] = {};
+    pthread_getname_np(pthread_self(), thread, sizeof thread);
+    std::lock_guard lock(mutex_);
+    threads_.emplace_back(thread);
+    return kernel_.open(path, flags);
+  }
+  int close(int fd) override { return kernel_.close(fd); }
+  int ioctl(int fd, unsigned long request, void* arg) override { return kernel_.ioctl(fd, request, arg); }
+  ssize_t read(int fd, void* buffer, std::size_t size) override { return kernel_.read(fd, buffer, size); }
+  std::vector<std::string> threads() const {
+    std::lock_guard lock(mutex_);
+    return threads_;
+  }
+
+ private:
+  usb::SystemCalls& kernel_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> threads_;
+};
+
+// A slow driver must not freeze the window: listing, access checks and hot-plug listings open
+// video nodes on "camera.session" only, whatever the preview asks for.
+TEST(GstCaptureBackendThreads, VideoNodesAreOpenedOffTheMainThreadAsAPreviewStartsRecoversAndSeesAPlug) {
+  namespace fs = std::filesystem;
+  testing::SysfsTree tree;
+  testing::SysfsTree::Device c200;
+  c200.product = "Anker PowerConf C200";
+  const std::string control = tree.addInterface(tree.addDevice(c200), 1, 0, 0x0e, 0x01, "uvcvideo");
+  tree.addVideoNode(control, "video0");
+  testing::SysfsTree::write(control + "/video4linux/video0", "index", "0\n");
+  fs::create_directories(tree.root() + "/class/video4linux");
+  fs::create_directory_symlink(fs::canonical(control + "/video4linux/video0"), tree.root() + "/class/video4linux/video0");
+  testing::FakeVideoNodes kernel;
+  kernel.caps["/fake/dev/video0"] = V4L2_CAP_VIDEO_CAPTURE;
+  ThreadNotingCalls calls(kernel);
+  testing::SimBus bus;
+  bus.plug(sim::genericProfile(), "other");
+
+  GstCaptureOptions options;
+  options.sysfsRoot = tree.root();
+  options.devRoot = "/fake/dev";
+  options.simDirectory = bus.directory();
+  options.calls = &calls;
+  ManualClock clock;
+  PreviewController preview(clock, std::make_unique<GstCaptureBackend>(options), {});
+  auto settle = [&] {
+    for (int i = 0; i < 3; ++i) {
+      QCoreApplication::processEvents();
+      preview.session().waitUntilIdle();
+    }
+  };
+
+  preview.start("window", std::nullopt, CameraKey{0x291a, 0x3369});
+  settle();
+  ASSERT_EQ(preview.state(), PreviewController::State::running);
+  const std::size_t started = calls.threads().size();
+  EXPECT_GT(started, 0u);
+
+  // v4l2src cannot open the fake node: the watchdog restarts the session, looking the device up.
+  for (int i = 0; i < 5; ++i) {
+    clock.advance(std::chrono::seconds(1));
+    settle();
+  }
+  ASSERT_TRUE(preview.recovering());
+  const std::size_t recovered = calls.threads().size();
+  EXPECT_GT(recovered, started);
+
+  // The backend's listing, then the controller's look-up in answer to the device appearing.
+  bus.plug(sim::genericProfile(), "arriving");
+  EXPECT_TRUE(testing::eventually([&] { return calls.threads().size() >= recovered + 2; }));
+  settle();
+
+  const std::vector<std::string> threads = calls.threads();
+  EXPECT_EQ(std::set<std::string>(threads.begin(), threads.end()), std::set<std::string>{"camera.session"});
 }
 
 }  // namespace

@@ -30,7 +30,6 @@ class ScriptedCapture final : public video::CaptureBackend {
   video::Access access(const video::CaptureDevice&) override {
     return denied ? video::Access::denied : video::Access::granted;
   }
-  bool isConnected(const video::CaptureDevice&) override { return !present.empty(); }
   bool isInUseByAnotherApplication(const video::CaptureDevice&) override { return false; }
   void configure(const video::CaptureDevice&, bool) override { running = true; }
   void stopSession() override { running = false; }

@@ -3,13 +3,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // What the preview controller needs of the platform's capture framework: the device list, access,
-// hot-plug of video devices, and one capture session that delivers BGRA frames.
+// hot-plug of video devices, and one capture session that delivers BGRA frames. Listing and
+// access open video nodes and may block on a slow driver: the controller asks for them with
+// lookUp, which the real backend answers from its worker.
 //
 // GstCaptureBackend is the real one (GStreamer, V4L2 nodes, simulated cameras); tests of the
 // controller's own logic may stand in with a scripted one.
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,15 +61,33 @@ class CaptureBackend {
   // Set once, before anything else is called.
   virtual void setHandlers(Handlers handlers) = 0;
 
-  // The devices present now. Main thread; reads sysfs and the simulator directory, and briefly
-  // opens each video node (to ask what it captures) and greets each simulated camera.
+  // Which device a client should stream from, found on the backend's worker.
+  struct LookUp {
+    // Picks the device among those listed now; none when none fits. Runs on the worker.
+    std::function<std::optional<CaptureDevice>(const std::vector<CaptureDevice>&)> choose;
+    bool checkAccess = false;              // also ask whether the chosen device may be opened
+    std::optional<CaptureDevice> inUse;    // the device streamed from now, if any
+  };
+  struct LookUpResult {
+    std::optional<CaptureDevice> device;   // what `choose` picked
+    Access access = Access::granted;       // of `device`; granted when not asked for
+    bool inUseListed = false;              // `inUse` is listed (same uniqueID and path)
+  };
+  // Lists the devices once, picks one and checks its access, away from the caller's thread
+  // where the backend has a worker (the real one: "camera.session", in order with the session's
+  // work, so a configure asked for after the answer runs after the look). `done` is called once,
+  // on that worker or (this default) on the caller's thread before lookUp returns; the caller
+  // moves it to its own thread. Returns at once unless the backend has no worker.
+  virtual void lookUp(LookUp request, std::function<void(LookUpResult)> done) { done(lookUpNow(request)); }
+
+  // The blocking steps of a look-up; any thread, never the GUI's in the application.
+  // The devices present now: reads sysfs and the simulator directory, and briefly opens each
+  // video node (to ask what it captures) and greets each simulated camera.
   virtual std::vector<CaptureDevice> devices() = 0;
   // Whether the picture of `device` may be opened (the node opened and closed again).
   virtual Access access(const CaptureDevice& device) = 0;
-  // Whether `device` is still present.
-  virtual bool isConnected(const CaptureDevice& device) = 0;
   // Whether another application is using `device`: the device answered busy the last time this
-  // session tried to stream from it, and no frame has arrived from it since.
+  // session tried to stream from it, and no frame has arrived from it since. Any thread; no I/O.
   virtual bool isInUseByAnotherApplication(const CaptureDevice& device) = 0;
 
   // The session. Each call returns at once; the work runs in order on the serial queue
@@ -86,6 +107,23 @@ class CaptureBackend {
   virtual bool isSessionRunning() const = 0;
   // Blocks until the session queue has done everything asked so far. Tests and shutdown.
   virtual void waitUntilIdle() = 0;
+
+ protected:
+  // What lookUp does, on the calling thread.
+  LookUpResult lookUpNow(const LookUp& request);
 };
+
+inline CaptureBackend::LookUpResult CaptureBackend::lookUpNow(const LookUp& request) {
+  LookUpResult result;
+  const std::vector<CaptureDevice> present = devices();
+  if (request.choose) result.device = request.choose(present);
+  if (result.device && request.checkAccess) result.access = access(*result.device);
+  if (request.inUse) {
+    for (const CaptureDevice& device : present) {
+      if (device.uniqueID == request.inUse->uniqueID && device.path == request.inUse->path) result.inUseListed = true;
+    }
+  }
+  return result;
+}
 
 }  // namespace velto::video

@@ -140,7 +140,13 @@ GstCaptureBackend::GstCaptureBackend(GstCaptureOptions options)
   };
   core_->queue = &sessionQueue_;
   if (!options_.watchDevices) return;
-  for (const ListedDevice& listed : list()) known_.emplace(listed.device.uniqueID, listed.registryID);
+  home_ = std::make_unique<QObject>();
+  toHome_ = WeakContext(home_.get());
+  // Listed on the queue like every later look. A device that appears before this runs counts as
+  // present from the start: every look-up is queued after it and finds the device anyway.
+  sessionQueue_.post([this] {
+    for (const ListedDevice& listed : list()) known_.emplace(listed.device.uniqueID, listed.registryID);
+  });
   auto changed = [this] { devicesMayHaveChanged(); };
   if (!options_.sysfsRoot.empty()) udev_ = std::make_unique<usb::UdevNotifier>(changed);
   if (!options_.simDirectory.empty()) simWatch_ = std::make_unique<usb::SimWatch>(options_.simDirectory, changed);
@@ -156,6 +162,11 @@ GstCaptureBackend::~GstCaptureBackend() {
 }
 
 void GstCaptureBackend::setHandlers(Handlers handlers) { core_->handlers = std::move(handlers); }
+
+void GstCaptureBackend::lookUp(LookUp request, std::function<void(LookUpResult)> done) {
+  // The queue is drained before the backend goes, so `this` outlives the task.
+  sessionQueue_.post([this, request = std::move(request), done = std::move(done)] { done(lookUpNow(request)); });
+}
 
 std::vector<CaptureDevice> GstCaptureBackend::devices() {
   std::vector<CaptureDevice> devices;
@@ -199,13 +210,6 @@ Access GstCaptureBackend::access(const CaptureDevice& device) {
   return err == EACCES || err == EPERM ? Access::denied : Access::granted;
 }
 
-bool GstCaptureBackend::isConnected(const CaptureDevice& device) {
-  for (const CaptureDevice& present : devices()) {
-    if (present.uniqueID == device.uniqueID && present.path == device.path) return true;
-  }
-  return false;
-}
-
 bool GstCaptureBackend::isInUseByAnotherApplication(const CaptureDevice& device) {
   std::lock_guard lock(core_->busyMutex);
   return core_->busy.count(device.uniqueID) != 0;
@@ -232,13 +236,24 @@ std::uint64_t GstCaptureBackend::framesDropped() const { return core_->dropped.l
 std::uint64_t GstCaptureBackend::framesDelivered() const { return core_->delivered.load(); }
 
 void GstCaptureBackend::devicesMayHaveChanged() {
+  if (rescanQueued_.exchange(true)) return;
+  sessionQueue_.post([this] { rescan(); });
+}
+
+void GstCaptureBackend::rescan() {
+  // Cleared before listing: a notice that comes while the list is read asks for another.
+  rescanQueued_.store(false);
   // A camera that left and came back between two looks has a new enumeration: it appeared too.
   std::set<std::pair<std::string, std::uint64_t>> now;
   for (const ListedDevice& listed : list()) now.emplace(listed.device.uniqueID, listed.registryID);
   bool appeared = false;
   for (const auto& device : now) appeared = appeared || known_.count(device) == 0;
   known_ = std::move(now);
-  if (appeared && core_->handlers.deviceConnected) core_->handlers.deviceConnected();
+  if (appeared) {
+    toHome_.post([this] {
+      if (core_->handlers.deviceConnected) core_->handlers.deviceConnected();
+    });
+  }
 }
 
 }  // namespace velto::video

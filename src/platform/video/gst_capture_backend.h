@@ -8,12 +8,17 @@
 //
 // In use by another application: the device answered busy (EBUSY, GStreamer's
 // RESOURCE_ERROR_BUSY, or the simulated camera's busy answer) the last time the session tried to
-// stream from it, and no frame has arrived from it since. Connected: listed by devices() now.
+// stream from it, and no frame has arrived from it since.
 //
-// Threads: construct, destroy, setHandlers, devices, access and the is* queries on the main
-// thread (which runs a Qt event loop when devices are watched); the session calls from any thread.
-// Destruction stops the session and waits for it.
+// Threads: construct, destroy and setHandlers on one thread (the main thread; it runs a Qt event
+// loop when devices are watched). Everything that lists devices or opens a video node runs on
+// "camera.session" in the order asked for: look-ups, the hot-plug listings (the first at
+// construction) and the session. devices() and access() block and may be called from any thread;
+// the application calls them only through lookUp. The other calls from any thread. Destruction
+// stops the session and waits for the queue.
 #pragma once
+
+#include <QObject>
 
 #include <atomic>
 #include <cstdint>
@@ -27,6 +32,7 @@
 #include "platform/video/capture_backend.h"
 #include "platform/video/v4l2_devices.h"
 #include "support/serial_queue.h"
+#include "support/weak_context.h"
 
 namespace velto::usb {
 class SimWatch;
@@ -63,6 +69,8 @@ class GstCaptureBackend final : public CaptureBackend {
 
   // Without a frame queue, frames are handed over on GStreamer's streaming thread.
   void setHandlers(Handlers handlers) override;
+  // Posts the look-up to "camera.session"; `done` is called there.
+  void lookUp(LookUp request, std::function<void(LookUpResult)> done) override;
   // Simulated cameras first (a short handshake each), then V4L2 nodes (an open and a
   // VIDIOC_QUERYCAP each), then test devices.
   std::vector<CaptureDevice> devices() override;
@@ -70,7 +78,6 @@ class GstCaptureBackend final : public CaptureBackend {
   // other outcome granted (a missing node is the session's to report). Simulated and test
   // devices are always granted.
   Access access(const CaptureDevice& device) override;
-  bool isConnected(const CaptureDevice& device) override;
   bool isInUseByAnotherApplication(const CaptureDevice& device) override;
 
   // `restart` false keeps a session already streaming from `device`; any other is replaced.
@@ -89,13 +96,21 @@ class GstCaptureBackend final : public CaptureBackend {
   struct Core;
 
   std::vector<ListedDevice> list();
-  void devicesMayHaveChanged();  // main thread
+  void devicesMayHaveChanged();  // the creating thread: asks for a listing on the queue
+  void rescan();                 // "camera.session"
 
   GstCaptureOptions options_;
   std::shared_ptr<Core> core_;
   SerialQueue sessionQueue_{"camera.session"};
-  // Main thread: each device listed at the last look, by uniqueID and enumeration.
+  // "camera.session": each device listed at the last look, by uniqueID and enumeration.
   std::set<std::pair<std::string, std::uint64_t>> known_;
+  // A listing is queued and has not begun: a burst of hot-plug notices (udev sends several per
+  // camera) shares it.
+  std::atomic<bool> rescanQueued_{false};
+  // Lives on the creating thread: deviceConnected is called there, and dropped once the backend
+  // goes.
+  std::unique_ptr<QObject> home_;
+  WeakContext toHome_;
   std::unique_ptr<usb::UdevNotifier> udev_;
   std::unique_ptr<usb::SimWatch> simWatch_;
 };
