@@ -2,11 +2,13 @@
 //
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// Receives the capture session's frames on the serial queue "camera.frames": keeps the newest one
+// Receives the capture session's frames, one thread at a time (the preview's session delivers them
+// on its streaming thread; queue() serves receivers that want a queue of their own, as tests do):
+// keeps the newest one
 // and counts them (the count is the preview watchdog's heartbeat), announces a new frame through
 // onFrame (one notice at a time: frames arriving before the notice was taken only replace the
 // newest), and for every sixth frame computes a FrameStats record and hands it to onStats, still
-// on that queue. On request it measures the average colour of a small patch of the newest frame,
+// on that thread. On request it measures the average colour of a small patch of the newest frame,
 // for click-to-set calibration.
 #pragma once
 
@@ -37,20 +39,20 @@ class FrameAnalyzer {
   FrameAnalyzer(const FrameAnalyzer&) = delete;
   FrameAnalyzer& operator=(const FrameAnalyzer&) = delete;
 
-  // Where frames are delivered and analysed.
+  // A queue for a receiver that wants frames delivered and analysed on a thread of their own.
   SerialQueue& queue() { return queue_; }
 
-  // Called on queue(); set it before frames flow.
+  // Called where frames are delivered; set it before frames flow.
   void setStatsHandler(StatsHandler handler) { onStats_ = std::move(handler); }
-  // Called on queue() when a frame arrives and no notice is outstanding; the notice stays
-  // outstanding until frameNoticed(). Set it before frames flow.
+  // Called where frames are delivered when one arrives and no notice is outstanding; the notice
+  // stays outstanding until frameNoticed(). Set it before frames flow.
   void setFrameHandler(FrameHandler handler) { onFrame_ = std::move(handler); }
   // The notice was taken: the next frame is announced again. Call it before reading latest(), so
   // that a frame arriving in between gets a notice of its own. Any thread.
   void frameNoticed();
 
-  // One frame from the session, on queue(): becomes the newest and is announced unless a notice
-  // is outstanding; every sixth is analysed.
+  // One frame from the session, from one thread at a time: becomes the newest and is announced
+  // unless a notice is outstanding; every sixth is analysed.
   void deliver(Frame frame);
 
   // Frames received since creation. Any thread.
@@ -70,9 +72,9 @@ class FrameAnalyzer {
   Frame latest_;
   std::int64_t frameCount_ = 0;
   bool noticed_ = true;         // false from an announcement until frameNoticed()
-  StatsHandler onStats_;        // set before use, then read on queue_ only
+  StatsHandler onStats_;        // set before use, then read where frames are delivered only
   FrameHandler onFrame_;        // likewise
-  SerialQueue queue_{"camera.frames"};  // last: drained and joined first
+  SerialQueue queue_{"camera.frames"};  // last: drained and joined first; no thread until used
 };
 
 }  // namespace velto

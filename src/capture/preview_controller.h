@@ -13,7 +13,7 @@
 // Main thread: every property and operation. Finding the device (the listing, which opens video
 // nodes, and the access check) and the session work on "camera.session"; what a look-up found
 // comes back here queued and is dropped when a newer request or the last client's leaving made it
-// stale. Frames arrive on "camera.frames" and are announced here with frameReady, one queued
+// stale. Frames arrive on the session's streaming thread and are announced here with frameReady, one queued
 // notice at a time; every delay runs on the injected clock.
 #pragma once
 
@@ -147,7 +147,7 @@ class PreviewController : public QObject {
   int sessionRestarts_ = 0;
   std::optional<Clock::MonotonicTime> lastReset_;     // none: the distant past
   std::map<const QObject*, QSize> watchers_;
-  std::atomic<int> frameWatchers_{0};                 // watchers_'s size, read on "camera.frames"
+  std::atomic<int> frameWatchers_{0};                 // watchers_'s size, read where frames arrive
   // Counts look-ups, starts and the last client leaving: only the newest look-up's answer acts.
   std::uint64_t lookUpGeneration_ = 0;
   WeakContext toSelf_;                                // answers from worker threads come back here

@@ -12,7 +12,7 @@
 
 namespace velto {
 
-SerialQueue::SerialQueue(std::string name) : name_(std::move(name)), worker_([this] { run(); }) {}
+SerialQueue::SerialQueue(std::string name) : name_(std::move(name)) {}
 
 SerialQueue::~SerialQueue() {
   if (isCurrent()) {
@@ -23,13 +23,18 @@ SerialQueue::~SerialQueue() {
     stopping_ = true;
   }
   workAvailable_.notify_one();
-  worker_.join();
+  if (worker_.joinable()) worker_.join();
 }
 
 void SerialQueue::post(std::function<void()> task, Priority priority) {
   {
     std::lock_guard lock(mutex_);
     (priority == Priority::urgent ? urgent_ : tasks_).push_back(std::move(task));
+    if (!worker_.joinable()) {
+      // The first task starts the worker; it waits for this lock before it looks for work.
+      worker_ = std::thread([this] { run(); });
+      workerID_.store(worker_.get_id());
+    }
   }
   workAvailable_.notify_one();
 }
@@ -42,7 +47,7 @@ void SerialQueue::waitUntilIdle() {
   idle_.wait(lock, [this] { return urgent_.empty() && tasks_.empty() && !busy_; });
 }
 
-bool SerialQueue::isCurrent() const { return std::this_thread::get_id() == worker_.get_id(); }
+bool SerialQueue::isCurrent() const { return std::this_thread::get_id() == workerID_.load(); }
 
 std::size_t SerialQueue::backlog() const {
   std::lock_guard lock(mutex_);

@@ -3,11 +3,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // A named serial worker: one thread that runs posted tasks one at a time, in the order they
-// were posted. The application has three: "camera.io" (every USB exchange), "camera.session"
-// (capture configuration) and "camera.frames" (frame delivery and statistics). Results go back
+// were posted; the thread starts with the first task, so a queue nobody posts to costs none. The
+// application has three: "camera.io" (every USB exchange), "camera.session" (device look-ups and
+// capture configuration) and "camera.frames" (frame delivery for a receiver that asks for it). Results go back
 // to the main thread with postTo / WeakContext (weak_context.h).
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -20,8 +22,8 @@ namespace velto {
 
 class SerialQueue {
  public:
-  // Starts the worker thread, named after the queue (the first 15 characters, the kernel's
-  // limit) so it can be told apart in top, gdb and sanitizer reports.
+  // The worker thread, started by the first post(), is named after the queue (the first 15
+  // characters, the kernel's limit) so it can be told apart in top, gdb and sanitizer reports.
   explicit SerialQueue(std::string name);
   // Drains, then joins: every task posted before, and every task those tasks post, still runs,
   // so a coalesced write already queued reaches the camera. It blocks for as long as they take;
@@ -63,7 +65,8 @@ class SerialQueue {
   std::deque<std::function<void()>> tasks_;   // guarded by mutex_
   bool busy_ = false;                        // a task is running; guarded by mutex_
   bool stopping_ = false;                    // guarded by mutex_
-  std::thread worker_;                       // last: starts once the rest is ready
+  std::thread worker_;                       // started by the first post(); guarded by mutex_
+  std::atomic<std::thread::id> workerID_{};  // worker_'s, once started
 };
 
 }  // namespace velto

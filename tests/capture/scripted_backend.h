@@ -47,8 +47,9 @@ class ScriptedBackend final : public video::CaptureBackend {
   void waitUntilIdle() override {}
 
   void frame() {
-    handlers_.frameQueue->post([this] { handlers_.frame(Frame::filled(8, 8, 32, 128)); });
-    handlers_.frameQueue->waitUntilIdle();
+    // Off the main thread, as the session's streaming thread delivers them.
+    streaming_.post([this] { handlers_.frame(Frame::filled(8, 8, 32, 128)); });
+    streaming_.waitUntilIdle();
   }
   void error() { handlers_.runtimeError({video::SessionError::Kind::failed, "stream error", {}}); }
   void plugIn(video::CaptureDevice d) {
@@ -70,6 +71,7 @@ class ScriptedBackend final : public video::CaptureBackend {
 
  private:
   Handlers handlers_;
+  SerialQueue streaming_{"test.stream"};  // stands in for the session's streaming thread
 };
 
 }  // namespace velto::testing

@@ -36,10 +36,11 @@ class ScriptedCapture final : public video::CaptureBackend {
   bool isSessionRunning() const override { return running; }
   void waitUntilIdle() override {}
 
-  // Hands `frame` over on the frame queue, as the session does, and waits until it is taken.
+  // Hands `frame` over off the main thread, as the session's streaming thread does, and waits
+  // until it is taken.
   void deliver(Frame frame) {
-    handlers_.frameQueue->post([this, frame] { handlers_.frame(frame); });
-    handlers_.frameQueue->waitUntilIdle();
+    streaming_.post([this, frame] { handlers_.frame(frame); });
+    streaming_.waitUntilIdle();
   }
   void fail(video::SessionError error) { handlers_.runtimeError(error); }
 
@@ -59,6 +60,7 @@ class ScriptedCapture final : public video::CaptureBackend {
 
  private:
   Handlers handlers_;
+  SerialQueue streaming_{"test.stream"};  // stands in for the session's streaming thread
 };
 
 class PreviewFixture : public ::testing::Test {
