@@ -4,7 +4,9 @@
 
 #include "views/histogram_view.h"
 
+#include <QEvent>
 #include <QPainter>
+#include <QtMath>
 #include <algorithm>
 #include <cmath>
 
@@ -40,7 +42,13 @@ HistogramView::HistogramView(QWidget* parent) : QWidget(parent) {
 void HistogramView::setStats(std::optional<FrameStats> stats) {
   stats_ = std::move(stats);
   setAccessibleDescription(shadowsLabel().text + QStringLiteral(", ") + highlightsLabel().text);
+  drawn_ = QImage();
   update();
+}
+
+void HistogramView::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange) drawn_ = QImage();
+  QWidget::changeEvent(event);
 }
 
 QPainterPath HistogramView::curve(const std::vector<float>& bins, const QSizeF& size) {
@@ -74,7 +82,25 @@ HistogramView::Label HistogramView::highlightsLabel() const {
 }
 
 void HistogramView::paintEvent(QPaintEvent*) {
-  QPainter p(this);
+  // The picture under the panel repaints it with every frame; the statistics change with every
+  // sixth. Drawn once into an image (a plain blend to copy), not path by path each time, which
+  // costs more than the frame itself and spreads over Qt's worker threads.
+  const qreal ratio = devicePixelRatioF();
+  const QSize pixels(qCeil(width() * ratio), qCeil(height() * ratio));
+  if (drawn_.size() != pixels || drawn_.devicePixelRatio() != ratio) {
+    drawn_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+    drawn_.setDevicePixelRatio(ratio);
+    // Text in points comes out as on the screen.
+    drawn_.setDotsPerMeterX(qRound(logicalDpiX() / 0.0254));
+    drawn_.setDotsPerMeterY(qRound(logicalDpiY() / 0.0254));
+    drawn_.fill(Qt::transparent);
+    QPainter painter(&drawn_);
+    draw(painter);
+  }
+  QPainter(this).drawImage(0, 0, drawn_);
+}
+
+void HistogramView::draw(QPainter& p) const {
   p.setRenderHint(QPainter::Antialiasing);
   p.setPen(Qt::NoPen);
   p.setBrush(QColor::fromRgbF(0, 0, 0, 0.55f));

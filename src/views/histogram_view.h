@@ -5,11 +5,13 @@
 // The live histogram over the preview: red, green and blue as translucent areas that brighten
 // toward white where they overlap, luma as a white line on top, and under them the share of
 // crushed shadows and blown highlights, in orange once either passes one percent. It draws the
-// statistics it was last given and nothing else; empty lists draw an empty panel.
+// statistics it was last given and nothing else; empty lists draw an empty panel. What it draws
+// is kept as an image until the statistics, the size or the font change.
 //
 // Main thread only.
 #pragma once
 
+#include <QImage>
 #include <QPainterPath>
 #include <QSizeF>
 #include <QString>
@@ -52,9 +54,13 @@ class HistogramView : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
+  void draw(QPainter& painter) const;
+
   std::optional<FrameStats> stats_;
+  QImage drawn_;  // the panel as last drawn; null: to be drawn again
 };
 
 }  // namespace velto::views
