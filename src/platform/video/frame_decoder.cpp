@@ -150,7 +150,11 @@ Frame resample(const Frame& from, PictureSize size) {
   };
   std::vector<int> columns(static_cast<std::size_t>(size.width));
   std::vector<int> columnWeights(static_cast<std::size_t>(size.width));
-  for (int x = 0; x < size.width; ++x) position(x, fromWidth, size.width, &columns[x], &columnWeights[x]);
+  std::vector<std::int32_t> pairWeights(static_cast<std::size_t>(size.width));  // (w << 16) | (128 - w)
+  for (int x = 0; x < size.width; ++x) {
+    position(x, fromWidth, size.width, &columns[x], &columnWeights[x]);
+    pairWeights[x] = (columnWeights[x] << 16) | (128 - columnWeights[x]);
+  }
   // One blended row, and a copy of its last pixel after it: every column has a right neighbour.
   std::vector<std::int16_t> blended(4 * (static_cast<std::size_t>(fromWidth) + 1));
   const std::uint8_t* pixels = from.pixels();
@@ -177,22 +181,28 @@ Frame resample(const Frame& from, PictureSize size) {
     }
 #endif
     for (; i < n; ++i) blended[i] = static_cast<std::int16_t>(a[i] * (128 - weight) + b[i] * weight);
-    for (std::size_t i = 0; i < 4; ++i) blended[n + i] = blended[n - 4 + i];
+    for (std::size_t c = 0; c < 4; ++c) blended[n + c] = blended[n - 4 + c];
     std::uint8_t* out = to.mutablePixels() + static_cast<std::size_t>(y) * to.bytesPerRow();
-    for (int x = 0; x < size.width; ++x) {
-      const std::int16_t* p = blended.data() + 4 * static_cast<std::size_t>(columns[x]);
-      const int w = columnWeights[x];
+    int x = 0;
 #if defined(__SSE2__)
+    // Two output pixels at a time: each one's four channels paired with its right neighbour's,
+    // weighted and summed by one multiply-add.
+    const __m128i half = _mm_set1_epi32(1 << 13);
+    auto pixel = [&](int at) {
+      const std::int16_t* p = blended.data() + 4 * static_cast<std::size_t>(columns[at]);
       const __m128i pairs = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
                                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 4)));
-      const __m128i sums = _mm_madd_epi16(pairs, _mm_set1_epi32((w << 16) | (128 - w)));
-      const __m128i levels = _mm_srli_epi32(_mm_add_epi32(sums, _mm_set1_epi32(1 << 13)), 14);
-      const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(levels, levels), levels);
-      const int packed = _mm_cvtsi128_si32(bytes);
-      std::memcpy(out + 4 * static_cast<std::size_t>(x), &packed, 4);
-#else
-      for (int c = 0; c < 4; ++c) out[4 * x + c] = static_cast<std::uint8_t>((p[c] * (128 - w) + p[c + 4] * w + 8192) >> 14);
+      return _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(pairs, _mm_set1_epi32(pairWeights[at])), half), 14);
+    };
+    for (; x + 2 <= size.width; x += 2) {
+      const __m128i levels = _mm_packs_epi32(pixel(x), pixel(x + 1));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * static_cast<std::size_t>(x)), _mm_packus_epi16(levels, levels));
+    }
 #endif
+    for (; x < size.width; ++x) {
+      const std::int16_t* p = blended.data() + 4 * static_cast<std::size_t>(columns[x]);
+      const int w = columnWeights[x];
+      for (int c = 0; c < 4; ++c) out[4 * x + c] = static_cast<std::uint8_t>((p[c] * (128 - w) + p[c + 4] * w + 8192) >> 14);
     }
   }
   return to;
