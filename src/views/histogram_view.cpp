@@ -40,6 +40,12 @@ HistogramView::HistogramView(QWidget* parent) : QWidget(parent) {
 }
 
 void HistogramView::setStats(std::optional<FrameStats> stats) {
+  // The pane passes the statistics on whenever anything about the preview changes.
+  auto drawnAlike = [](const FrameStats& a, const FrameStats& b) {
+    return a.red == b.red && a.green == b.green && a.blue == b.blue && a.luma == b.luma &&
+           a.clippedHighlights == b.clippedHighlights && a.crushedShadows == b.crushedShadows;
+  };
+  if (stats_.has_value() == stats.has_value() && (!stats || drawnAlike(*stats_, *stats))) return;
   stats_ = std::move(stats);
   setAccessibleDescription(shadowsLabel().text + QStringLiteral(", ") + highlightsLabel().text);
   drawn_ = QImage();
