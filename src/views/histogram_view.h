@@ -57,7 +57,7 @@ class HistogramView : public QWidget {
   void changeEvent(QEvent* event) override;
 
  private:
-  void draw(QPainter& painter) const;
+  void draw();  // into drawn_
 
   std::optional<FrameStats> stats_;
   QImage drawn_;  // the panel as last drawn; null: to be drawn again
