@@ -114,6 +114,9 @@ bool ensureGstreamer(std::string* error) {
   std::call_once(once, [] {
     GError* err = nullptr;
     usable = gst_init_check(nullptr, nullptr, &err) != FALSE;
+    // GStreamer's streaming threads come from GLib's thread pools, which keep a finished one
+    // waiting for the next task; a session ends rarely, and its thread should end with it.
+    g_thread_pool_set_max_unused_threads(0);
     if (!usable) {
       failure = std::string("GStreamer could not be started: ") + (err != nullptr ? err->message : "unknown error");
       log::warning(log::Layer::capture, failure);
