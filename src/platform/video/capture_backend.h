@@ -45,8 +45,9 @@ struct SessionError {
 class CaptureBackend {
  public:
   struct Handlers {
-    // Called on `frameQueue` with each frame. At most one frame waits in that queue: a frame
-    // arriving while the previous one has not been taken replaces it (late frames are dropped).
+    // Called with each frame: on the session's streaming thread, right after it was decoded (the
+    // preview's way), or, for a receiver that names a `frameQueue`, on that queue, where at most
+    // one frame waits: a frame arriving while the previous one has not been taken replaces it.
     SerialQueue* frameQueue = nullptr;
     std::function<void(Frame)> frame;
     // The session's runtime error. Any thread; the receiver moves it to its own.
