@@ -153,6 +153,7 @@ SimServer::~SimServer() {
 
 std::string SimServer::socketPath() const { return usb::simSocketPath(options_.directory, options_.id); }
 std::string SimServer::controlPath() const { return usb::simControlPath(options_.directory, options_.id); }
+std::string SimServer::nodePath() const { return options_.directory + "/" + options_.id + ".video"; }
 
 bool SimServer::start(std::string* error) {
   auto fail = [error](std::string text) {
@@ -215,6 +216,16 @@ void SimServer::stop() {
 }
 
 bool SimServer::plug(std::string* error) {
+  // The node is there before the socket that announces the camera. A fresh file: a program that
+  // held the node of an earlier enumeration (or of a simulator that was killed) holds none now.
+  const std::string node = nodePath();
+  ::unlink(node.c_str());
+  const int nodeFd = ::open(node.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (nodeFd < 0) {
+    if (error) *error = "cannot create " + node + ": " + std::strerror(errno);
+    return false;
+  }
+  ::close(nodeFd);
   const std::string final = socketPath();
   const std::string temporary = options_.directory + "/." + options_.id + ".sock.tmp";
   ::unlink(temporary.c_str());
@@ -224,6 +235,7 @@ bool SimServer::plug(std::string* error) {
     if (error) *error = "cannot listen on " + final + ": " + std::strerror(errno);
     if (fd >= 0) ::close(fd);
     ::unlink(temporary.c_str());
+    ::unlink(node.c_str());
     return false;
   }
   deviceListener_ = fd;
@@ -234,6 +246,7 @@ bool SimServer::plug(std::string* error) {
 void SimServer::unplug() {
   if (deviceListener_ >= 0) {
     ::unlink(socketPath().c_str());
+    ::unlink(nodePath().c_str());
     ::close(deviceListener_);
     deviceListener_ = -1;
   }

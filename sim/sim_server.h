@@ -90,6 +90,10 @@ class SimServer {
 
   std::string socketPath() const;
   std::string controlPath() const;
+  // "<directory>/<id>.video": an empty file (mode 0600) that stands for the camera's video node
+  // while it is plugged in, made anew for every enumeration. A program that streams from the
+  // camera holds it open, so whoever looks for the camera's users finds them as on a real node.
+  std::string nodePath() const;
   // The registry ID of the current enumeration; 0 while unplugged.
   std::uint64_t registryID() const { return registryID_.load(); }
 
