@@ -35,7 +35,8 @@ class Bytes {
 constexpr std::uint8_t kInterface = 0x04, kEndpoint = 0x05, kCsInterface = 0x24;
 constexpr std::uint8_t kCsEndpoint = 0x25, kVideo = 0x0E;
 
-constexpr std::uint32_t kInterval30fps = 333333;  // in 100 ns units
+// A frame interval in 100 ns units: 333333 for 30 frames a second.
+constexpr std::uint32_t interval(int fps) { return fps > 0 ? 10'000'000u / static_cast<std::uint32_t>(fps) : 0; }
 
 // The GUID of an uncompressed or frame-based format: its four-character code, then the fixed
 // tail the class gives every such GUID.
@@ -66,39 +67,52 @@ void format(Bytes& b, std::uint8_t index, const StreamFormat& f) {
       break;
   }
   std::uint8_t frameIndex = 0;
-  for (const auto& [width, height] : f.frames) {
+  for (const StreamFrame& frame : f.frames) {
+    const std::uint16_t width = frame.width, height = frame.height;
     const std::uint32_t pixels = static_cast<std::uint32_t>(width) * height;
-    const std::uint32_t maxBitRate = pixels * 16 * 30;
+    const int fastest = frame.fps.empty() ? 30 : frame.fps.front();
+    const std::uint32_t maxBitRate = pixels * 16 * static_cast<std::uint32_t>(fastest);
+    const auto intervals = static_cast<std::uint8_t>(frame.fps.size());
+    const auto length = static_cast<std::uint8_t>(26 + 4 * intervals);
+    const std::uint32_t defaultInterval = interval(fastest);
     if (f.kind == StreamFormat::h264) {
       // VS_FRAME_FRAME_BASED: no frame buffer size, the bytes per line 0 for a compressed stream
-      b.add({30, kCsInterface, 0x11, ++frameIndex, 0x00});
+      b.add({length, kCsInterface, 0x11, ++frameIndex, 0x00});
       b.u16(width);
       b.u16(height);
       b.u32(maxBitRate / 50);
       b.u32(maxBitRate / 10);
-      b.u32(kInterval30fps);
-      b.add({0x01});  // one discrete interval
+      b.u32(defaultInterval);
+      b.add({intervals});  // discrete intervals
       b.u32(0);
-      b.u32(kInterval30fps);
     } else {
       // VS_FRAME_MJPEG or VS_FRAME_UNCOMPRESSED
-      b.add({30, kCsInterface, static_cast<std::uint8_t>(f.kind == StreamFormat::mjpeg ? 0x07 : 0x05),
+      b.add({length, kCsInterface, static_cast<std::uint8_t>(f.kind == StreamFormat::mjpeg ? 0x07 : 0x05),
              ++frameIndex, 0x00});
       b.u16(width);
       b.u16(height);
       b.u32(f.kind == StreamFormat::mjpeg ? maxBitRate / 10 : maxBitRate);
       b.u32(maxBitRate);
       b.u32(pixels * 2);  // dwMaxVideoFrameBufferSize
-      b.u32(kInterval30fps);
-      b.add({0x01});
-      b.u32(kInterval30fps);
+      b.u32(defaultInterval);
+      b.add({intervals});
     }
+    for (int fps : frame.fps) b.u32(interval(fps));
   }
   // colour matching: BT.709 primaries, BT.709 transfer, SMPTE 170M matrix
   b.add({6, kCsInterface, 0x0D, 1, 1, 4});
 }
 
 }  // namespace
+
+const char* formatCode(StreamFormat::Kind kind) {
+  switch (kind) {
+    case StreamFormat::mjpeg: return "MJPG";
+    case StreamFormat::yuy2: return "YUY2";
+    case StreamFormat::h264: return "H264";
+  }
+  return "";
+}
 
 std::vector<std::uint8_t> buildConfiguration(const CameraLayout& layout) {
   Bytes b;

@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <utility>
 #include <vector>
 
 namespace velto::sim {
@@ -18,12 +17,22 @@ struct ExtensionUnitLayout {
   std::uint32_t controls = 0;  // bmControls: bit n is selector n + 1
 };
 
-// One VideoStreaming format with its frame sizes, each offered at 30 frames a second.
+// One frame size of a format and the rates offered at it, the default (fastest) first.
+struct StreamFrame {
+  std::uint16_t width = 0;
+  std::uint16_t height = 0;
+  std::vector<int> fps = {30};
+};
+
+// One VideoStreaming format with its frame sizes.
 struct StreamFormat {
   enum Kind { mjpeg, yuy2, h264 };  // H.264 as a UVC 1.1 frame-based format
   Kind kind = mjpeg;
-  std::vector<std::pair<std::uint16_t, std::uint16_t>> frames;  // width, height
+  std::vector<StreamFrame> frames;
 };
+
+// The four characters a stream in `kind` is asked for by: "MJPG", "YUY2", "H264".
+const char* formatCode(StreamFormat::Kind kind);
 
 struct CameraLayout {
   std::uint8_t interfaceNumber = 0;  // of the VideoControl interface; streaming is the next one

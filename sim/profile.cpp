@@ -182,11 +182,16 @@ Profile c200Profile() {
   layout.extension = xu;
   // The output terminal names a unit 4 that the descriptor never defines.
   layout.outputSourceID = 4;
+  // MJPEG up to 2560x1440, the sizes below 1080p also at 15 frames a second; YUY2 up to
+  // 640x480, which is what USB 2 carries uncompressed at 30; H.264 at the two HD sizes.
   layout.formats = {
-      {StreamFormat::mjpeg, {{2560, 1440}, {1920, 1080}, {1280, 720}, {640, 480}, {640, 360}, {320, 240}}},
-      {StreamFormat::yuy2, {{640, 480}, {640, 360}, {320, 240}}},
-      {StreamFormat::h264, {{1920, 1080}, {1280, 720}, {640, 360}}},
+      {StreamFormat::mjpeg,
+       {{2560, 1440, {30}}, {1920, 1080, {30}}, {1280, 720, {30, 15}}, {960, 540, {30, 15}}, {848, 480, {30, 15}},
+        {640, 480, {30, 15}}, {640, 360, {30, 15}}, {320, 240, {30, 15}}}},
+      {StreamFormat::yuy2, {{640, 480, {30, 15}}, {640, 360, {30, 15}}, {320, 240, {30, 15}}}},
+      {StreamFormat::h264, {{1920, 1080, {30}}, {1280, 720, {30}}}},
   };
+  p.formats = layout.formats;
   p.configuration = buildConfiguration(layout);
   return p;
 }
@@ -222,9 +227,10 @@ Profile genericProfile() {
   layout.processingUnitID = PU;
   layout.processingControls = advertised(p.controls, PU);
   layout.formats = {
-      {StreamFormat::mjpeg, {{1280, 720}, {640, 480}}},
-      {StreamFormat::yuy2, {{640, 480}}},
+      {StreamFormat::mjpeg, {{1280, 720, {30}}, {640, 480, {30}}}},
+      {StreamFormat::yuy2, {{640, 480, {30}}}},
   };
+  p.formats = layout.formats;
   p.configuration = buildConfiguration(layout);
   return p;
 }

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/descriptors.h"
 #include "uvc/controls.h"
 
 namespace velto::sim {
@@ -74,6 +75,9 @@ struct Profile {
   std::uint8_t interfaceNumber = 0;  // of the VideoControl interface: low byte of wIndex
   std::vector<std::uint8_t> configuration;
   std::vector<WireControl> controls;
+  // What its VideoStreaming interface advertises, as the configuration's descriptors say it: the
+  // only formats, sizes and rates a stream may be asked for in.
+  std::vector<StreamFormat> formats;
 
   // The wire control that carries the field named `id`, or null.
   const WireControl* find(ControlID id) const;

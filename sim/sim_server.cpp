@@ -34,6 +34,8 @@ namespace simcam = usb::simcam;
 constexpr std::size_t kMaxControlLine = 4096;
 // Version-2 clients still get BGRA (docs/simcam-protocol.md).
 constexpr std::uint16_t kCodedStreamVersion = simcam::kCodedStreamProtocolVersion;
+// The newest version spoken: a client may ask for one of the advertised modes.
+constexpr std::uint16_t kNewestVersion = simcam::kModeStreamProtocolVersion;
 constexpr std::size_t kMaxOutput = 8 * 1024 * 1024;  // a client that stops reading is dropped
 constexpr std::uint64_t kRegistryBase = 0x53494d0000000000;  // "SIM" in the top bytes
 
@@ -97,6 +99,11 @@ struct SimServer::Connection {
   // Streaming: the size and encoding sent, and the frame under way with how far it has gone.
   bool streaming = false;
   FrameShape shape;
+  // The connection's own rate: of each tick's frames it takes `fps` in every tickFps() (a
+  // running credit), so a 15 fps stream beside a 30 fps one gets every other frame.
+  int fps = 0;
+  int credit = 0;
+  bool due = false;  // a frame of this tick is owed to it
   RenderedFrame frame;
   std::size_t frameOffset = 0;  // where the chunk being sent starts in the frame
   std::size_t chunkSent = 0;    // bytes of that chunk's message sent, header included
@@ -414,11 +421,11 @@ void SimServer::onDeviceMessage(Connection& c, simcam::Message& message) {
     const auto* hello = std::get_if<simcam::Hello>(&message);
     // The highest version both sides speak.
     const std::uint16_t version =
-        hello == nullptr ? 0 : std::min(hello->maxVersion, kCodedStreamVersion);
+        hello == nullptr ? 0 : std::min(hello->maxVersion, kNewestVersion);
     if (hello == nullptr || version < simcam::kProtocolVersion || version < hello->minVersion) {
       queue(c, simcam::encode(simcam::Error{"unsupported protocol version; this camera speaks versions " +
                                             std::to_string(simcam::kProtocolVersion) + " to " +
-                                            std::to_string(kCodedStreamVersion)}));
+                                            std::to_string(kNewestVersion)}));
       c.closing = true;
       return;
     }
@@ -433,6 +440,11 @@ void SimServer::onDeviceMessage(Connection& c, simcam::Message& message) {
   if (auto* request = std::get_if<simcam::StreamRequest>(&message);
       request != nullptr && c.version >= simcam::kStreamProtocolVersion && !c.streaming) {
     startStream(c, *request);
+    return;
+  }
+  if (auto* request = std::get_if<simcam::StreamModeRequest>(&message);
+      request != nullptr && c.version >= simcam::kModeStreamProtocolVersion && !c.streaming) {
+    startModeStream(c, *request);
     return;
   }
   // A stream connection carries frames only.
@@ -490,24 +502,82 @@ void SimServer::startStream(Connection& c, const simcam::StreamRequest& request)
            "no frame size fits " + std::to_string(request.maxWidth) + "x" + std::to_string(request.maxHeight));
     return;
   }
+  beginStream(c, {width, height, c.version >= kCodedStreamVersion ? cameraEncoding(width, height) : Encoding::bgra},
+              options_.fps);
+}
+
+void SimServer::startModeStream(Connection& c, const simcam::StreamModeRequest& request) {
+  auto refuse = [&](simcam::StreamRefused::Reason reason, std::string text) {
+    queue(c, simcam::encode(simcam::StreamRefused{reason, std::move(text)}));
+    c.closing = true;
+  };
+  if (busy_) {
+    refuse(simcam::StreamRefused::Reason::busy, "the camera is in use by another application");
+    return;
+  }
+  std::string code;
+  for (int i = 0; i < 4; ++i) code.push_back(static_cast<char>(request.fourcc >> (8 * i)));
+  const std::string asked = code + " " + std::to_string(request.width) + "x" + std::to_string(request.height) + " at " +
+                            std::to_string(request.fps) + " fps";
+  // Only what the streaming descriptors advertise, as a camera's probe would settle on.
+  const StreamFormat* format = nullptr;
+  for (const StreamFormat& f : camera_.profile().formats) {
+    if (formatCode(f.kind) == code) format = &f;
+  }
+  const bool offered = format != nullptr && std::any_of(format->frames.begin(), format->frames.end(), [&](const StreamFrame& f) {
+    return f.width == request.width && f.height == request.height &&
+           std::find(f.fps.begin(), f.fps.end(), int(request.fps)) != f.fps.end();
+  });
+  if (!offered) {
+    refuse(simcam::StreamRefused::Reason::unsupported, "the camera does not offer " + asked);
+    return;
+  }
+  if (format->kind == StreamFormat::h264) {
+    // Advertised as the real camera does, but the simulator has no H.264 encoder.
+    refuse(simcam::StreamRefused::Reason::unsupported, "H.264 is advertised but the simulated camera cannot encode it");
+    return;
+  }
+  beginStream(c, {request.width, request.height, format->kind == StreamFormat::mjpeg ? Encoding::mjpeg : Encoding::yuy2},
+              request.fps);
+}
+
+void SimServer::beginStream(Connection& c, FrameShape shape, int fps) {
   c.streaming = true;
-  c.shape = {width, height, c.version >= kCodedStreamVersion ? cameraEncoding(width, height) : Encoding::bgra};
+  c.shape = shape;
+  c.fps = fps;
+  c.credit = 0;
+  c.due = false;
   ::setsockopt(c.fd, SOL_SOCKET, SO_SNDBUF, &kStreamSendBuffer, sizeof kStreamSendBuffer);
-  queue(c, simcam::encode(simcam::StreamStart{static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height),
-                                              static_cast<std::uint16_t>(options_.fps)}));
+  queue(c, simcam::encode(simcam::StreamStart{static_cast<std::uint16_t>(shape.width), static_cast<std::uint16_t>(shape.height),
+                                              static_cast<std::uint16_t>(fps)}));
   log_.event("stream-start");
   camera_.setStreaming(true);
   if (nextFrameAt_ < 0) nextFrameAt_ = realNowUs();
 }
 
+int SimServer::tickFps() const {
+  int fastest = 1;
+  for (const auto& c : connections_) {
+    if (c->streaming && !c->dead) fastest = std::max(fastest, c->fps);
+  }
+  return fastest;
+}
+
 void SimServer::renderFrame() {
+  if (frozen_) return;
+  const int tick = tickFps();
   std::vector<FrameShape> shapes;
   for (const auto& c : connections_) {
-    if (c->streaming && !c->dead && std::find(shapes.begin(), shapes.end(), c->shape) == shapes.end()) {
-      shapes.push_back(c->shape);
+    if (!c->streaming || c->dead) continue;
+    if (!c->due) {
+      c->credit += c->fps;
+      if (c->credit < tick) continue;
+      c->credit -= tick;
+      c->due = true;
     }
+    if (std::find(shapes.begin(), shapes.end(), c->shape) == shapes.end()) shapes.push_back(c->shape);
   }
-  if (shapes.empty() || frozen_) return;
+  if (shapes.empty()) return;
   // A frame the renderer cannot take now is skipped, as a camera drops frames it cannot send.
   if (renderer_->request(camera_.sceneSettings(), camera_.lighting(), frameSequence_, shapes)) ++frameSequence_;
 }
@@ -516,10 +586,14 @@ void SimServer::deliverFrames() {
   const std::vector<RenderedFrame> frames = renderer_->take();
   if (frames.empty() || frozen_) return;
   for (auto& c : connections_) {
-    // A client still taking the previous frame misses this one.
-    if (!c->streaming || c->dead || c->closing || c->frame.pixels) continue;
+    // A client still taking the previous frame misses this one; one slower than the tick takes
+    // only the frames owed to it.
+    if (!c->streaming || c->dead || c->closing || c->frame.pixels || !c->due) continue;
     for (const RenderedFrame& f : frames) {
-      if (f.shape == c->shape) c->frame = f;
+      if (f.shape == c->shape) {
+        c->frame = f;
+        c->due = false;
+      }
     }
     flush(*c);
   }
@@ -769,7 +843,7 @@ void SimServer::run() {
     }
     if (nextFrameAt_ >= 0 && !frozen_ && realNowUs() >= nextFrameAt_) {
       renderFrame();
-      const std::int64_t period = 1'000'000 / options_.fps;
+      const std::int64_t period = 1'000'000 / tickFps();
       nextFrameAt_ += period;
       // After a stall the cadence starts afresh instead of catching up in a burst.
       if (nextFrameAt_ < realNowUs()) nextFrameAt_ = realNowUs() + period;

@@ -4,7 +4,8 @@
 
 // Puts one SimCamera on the "bus": publishes its device socket in the simulator directory, serves
 // the socket protocol (docs/simcam-protocol.md) to every client, plugs and unplugs it,
-// re-enumerates it, streams frames of its scene to clients that ask (protocol version 2), and
+// re-enumerates it, streams frames of its scene to clients that ask (protocol version 2; in one of
+// the profile's advertised modes from version 4), and
 // serves the control socket that `velto-simcam ctl` talks to.
 //
 // Threads: everything runs on the thread that calls run() (one poll() loop); command() may be
@@ -114,6 +115,10 @@ class SimServer {
   void readFrom(Connection& c);
   void onDeviceMessage(Connection& c, usb::simcam::Message& message);
   void startStream(Connection& c, const usb::simcam::StreamRequest& request);
+  void startModeStream(Connection& c, const usb::simcam::StreamModeRequest& request);
+  void beginStream(Connection& c, FrameShape shape, int fps);
+  // The rate frames are drawn at: the fastest stream's.
+  int tickFps() const;
   void queue(Connection& c, std::vector<std::uint8_t> bytes);
   void flush(Connection& c);
   // Sends the frame under way; with `begunOnly`, only the rest of a chunk already begun. False

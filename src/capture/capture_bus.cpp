@@ -79,6 +79,45 @@ QVariantMap CaptureBusService::Snapshot(const QDBusUnixFileDescriptor& file) {
   return {};
 }
 
+QVariantMap CaptureBusService::SnapshotInMode(const QDBusUnixFileDescriptor& file, const QString& format, int width,
+                                              int height, int fps) {
+  setDelayedReply(true);
+  video::ModeWish wish;
+  QString refusal;
+  if (!format.isEmpty()) {
+    wish.fourcc = video::formatNamed(format.toStdString());
+    if (!wish.fourcc) refusal = QStringLiteral("unknown format '%1' (MJPEG, YUY2, NV12 or H.264)").arg(format);
+  }
+  if (width < 0 || height < 0 || fps < 0 || (width == 0) != (height == 0)) {
+    refusal = QStringLiteral("the size takes a width and a height above 0, or 0 for both");
+  }
+  if (width > 0) {
+    wish.width = width;
+    wish.height = height;
+  }
+  if (fps > 0) wish.fps = fps;
+  if (!file.isValid()) refusal = QStringLiteral("the snapshot needs a file opened for writing");
+  if (!refusal.isEmpty()) {
+    bus_.send(message().createErrorReply(busErrorName(CommandOutcome::invalid), refusal));
+    return {};
+  }
+  CaptureCommand command;
+  command.kind = CaptureCommand::Kind::snapshot;
+  command.file = QStringLiteral("the snapshot");
+  command.fd = file.fileDescriptor();
+  command.mode = wish;
+  enqueue(command, file);
+  return {};
+}
+
+QVariantMap CaptureBusService::Formats() {
+  setDelayedReply(true);
+  CaptureCommand command;
+  command.kind = CaptureCommand::Kind::formats;
+  enqueue(command);
+  return {};
+}
+
 QString CaptureBusService::Calibrate(const QString& tool, double x, double y, double target) {
   setDelayedReply(true);
   const auto chosen = calibrationToolNamed(tool);
@@ -168,6 +207,24 @@ void CaptureBusService::finish(JobID id, const CaptureOutcome& o) {
                                         : o.outcome.message));
   } else if (o.result.contains(QStringLiteral("message"))) {
     bus_.send(call.createReply(o.result.value(QStringLiteral("message"))));
+  } else if (o.result.contains(QStringLiteral("modes"))) {
+    // The modes as the interface has them: one array per field.
+    QStringList formats, fourccs;
+    QList<int> widths, heights, rates;
+    for (const QVariant& entry : o.result.value(QStringLiteral("modes")).toList()) {
+      const QVariantMap mode = entry.toMap();
+      formats.append(mode.value(QStringLiteral("format")).toString());
+      fourccs.append(mode.value(QStringLiteral("fourcc")).toString());
+      widths.append(mode.value(QStringLiteral("width")).toInt());
+      heights.append(mode.value(QStringLiteral("height")).toInt());
+      rates.append(mode.value(QStringLiteral("fps")).toInt());
+    }
+    bus_.send(call.createReply(QVariant(QVariantMap{{QStringLiteral("camera"), o.result.value(QStringLiteral("camera"))},
+                                                    {QStringLiteral("format"), formats},
+                                                    {QStringLiteral("fourcc"), fourccs},
+                                                    {QStringLiteral("width"), QVariant::fromValue(widths)},
+                                                    {QStringLiteral("height"), QVariant::fromValue(heights)},
+                                                    {QStringLiteral("fps"), QVariant::fromValue(rates)}})));
   } else {
     // The histograms as the interface has them: arrays of doubles (ad), not of variants.
     QVariantMap result = o.result;

@@ -60,6 +60,8 @@ class CaptureBusService : public QObject, protected QDBusContext {
   // Called by the adaptor; each answers its call itself.
   QVariantMap Stats(int frames);
   QVariantMap Snapshot(const QDBusUnixFileDescriptor& file);
+  QVariantMap SnapshotInMode(const QDBusUnixFileDescriptor& file, const QString& format, int width, int height, int fps);
+  QVariantMap Formats();
   QString Calibrate(const QString& tool, double x, double y, double target);
 
  private:

@@ -55,15 +55,61 @@ class CaptureJob final : public QObject {
         finish({CommandOutcome::cameraFailed, QStringLiteral("the camera store was closed")});
       });
     }
+    if (command_.kind == CaptureCommand::Kind::formats || !command_.mode.empty()) {
+      // What the camera offers first, without streaming.
+      preview_.lookUpModes(target_.locationID, target_.key,
+                           [self = QPointer<CaptureJob>(this)](std::optional<video::CaptureDevice> device,
+                                                               std::vector<video::CaptureMode> modes) {
+                             if (self) self->modesFound(device.has_value(), modes);
+                           });
+      return;
+    }
+    startPicture();
+  }
+
+ private:
+  void modesFound(bool found, const std::vector<video::CaptureMode>& modes) {
+    if (finished_) return;
+    if (!found) return finish({CommandOutcome::unavailable, QStringLiteral("no video device belongs to %1").arg(target_.name)});
+    if (command_.kind == CaptureCommand::Kind::formats) {
+      QVariantList list;
+      for (const video::CaptureMode& m : modes) {
+        list.append(QVariantMap{{QStringLiteral("format"), QString::fromStdString(video::formatName(m.fourcc))},
+                                {QStringLiteral("fourcc"), QString::fromStdString(video::modeKey(m).substr(0, 4))},
+                                {QStringLiteral("width"), m.width},
+                                {QStringLiteral("height"), m.height},
+                                {QStringLiteral("fps"), m.fps}});
+      }
+      return finish({}, {{QStringLiteral("camera"), target_.name}, {QStringLiteral("modes"), list}});
+    }
+    mode_ = video::pickMode(modes, command_.mode);
+    if (!mode_) {
+      const QString wish = QString::fromStdString(video::describeWish(command_.mode));
+      if (modes.empty()) return finish({CommandOutcome::invalid, QStringLiteral("%1 does not say which modes it offers, so %2 cannot be chosen").arg(target_.name, wish)});
+      return finish({CommandOutcome::invalid,
+                     QStringLiteral("%1 does not offer %2; it offers %3").arg(target_.name, wish, summarizeModes(modes))});
+    }
+    preview_.setClientMode(command_.client, mode_);
+    startPicture();
+  }
+
+  void startPicture() {
     // A camera may take a moment before its first frame; a few frames also let the exposure settle.
     needed_ = command_.kind == CaptureCommand::Kind::stats ? std::max(command_.frames, 1) : 1;
     preview_.start(command_.client, target_.locationID, target_.key);
     startCount_ = lastCount_ = preview_.analyzer().frameCount();
     lastProgress_ = clock_.monotonicNow();
+    modeSince_ = lastProgress_;
     poll();
   }
 
- private:
+  // The newest frame is of the mode asked for (any frame when none was).
+  bool inMode() const {
+    if (!mode_) return true;
+    const Frame frame = preview_.analyzer().latest();
+    return frame.sourceWidth() == mode_->width && frame.sourceHeight() == mode_->height;
+  }
+
   void poll() {
     if (auto refusal = pictureRefusal()) return finish({CommandOutcome::unavailable, *refusal});
     const auto now = clock_.monotonicNow();
@@ -72,7 +118,16 @@ class CaptureJob final : public QObject {
       lastCount_ = count;
       lastProgress_ = now;
     }
-    if (count - startCount_ >= needed_) return pictureArrived();
+    if (count - startCount_ >= needed_) {
+      if (inMode()) return pictureArrived();
+      // Frames of the session before the mode took hold; the next ones count.
+      startCount_ = count;
+      if (now - modeSince_ >= kPictureTimeout) {
+        return finish({CommandOutcome::unavailable, QStringLiteral("%1 sent no picture at %2 within %3 s")
+                                                        .arg(target_.name, QString::fromStdString(video::describeMode(*mode_)))
+                                                        .arg(std::chrono::duration_cast<std::chrono::seconds>(kPictureTimeout).count())});
+      }
+    }
     if (now - lastProgress_ >= kPictureTimeout) return finish({CommandOutcome::unavailable, stalled()});
     timer_ = clock_.singleShot(this, kPoll, [this] { poll(); });
   }
@@ -91,6 +146,8 @@ class CaptureJob final : public QObject {
       if (problem->kind == Kind::missingElement || problem->kind == Kind::denied) {
         return QString::fromStdString(problem->text);
       }
+      // A mode the camera advertises and then will not stream in (the simulator's H.264).
+      if (mode_ && problem->kind == Kind::failed) return QString::fromStdString(problem->text);
     }
     return std::nullopt;
   }
@@ -109,6 +166,7 @@ class CaptureJob final : public QObject {
       case CaptureCommand::Kind::stats: return stats();
       case CaptureCommand::Kind::snapshot: return snapshot();
       case CaptureCommand::Kind::calibrate: return calibrate();
+      case CaptureCommand::Kind::formats: return;  // answered from the look-up
     }
   }
 
@@ -199,6 +257,8 @@ class CaptureJob final : public QObject {
   std::int64_t startCount_ = 0;
   std::int64_t lastCount_ = 0;
   Clock::MonotonicTime lastProgress_;
+  Clock::MonotonicTime modeSince_;
+  std::optional<video::CaptureMode> mode_;  // the snapshot's, once chosen
   std::optional<QString> writeError_;
   TimerHandle timer_;
   bool finished_ = false;
@@ -213,6 +273,29 @@ QPointer<QObject> runCapture(Clock& clock, PreviewController& preview, const Cap
   QPointer<QObject> handle(job);
   job->begin();
   return handle;
+}
+
+QString summarizeModes(const std::vector<video::CaptureMode>& modes) {
+  // Per format, each size once with its rates: "MJPEG 1280x720 30/15 fps, 640x480 30 fps".
+  QStringList formats;
+  std::vector<std::uint32_t> seen;
+  for (const video::CaptureMode& m : modes) {
+    if (std::find(seen.begin(), seen.end(), m.fourcc) != seen.end()) continue;
+    seen.push_back(m.fourcc);
+    QStringList sizes;
+    for (std::size_t i = 0; i < modes.size(); ++i) {
+      const video::CaptureMode& s = modes[i];
+      if (s.fourcc != m.fourcc) continue;
+      const QString size = QStringLiteral("%1x%2").arg(s.width).arg(s.height);
+      if (!sizes.isEmpty() && sizes.back().startsWith(size + QLatin1Char(' '))) {
+        sizes.back().insert(sizes.back().size() - 4, QStringLiteral("/%1").arg(s.fps));
+      } else {
+        sizes.append(QStringLiteral("%1 %2 fps").arg(size).arg(s.fps));
+      }
+    }
+    formats.append(QString::fromStdString(video::formatName(m.fourcc)) + QLatin1Char(' ') + sizes.join(QStringLiteral(", ")));
+  }
+  return formats.join(QStringLiteral("; "));
 }
 
 void cancelCapture(const QPointer<QObject>& job, CommandOutcome outcome) {

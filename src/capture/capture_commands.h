@@ -2,8 +2,8 @@
 //
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The picture without a window: statistics of live frames, a snapshot, and click-to-set at a
-// point, as velto-ctl offers them. One logic whoever asks, velto-ctl with a preview of its own or
+// The picture without a window: statistics of live frames, a snapshot (in a mode of the user's
+// choosing), click-to-set at a point, and the modes the camera offers, as velto-ctl offers them. One logic whoever asks, velto-ctl with a preview of its own or
 // the session's owner on its behalf, so both answer alike. The command captures as the preview
 // client "cli" for as long as it runs. Main thread.
 #pragma once
@@ -18,6 +18,7 @@
 
 #include "capture/calibrator.h"
 #include "model/store_commands.h"
+#include "platform/video/capture_mode.h"
 #include "support/clock.h"
 #include "uvc/camera_key.h"
 
@@ -27,11 +28,13 @@ class CameraStore;
 class PreviewController;
 
 struct CaptureCommand {
-  enum class Kind { stats, snapshot, calibrate };
+  enum class Kind { stats, snapshot, calibrate, formats };
   Kind kind = Kind::stats;
   int frames = 30;                                    // stats: frames to receive first
   QString file;                                       // snapshot: the PNG's name, for messages
   int fd = -1;                                        // snapshot: where it is written (the caller's)
+  // snapshot: the mode to take it in, one the camera offers; empty: the preview's own
+  video::ModeWish mode;
   Calibrator::Tool tool = Calibrator::Tool::whiteBalance;  // calibrate
   QPointF point{0.5, 0.5};                            // calibrate: normalised, origin top left
   double target = 0.5;                                // calibrate exposure: 0.4, 0.5 or 0.6
@@ -48,7 +51,8 @@ struct CaptureTarget {
 struct CaptureOutcome {
   CommandOutcome outcome;
   // stats: width, height, frames, clippedHighlights, crushedShadows, luma, red, green, blue
-  // (64 numbers each); snapshot: width, height, file; calibrate: message.
+  // (64 numbers each); snapshot: width, height, file; calibrate: message; formats: camera (its
+  // name) and modes, a list of maps with format (its name), fourcc, width, height and fps.
   QVariantMap result;
 };
 
@@ -63,6 +67,9 @@ inline constexpr std::chrono::seconds kPictureTimeout{4};
 QPointer<QObject> runCapture(Clock& clock, PreviewController& preview, const CaptureTarget& target, CameraStore* store,
                              Calibrator* calibrator, const CaptureCommand& command,
                              std::function<void(CaptureOutcome)> done);
+
+// What `modes` holds, for a message: "MJPEG 1920x1080 30 fps, 1280x720 30/15 fps; YUY2 ...".
+QString summarizeModes(const std::vector<video::CaptureMode>& modes);
 
 // Ends a running command at once with `outcome` (nothing when it has ended already).
 void cancelCapture(const QPointer<QObject>& job, CommandOutcome outcome);

@@ -10,6 +10,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "capture/capture_mode_settings.h"
 #include "support/log.h"
 #include "support/weak_context.h"
 
@@ -111,6 +112,10 @@ void PreviewController::start(const QString& client, std::optional<std::uint32_t
                               std::optional<CameraKey> key) {
   clients_.insert(client);
   target_ = {locationID, key};
+  if (modeSettings_ && key != chosenFor_) {
+    chosenFor_ = key;
+    setChosen(key ? modeSettings_->mode(*key) : std::nullopt);
+  }
   ++lookUpGeneration_;  // an answer still on its way was for the request before this one
   // Asking for access is a step of its own, as it would be behind a system prompt: a client that
   // leaves before it runs starts nothing.
@@ -125,12 +130,14 @@ void PreviewController::lookUp(bool checkAccess, std::function<void(const video:
   };
   request.checkAccess = checkAccess;
   request.inUse = captureDevice_;
+  request.listModes = true;
   backend_->lookUp(std::move(request), [self = toSelf_, controller = this, alive = QPointer<PreviewController>(this),
                                         home = thread(), generation,
                                         then = std::move(then)](video::CaptureBackend::LookUpResult found) {
     auto take = [controller, generation, then, found = std::move(found)] {
       // A newer request or the last client leaving made the answer stale.
       if (generation != controller->lookUpGeneration_ || controller->clients_.empty()) return;
+      controller->setModes(found.device ? found.modes : std::vector<video::CaptureMode>{});
       then(found);
     };
     // A worker's answer comes back queued; a stand-in backend that answers on this thread (tests)
@@ -154,6 +161,7 @@ void PreviewController::requestAccess() {
       return;
     }
     if (currentLocationID_ == target_.locationID && sessionStarted_ && found.inUseListed) {
+      modeMayHaveChanged();  // a client that came with a mode of its own
       setState(State::running);
       return;
     }
@@ -181,7 +189,82 @@ void PreviewController::connectTo(const std::optional<video::CaptureDevice>& dev
 
 void PreviewController::configure(const video::CaptureDevice& device, bool restart) {
   sessionStarted_ = true;
+  const std::optional<video::CaptureMode> mode = effectiveMode();
+  if (mode != streamed_) {
+    streamed_ = mode;
+    backend_->setCaptureMode(mode);
+  }
   backend_->configure(device, restart);
+}
+
+std::optional<video::CaptureMode> PreviewController::effectiveMode() {
+  std::optional<video::CaptureMode> wanted = chosen_;
+  if (!clientModes_.empty()) wanted = clientModes_.back().second;
+  if (!wanted) return std::nullopt;
+  if (std::find(modes_.begin(), modes_.end(), *wanted) != modes_.end()) {
+    fallbackLogged_.reset();
+    return wanted;
+  }
+  // The camera changed, or the mode was chosen for another of the same model.
+  if (fallbackLogged_ != wanted) {
+    fallbackLogged_ = wanted;
+    const std::string name = captureDevice_ ? captureDevice_->name : std::string("the camera");
+    log::info(log::Layer::capture, name + " does not offer " + video::describeMode(*wanted) + "; streaming automatically");
+  }
+  return std::nullopt;
+}
+
+void PreviewController::modeMayHaveChanged() {
+  if (!sessionStarted_ || !captureDevice_ || effectiveMode() == streamed_) return;
+  configure(*captureDevice_, false);
+}
+
+void PreviewController::chooseMode(std::optional<video::CaptureMode> mode) {
+  if (modeSettings_ && target_.key) modeSettings_->setMode(*target_.key, mode);
+  setChosen(std::move(mode));
+  modeMayHaveChanged();
+}
+
+void PreviewController::rememberModesIn(UserDefaults& defaults) {
+  modeSettings_ = std::make_unique<CaptureModeSettings>(defaults);
+  chosenFor_.reset();
+}
+
+void PreviewController::setClientMode(const QString& client, std::optional<video::CaptureMode> mode) {
+  std::erase_if(clientModes_, [&](const auto& entry) { return entry.first == client; });
+  if (mode) clientModes_.emplace_back(client, *mode);
+  modeMayHaveChanged();
+}
+
+void PreviewController::lookUpModes(
+    std::optional<std::uint32_t> locationID, std::optional<CameraKey> key,
+    std::function<void(std::optional<video::CaptureDevice>, std::vector<video::CaptureMode>)> done) {
+  video::CaptureBackend::LookUp request;
+  request.choose = [locationID, key](const std::vector<video::CaptureDevice>& devices) {
+    return captureDevice(devices, locationID, key);
+  };
+  request.listModes = true;
+  backend_->lookUp(std::move(request), [self = toSelf_, alive = QPointer<PreviewController>(this), home = thread(),
+                                        done = std::move(done)](video::CaptureBackend::LookUpResult found) {
+    auto give = [done, found = std::move(found)] { done(found.device, found.modes); };
+    if (QThread::currentThread() != home) {
+      self.post(std::move(give));
+    } else if (alive) {
+      give();
+    }
+  });
+}
+
+void PreviewController::setModes(std::vector<video::CaptureMode> modes) {
+  if (modes == modes_) return;
+  modes_ = std::move(modes);
+  emit modesChanged();
+}
+
+void PreviewController::setChosen(std::optional<video::CaptureMode> mode) {
+  if (mode == chosen_) return;
+  chosen_ = std::move(mode);
+  emit chosenModeChanged();
 }
 
 void PreviewController::stopSession() {
@@ -191,7 +274,11 @@ void PreviewController::stopSession() {
 
 void PreviewController::stop(const QString& client) {
   clients_.erase(client);
-  if (!clients_.empty()) return;
+  const bool hadMode = std::erase_if(clientModes_, [&](const auto& entry) { return entry.first == client; }) != 0;
+  if (!clients_.empty()) {
+    if (hadMode) modeMayHaveChanged();
+    return;
+  }
   ++lookUpGeneration_;
   currentLocationID_.reset();
   captureDevice_.reset();

@@ -38,6 +38,9 @@
 
 namespace velto {
 
+class CaptureModeSettings;
+class UserDefaults;
+
 class PreviewController : public QObject {
   Q_OBJECT
 
@@ -80,6 +83,28 @@ class PreviewController : public QObject {
   video::CaptureBackend& session() { return *backend_; }
   int sessionRestarts() const { return sessionRestarts_; }
 
+  // The modes the camera in use offers, ordered, as of the last look-up that found it; empty
+  // before, and when the device cannot be asked.
+  const std::vector<video::CaptureMode>& modes() const { return modes_; }
+  // The mode chosen for the camera's model; none: automatic (the default).
+  const std::optional<video::CaptureMode>& chosenMode() const { return chosen_; }
+  // Chooses the mode for the camera's model (remembered there once rememberModesIn was called)
+  // and streams in it from now on: a running session restarts. A mode the camera does not offer
+  // streams as automatic, with a line in velto.capture.
+  void chooseMode(std::optional<video::CaptureMode> mode);
+  // Keeps each model's choice in `defaults`, which must outlive the controller. Call before the
+  // first start().
+  void rememberModesIn(UserDefaults& defaults);
+  // A client's own mode while it is registered (a velto-ctl snapshot at a size); the newest
+  // client's wins over the chosen one. None gives the choice back.
+  void setClientMode(const QString& client, std::optional<video::CaptureMode> mode);
+  // What the session was last configured to stream in; none: automatic.
+  const std::optional<video::CaptureMode>& streamedMode() const { return streamed_; }
+  // Finds the device of the camera at `locationID` or of model `key` and what it offers, without
+  // streaming; `done` is called here (not when the controller is gone first).
+  void lookUpModes(std::optional<std::uint32_t> locationID, std::optional<CameraKey> key,
+                   std::function<void(std::optional<video::CaptureDevice>, std::vector<video::CaptureMode>)> done);
+
   // Registers `client` and asks for the picture of the camera at `locationID` with `key` (the
   // store's camera; none of either when it has none). Repeat it when the store's camera changes;
   // for the camera already running it only re-asserts `running`. Returns at once: the state
@@ -105,6 +130,8 @@ class PreviewController : public QObject {
   void frameReady();
   void recoveringChanged();
   void problemChanged();
+  void modesChanged();
+  void chosenModeChanged();
 
  private:
   // Asks the backend for the target's device; `then` runs here with the answer unless it is stale.
@@ -125,6 +152,12 @@ class PreviewController : public QObject {
   void setState(State state);
   void setRecovering(bool recovering);
   void setProblem(std::optional<video::SessionError> problem);
+  void setModes(std::vector<video::CaptureMode> modes);
+  void setChosen(std::optional<video::CaptureMode> mode);
+  // The client's or the chosen mode when the camera offers it; none otherwise.
+  std::optional<video::CaptureMode> effectiveMode();
+  // Configures the session anew when the mode to stream in changed.
+  void modeMayHaveChanged();
 
   Clock& clock_;
   State state_ = State::idle;
@@ -146,6 +179,13 @@ class PreviewController : public QObject {
   std::optional<Clock::MonotonicTime> lastProgress_;  // none: the distant past
   int sessionRestarts_ = 0;
   std::optional<Clock::MonotonicTime> lastReset_;     // none: the distant past
+  std::vector<video::CaptureMode> modes_;
+  std::optional<video::CaptureMode> chosen_;
+  std::optional<CameraKey> chosenFor_;                 // the model chosen_ was read for
+  std::optional<video::CaptureMode> streamed_;
+  std::optional<video::CaptureMode> fallbackLogged_;   // said once that the camera lacks it
+  std::vector<std::pair<QString, video::CaptureMode>> clientModes_;  // oldest first
+  std::unique_ptr<CaptureModeSettings> modeSettings_;
   std::map<const QObject*, QSize> watchers_;
   std::atomic<int> frameWatchers_{0};                 // watchers_'s size, read where frames arrive
   // Counts look-ups, starts and the last client leaving: only the newest look-up's answer acts.

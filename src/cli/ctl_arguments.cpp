@@ -26,7 +26,9 @@ const char* const kUsageText =
     "  reset                         reset the camera on USB\n"
     "  watch [--lock | --no-lock]    keep restoring the wanted settings until interrupted\n"
     "  stats [--frames N] [--json]   capture N frames (30) and print their statistics\n"
-    "  snapshot FILE.png             write one frame\n"
+    "  formats [--json]              the modes (format, size, rate) the camera streams in\n"
+    "  snapshot FILE.png [--size WxH] [--format NAME] [--fps N]\n"
+    "                                write one frame, in a mode the camera offers when one is named\n"
     "  calibrate white-balance|exposure X Y [--target 0.4|0.5|0.6]\n"
     "                                click-to-set at the point (X, Y), each 0 to 1 from the top left\n";
 
@@ -54,7 +56,7 @@ struct Arity {
 
 std::optional<Arity> arityOf(const std::string& command, const std::string& sub) {
   if (command == "list" || command == "controls" || command == "refocus" || command == "reset" ||
-      command == "watch") {
+      command == "watch" || command == "formats") {
     return Arity{0, 0};
   }
   if (command == "get" || command == "set") return Arity{1, -1};
@@ -100,6 +102,27 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
       request.json = true;
     } else if (a == "--lock" || a == "--no-lock") {
       request.lock = a == "--lock";
+    } else if (a == "--size" || a == "--format" || a == "--fps") {
+      if (i + 1 >= args.size()) return {std::nullopt, a + " needs a value"};
+      const std::string value = args[++i];
+      if (a == "--size") {
+        const auto x = value.find_first_of("xX");
+        const auto width = x == std::string::npos ? std::nullopt : parseInteger(value.substr(0, x));
+        const auto height = x == std::string::npos ? std::nullopt : parseInteger(value.substr(x + 1));
+        if (!width || !height || *width < 1 || *height < 1 || *width > 16384 || *height > 16384) {
+          return {std::nullopt, "--size takes WIDTHxHEIGHT such as 1280x720, not '" + value + "'"};
+        }
+        request.mode.width = static_cast<int>(*width);
+        request.mode.height = static_cast<int>(*height);
+      } else if (a == "--format") {
+        request.mode.fourcc = video::formatNamed(value);
+        if (!request.mode.fourcc) return {std::nullopt, "--format takes MJPEG, YUY2, NV12 or H.264, not '" + value + "'"};
+      } else {
+        const auto n = parseInteger(value);
+        if (!n || *n < 1 || *n > 1000) return {std::nullopt, "--fps takes a number of frames a second, not '" + value + "'"};
+        request.mode.fps = static_cast<int>(*n);
+      }
+      seen.insert("--mode");
     } else if (a == "--frames" || a == "--target") {
       if (i + 1 >= args.size()) return {std::nullopt, a + " needs a value"};
       const std::string value = args[++i];
@@ -158,10 +181,11 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
   if (request.lock && request.command != "watch") return {std::nullopt, "--lock and --no-lock go with watch"};
   if (seen.contains("--frames") && request.command != "stats") return {std::nullopt, "--frames goes with stats"};
   if (seen.contains("--target") && request.command != "calibrate") return {std::nullopt, "--target goes with calibrate exposure"};
+  if (seen.contains("--mode") && request.command != "snapshot") return {std::nullopt, "--size, --format and --fps go with snapshot"};
   if (request.json) {
-    static const std::set<std::string> withJson = {"list", "controls", "get", "stats"};
+    static const std::set<std::string> withJson = {"list", "controls", "get", "stats", "formats"};
     if (!withJson.contains(request.command) && !(request.command == "preset" && request.subcommand == "list")) {
-      return {std::nullopt, "--json goes with list, controls, get, stats and preset list"};
+      return {std::nullopt, "--json goes with list, controls, get, stats, formats and preset list"};
     }
   }
   if (request.command == "set") {
@@ -188,6 +212,9 @@ CaptureParse parseCapture(const CtlRequest& request) {
   } else if (cmd == "snapshot") {
     command.kind = CaptureCommand::Kind::snapshot;
     command.file = QString::fromStdString(request.operands[0]);
+    command.mode = request.mode;
+  } else if (cmd == "formats") {
+    command.kind = CaptureCommand::Kind::formats;
   } else {
     command.kind = CaptureCommand::Kind::calibrate;
     const auto tool = calibrationToolNamed(QString::fromStdString(request.operands[0]));

@@ -17,7 +17,7 @@ namespace velto::cli {
 
 struct CtlRequest {
   // list, controls, get, set, auto, defaults, refocus, preset, reset, watch, stats, snapshot,
-  // calibrate
+  // calibrate, formats
   std::string command;
   // preset: list, save, apply, update, rename, delete
   std::string subcommand;
@@ -30,6 +30,7 @@ struct CtlRequest {
   bool help = false;
   bool verbose = false;             // --verbose: the velto.* logs on standard error
   int frames = 30;                  // stats --frames N
+  video::ModeWish mode;             // snapshot --size WxH --format NAME --fps N
   double target = 0.5;              // calibrate exposure --target 0.4|0.5|0.6
 };
 

@@ -207,6 +207,23 @@ void printCapture(CaptureCommand::Kind kind, const QVariantMap& result, bool jso
     case CaptureCommand::Kind::calibrate:
       out << result.value("message").toString().toStdString() << "\n";
       return;
+    case CaptureCommand::Kind::formats: {
+      const QVariantList modes = result.value("modes").toList();
+      if (json) {
+        printJson(out, QJsonDocument(QJsonArray::fromVariantList(modes)));
+        return;
+      }
+      // One mode a line, as the window's picker lists them: "1920x1080  30 fps  MJPEG".
+      for (const QVariant& entry : modes) {
+        const QVariantMap m = entry.toMap();
+        const std::string dimensions =
+            QStringLiteral("%1x%2").arg(m.value("width").toInt()).arg(m.value("height").toInt()).toStdString();
+        out << std::left << std::setw(10) << dimensions << std::right << std::setw(4) << m.value("fps").toInt() << " fps  "
+            << m.value("format").toString().toStdString() << "\n";
+      }
+      if (modes.isEmpty()) out << result.value("camera").toString().toStdString() << " does not say which modes it offers\n";
+      return;
+    }
   }
 }
 

@@ -74,6 +74,27 @@ QVariantList numbersOf(const QVariant& v) {
   return v.toList();
 }
 
+// Formats' answer, one array per field, as the list of modes the local command gives.
+QVariantMap modesOf(const QVariantMap& answer) {
+  auto ints = [&](const char* key) {
+    const QVariant v = answer.value(QLatin1String(key));
+    if (v.canConvert<QDBusArgument>()) return qdbus_cast<QList<int>>(v.value<QDBusArgument>());
+    return v.value<QList<int>>();
+  };
+  const QStringList formats = answer.value(QStringLiteral("format")).toStringList();
+  const QStringList fourccs = answer.value(QStringLiteral("fourcc")).toStringList();
+  const QList<int> widths = ints("width"), heights = ints("height"), rates = ints("fps");
+  QVariantList modes;
+  for (qsizetype i = 0; i < formats.size() && i < fourccs.size() && i < widths.size() && i < heights.size() && i < rates.size(); ++i) {
+    modes.append(QVariantMap{{QStringLiteral("format"), formats[i]},
+                             {QStringLiteral("fourcc"), fourccs[i]},
+                             {QStringLiteral("width"), widths[i]},
+                             {QStringLiteral("height"), heights[i]},
+                             {QStringLiteral("fps"), rates[i]}});
+  }
+  return {{QStringLiteral("camera"), answer.value(QStringLiteral("camera"))}, {QStringLiteral("modes"), modes}};
+}
+
 QString nameOf(ControlID id) { return QString::fromUtf8(rawValue(id).data(), static_cast<qsizetype>(rawValue(id).size())); }
 
 ControlValues valuesOf(const QVariantMap& map) {
@@ -233,7 +254,7 @@ int runThroughOwner(const CtlRequest& request, QDBusConnection bus, std::ostream
   }
   if (cmd == "watch") return kUsage;  // watch waits for its turn instead (runCtl)
 
-  if (cmd == "stats" || cmd == "snapshot" || cmd == "calibrate") {
+  if (cmd == "stats" || cmd == "snapshot" || cmd == "calibrate" || cmd == "formats") {
     CaptureParse parsed = parseCapture(request);
     if (!parsed.command) {
       err << "velto-ctl: " << parsed.error << "\n";
@@ -256,12 +277,24 @@ int runThroughOwner(const CtlRequest& request, QDBusConnection bus, std::ostream
         // The owner writes into the file we opened: only where we could write ourselves.
         SnapshotFile file(QFileInfo(c.file).absoluteFilePath());
         if (auto why = file.open()) return report({CommandOutcome::unavailable, *why}, err);
-        QDBusPendingReply<QVariantMap> shot = capture.Snapshot(QDBusUnixFileDescriptor(file.handle()));
+        const video::ModeWish& wish = c.mode;
+        QDBusPendingReply<QVariantMap> shot =
+            wish.empty() ? capture.Snapshot(QDBusUnixFileDescriptor(file.handle()))
+                         : capture.SnapshotInMode(QDBusUnixFileDescriptor(file.handle()),
+                                                  wish.fourcc ? QString::fromStdString(video::formatName(*wish.fourcc)) : QString(),
+                                                  wish.width.value_or(0), wish.height.value_or(0), wish.fps.value_or(0));
         shot.waitForFinished();
         if (shot.isError()) return report(outcomeOf(shot, deadline), err);
         if (auto why = file.commit()) return report({CommandOutcome::unavailable, *why}, err);
         result = shot.value();
         result.insert(QStringLiteral("file"), file.path());
+        break;
+      }
+      case CaptureCommand::Kind::formats: {
+        QDBusPendingReply<QVariantMap> formats = capture.Formats();
+        formats.waitForFinished();
+        if (formats.isError()) return report(outcomeOf(formats, deadline), err);
+        result = modesOf(formats.value());
         break;
       }
       case CaptureCommand::Kind::calibrate: {

@@ -319,8 +319,10 @@ int capture(const CtlRequest& request, const QString& settingsPath, std::ostream
   }
 
   SystemClock clock;
-  auto run = [&](const CaptureTarget& target, CameraStore* store) {
+  auto run = [&](const CaptureTarget& target, CameraStore* store, UserDefaults& defaults) {
     PreviewController preview(clock, captureBackend(false), {});
+    // The mode chosen in the window for this model, unless the command names one.
+    preview.rememberModesIn(defaults);
     Calibrator calibrator(clock);
     CaptureOutcome outcome;
     waitFor([&](std::function<void()> done) {
@@ -344,7 +346,8 @@ int capture(const CtlRequest& request, const QString& settingsPath, std::ostream
     const auto services = candidates(request, defaults);
     if (services.empty()) return fail(kNoCamera, noCamera(request), err);
     const usb::Service& s = services.front();
-    return run({QString::fromStdString(UVCDevice::displayName(s)), s.locationID, {s.vendorID, s.productID}}, nullptr);
+    return run({QString::fromStdString(UVCDevice::displayName(s)), s.locationID, {s.vendorID, s.productID}}, nullptr,
+               defaults);
   }
   // Calibrating writes the camera's controls, as a change does.
   return withSettingsLock(settingsPath, err, [&](UserDefaults& defaults) {
@@ -353,7 +356,7 @@ int capture(const CtlRequest& request, const QString& settingsPath, std::ostream
     const auto target = captureTargetOf(*store);
     if (!target) return fail(kNoCamera, noCamera(request), err);
     if (!store->isConnected()) return fail(kCameraFailed, target->name.toStdString() + " does not answer", err);
-    const int code = run(*target, store.get());
+    const int code = run(*target, store.get(), defaults);
     if (!store->saveNow()) return fail(kSaveFailed, store->lastErrorText().toStdString(), err);
     return code;
   });
@@ -384,6 +387,7 @@ int watch(const CtlRequest& request, UserDefaults& defaults, std::ostream& out, 
   PreviewController preview(clock, captureBackend(true), [&owning] {
     if (CameraStore* s = owning != nullptr ? owning->store() : nullptr) s->resetCamera();
   });
+  preview.rememberModesIn(defaults);
   Calibrator calibrator(clock);
   auto makeStore = [&]() {
     defaults.reload();  // the previous owner's last word, read afresh
@@ -464,7 +468,9 @@ int runCtl(const CtlRequest& request, std::ostream& out, std::ostream& err) {
   if (const usb::SimDirectoryChoice sim = usb::simulatedCameraDirectory(); !sim.refusal.empty()) {
     err << "velto-ctl: simulated cameras are not listed: " << sim.refusal << "\n";
   }
-  if (cmd == "stats" || cmd == "snapshot" || cmd == "calibrate") return capture(request, UserDefaults::defaultPath(), out, err);
+  if (cmd == "stats" || cmd == "snapshot" || cmd == "calibrate" || cmd == "formats") {
+    return capture(request, UserDefaults::defaultPath(), out, err);
+  }
   if (cmd == "lock") return lock(request, UserDefaults::defaultPath(), out, err);
   const bool reading = cmd == "list" || cmd == "controls" || cmd == "get" || (cmd == "preset" && request.subcommand == "list");
   if (!reading && cmd != "watch") return change(request, UserDefaults::defaultPath(), err);

@@ -10,8 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QTemporaryDir>
 #include <atomic>
 
+#include "platform/session/user_defaults.h"
 #include "scripted_backend.h"
 #include "support/manual_clock.h"
 
@@ -230,6 +232,53 @@ TEST_F(PreviewControllerTest, StatisticsReachTheMainThreadEverySixthFrame) {
   QCoreApplication::processEvents();
   ASSERT_TRUE(preview->stats());
   EXPECT_EQ(preview->stats()->size, QSizeF(8, 8));
+}
+
+}  // namespace
+}  // namespace velto
+
+namespace velto {
+namespace {
+
+TEST_F(PreviewControllerTest, AChosenModeIsStreamedRememberedPerModelAndDroppedWhenNotOffered) {
+  const video::CaptureMode hd{video::fourccOf("MJPG"), 1280, 720, 15};
+  const video::CaptureMode vga{video::fourccOf("YUY2"), 640, 480, 30};
+  backend->offered = {hd, vga};
+  QTemporaryDir dir;
+  UserDefaults defaults(dir.filePath("velto.conf"));
+  preview->rememberModesIn(defaults);
+  start();
+  EXPECT_EQ(preview->modes(), backend->offered);
+  EXPECT_TRUE(backend->modesSet.empty()) << "automatic until a mode is chosen";
+
+  preview->chooseMode(hd);
+  ASSERT_EQ(backend->modesSet.size(), 1u);
+  EXPECT_EQ(backend->modesSet.back(), hd);
+  EXPECT_EQ(backend->configures, 2) << "the session is configured anew in the mode";
+  EXPECT_EQ(defaults.data("captureMode/291a_3369"), QByteArray("MJPG 1280x720@15"));
+
+  // A velto-ctl snapshot's own mode wins while it runs, and gives the choice back when it ends.
+  preview->setClientMode("cli", vga);
+  start("cli");
+  EXPECT_EQ(backend->modesSet.back(), vga);
+  preview->stop("cli");
+  EXPECT_EQ(backend->modesSet.back(), hd);
+
+  // The next run of the same model starts in it; a camera that no longer offers it streams
+  // automatically and keeps the choice.
+  preview->stop("window");
+  auto owned = std::make_unique<ScriptedBackend>();
+  backend = owned.get();
+  backend->present = {kC200};
+  backend->offered = {vga};
+  preview = std::make_unique<PreviewController>(clock, std::move(owned), [] {});
+  preview->rememberModesIn(defaults);
+  start();
+  EXPECT_EQ(preview->chosenMode(), hd);
+  EXPECT_TRUE(backend->modesSet.empty()) << "not offered: automatic";
+  EXPECT_EQ(preview->streamedMode(), std::nullopt);
+  preview->chooseMode(std::nullopt);
+  EXPECT_FALSE(defaults.data("captureMode/291a_3369"));
 }
 
 }  // namespace

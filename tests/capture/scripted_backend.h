@@ -8,6 +8,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,6 +36,8 @@ class ScriptedBackend final : public video::CaptureBackend {
   std::vector<video::CaptureDevice> devices() override { return present; }
   video::Access access(const video::CaptureDevice&) override { return denied ? video::Access::denied : video::Access::granted; }
   bool isInUseByAnotherApplication(const video::CaptureDevice&) override { return busy; }
+  std::vector<video::CaptureMode> modes(const video::CaptureDevice&) override { return offered; }
+  void setCaptureMode(std::optional<video::CaptureMode> mode) override { modesSet.push_back(mode); }
   void configure(const video::CaptureDevice& d, bool restart) override {
     ++configures;
     configured = d;
@@ -65,6 +68,8 @@ class ScriptedBackend final : public video::CaptureBackend {
   bool busy = false;
   bool running = false;
   std::pair<int, int> pictureSize{0, 0};
+  std::vector<video::CaptureMode> offered;                   // what every device offers
+  std::vector<std::optional<video::CaptureMode>> modesSet;  // each mode the sessions were given
   int configures = 0;
   video::CaptureDevice configured;
   std::vector<double> restarts;  // seconds since the test began

@@ -267,7 +267,7 @@ TEST_F(SimCarrierTest, MalformedInputClosesThatConnectionOnly) {
 TEST_F(SimCarrierTest, UnsupportedVersionIsRefused) {
   const int fd = rawConnect(service.path);
   // Only versions newer than any this camera speaks.
-  constexpr std::uint16_t newer = usb::simcam::kCodedStreamProtocolVersion + 1;
+  constexpr std::uint16_t newer = usb::simcam::kModeStreamProtocolVersion + 1;
   const std::vector<std::uint8_t> hello = usb::simcam::encode(usb::simcam::Hello{newer, newer + 1});
   ASSERT_EQ(::send(fd, hello.data(), hello.size(), MSG_NOSIGNAL), static_cast<ssize_t>(hello.size()));
   std::vector<std::uint8_t> received;

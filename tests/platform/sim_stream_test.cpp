@@ -32,7 +32,7 @@ TEST(SimcamVideoMessagesTest, RoundTripAndRejectWhatDoesNotFit) {
   const std::vector<simcam::Message> samples = {
       simcam::StreamRequest{1280, 720}, simcam::StreamStart{640, 360, 30},
       simcam::StreamRefused{simcam::StreamRefused::Reason::busy, "in use"},
-      simcam::FrameChunk{7, 262144, {1, 2, 3}}};
+      simcam::FrameChunk{7, 262144, {1, 2, 3}}, simcam::StreamModeRequest{video::fourccOf("YUY2"), 640, 360, 15}};
   for (const simcam::Message& m : samples) {
     const auto frame = simcam::encode(m);
     const auto body = std::span(frame).subspan(simcam::kLengthPrefix);
@@ -48,7 +48,7 @@ TEST(SimcamVideoMessagesTest, RoundTripAndRejectWhatDoesNotFit) {
   EXPECT_FALSE(body({0x41, 0x80, 0x02, 0x68, 0x01, 0, 0})) << "zero rate";
   EXPECT_FALSE(body({0x42, 3, 0, 0})) << "unknown reason";
   EXPECT_FALSE(body({0x43, 1, 0, 0, 0, 0, 0, 0, 0})) << "a chunk without data";
-  EXPECT_FALSE(body({0x44, 0})) << "reserved, not yet a message";
+  EXPECT_FALSE(body({0x45, 0})) << "reserved, not yet a message";
 
   // The header a sender writes before the pixels reads back; a wrong type or length is refused.
   const auto header = simcam::encodeChunkHeader(9, 4096, simcam::kMaxChunkData);
@@ -124,6 +124,32 @@ TEST_F(SimStreamTest, FramesArriveInTheAskedSizeAndStopWhileFrozen) {
 
   bus.command("cam", "thaw");
   ASSERT_EQ(small.next(frame, &error), Result::frame) << error;
+}
+
+TEST_F(SimStreamTest, AModeIsStreamedExactlyAndAnythingElseRefused) {
+  std::string error;
+  SimStream small;
+  // MJPEG even at a size the camera would send as YUY2 by itself, at the slower of its rates.
+  ASSERT_EQ(small.open(socket(), video::CaptureMode{video::fourccOf("MJPG"), 320, 240, 15}, &error), Result::frame) << error;
+  EXPECT_EQ(small.width(), 320);
+  EXPECT_EQ(small.height(), 240);
+  EXPECT_EQ(small.fps(), 15);
+  SimStream::Packet frame;
+  ASSERT_EQ(small.next(frame, &error), Result::frame) << error;
+  EXPECT_EQ(frame.format, SimStream::Format::mjpeg);
+
+  SimStream large;
+  ASSERT_EQ(large.open(socket(), video::CaptureMode{video::fourccOf("YUY2"), 640, 480, 30}, &error), Result::frame) << error;
+  ASSERT_EQ(large.next(frame, &error), Result::frame) << error;
+  EXPECT_EQ(frame.format, SimStream::Format::yuy2);
+  EXPECT_EQ(frame.size, 2u * 640 * 480);
+
+  SimStream odd;
+  EXPECT_EQ(odd.open(socket(), video::CaptureMode{video::fourccOf("MJPG"), 1024, 768, 30}, &error), Result::refused);
+  EXPECT_NE(error.find("does not offer MJPG 1024x768 at 30 fps"), std::string::npos) << error;
+  SimStream h264;
+  EXPECT_EQ(h264.open(socket(), video::CaptureMode{video::fourccOf("H264"), 1280, 720, 30}, &error), Result::refused);
+  EXPECT_NE(error.find("H.264"), std::string::npos) << error;
 }
 
 TEST_F(SimStreamTest, BusyRefusesUnplugEndsAndTheLogSaysSo) {

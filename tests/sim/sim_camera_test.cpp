@@ -76,9 +76,10 @@ TEST(ProfileTest, C200DescribesItselfAsTheRealOneDoes) {
 
   constexpr int mjpeg = 0x06, yuy2 = 0x04, frameBased = 0x10;
   const std::vector<std::tuple<int, int, int>> expected = {
-      {mjpeg, 2560, 1440}, {mjpeg, 1920, 1080}, {mjpeg, 1280, 720}, {mjpeg, 640, 480},
-      {mjpeg, 640, 360},   {mjpeg, 320, 240},   {yuy2, 640, 480},   {yuy2, 640, 360},
-      {yuy2, 320, 240},    {frameBased, 1920, 1080}, {frameBased, 1280, 720}, {frameBased, 640, 360}};
+      {mjpeg, 2560, 1440}, {mjpeg, 1920, 1080}, {mjpeg, 1280, 720}, {mjpeg, 960, 540},
+      {mjpeg, 848, 480},   {mjpeg, 640, 480},   {mjpeg, 640, 360},  {mjpeg, 320, 240},
+      {yuy2, 640, 480},    {yuy2, 640, 360},    {yuy2, 320, 240},   {frameBased, 1920, 1080},
+      {frameBased, 1280, 720}};
   EXPECT_EQ(streamingFrames(p.configuration), expected);
   const std::vector<std::uint8_t> h264 = {'H', '2', '6', '4', 0x00, 0x00, 0x10, 0x00};
   EXPECT_NE(std::search(p.configuration.begin(), p.configuration.end(), h264.begin(), h264.end()),

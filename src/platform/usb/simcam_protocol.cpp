@@ -165,6 +165,14 @@ struct Encoder {
     w.u16(m.maxHeight);
     return w.finish();
   }
+  std::vector<std::uint8_t> operator()(const StreamModeRequest& m) const {
+    Writer w(MessageType::streamModeRequest);
+    w.u32(m.fourcc);
+    w.u16(m.width);
+    w.u16(m.height);
+    w.u16(m.fps);
+    return w.finish();
+  }
   std::vector<std::uint8_t> operator()(const StreamStart& m) const {
     Writer w(MessageType::streamStart);
     w.u16(m.width);
@@ -270,6 +278,11 @@ std::optional<Message> decodeBody(std::span<const std::uint8_t> body) {
     case MessageType::streamRequest: {
       StreamRequest q;
       if (r.u16(q.maxWidth) && r.u16(q.maxHeight)) m = q;
+      break;
+    }
+    case MessageType::streamModeRequest: {
+      StreamModeRequest q;
+      if (r.u32(q.fourcc) && r.u16(q.width) && r.u16(q.height) && r.u16(q.fps)) m = q;
       break;
     }
     case MessageType::streamStart: {

@@ -26,10 +26,13 @@ namespace velto::usb::simcam {
 
 // Version 1: control requests. Version 2 adds the frame stream (BGRA). Version 3 sends frames as
 // the camera would (YUY2 or MJPEG), each behind a frame header: the format's four-character code
-// and the length of what follows, u32 little-endian each. A server speaks all three.
+// and the length of what follows, u32 little-endian each. Version 4 lets the client ask for one of
+// the modes the camera's streaming descriptors advertise (StreamModeRequest). A server speaks all
+// four.
 inline constexpr std::uint16_t kProtocolVersion = 1;
 inline constexpr std::uint16_t kStreamProtocolVersion = 2;
 inline constexpr std::uint16_t kCodedStreamProtocolVersion = 3;
+inline constexpr std::uint16_t kModeStreamProtocolVersion = 4;
 inline constexpr std::size_t kCodedFrameHeaderSize = 8;
 // Large enough for a 64 KiB control payload or configuration descriptor with its header; video
 // frames travel in chunks below this limit.
@@ -52,6 +55,7 @@ enum class MessageType : std::uint8_t {
   streamStart = 0x41,
   streamRefused = 0x42,
   frameChunk = 0x43,
+  streamModeRequest = 0x44,  // version 4
   error = 0x7f,
 };
 
@@ -126,6 +130,17 @@ struct StreamRequest {
   friend bool operator==(const StreamRequest&, const StreamRequest&) = default;
 };
 
+// Client -> server (version 4), in place of a StreamRequest: send frames in exactly this format
+// ("MJPG", "YUY2", "H264" as four characters, first character in the lowest byte), size and rate,
+// one the camera advertises. The server refuses anything else as unsupported.
+struct StreamModeRequest {
+  std::uint32_t fourcc = 0;
+  std::uint16_t width = 0;
+  std::uint16_t height = 0;
+  std::uint16_t fps = 0;
+  friend bool operator==(const StreamModeRequest&, const StreamModeRequest&) = default;
+};
+
 // Server -> client: frames follow, BGRA, rows of exactly 4 × width bytes. All fields at least 1.
 struct StreamStart {
   std::uint16_t width = 0;
@@ -138,7 +153,7 @@ struct StreamStart {
 struct StreamRefused {
   enum class Reason : std::uint8_t {
     busy = 1,         // another application streams from the camera
-    unsupported = 2,  // no frame size fits the request
+    unsupported = 2,  // no frame size fits the request, or the mode asked for is not offered
   };
   Reason reason = Reason::busy;
   std::string text;
@@ -155,7 +170,7 @@ struct FrameChunk {
 };
 
 using Message = std::variant<Hello, Welcome, DeviceInfo, ControlRequest, ControlReply, Reenumerate,
-                             ReenumerateReply, Error, StreamRequest, StreamStart, StreamRefused, FrameChunk>;
+                             ReenumerateReply, Error, StreamRequest, StreamStart, StreamRefused, FrameChunk, StreamModeRequest>;
 
 // The whole frame: length prefix and body. A message whose fields do not fit their wire widths
 // (a name longer than 65535 bytes, data longer than 65535 bytes, a descriptor past the size limit)

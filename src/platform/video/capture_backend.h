@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/video/capture_device.h"
+#include "platform/video/capture_mode.h"
 #include "platform/video/frame.h"
 #include "support/user_text.h"
 
@@ -68,11 +69,13 @@ class CaptureBackend {
     std::function<std::optional<CaptureDevice>(const std::vector<CaptureDevice>&)> choose;
     bool checkAccess = false;              // also ask whether the chosen device may be opened
     std::optional<CaptureDevice> inUse;    // the device streamed from now, if any
+    bool listModes = false;                // also ask what the chosen device offers
   };
   struct LookUpResult {
     std::optional<CaptureDevice> device;   // what `choose` picked
     Access access = Access::granted;       // of `device`; granted when not asked for
     bool inUseListed = false;              // `inUse` is listed (same uniqueID and path)
+    std::vector<CaptureMode> modes;        // of `device`, when asked for (ordered)
   };
   // Lists the devices once, picks one and checks its access, away from the caller's thread
   // where the backend has a worker (the real one: "camera.session", in order with the session's
@@ -87,6 +90,12 @@ class CaptureBackend {
   virtual std::vector<CaptureDevice> devices() = 0;
   // Whether the picture of `device` may be opened (the node opened and closed again).
   virtual Access access(const CaptureDevice& device) = 0;
+  // The modes `device` offers, ordered (capture_mode.h); empty when it cannot be asked. A V4L2
+  // node is opened and enumerated, a simulated camera greeted for its descriptors.
+  virtual std::vector<CaptureMode> modes(const CaptureDevice& device) {
+    (void)device;
+    return {};
+  }
   // Whether another application is using `device`: the device answered busy the last time this
   // session tried to stream from it, and no frame has arrived from it since. Any thread; no I/O.
   virtual bool isInUseByAnotherApplication(const CaptureDevice& device) = 0;
@@ -97,6 +106,10 @@ class CaptureBackend {
   // running for that same device is kept. A session that fails reports its error and stops.
   virtual void configure(const CaptureDevice& device, bool restart) = 0;
   virtual void stopSession() = 0;
+  // The mode the sessions configured from now on stream in; none: the backend picks (a V4L2
+  // node's high preset, a simulated camera's own size). A running session is kept until the next
+  // configure, which then restarts it even without `restart` when the mode changed. Any thread.
+  virtual void setCaptureMode(std::optional<CaptureMode> mode) { (void)mode; }
   // The largest picture a view shows now, in device pixels (none: 0 × 0). Frames are made no
   // larger than needed to cover it; without a view, large enough for the statistics. Any thread;
   // the next frame has the new size.
@@ -119,6 +132,7 @@ inline CaptureBackend::LookUpResult CaptureBackend::lookUpNow(const LookUp& requ
   const std::vector<CaptureDevice> present = devices();
   if (request.choose) result.device = request.choose(present);
   if (result.device && request.checkAccess) result.access = access(*result.device);
+  if (result.device && request.listModes) result.modes = modes(*result.device);
   if (request.inUse) {
     for (const CaptureDevice& device : present) {
       if (device.uniqueID == request.inUse->uniqueID && device.path == request.inUse->path) result.inUseListed = true;

@@ -13,6 +13,7 @@
 #include "platform/usb/udev_notifier.h"
 #include "platform/video/gst_session.h"
 #include "platform/video/v4l2_devices.h"
+#include "platform/video/v4l2_modes.h"
 #include "support/log.h"
 
 namespace velto::video {
@@ -78,7 +79,9 @@ struct GstCaptureBackend::Core {
   }
 
   void configure(const std::shared_ptr<Core>& self, const CaptureDevice& device, bool restart) {
-    if (!restart && running.load() && session && session->device() == device) return;
+    if (!restart && running.load() && session && session->device() == device && session->mode() == sessionOptions.mode) {
+      return;
+    }
     endSession();
     const std::uint64_t run = ++generation;
     std::weak_ptr<Core> weak = self;
@@ -196,6 +199,31 @@ std::vector<ListedDevice> GstCaptureBackend::list() {
   }
   for (const CaptureDevice& device : options_.testDevices) list.push_back(ListedDevice{device, 0});
   return list;
+}
+
+std::vector<CaptureMode> GstCaptureBackend::modes(const CaptureDevice& device) {
+  switch (device.kind) {
+    case CaptureDevice::Kind::v4l2: return listV4l2Modes(device.path, *options_.calls);
+    case CaptureDevice::Kind::sim:
+      // What its streaming descriptors advertise, as for a camera on the wire.
+      for (const usb::Service& service : usb::listSimServices(options_.simDirectory)) {
+        if (service.path != device.path || !service.connect) continue;
+        usb::Connection connection = service.connect();
+        std::vector<std::uint8_t> configuration;
+        if (!connection.carrier || connection.carrier->configurationDescriptor(configuration) != usb::status::success) {
+          log::warning(log::Layer::capture, device.path + ": the simulated camera's descriptors cannot be read");
+          return {};
+        }
+        return modesFromConfiguration(configuration);
+      }
+      return {};
+    case CaptureDevice::Kind::test: return {};
+  }
+  return {};
+}
+
+void GstCaptureBackend::setCaptureMode(std::optional<CaptureMode> mode) {
+  sessionQueue_.post([core = core_, mode] { core->sessionOptions.mode = mode; });
 }
 
 Access GstCaptureBackend::access(const CaptureDevice& device) {

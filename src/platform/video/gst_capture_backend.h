@@ -78,12 +78,16 @@ class GstCaptureBackend final : public CaptureBackend {
   // other outcome granted (a missing node is the session's to report). Simulated and test
   // devices are always granted.
   Access access(const CaptureDevice& device) override;
+  // A V4L2 node's enumeration; a simulated camera's streaming descriptors; none for test devices.
+  std::vector<CaptureMode> modes(const CaptureDevice& device) override;
   bool isInUseByAnotherApplication(const CaptureDevice& device) override;
 
   // `restart` false keeps a session already streaming from `device`; any other is replaced.
   // A session that fails reports its error and takes itself down.
   void configure(const CaptureDevice& device, bool restart) override;
   void stopSession() override;
+  // Taken on "camera.session", in order with configure.
+  void setCaptureMode(std::optional<CaptureMode> mode) override;
   void setPictureSize(int width, int height) override;
   bool isSessionRunning() const override;
   void waitUntilIdle() override;

@@ -163,6 +163,7 @@ struct GstSession::Shared {
   // The streaming thread's: one thread delivers the samples of a pipeline.
   FrameDecoder decoder;
   std::shared_ptr<const PictureSizeCell> pictureSize;  // null: kStatisticsSize
+  std::optional<CaptureMode> mode;                     // what a simulated camera is asked for
   bool warned = false;  // owner's thread: an element warned already (some warn about every frame)
 
   void report(SessionError::Kind kind, const UserText& message, const std::string& detail = {}) {
@@ -373,7 +374,8 @@ void feedSimFrame(GstAppSrc* source, guint, gpointer data) {
   };
   std::string error;
   if (!std::exchange(feed.opened, true)) {
-    const Result opened = stream.open(shared.device.path, 1920, 1080, &error);
+    const Result opened = shared.mode ? stream.open(shared.device.path, *shared.mode, &error)
+                                      : stream.open(shared.device.path, 1920, 1080, &error);
     if (opened != Result::frame) return fail(opened, error);
   }
   SimStream::Packet packet;
@@ -415,6 +417,7 @@ GstSession::GstSession(CaptureDevice device, Options options, Callbacks callback
   shared_->callbacks = std::move(callbacks);
   shared_->calls = options_.calls;
   shared_->pictureSize = options_.pictureSize;
+  shared_->mode = options_.mode;
   shared_->post = options_.post;
   shared_->owner = std::this_thread::get_id();
 }
@@ -456,6 +459,19 @@ void GstSession::choosePreset() {
   const gst::PadRef pad(gst_element_get_static_pad(pipeline_->source.get(), "src"));
   const gst::CapsRef offered(pad ? gst_pad_query_caps(pad.get(), nullptr) : nullptr);
   const gst::Text text(offered ? gst_caps_to_string(offered.get()) : nullptr);
+  if (options_.mode) {
+    // The mode was chosen from what the node enumerated; a node that no longer offers it (another
+    // camera behind the same path) gets the preset instead.
+    const std::string wanted = modeCaps(*options_.mode);
+    const gst::CapsRef caps(wanted.empty() ? nullptr : gst_caps_from_string(wanted.c_str()));
+    if (caps && offered && gst_caps_can_intersect(caps.get(), offered.get())) {
+      g_object_set(pipeline_->preset.get(), "caps", caps.get(), nullptr);
+      log::info(log::Layer::capture, device_.path + ": streaming " + describeMode(*options_.mode) + " as chosen");
+      return;
+    }
+    log::warning(log::Layer::capture, device_.path + ": does not offer " + describeMode(*options_.mode) +
+                                          "; streaming the automatic choice");
+  }
   const std::string preset = highPresetCaps(text ? text.get() : "");
   if (!preset.empty()) {
     const gst::CapsRef caps(gst_caps_from_string(preset.c_str()));

@@ -28,6 +28,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/usb/system_calls.h"
@@ -48,6 +49,8 @@ class GstSession {
     std::function<void(std::function<void()>)> post;
     // The size of picture the views need now; null: none shows one.
     std::shared_ptr<const PictureSizeCell> pictureSize;
+    // The mode to stream in; none: a V4L2 node's high preset, a simulated camera's own size.
+    std::optional<CaptureMode> mode;
   };
   struct Callbacks {
     // Each frame the appsink hands over; a streaming thread. Never called once stop() has begun.
@@ -71,6 +74,7 @@ class GstSession {
   void stop();
 
   const CaptureDevice& device() const { return device_; }
+  const std::optional<CaptureMode>& mode() const { return options_.mode; }
 
   // What the GStreamer callbacks share with the session (gst_session.cpp).
   struct Shared;
@@ -78,7 +82,7 @@ class GstSession {
  private:
 
   bool build();              // the source part, in NULL
-  void choosePreset();        // READY: the V4L2 node's high preset
+  void choosePreset();        // READY: the chosen mode's caps, else the V4L2 node's high preset
   bool addTail();             // READY: the appsink, with GStreamer's conversion when needed
   GstElement* parse(const std::string& description);  // a bin with ghost pads; reports failures
   void assertOwner() const;   // start() and stop() run on the thread that made the session

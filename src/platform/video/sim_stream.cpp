@@ -184,6 +184,15 @@ void SimStream::interrupt() {
 }
 
 SimStream::Result SimStream::open(const std::string& socketPath, int maxWidth, int maxHeight, std::string* error) {
+  return open(socketPath, std::nullopt, maxWidth, maxHeight, error);
+}
+
+SimStream::Result SimStream::open(const std::string& socketPath, const CaptureMode& mode, std::string* error) {
+  return open(socketPath, mode, mode.width, mode.height, error);
+}
+
+SimStream::Result SimStream::open(const std::string& socketPath, const std::optional<CaptureMode>& mode, int maxWidth,
+                                  int maxHeight, std::string* error) {
   Impl& s = *impl_;
   if (s.interrupted.load()) return s.failure(Impl::Io::interrupted, error);
   if (s.wakeup < 0) {
@@ -197,10 +206,13 @@ SimStream::Result SimStream::open(const std::string& socketPath, int maxWidth, i
     return Result::refused;
   }
   const std::int64_t deadline = nowMs() + kHandshakeMs;
-  std::vector<std::uint8_t> hello = simcam::encode(simcam::Hello{simcam::kStreamProtocolVersion, kCodedStreamVersion});
+  // A mode is asked for once the server has said which version it speaks; a size goes out with
+  // the hello.
+  std::vector<std::uint8_t> hello = simcam::encode(
+      simcam::Hello{simcam::kStreamProtocolVersion, mode ? simcam::kModeStreamProtocolVersion : kCodedStreamVersion});
   const std::vector<std::uint8_t> request = simcam::encode(simcam::StreamRequest{
       static_cast<std::uint16_t>(std::clamp(maxWidth, 0, 0xffff)), static_cast<std::uint16_t>(std::clamp(maxHeight, 0, 0xffff))});
-  hello.insert(hello.end(), request.begin(), request.end());
+  if (!mode) hello.insert(hello.end(), request.begin(), request.end());
   if (const auto io = s.send(hello, deadline); io != Impl::Io::done) return s.failure(io, error);
 
   bool welcomed = false;
@@ -226,6 +238,14 @@ SimStream::Result SimStream::open(const std::string& socketPath, int maxWidth, i
       }
       welcomed = true;
       s.version = w->version;
+      if (mode) {
+        const bool exact = w->version >= simcam::kModeStreamProtocolVersion;
+        const auto wire = [](int v) { return static_cast<std::uint16_t>(std::clamp(v, 0, 0xffff)); };
+        const auto ask = exact ? simcam::encode(simcam::StreamModeRequest{mode->fourcc, wire(mode->width), wire(mode->height),
+                                                                          wire(mode->fps)})
+                               : request;
+        if (const auto io = s.send(ask, deadline); io != Impl::Io::done) return s.failure(io, error);
+      }
     } else if (std::holds_alternative<simcam::DeviceInfo>(message) && welcomed) {
       // The description of the device; the registry has it already.
     } else if (const auto* r = std::get_if<simcam::StreamRefused>(&message); r && welcomed) {

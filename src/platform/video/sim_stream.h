@@ -16,7 +16,10 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "platform/video/capture_mode.h"
 
 namespace velto::video {
 
@@ -40,6 +43,10 @@ class SimStream {
   // sends its own size when that fits). `frame` on success; `busy`, `refused` or `vanished`
   // otherwise, with `error` saying why in words for people.
   Result open(const std::string& socketPath, int maxWidth, int maxHeight, std::string* error);
+  // Connects and asks for frames in exactly `mode` (protocol version 4): `refused` with the
+  // camera's reason when it does not offer it. A simulator older than that is asked for frames of
+  // at most the mode's size instead, and sends what it sends.
+  Result open(const std::string& socketPath, const CaptureMode& mode, std::string* error);
 
   // The frame size and rate the camera announced; valid after a successful open().
   int width() const { return width_; }
@@ -71,6 +78,9 @@ class SimStream {
   void interrupt();
 
  private:
+  Result open(const std::string& socketPath, const std::optional<CaptureMode>& mode, int maxWidth, int maxHeight,
+              std::string* error);
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
   int width_ = 0;
