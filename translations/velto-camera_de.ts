@@ -709,6 +709,25 @@
     </message>
 </context>
 <context>
+    <name>velto::views::FormatPicker</name>
+    <message>
+        <source>Video format</source>
+        <translation>Videoformat</translation>
+    </message>
+    <message>
+        <source>The format, size and frame rate the camera sends. Automatic picks the largest picture up to 1920 × 1080 at the best rate.</source>
+        <translation>Format, Größe und Bildrate, die die Kamera sendet. „Automatisch“ wählt das größte Bild bis 1920 × 1080 mit der besten Bildrate.</translation>
+    </message>
+    <message>
+        <source>%1 × %2 · %3 fps · %4</source>
+        <translation>%1 × %2 · %3 B/s · %4</translation>
+    </message>
+    <message>
+        <source>Automatic</source>
+        <translation>Automatisch</translation>
+    </message>
+</context>
+<context>
     <name>velto::views::PowerLinePicker</name>
     <message>
         <source>Off</source>

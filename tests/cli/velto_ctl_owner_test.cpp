@@ -364,7 +364,7 @@ TEST_F(OwnerTest, TheBusSurfaceIsTheXmlContractAndAnswersBeforeTheName) {
   const QStringList camera = contract("model/app.velto.Camera1.xml", kCameraBusInterface);
   const QStringList capture = contract("capture/app.velto.Capture1.xml", kCaptureBusInterface);
   ASSERT_EQ(camera.size(), 17);
-  ASSERT_EQ(capture.size(), 3);
+  ASSERT_EQ(capture.size(), 5);
   auto matchesTheContract = [&](const QString& dest) {
     EXPECT_EQ(introspect(dest, kCameraBusPath, kCameraBusInterface), camera.join('\n').toStdString());
     EXPECT_EQ(introspect(dest, kCaptureBusPath, kCaptureBusInterface), capture.join('\n').toStdString());

@@ -152,6 +152,9 @@ const std::vector<Row> kTable = {
     {{"stats", "--frames", "3"}, {}, {}, withoutFrameNoise},
     {{"stats", "--frames", "3", "--json"}, {}, {}, withoutFrameNoise},
     {{"snapshot", "shot.png"}, {}, {}, withoutFolder},
+    {{"formats"}},
+    {{"formats", "--json"}},
+    {{"snapshot", "mode.png", "--size", "640x360", "--format", "yuy2"}, {}, {}, withoutFolder},
     {{"calibrate", "white-balance", "0.5", "0.5"}, {}, {}, withoutTemperature},
     {{"calibrate", "exposure", "0.5", "0.5", "--target", "0.6"}, {}, {}, withoutExposure},
     // Back to the camera's defaults, auto modes included.
@@ -183,6 +186,7 @@ const std::vector<Row> kTable = {
     {{"calibrate", "exposure", "1.5", "0.5"}},
     {{"calibrate", "sparkle", "0.5", "0.5"}},
     {{"snapshot", "no/such/folder/shot.png"}, {}, {}, withoutFolder},
+    {{"snapshot", "shot.png", "--size", "1024x768"}, {}, {}, withoutFolder},
     {{"set", "contrast=10"}, "refuse contrast"},
     {{"get", "contrast", "brightness"}},
     {{"get", "brightness"}, "accept contrast"},

@@ -381,6 +381,41 @@ TEST_F(VeltoCtlTest, StatsSnapshotAndClickToSetFromTheLivePicture) {
   EXPECT_EQ(run({"calibrate", "exposure", "1.5", "0.5"}).exitCode, 3);
 }
 
+TEST_F(VeltoCtlTest, FormatsListTheCamerasModesAndASnapshotTakesOneAtItsFullSize) {
+  bus.plug(sim::c200Profile(), "c200");
+  const Outcome formats = run({"formats", "--json"});
+  ASSERT_EQ(formats.exitCode, 0) << formats.err.toStdString();
+  const QJsonArray modes = QJsonDocument::fromJson(formats.out.toUtf8()).array();
+  ASSERT_EQ(modes.size(), 22) << formats.out.toStdString();
+  EXPECT_EQ(modes.first().toObject(),
+            (QJsonObject{{"format", "MJPEG"}, {"fourcc", "MJPG"}, {"width", 2560}, {"height", 1440}, {"fps", 30}}));
+  EXPECT_EQ(modes[2].toObject()["format"].toString(), "H.264");
+  EXPECT_EQ(modes.last().toObject(),
+            (QJsonObject{{"format", "YUY2"}, {"fourcc", "YUY2"}, {"width", 320}, {"height", 240}, {"fps", 15}}));
+
+  const QString png = config.filePath("mode.png");
+  const Outcome shot = run({"snapshot", png, "--size", "960x540", "--fps", "15"});
+  ASSERT_EQ(shot.exitCode, 0) << shot.err.toStdString();
+  EXPECT_EQ(QImage(png).size(), QSize(960, 540));
+
+  // The mode the window chose for the model is the one a plain snapshot takes.
+  {
+    UserDefaults defaults(config.filePath("velto-camera/velto-camera.conf"));
+    defaults.setData("captureMode/291a_3369", "YUY2 320x240@30");
+    ASSERT_FALSE(defaults.sync());
+  }
+  ASSERT_EQ(run({"snapshot", png}).exitCode, 0);
+  EXPECT_EQ(QImage(png).size(), QSize(320, 240));
+
+  const Outcome odd = run({"snapshot", png, "--size", "1024x768"});
+  EXPECT_EQ(odd.exitCode, 3);
+  EXPECT_TRUE(odd.err.contains("does not offer 1024x768; it offers MJPEG 2560x1440 30 fps")) << odd.err.toStdString();
+  const Outcome h264 = run({"snapshot", png, "--format", "h.264"});
+  EXPECT_NE(h264.exitCode, 0);
+  EXPECT_TRUE(h264.err.contains("cannot encode it")) << h264.err.toStdString();
+  EXPECT_EQ(run({"snapshot", png, "--size", "big"}).exitCode, 1);
+}
+
 TEST_F(VeltoCtlTest, WithoutAPictureCaptureEndsWithinFiveSecondsWithExitFive) {
   bus.plug(sim::c200Profile(), "c200");
   bus.command("c200", "freeze");
@@ -435,6 +470,11 @@ TEST(VeltoCtlArguments, ParseOptionsAnywhere) {
   EXPECT_EQ(cli::parseInteger("99999999999999999999"), std::nullopt);
   EXPECT_EQ(cli::parseInteger(" 1"), std::nullopt);
   EXPECT_EQ(cli::parseCameraKey("12345:1"), std::nullopt);
+  const auto shot = cli::parseArguments({"snapshot", "a.png", "--size", "640x480", "--format", "yuyv", "--fps", "15"});
+  ASSERT_TRUE(shot.request) << shot.error;
+  EXPECT_EQ(shot.request->mode, (video::ModeWish{video::fourccOf("YUY2"), 640, 480, 15}));
+  EXPECT_FALSE(cli::parseArguments({"stats", "--size", "640x480"}).request) << "only a snapshot takes a mode";
+  EXPECT_FALSE(cli::parseArguments({"snapshot", "a.png", "--format", "gif"}).request);
 }
 
 }  // namespace
