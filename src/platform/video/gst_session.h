@@ -4,8 +4,8 @@
 
 // One capture pipeline for one device, as the backend's session runs it:
 //   SOURCE ! appsink drop=true max-buffers=1 sync=false
-// SOURCE is `v4l2src` with a caps filter holding the high preset (chosen from what the node offers
-// in READY), an `appsrc` fed from a thread of the session with the simulated camera's stream, or
+// SOURCE is `v4l2src` with a caps filter holding the chosen mode or else the high preset (chosen
+// from what the node offers in READY), an `appsrc` fed from a thread of the session with the simulated camera's stream, or
 // the test source for test devices. The appsink takes MJPEG, YUY2 and BGRA as the source sends
 // them, and the session decodes each sample for the screen (frame_decoder.h) at the size the
 // views need; a source that offers none of these gets `decodebin ! videoconvert` to BGRA first.

@@ -3,9 +3,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // The video stream of a simulated camera, client side: connects to the camera's device socket,
-// asks for frames (protocol versions 2 and 3, docs/simcam-protocol.md) and receives them into
-// memory of their own as the camera sends them: YUY2 or MJPEG like the real camera (version 3),
-// or BGRA from an older simulator (version 2). The GStreamer backend feeds these into an appsrc,
+// asks for frames (protocol versions 2 to 4, docs/simcam-protocol.md): of at most a size, or in
+// one mode the camera advertises (version 4). It receives them into memory of their own as the
+// camera sends them: YUY2 or MJPEG like the real camera (version 3 on), or BGRA from an older
+// simulator (version 2). The GStreamer backend feeds these into an appsrc,
 // so from the source's output onward, decoding included, a simulated camera takes the same path as
 // a real one.
 //
