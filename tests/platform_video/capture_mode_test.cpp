@@ -6,6 +6,7 @@
 // enumeration, put in the order people read them, stored and read back, and picked for a command.
 #include "platform/video/capture_mode.h"
 
+#include <gst/gst.h>
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
 
@@ -67,6 +68,25 @@ TEST(CaptureMode, OrderMergeStoreAndPick) {
   EXPECT_EQ(pickMode(expected, {std::nullopt, 640, 480, 15}), expected[4]);
   EXPECT_FALSE(pickMode(expected, {std::nullopt, 640, 360, std::nullopt}));
   EXPECT_FALSE(pickMode(expected, {YUY2, std::nullopt, std::nullopt, 15}));
+}
+
+TEST(CaptureMode, CapsHoldTheSessionToTheModeAtTheDriversOwnRate) {
+  gst_init(nullptr, nullptr);
+  const std::string caps = modeCaps({MJPG, 640, 480, 30});
+  GstCaps* wanted = gst_caps_from_string(caps.c_str());
+  ASSERT_NE(wanted, nullptr) << caps;
+  auto fits = [&](const char* offered) {
+    GstCaps* node = gst_caps_from_string(offered);
+    const bool can = gst_caps_can_intersect(wanted, node);
+    gst_caps_unref(node);
+    return can;
+  };
+  EXPECT_TRUE(fits("image/jpeg,width=640,height=480,framerate=30000/1001"));
+  EXPECT_FALSE(fits("image/jpeg,width=640,height=480,framerate=15/1"));
+  EXPECT_FALSE(fits("video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"));
+  EXPECT_FALSE(fits("image/jpeg,width=1280,height=720,framerate=30/1"));
+  gst_caps_unref(wanted);
+  EXPECT_EQ(modeCaps({fourccOf("GREY"), 640, 480, 30}), "");
 }
 
 TEST(CaptureMode, V4l2Enumeration) {
