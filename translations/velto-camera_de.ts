@@ -203,6 +203,10 @@
         <translation>Das GStreamer-Element „%1“ fehlt (installieren Sie %2)</translation>
     </message>
     <message>
+        <source>%1 (PID %2) is using the camera.</source>
+        <translation>%1 (PID %2) verwendet die Kamera.</translation>
+    </message>
+    <message>
         <source>The camera is in use by another application.</source>
         <translation>Die Kamera wird von einer anderen Anwendung verwendet.</translation>
     </message>
@@ -841,7 +845,7 @@
     </message>
     <message>
         <source>%1 Close the other application to see the preview here. Controls work without it.</source>
-        <extracomment>%1 says which camera another application is using.</extracomment>
+        <extracomment>%1 says which camera is in use, or which program (and PID) uses it.</extracomment>
         <translation>%1 Schließen Sie die andere Anwendung, um hier die Vorschau zu sehen. Die Einstellungen lassen sich auch ohne Vorschau ändern.</translation>
     </message>
     <message>

@@ -142,7 +142,15 @@ class CaptureJob final : public QObject {
     }
     if (const auto& problem = preview_.problem()) {
       using Kind = video::SessionError::Kind;
-      if (problem->kind == Kind::busy) return QStringLiteral("%1 is in use by another application").arg(target_.name);
+      if (problem->kind == Kind::busy) {
+        // The program that holds the camera, when it could be seen, in the session's words.
+        if (problem->holder) {
+          QString text = QString::fromStdString(problem->text);
+          if (text.endsWith(u'.')) text.chop(1);
+          return text;
+        }
+        return QStringLiteral("%1 is in use by another application").arg(target_.name);
+      }
       if (problem->kind == Kind::missingElement || problem->kind == Kind::denied) {
         return QString::fromStdString(problem->text);
       }

@@ -338,7 +338,7 @@ void PreviewPane::refresh() {
     placeholder_->present("video.slash", tr("No Camera"), tr("Connect your camera to see a preview."));
   } else if (state == State::running && problem && problem->kind == video::SessionError::Kind::busy) {
     placeholder_->present("video.slash", tr("Camera in Use"),
-                          //: %1 says which camera another application is using.
+                          //: %1 says which camera is in use, or which program (and PID) uses it.
                           tr("%1 Close the other application to see the preview here. Controls work without it.")
                               .arg(problemText));
   } else if (state == State::running && problem && problem->kind == video::SessionError::Kind::missingElement) {

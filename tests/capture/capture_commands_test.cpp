@@ -67,6 +67,17 @@ TEST_F(CaptureCommandsTest, APictureThatNeverComesEndsTheCommandAsUnavailable) {
   EXPECT_FALSE(preview->hasClient("cli"));
 }
 
+TEST_F(CaptureCommandsTest, ACameraBusyElsewhereEndsTheCommandNamingTheProgramThatHoldsIt) {
+  using Kind = video::SessionError::Kind;
+  run(CaptureCommand{});
+  backend->error({Kind::busy, "zoom (PID 4242) is using the camera.", {}, video::CameraHolder{4242, "zoom"}});
+  QCoreApplication::processEvents();
+  clock.advance(100ms);
+  ASSERT_TRUE(outcome);
+  EXPECT_EQ(outcome->outcome.code, CommandOutcome::unavailable);
+  EXPECT_EQ(outcome->outcome.message, "zoom (PID 4242) is using the camera");
+}
+
 TEST_F(CaptureCommandsTest, AStoreClosedWhileCalibratingEndsTheCommandWithoutTouchingIt) {
   CaptureCommand calibrate;
   calibrate.kind = CaptureCommand::Kind::calibrate;

@@ -54,7 +54,9 @@ class ScriptedBackend final : public video::CaptureBackend {
     streaming_.post([this] { handlers_.frame(Frame::filled(8, 8, 32, 128)); });
     streaming_.waitUntilIdle();
   }
-  void error() { handlers_.runtimeError({video::SessionError::Kind::failed, "stream error", {}}); }
+  void error(video::SessionError error = {video::SessionError::Kind::failed, "stream error", {}, {}}) {
+    handlers_.runtimeError(error);
+  }
   void plugIn(video::CaptureDevice d) {
     present.push_back(std::move(d));
     handlers_.deviceConnected();

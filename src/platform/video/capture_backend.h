@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/video/camera_holders.h"
 #include "platform/video/capture_device.h"
 #include "platform/video/capture_mode.h"
 #include "platform/video/frame.h"
@@ -41,6 +42,9 @@ struct SessionError {
   // The same for the views to translate: only the problems a view shows in these words (busy,
   // missingElement) have a marked template, the others are given verbatim.
   UserText message;
+  // Busy: the program found holding the device's node, when one of this user's can be seen; the
+  // text then names it ("zoom (PID 4242) is using the camera.").
+  std::optional<CameraHolder> holder;
 };
 
 class CaptureBackend {

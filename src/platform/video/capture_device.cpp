@@ -5,6 +5,7 @@
 #include "platform/video/capture_device.h"
 
 #include <cstdio>
+#include <string_view>
 
 namespace velto::video {
 
@@ -18,6 +19,13 @@ std::string makeUniqueID(std::uint32_t locationID, std::uint16_t vendorID, std::
 std::string makeModelID(const std::string& name, std::uint16_t vendorID, std::uint16_t productID) {
   std::string model = name.empty() ? std::string() : name + " ";
   return model + "VendorID_" + std::to_string(vendorID) + " ProductID_" + std::to_string(productID);
+}
+
+std::string nodePath(const CaptureDevice& device) {
+  if (device.kind != CaptureDevice::Kind::sim) return device.path;
+  constexpr std::string_view socketSuffix = ".sock";
+  if (!device.path.ends_with(socketSuffix)) return {};
+  return device.path.substr(0, device.path.size() - socketSuffix.size()) + ".video";
 }
 
 }  // namespace velto::video

@@ -21,7 +21,7 @@ namespace velto::video {
 struct CaptureDevice {
   enum class Kind {
     v4l2,  // `path` is the video node, "/dev/videoN"
-    sim,   // `path` is the simulated camera's device socket
+    sim,   // `path` is the simulated camera's device socket, "<directory>/<id>.sock"
     test,  // no device behind it: the session's test source stands in (tests, benchmarks)
   };
 
@@ -40,6 +40,11 @@ struct CaptureDevice {
 // "0x<location hex><vendor 4 hex><product 4 hex>" and "<name> VendorID_<dec> ProductID_<dec>".
 std::string makeUniqueID(std::uint32_t locationID, std::uint16_t vendorID, std::uint16_t productID);
 std::string makeModelID(const std::string& name, std::uint16_t vendorID, std::uint16_t productID);
+
+// The file a program that streams from `device` holds open: the video node of a V4L2 device (or
+// the node a test device names), and for a simulated camera the file beside its socket that
+// stands for its node, "<directory>/<id>.video" (docs/simcam-protocol.md). Empty when there is none.
+std::string nodePath(const CaptureDevice& device);
 
 // Whether the preview may open a device's picture.
 enum class Access {

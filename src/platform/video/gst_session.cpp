@@ -21,6 +21,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/video/camera_holders.h"
 #include "platform/video/frame_decoder.h"
 #include "platform/video/gst_handle.h"
 #include "platform/video/gst_runtime.h"
@@ -45,8 +46,14 @@ std::string displayName(const CaptureDevice& device) {
   return device.name.empty() ? "The camera" : device.name;
 }
 
-// The words the preview shows for a camera another program streams from.
-UserText inUseText(const CaptureDevice& device) {
+// The words the preview shows for a camera another program streams from: that program when it
+// could be seen.
+UserText inUseText(const CaptureDevice& device, const std::optional<CameraHolder>& holder) {
+  if (holder) {
+    return UserText(QT_TRANSLATE_NOOP("Messages", "%1 (PID %2) is using the camera."),
+                    {UserText::verbatim(QString::fromStdString(holder->name)),
+                     UserText::verbatim(QString::number(holder->pid))});
+  }
   if (device.name.empty()) return UserText(QT_TRANSLATE_NOOP("Messages", "The camera is in use by another application."));
   return UserText(QT_TRANSLATE_NOOP("Messages", "%1 is in use by another application."),
                   {UserText::verbatim(QString::fromStdString(device.name))});
@@ -166,12 +173,25 @@ struct GstSession::Shared {
   std::optional<CaptureMode> mode;                     // what a simulated camera is asked for
   bool warned = false;  // owner's thread: an element warned already (some warn about every frame)
 
-  void report(SessionError::Kind kind, const UserText& message, const std::string& detail = {}) {
+  void report(SessionError::Kind kind, const UserText& message, const std::string& detail = {},
+              std::optional<CameraHolder> holder = std::nullopt) {
     if (stopping.load() || reported.exchange(true)) return;
     std::string text = message.english().toStdString();
     log::warning(log::Layer::capture, device.uniqueID + " (" + device.path + "): " + text +
                                           (detail.empty() ? std::string() : " [" + detail + "]"));
-    if (callbacks.error) callbacks.error(SessionError{kind, std::move(text), message});
+    if (callbacks.error) callbacks.error(SessionError{kind, std::move(text), message, std::move(holder)});
+  }
+  // Busy, with the program that holds the node when it can be seen. Owner's thread: looking
+  // through /proc is device work like any other of the session's.
+  void reportBusy(const std::string& detail) {
+    if (stopping.load() || reported.load()) return;
+    HolderSearch search;
+    search.limit = 1;
+    const std::vector<CameraHolder> holders = findCameraHolders(nodePath(device), search);
+    std::optional<CameraHolder> holder;
+    if (!holders.empty()) holder = holders.front();
+    const UserText text = inUseText(device, holder);
+    report(Kind::busy, text, detail, std::move(holder));
   }
   void report(SessionError::Kind kind, const std::string& text, const std::string& detail = {}) {
     report(kind, UserText::verbatim(QString::fromStdString(text)), detail);
@@ -181,7 +201,7 @@ struct GstSession::Shared {
   void reportAs(Kind kind, const std::string& why, const std::string& detail) {
     const std::string name = displayName(device);
     switch (kind) {
-      case Kind::busy: report(kind, inUseText(device), detail); return;
+      case Kind::busy: reportBusy(detail); return;
       case Kind::denied: report(kind, "Permission to open " + device.path + " was denied.", detail); return;
       case Kind::vanished: report(kind, name + " was disconnected.", detail); return;
       case Kind::missingElement:
@@ -358,7 +378,14 @@ void feedSimFrame(GstAppSrc* source, guint, gpointer data) {
     feed.finished = true;
     switch (result) {
       case Result::interrupted: return;
-      case Result::busy: shared.report(Kind::busy, inUseText(shared.device), why); return;
+      case Result::busy:
+        // Worded on the owner's thread, which looks for the program that holds the camera.
+        if (shared.post) {
+          shared.post([held = feed.shared, why] { held->reportBusy(why); });
+        } else {
+          shared.reportBusy(why);
+        }
+        return;
       case Result::vanished: shared.report(Kind::vanished, name + " was disconnected.", why); return;
       case Result::refused:
         // A socket that is gone or stale: the camera left. One that is there and will not stream

@@ -56,8 +56,9 @@ class GstSession {
     // Each frame the appsink hands over; a streaming thread. Never called once stop() has begun.
     std::function<void(Frame)> frame;
     // The session's failure, at most once per session, never once stop() has begun: on the
-    // owner's thread for what GStreamer reports, on the appsrc's streaming thread for what the
-    // simulated camera answers. The pipeline stops delivering frames; the owner calls stop().
+    // owner's thread for what GStreamer reports and for a busy camera (whose holder is looked
+    // for there), on the appsrc's streaming thread for what else the simulated camera answers.
+    // The pipeline stops delivering frames; the owner calls stop().
     std::function<void(const SessionError&)> error;
   };
 
