@@ -36,6 +36,8 @@ PreviewController::PreviewController(Clock& clock, std::unique_ptr<video::Captur
     self.post([controller, stats = std::move(stats)] {
       controller->stats_ = stats;
       emit controller->statsChanged();
+      // The picture is back: a camera another program just let go shows at once, not a tick later.
+      if (!controller->clients_.empty()) controller->noteFrames();
     });
   });
   // Taken before the views read the newest frame: one arriving meanwhile is announced again.
@@ -305,19 +307,21 @@ void PreviewController::scheduleTick() {
   });
 }
 
-void PreviewController::checkHealth() {
-  if (clients_.empty()) return;
+bool PreviewController::noteFrames() {
   const std::int64_t count = analyzer_.frameCount();
+  if (count == lastFrameCount_) return false;
+  lastFrameCount_ = count;
+  lastProgress_ = clock_.monotonicNow();
+  sessionRestarts_ = 0;
+  setRecovering(false);
+  setProblem(std::nullopt);
+  return true;
+}
+
+void PreviewController::checkHealth() {
+  if (clients_.empty() || noteFrames()) return;
   const auto now = clock_.monotonicNow();
-  if (count != lastFrameCount_) {
-    lastFrameCount_ = count;
-    lastProgress_ = now;
-    sessionRestarts_ = 0;
-    setRecovering(false);
-    setProblem(std::nullopt);
-  } else if (!lastProgress_ || now - *lastProgress_ > kStallAfter) {
-    recover();
-  }
+  if (!lastProgress_ || now - *lastProgress_ > kStallAfter) recover();
 }
 
 void PreviewController::recover() {
@@ -346,7 +350,9 @@ void PreviewController::recover() {
 }
 
 void PreviewController::onRuntimeError(const video::SessionError& error) {
-  // The next health check treats the session as stalled, unless frames arrived since the last.
+  // The next health check treats the session as stalled, unless frames arrived since the last:
+  // a failed session, a camera another program streams from included, is tried again within a
+  // tick, so a camera let go shows its picture again within about a second.
   lastProgress_.reset();
   if (!clients_.empty()) setProblem(error);
 }

@@ -143,6 +143,7 @@ class PreviewController : public QObject {
   void stopSession();
   void startWatchdog();
   void scheduleTick();
+  bool noteFrames();  // frames arrived since the last look: the picture is healthy; true then
   void checkHealth();
   void recover();
   void onRuntimeError(const video::SessionError& error);

@@ -174,6 +174,25 @@ TEST_F(PreviewControllerTest, ACameraInUseElsewhereIsOnlyRestarted) {
   EXPECT_TRUE(preview->recovering());
 }
 
+TEST_F(PreviewControllerTest, ACameraBusyElsewhereIsTriedEverySecondAndShowsWithItsFirstFrames) {
+  start();
+  backend->busy = true;
+  for (int i = 0; i < 3; ++i) {
+    backend->error({video::SessionError::Kind::busy, "zoom (PID 4242) is using the camera.", {}, {}});
+    QCoreApplication::processEvents();
+    tick();
+  }
+  EXPECT_EQ(backend->restarts, (std::vector<double>{1, 2, 3}));
+  ASSERT_TRUE(preview->problem());
+
+  // The other program let go; the try at t = 3 streams. The picture shows before the next tick.
+  backend->busy = false;
+  for (int i = 0; i < 6; ++i) backend->frame();
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(preview->problem());
+  EXPECT_FALSE(preview->recovering());
+}
+
 TEST_F(PreviewControllerTest, ARuntimeErrorMakesTheNextTickRecoverUnlessFramesFlowed) {
   start();
   backend->frame();
