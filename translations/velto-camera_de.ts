@@ -218,6 +218,30 @@
         <source>GStreamer cannot decode the video of %1 (install gstreamer1.0-plugins-good, and gstreamer1.0-libav for H.264).</source>
         <translation>GStreamer kann das Video von %1 nicht dekodieren (installieren Sie gstreamer1.0-plugins-good und für H.264 gstreamer1.0-libav).</translation>
     </message>
+    <message>
+        <source>Could not save the snapshot: %1 is not writable.</source>
+        <translation>Der Schnappschuss konnte nicht gespeichert werden: %1 ist nicht beschreibbar.</translation>
+    </message>
+    <message>
+        <source>Could not save the snapshot: %1 is on a read-only disk.</source>
+        <translation>Der Schnappschuss konnte nicht gespeichert werden: %1 liegt auf einem schreibgeschützten Datenträger.</translation>
+    </message>
+    <message>
+        <source>Could not save the snapshot: the disk holding %1 is full.</source>
+        <translation>Der Schnappschuss konnte nicht gespeichert werden: Der Datenträger mit %1 ist voll.</translation>
+    </message>
+    <message>
+        <source>Could not save the snapshot: %1 is not a folder.</source>
+        <translation>Der Schnappschuss konnte nicht gespeichert werden: %1 ist kein Ordner.</translation>
+    </message>
+    <message>
+        <source>Could not save the snapshot: %1 could not be written (%2).</source>
+        <translation>Der Schnappschuss konnte nicht gespeichert werden: %1 konnte nicht beschrieben werden (%2).</translation>
+    </message>
+    <message>
+        <source>Could not save the snapshot: the camera&apos;s picture could not be read.</source>
+        <translation>Der Schnappschuss konnte nicht gespeichert werden: Das Bild der Kamera war nicht lesbar.</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>
@@ -392,6 +416,10 @@
     <message>
         <source>Update Available: Version %1</source>
         <translation>Update verfügbar: Version %1</translation>
+    </message>
+    <message>
+        <source>Take Snapshot: save the picture at the camera&apos;s full resolution in Pictures/Velto Camera</source>
+        <translation>Schnappschuss aufnehmen: das Bild in voller Auflösung der Kamera unter Bilder/Velto Camera speichern</translation>
     </message>
 </context>
 <context>
@@ -609,6 +637,10 @@
         <source>Pan and tilt</source>
         <translation>Schwenken und Neigen</translation>
     </message>
+    <message>
+        <source>Arrow keys move the view and Home centres it. Anywhere in the window: Ctrl+Shift with the arrow keys or Home, and Ctrl++ and Ctrl+- to zoom.</source>
+        <translation>Pfeiltasten verschieben den Ausschnitt, Pos1 zentriert ihn. Überall im Fenster: Strg+Umschalt mit den Pfeiltasten oder Pos1, und Strg++ und Strg+- zum Zoomen.</translation>
+    </message>
 </context>
 <context>
     <name>velto::views::HistogramView</name>
@@ -702,6 +734,42 @@
     <message>
         <source>Menu</source>
         <translation>Menü</translation>
+    </message>
+    <message>
+        <source>Saves the picture at the camera&apos;s full resolution in Pictures/Velto Camera</source>
+        <translation>Speichert das Bild in voller Auflösung der Kamera unter Bilder/Velto Camera</translation>
+    </message>
+    <message>
+        <source>Pan and Zoom</source>
+        <translation>Schwenken und Zoomen</translation>
+    </message>
+    <message>
+        <source>Zoom In</source>
+        <translation>Vergrößern</translation>
+    </message>
+    <message>
+        <source>Zoom Out</source>
+        <translation>Verkleinern</translation>
+    </message>
+    <message>
+        <source>Pan Left</source>
+        <translation>Nach links schwenken</translation>
+    </message>
+    <message>
+        <source>Pan Right</source>
+        <translation>Nach rechts schwenken</translation>
+    </message>
+    <message>
+        <source>Tilt Up</source>
+        <translation>Nach oben neigen</translation>
+    </message>
+    <message>
+        <source>Tilt Down</source>
+        <translation>Nach unten neigen</translation>
+    </message>
+    <message>
+        <source>Centre the View</source>
+        <translation>Ausschnitt zentrieren</translation>
     </message>
 </context>
 <context>
@@ -866,6 +934,39 @@
     <message>
         <source>Reconnecting camera…</source>
         <translation>Kamera wird neu verbunden …</translation>
+    </message>
+</context>
+<context>
+    <name>velto::views::SnapshotCommand</name>
+    <message>
+        <source>Take Snapshot</source>
+        <translation>Schnappschuss aufnehmen</translation>
+    </message>
+    <message>
+        <source>Snapshot Not Saved</source>
+        <translation>Schnappschuss nicht gespeichert</translation>
+    </message>
+    <message>
+        <source>Snapshot Saved</source>
+        <translation>Schnappschuss gespeichert</translation>
+    </message>
+    <message>
+        <source>%1 in %2</source>
+        <extracomment>%1 is the picture&apos;s file name, %2 the folder it is in.</extracomment>
+        <translation>%1 in %2</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Öffnen</translation>
+    </message>
+    <message>
+        <source>Show in Folder</source>
+        <translation>Im Ordner anzeigen</translation>
+    </message>
+    <message>
+        <source>Snapshot saved to %1</source>
+        <extracomment>%1 is the folder the picture went to.</extracomment>
+        <translation>Schnappschuss gespeichert in %1</translation>
     </message>
 </context>
 </TS>

@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -31,6 +32,7 @@
 #include "views/preview_layer_view.h"
 #include "views/preview_pane.h"
 #include "views/sidebar_section.h"
+#include "views/snapshot_command.h"
 
 namespace velto::app {
 
@@ -41,6 +43,7 @@ const QString kMirrorKey = QStringLiteral("overlay.mirror");
 constexpr int kPreviewWidth = MenuBarView::kWidth - 2 * MenuBarView::kPadding;  // 292
 constexpr int kCornerRadius = 8;
 constexpr int kGap = 4;  // between the tray icon (or pointer) and the panel
+constexpr int kNoteMs = 8000;  // as long as the window's hint line keeps a note
 
 // The connected camera's symbol: the green of a live camera, as the main window's status uses.
 const QColor kLiveGreen(40, 170, 75);
@@ -337,8 +340,19 @@ MenuBarView::MenuBarView(CameraStore& store, PreviewController& preview, Softwar
   reset_->setToolTip(
       tr("Reset Camera: reconnect it on USB, as if unplugged and plugged back in. Use if the picture is black or frozen."));
   connect(reset_, &QToolButton::clicked, this, [this] { store_.resetCamera(); });
+  snapshots_ = new views::SnapshotCommand(preview, this);
+  snapshot_ = new QToolButton(column);
+  snapshot_->setObjectName(QStringLiteral("snapshot"));
+  snapshot_->setAutoRaise(true);
+  snapshot_->setDefaultAction(snapshots_->action());
+  snapshot_->setIconSize(QSize(16, 16));
+  snapshot_->setFocusPolicy(Qt::StrongFocus);
+  snapshot_->setAccessibleName(snapshots_->action()->text());
+  snapshots_->action()->setToolTip(
+      tr("Take Snapshot: save the picture at the camera's full resolution in Pictures/Velto Camera"));
   header->addWidget(symbol_);
   header->addWidget(name_, 1);
+  header->addWidget(snapshot_);
   header->addWidget(reset_);
   stack->addLayout(header);
   // The store's message (a reset that failed, ...), as the window shows it.
@@ -346,6 +360,21 @@ MenuBarView::MenuBarView(CameraStore& store, PreviewController& preview, Softwar
   error_->setObjectName(QStringLiteral("error"));
   error_->setWordWrap(true);
   stack->addWidget(error_);
+  note_ = new QLabel(column);
+  note_->setObjectName(QStringLiteral("note"));
+  note_->setWordWrap(true);
+  note_->hide();
+  views::makeSecondary(note_);
+  stack->addWidget(note_);
+  noteTimer_ = new QTimer(this);
+  noteTimer_->setSingleShot(true);
+  noteTimer_->setInterval(kNoteMs);
+  connect(noteTimer_, &QTimer::timeout, note_, &QLabel::hide);
+  connect(snapshots_, &views::SnapshotCommand::note, this, [this](const QString& text) {
+    note_->setText(text);
+    note_->show();
+    noteTimer_->start();
+  });
 
   body_ = buildCameraBody(preview, defaults, column);
   stack->addWidget(body_);
@@ -475,6 +504,7 @@ void MenuBarView::renderHeader() {
   symbol_->setAccessibleName(device ? tr("Camera connected") : tr("No camera"));
   name_->setFullText(device ? device->name : tr("No camera connected"));
   reset_->setVisible(device.has_value());
+  snapshot_->setVisible(store_.device().has_value());
   reset_->setEnabled(!store_.isResetting());
   body_->setVisible(device.has_value());
   const std::optional<UserText>& error = store_.lastErrorMessage();

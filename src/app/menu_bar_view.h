@@ -43,6 +43,7 @@ class UserDefaults;
 namespace velto::views {
 class PreviewLayerView;
 class RecoveringBadge;
+class SnapshotCommand;
 }  // namespace velto::views
 
 namespace velto::app {
@@ -117,6 +118,7 @@ class MenuBarView : public QWidget {
   void popUp(std::optional<QRect> iconGeometry);
 
   MiniPreview* miniPreview() const { return mini_; }
+  views::SnapshotCommand& snapshots() { return *snapshots_; }
   // The preset rows in the store's order (checked: the active preset).
   QList<QAbstractButton*> presetRows() const;
 
@@ -149,7 +151,11 @@ class MenuBarView : public QWidget {
   QLabel* symbol_;
   class ElidingLabel* name_;
   QToolButton* reset_;
+  QToolButton* snapshot_;
+  views::SnapshotCommand* snapshots_;
   QLabel* error_;
+  QLabel* note_;  // what a notification would have said, where the desktop shows none
+  class QTimer* noteTimer_;
   QWidget* body_;
   MiniPreview* mini_;
   QWidget* presets_;

@@ -81,11 +81,15 @@ constexpr double kHintZoom = 1.01;   // at or below this the view cannot move: s
 constexpr double kKeyStep = 0.1;     // an arrow key moves the view a tenth of its travel
 const char* const kTip = QT_TRANSLATE_NOOP("velto::views::FramingPad", "Drag to pan and tilt the zoomed view");
 const char* const kHint = QT_TRANSLATE_NOOP("velto::views::FramingPad", "Zoom in to pan and tilt");
+const char* const kKeysTip = QT_TRANSLATE_NOOP(
+    "velto::views::FramingPad",
+    "Arrow keys move the view and Home centres it. Anywhere in the window: Ctrl+Shift with the arrow keys or Home, "
+    "and Ctrl++ and Ctrl+- to zoom.");
 
 }  // namespace
 
 FramingPad::FramingPad(CameraStore& store, QWidget* parent) : QWidget(parent), store_(store) {
-  setToolTip(tr(kTip));
+  setToolTip(tr(kTip) + QLatin1Char('\n') + tr(kKeysTip));
   setAccessibleName(tr("Pan and tilt"));
   setAccessibleDescription(tr(kTip));
   setFocusPolicy(Qt::StrongFocus);

@@ -37,7 +37,7 @@ namespace {
 // The theme names are freedesktop's where the naming specification has one (list-add,
 // dialog-warning, view-refresh), else the names GNOME's and KDE's themes share. We ask for the
 // symbolic variant; Qt falls back to the plain name by dropping the suffix.
-constexpr std::array<IconEntry, 14> kIcons{{
+constexpr std::array<IconEntry, 15> kIcons{{
     {"video.fill", "camera-web-symbolic", ":/velto/icons/video-fill.svg"},
     {"video.slash", "camera-disabled-symbolic", ":/velto/icons/video-slash.svg"},
     {"plus", "list-add-symbolic", ":/velto/icons/plus.svg"},
@@ -53,6 +53,7 @@ constexpr std::array<IconEntry, 14> kIcons{{
      ":/velto/icons/mirror.svg"},
     {"arrow.clockwise", "view-refresh-symbolic", ":/velto/icons/arrow-clockwise.svg"},
     {"trash", "edit-delete-symbolic", ":/velto/icons/trash.svg"},
+    {"camera", "camera-photo-symbolic", ":/velto/icons/camera.svg"},
 }};
 
 const IconEntry* find(std::string_view systemName) {

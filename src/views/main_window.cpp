@@ -11,6 +11,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMenu>
@@ -27,7 +28,9 @@
 #include "model/camera_store.h"
 #include "platform/session/user_defaults.h"
 #include "views/controls_sidebar.h"
+#include "views/framing_pad.h"
 #include "views/icons.h"
+#include "views/snapshot_command.h"
 
 namespace velto::views {
 
@@ -43,6 +46,8 @@ const char* const kToolTip = QT_TRANSLATE_NOOP(
 const QString kGeometryKey = QStringLiteral("window.geometry");
 const QString kToolKey = QStringLiteral("window.tool");
 constexpr QSize kDefaultSize(1100, 680);
+// A zoom key moves as far through the zoom range as an arrow key moves the framing pad's view.
+constexpr double kZoomStep = 0.1;
 
 // Tools are stored by name, so saved choices survive a change in the order of the tools.
 struct ToolEntry {
@@ -195,6 +200,7 @@ MainWindow::MainWindow(CameraStore& store, PreviewController& preview, Calibrato
   // The toolbar is made first: the focus moves in the order widgets are made, toolbar first.
   buildToolBar(overlays);
   buildContent();
+  buildFramingKeys();
   pane_->setOverlays(overlays);
   loadGeometry();
 
@@ -213,7 +219,10 @@ MainWindow::MainWindow(CameraStore& store, PreviewController& preview, Calibrato
     const std::optional<std::uint32_t> location = device ? std::optional(device->locationID) : std::nullopt;
     if (client_ && location != startedFor_) startPreview();
     showDevice();
+    showFraming();
   });
+  connect(&store_, &CameraStore::rangesChanged, this, &MainWindow::showFraming);
+  connect(snapshots_, &SnapshotCommand::note, pane_, &PreviewPane::showNote);
   showTool();
   showDevice();
 }
@@ -233,6 +242,19 @@ void MainWindow::buildToolBar(const PreviewOverlays& overlays) {
   bar->setIconSize(QSize(16, 16));
   bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
   addToolBar(Qt::TopToolBarArea, bar);
+
+  // The snapshot at the start, where the eye begins.
+  snapshots_ = new SnapshotCommand(preview_, this);
+  QAction* snapshot = snapshots_->action();
+  snapshot->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+  snapshot->setToolTip(withShortcut(snapshot->text(), snapshot->shortcut()) + QLatin1Char('\n') +
+                       tr("Saves the picture at the camera's full resolution in Pictures/Velto Camera"));
+  bar->addAction(snapshot);
+  if (auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(snapshot))) {
+    button->setObjectName(QStringLiteral("snapshotButton"));
+    button->setFocusPolicy(Qt::StrongFocus);
+    button->setAccessibleName(snapshot->text());
+  }
 
   // The tool picker, one row of exclusive buttons, and the Target picker beside it in one piece
   // that keeps its width while the Target picker is hidden: the tools never move under the pointer.
@@ -366,9 +388,17 @@ void MainWindow::addMenuActions(const QList<QAction*>& actions) {
   if (menu_ == nullptr) {
     menu_ = new QMenu(this);
     // The window's own commands, with their shortcuts beside them, then the application's.
+    menu_->addAction(snapshots_->action());
+    menu_->addSeparator();
     menu_->addActions(tools_->actions());
     menu_->addSeparator();
     menu_->addActions(overlays_);
+    menu_->addSeparator();
+    QMenu* framing = menu_->addMenu(tr("Pan and Zoom"));
+    framing->setObjectName(QStringLiteral("framingMenu"));
+    framing->addActions(framing_.mid(0, 2));
+    framing->addSeparator();
+    framing->addActions(framing_.mid(2));
     menu_->addSeparator();
     auto* button = new QToolButton(toolBar_);
     button->setObjectName(QStringLiteral("menu"));
@@ -390,6 +420,59 @@ void MainWindow::addMenuActions(const QList<QAction*>& actions) {
   menu_->addActions(actions);
   // Their shortcuts work anywhere in the window, the menu shown or not.
   addActions(actions);
+}
+
+void MainWindow::buildFramingKeys() {
+  auto add = [this](const char* name, const QString& title, QList<QKeySequence> keys, auto run) {
+    auto* action = new QAction(title, this);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcuts(keys);
+    connect(action, &QAction::triggered, this, run);
+    addAction(action);
+    framing_.append(action);
+  };
+  // Ctrl+Shift with the arrows: the plain arrows belong to the focused slider or pad, Ctrl+Alt
+  // with them switches workspaces on GNOME and Xfce, Alt+Down opens a focused pop-up list, and
+  // Meta with them tiles windows.
+  add("zoomIn", tr("Zoom In"), {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+      [this] { zoomBy(1); });
+  add("zoomOut", tr("Zoom Out"), {QKeySequence(Qt::CTRL | Qt::Key_Minus)}, [this] { zoomBy(-1); });
+  add("panLeft", tr("Pan Left"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Left)}, [this] { pressPadKey(Qt::Key_Left); });
+  add("panRight", tr("Pan Right"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Right)},
+      [this] { pressPadKey(Qt::Key_Right); });
+  add("tiltUp", tr("Tilt Up"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Up)}, [this] { pressPadKey(Qt::Key_Up); });
+  add("tiltDown", tr("Tilt Down"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Down)},
+      [this] { pressPadKey(Qt::Key_Down); });
+  add("centre", tr("Centre the View"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Home)},
+      [this] { pressPadKey(Qt::Key_Home); });
+  showFraming();
+}
+
+void MainWindow::showFraming() {
+  const bool zoom = store_.supports(ControlID::zoom);
+  const bool pan = store_.supports(ControlID::pan);
+  const bool tilt = store_.supports(ControlID::tilt);
+  const std::array<bool, 7> enabled{zoom, zoom, pan, pan, tilt, tilt, pan || tilt};
+  for (int i = 0; i < framing_.size(); ++i) framing_[i]->setEnabled(enabled[std::size_t(i)]);
+}
+
+void MainWindow::pressPadKey(Qt::Key key) {
+  auto* pad = findChild<FramingPad*>();
+  if (pad == nullptr) return;
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QCoreApplication::sendEvent(pad, &press);
+}
+
+void MainWindow::zoomBy(int direction) {
+  const auto found = store_.ranges().find(ControlID::zoom);
+  if (!store_.supports(ControlID::zoom) || found == store_.ranges().end()) return;
+  const ControlRange& range = found->second;
+  const std::int64_t now = store_.value(ControlID::zoom);
+  const double target = std::clamp(framing::normalized(range, now) + direction * kZoomStep, -1.0, 1.0);
+  std::int64_t next = framing::targetValue(range, target);
+  // A range of a few steps still moves one step per key.
+  if (next == now) next = std::clamp(now + direction * std::max<std::int64_t>(range.step, 1), range.min, range.max);
+  if (next != now) store_.set(ControlID::zoom, next);
 }
 
 void MainWindow::chooseTool(Tool tool) {

@@ -2,8 +2,10 @@
 //
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The main window: the live preview beside the controls sidebar, with the click-to-set tools and
-// the overlay switches in the toolbar. The overlay choices, the window's size and position and
+// The main window: the live preview beside the controls sidebar, with the snapshot button, the
+// click-to-set tools and the overlay switches in the toolbar. Keys move the camera's view from
+// anywhere in the window: Ctrl+Shift with the arrows pans and tilts as the framing pad's own arrows
+// do, Ctrl+Shift+Home centres it, Ctrl++ (or Ctrl+=) and Ctrl+- zoom. The overlay choices, the window's size and position and
 // the last chosen tool are kept in the user defaults ("overlay.grid", "overlay.histogram",
 // "overlay.clipping", "overlay.mirror", "window.geometry", "window.tool"). While the window is
 // shown it is the preview's client "window", asking again for the picture whenever the store's
@@ -33,6 +35,10 @@ class UserDefaults;
 }
 
 namespace velto::views {
+class SnapshotCommand;
+}
+
+namespace velto::views {
 
 // Where a window that wants `wanted` (its frame) goes on a screen whose free area is `available`:
 // no larger than that area and inside it, but never narrower than `least`. A screen lower than
@@ -54,6 +60,7 @@ class MainWindow : public QMainWindow {
   ~MainWindow() override;
 
   PreviewPane& pane() { return *pane_; }
+  SnapshotCommand& snapshots() { return *snapshots_; }
   // The menu button at the toolbar's end, made on the first call: the tools and the overlays
   // first, then `actions`, the application's own commands (About, Quit, ...), which stay the
   // caller's. Later calls append to it.
@@ -70,6 +77,11 @@ class MainWindow : public QMainWindow {
  private:
   void buildToolBar(const PreviewOverlays& overlays);
   void buildContent();
+  void buildFramingKeys();
+  void showFraming();
+  // Presses the framing pad's own key `key`, so that both move the view by the same steps.
+  void pressPadKey(Qt::Key key);
+  void zoomBy(int direction);
   void loadGeometry();
   void keepGeometry();
   void fitToScreen();
@@ -87,6 +99,8 @@ class MainWindow : public QMainWindow {
   PreviewPane* pane_ = nullptr;
   QActionGroup* tools_ = nullptr;
   QList<QAction*> overlays_;
+  SnapshotCommand* snapshots_ = nullptr;
+  QList<QAction*> framing_;  // zoom in, zoom out, then pan, tilt and centre
   QAction* pointerEscape_ = nullptr;
   QComboBox* target_ = nullptr;
   QToolBar* toolBar_ = nullptr;

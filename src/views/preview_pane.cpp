@@ -103,7 +103,9 @@ Capsule::Capsule(QWidget* parent, bool busy) : QLabel(parent) {
 
 QSize Capsule::sizeHint() const {
   const QFontMetrics fm(font());
-  int w = fm.horizontalAdvance(text()) + 2 * kCapsulePadX;
+  // Rounded up from the fractional advance: a width rounded down makes elidedText() cut a long
+  // text's last letters although it fits.
+  int w = int(std::ceil(QFontMetricsF(font()).horizontalAdvance(text()))) + 1 + 2 * kCapsulePadX;
   int h = fm.height() + 2 * kCapsulePadY;
   if (pulse_) {
     w += pulse_->width() + kCapsuleSpacing;
@@ -271,6 +273,7 @@ constexpr QSize kHistogramSize(220, 96);
 constexpr int kHistogramInset = 12;
 constexpr int kHintAboveHistogram = 120;
 constexpr int kHintAboveEdge = 16;
+constexpr int kNoteMs = 8000;  // long enough to read a file name twice
 }  // namespace
 
 PreviewPane::PreviewPane(CameraStore& store, PreviewController& preview, Calibrator& calibrator, QWidget* parent)
@@ -299,6 +302,22 @@ PreviewPane::PreviewPane(CameraStore& store, PreviewController& preview, Calibra
     connect(&calibrator, signal, this, &PreviewPane::refresh);
   }
   connect(&store, &CameraStore::resettingChanged, this, &PreviewPane::refresh);
+  noteTimer_ = new QTimer(this);
+  noteTimer_->setSingleShot(true);
+  noteTimer_->setInterval(kNoteMs);
+  auto endNote = [this] {
+    noteTimer_->stop();
+    note_.clear();
+    refresh();
+  };
+  connect(noteTimer_, &QTimer::timeout, this, endNote);
+  connect(&calibrator, &Calibrator::toolChanged, this, endNote);
+  refresh();
+}
+
+void PreviewPane::showNote(const QString& text) {
+  note_ = text;
+  noteTimer_->start();
   refresh();
 }
 
@@ -355,6 +374,7 @@ void PreviewPane::refresh() {
   if (!histogram_->isHidden()) histogram_->setStats(stats);
 
   if (const auto& message = calibrator_.userMessage()) hint_->setText(message->translated());
+  else if (!note_.isEmpty()) hint_->setText(note_);
   else if (calibrator_.tool() == Tool::whiteBalance) hint_->setText(tr("Click something that should be white or grey"));
   else if (calibrator_.tool() == Tool::exposure) hint_->setText(tr("Click the spot that should be correctly exposed"));
   else hint_->setText(QString());

@@ -87,6 +87,10 @@ class PreviewPane : public QWidget {
   // The centre of the spot marker in pane coordinates while one is drawn.
   std::optional<QPointF> markerCentre() const;
   PreviewLayerView& layer() { return *layer_; }
+  // Shows `text` in the hint line for a few seconds, unless the calibrator has something to say;
+  // a tool chosen meanwhile ends it. For what has no other place to go (a saved snapshot when the
+  // desktop shows no notifications).
+  void showNote(const QString& text);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -107,6 +111,8 @@ class PreviewPane : public QWidget {
   HistogramView* histogram_ = nullptr;
   Capsule* hint_ = nullptr;
   RecoveringBadge* badge_ = nullptr;
+  QString note_;
+  class QTimer* noteTimer_ = nullptr;
 };
 
 }  // namespace velto::views

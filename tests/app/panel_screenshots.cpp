@@ -4,12 +4,16 @@
 
 // Writes pictures of the tray's panel to a directory, a simulated C200 streaming in-process
 // through the GStreamer session: the panel with the camera and two presets (panel.png), with an
-// update waiting (panel-update.png), in a dark palette (panel-dark.png) and without a camera
+// update waiting (panel-update.png), with a snapshot's note where no notification service runs
+// (panel-snapshot-note.png), in a dark palette (panel-dark.png) and without a camera
 // (panel-no-camera.png), and the tray icon's two drawings on a light and a dark bar
 // (tray-icons.png). With --scaled, only panel@2x.png (run it with QT_SCALE_FACTOR=2); with
 // --german, only the panel in German with the update button and with the update notice
 // (panel-de.png, panel-update-de.png). Used by scripts/screenshots; not a test.
+#include <QAction>
 #include <QApplication>
+#include <QDBusConnection>
+#include <QLabel>
 #include <QDir>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -18,6 +22,7 @@
 #include <optional>
 
 #include "app/menu_bar_feed.h"
+#include "views/snapshot_command.h"
 #include "app/menu_bar_icon.h"
 #include "app/menu_bar_view.h"
 #include "app/translations.h"
@@ -118,6 +123,16 @@ int main(int argc, char** argv) {
     return 0;
   }
   shoot(panel, out, QStringLiteral("panel.png"));
+  {
+    QTemporaryDir pictures;
+    panel.snapshots().setBus(QDBusConnection(QStringLiteral("no bus")));
+    panel.snapshots().setFolder(pictures.filePath(QStringLiteral("Velto Camera")));
+    panel.snapshots().action()->trigger();
+    auto* note = panel.findChild<QLabel*>(QStringLiteral("note"));
+    if (!testing::waitFor([&] { return note && note->isVisible(); })) std::fprintf(stderr, "no note of the snapshot\n");
+    shoot(panel, out, QStringLiteral("panel-snapshot-note.png"));
+    if (note) note->hide();
+  }
 
   const QPalette light = QApplication::palette();
   QApplication::setPalette(testing::darkPalette());

@@ -14,11 +14,13 @@
 #include <QComboBox>
 #include <QMenu>
 #include <QScreen>
+#include <QSlider>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
 
 #include "preview_fixture.h"
+#include "views/framing_pad.h"
 #include "qt_printers.h"
 
 namespace velto {
@@ -234,6 +236,44 @@ TEST_F(MainWindowTest, WithoutACameraToolsAndOverlaysRestUntilOneConnects) {
   ASSERT_NE(window->findChild<QMenu*>(), nullptr);
   EXPECT_TRUE(window->findChild<QMenu*>()->actions().contains(overlay(*window, "overlay.grid")));
   EXPECT_TRUE(toolButton(*window, "Pointer")->toolTip().startsWith("Pointer (Ctrl+1)"));
+}
+
+TEST_F(MainWindowTest, CtrlShiftArrowsPanAsThePadsArrowsDoAndCtrlPlusZooms) {
+  startStore();
+  auto window = makeWindow(defaults);
+  window->show();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  store->set(ControlID::zoom, 200);  // zoomed in, so that the view can move
+  settle();
+  const std::int64_t pan = store->value(ControlID::pan);
+  auto* pad = window->findChild<views::FramingPad*>();
+  ASSERT_NE(pad, nullptr);
+  QTest::keyClick(pad, Qt::Key_Right);
+  settle();
+  const std::int64_t padStep = store->value(ControlID::pan);
+  ASSERT_NE(padStep, pan);
+  store->set(ControlID::pan, pan);
+  settle();
+
+  // From a focused slider too: the shortcut, not the slider, takes the key.
+  auto* slider = window->findChild<QSlider*>();
+  ASSERT_NE(slider, nullptr);
+  slider->setFocus();
+  const int sliderValue = slider->value();
+  QTest::keyClick(slider, Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier);
+  settle();
+  EXPECT_EQ(store->value(ControlID::pan), padStep);
+  EXPECT_EQ(slider->value(), sliderValue);
+  EXPECT_EQ(store->value(ControlID::zoom), 200);
+
+  QTest::keyClick(window.get(), Qt::Key_Equal, Qt::ControlModifier);
+  settle();
+  const std::int64_t zoomedIn = store->value(ControlID::zoom);
+  EXPECT_GT(zoomedIn, 200);
+  QTest::keyClick(window.get(), Qt::Key_Minus, Qt::ControlModifier);
+  settle();
+  EXPECT_LT(store->value(ControlID::zoom), zoomedIn);
 }
 
 TEST_F(MainWindowTest, TheWindowIsThePreviewsClientWhileShownAndFollowsTheCamera) {

@@ -5,14 +5,16 @@
 // Writes pictures of the real main window to a directory, with simulated cameras streaming
 // in-process through the GStreamer session: the first-launch look with a C200, the exposure tool
 // with its hint and marker, clipping and grid, the preset naming dialog (empty, and with a name in
-// use), the Microphone section, a reset under way, a failed reset in the light and the dark
-// palette, a generic 4:3 camera and no camera, and the window opened on a small 1024 × 600 screen
-// beside the main one. With --scaled, only the first-launch look, named main-window@2x.png (run it with
+// use), a snapshot's note and a failed snapshot's in the hint line, the Microphone section, a
+// reset under way, a failed reset in the light and the dark palette, a generic 4:3 camera and no
+// camera, and the window opened on a small 1024 × 600 screen beside the main one. With --scaled, only the first-launch look, named main-window@2x.png (run it with
 // QT_SCALE_FACTOR=2). With --german, the window in German: the first-launch look, the end of the
 // sidebar, the naming dialog and a failed reset, named *-de.png. Used by scripts/screenshots; not
 // a test.
 #include <QAbstractButton>
 #include <QAction>
+#include <QDBusConnection>
+#include <QLabel>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -43,6 +45,7 @@
 #include "views/main_window.h"
 #include "views/preset_name_dialog.h"
 #include "views/presets_section.h"
+#include "views/snapshot_command.h"
 #include "screenshot_support.h"
 
 namespace velto {
@@ -187,6 +190,28 @@ int main(int argc, char** argv) {
     framesFlow();
   } else {
     std::fprintf(stderr, "no laptop screen: no picture of the window on it\n");
+  }
+
+  // A snapshot where the desktop shows no notifications: the hint line says where it went, or
+  // why it could not be saved (a file where the folder should be).
+  {
+    QTemporaryDir pictures;
+    auto& snapshots = window.snapshots();
+    snapshots.setBus(QDBusConnection(QStringLiteral("no bus")));
+    auto* hint = window.pane().findChild<QLabel*>(QStringLiteral("hint"));
+    auto noted = [&](const QString& start) {
+      return waitFor([&] { return hint && hint->isVisible() && hint->text().startsWith(start); });
+    };
+    snapshots.setFolder(pictures.filePath(QStringLiteral("Velto Camera")));
+    snapshots.action()->trigger();
+    if (!noted(QStringLiteral("Snapshot saved"))) std::fprintf(stderr, "no note of the snapshot\n");
+    shooter.shoot(QStringLiteral("snapshot-note.png"));
+    QFile blocker(pictures.filePath(QStringLiteral("Blocked")));
+    if (blocker.open(QIODevice::WriteOnly)) blocker.close();
+    snapshots.setFolder(pictures.filePath(QStringLiteral("Blocked/Velto Camera")));
+    snapshots.action()->trigger();
+    if (!noted(QStringLiteral("Could not"))) std::fprintf(stderr, "no note of the failed snapshot\n");
+    shooter.shoot(QStringLiteral("snapshot-failed.png"));
   }
 
   // The exposure tool, a spot clicked and the search under way.
