@@ -5,15 +5,11 @@
 // The preview end to end: the real GStreamer session streaming from a simulated C200, the
 // watchdog on the manual clock. Frames arrive in real time, so waits for them are bounded polls
 // for an event; every period of the watchdog passes only when the test advances its clock.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
 #include <string>
 #include <thread>
 
@@ -31,48 +27,6 @@ using namespace std::chrono_literals;
 using State = PreviewController::State;
 using testing::eventually;
 const CameraKey kC200{0x291a, 0x3369};
-
-// Another program that holds `path` open under the name `name`, as a video-call application holds
-// a camera's node. Killed and reaped by release() or at destruction.
-class NodeHolder {
- public:
-  NodeHolder(const char* name, const std::string& path) {
-    int ready[2];
-    if (::pipe(ready) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      // Only system calls from here: the parent has threads. The copies of the parent's
-      // descriptors (sockets of the simulated camera among them) are closed first.
-      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-      ::prctl(PR_SET_NAME, name);
-      ::syscall(SYS_close_range, 3u, static_cast<unsigned>(ready[1]) - 1, 0u);
-      ::syscall(SYS_close_range, static_cast<unsigned>(ready[1]) + 1, ~0u, 0u);
-      const char opened = ::open(path.c_str(), O_RDONLY) >= 0 ? '1' : '0';
-      [[maybe_unused]] const ssize_t n = ::write(ready[1], &opened, 1);
-      for (;;) ::pause();
-    }
-    ::close(ready[1]);
-    char opened = '0';
-    holds_ = pid_ > 0 && ::read(ready[0], &opened, 1) == 1 && opened == '1';
-    ::close(ready[0]);
-  }
-  ~NodeHolder() { release(); }
-  NodeHolder(const NodeHolder&) = delete;
-  NodeHolder& operator=(const NodeHolder&) = delete;
-
-  bool holds() const { return holds_; }
-  pid_t pid() const { return pid_; }
-  void release() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  bool holds_ = false;
-};
 
 class PreviewSessionTest : public ::testing::Test {
  protected:
@@ -146,13 +100,19 @@ TEST_F(PreviewSessionTest, AFrozenCameraIsRestartedThenResetAndRecoversWhenFrame
 }
 
 TEST_F(PreviewSessionTest, ACameraBusyElsewhereNamesTheProgramIsNeverResetAndShowsWithinASecondOnceFree) {
-  NodeHolder zoom("zoom", bus.camera("c200").nodePath());
-  ASSERT_TRUE(zoom.holds());
+  // Another program, its name "zoom" (a link's name becomes the program's), holds the node open
+  // as its standard input. Killed at the latest when the test ends.
+  const QString program = bus.path("zoom");
+  ASSERT_TRUE(QFile::link("/bin/sleep", program));
+  QProcess zoom;
+  zoom.setStandardInputFile(QString::fromStdString(bus.camera("c200").nodePath()));
+  zoom.start(program, {"60"});
+  ASSERT_TRUE(zoom.waitForStarted());
   bus.command("c200", "busy");
   start();
   ASSERT_TRUE(eventually([&] { return preview->problem().has_value(); }));
   EXPECT_EQ(preview->problem()->kind, video::SessionError::Kind::busy);
-  EXPECT_EQ(preview->problem()->text, "zoom (PID " + std::to_string(zoom.pid()) + ") is using the camera.");
+  EXPECT_EQ(preview->problem()->text, "zoom (PID " + std::to_string(zoom.processId()) + ") is using the camera.");
   EXPECT_TRUE(preview->inUseByAnotherApplication());
   tick(16);
   EXPECT_EQ(resets, 0);
@@ -161,7 +121,8 @@ TEST_F(PreviewSessionTest, ACameraBusyElsewhereNamesTheProgramIsNeverResetAndSho
   // The last try has been refused and the controller heard of it.
   ASSERT_TRUE(eventually([&] { return !preview->session().isSessionRunning(); }));
   QCoreApplication::processEvents();
-  zoom.release();
+  zoom.kill();
+  ASSERT_TRUE(zoom.waitForFinished());
   bus.command("c200", "free");
   tick(1);  // the next try finds the camera free
   ASSERT_TRUE(framesFlow());
