@@ -163,7 +163,8 @@ TEST_F(PreviewPaneTest, PlaceholdersSayWhyThereIsNoPicture) {
   for (int interval : runningTimers(*pane)) EXPECT_GE(interval, 1000);
 
   capture->fail({video::SessionError::Kind::busy, "Anker PowerConf C200 is in use by another application.",
-                 UserText::verbatim(QStringLiteral("Anker PowerConf C200 is in use by another application."))});
+                 UserText::verbatim(QStringLiteral("Anker PowerConf C200 is in use by another application.")),
+                 std::nullopt});
   QCoreApplication::processEvents();
   EXPECT_EQ(pane->placeholderTitle(), "Camera in Use");
   EXPECT_TRUE(runningTimers(*pane).empty()) << "the badge went with the picture";
