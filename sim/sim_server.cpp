@@ -52,6 +52,9 @@ std::int64_t realNowUs() {
 // A stream connection's socket buffer: a few chunks, so a reader that keeps up takes a frame in
 // a few wake-ups; the kernel caps it at its own maximum.
 constexpr int kStreamSendBuffer = 1 << 20;
+// How often the firmware's own changes are looked for while a host wants notices: a few frame
+// periods, as a camera's interrupt endpoint would batch them.
+constexpr std::int64_t kNoticeLookMs = 100;
 
 int listenAt(const std::string& path) {
   sockaddr_un addr{};
@@ -96,6 +99,7 @@ struct SimServer::Connection {
   std::string line;       // control: the command received so far
   std::vector<std::uint8_t> out;
   std::uint16_t version = 0;  // of the protocol, once greeted
+  bool notices = false;       // carries change notices only
   // Streaming: the size and encoding sent, and the frame under way with how far it has gone.
   bool streaming = false;
   FrameShape shape;
@@ -447,10 +451,20 @@ void SimServer::onDeviceMessage(Connection& c, simcam::Message& message) {
     startModeStream(c, *request);
     return;
   }
-  // A stream connection carries frames only.
-  if (c.streaming) {
-    queue(c, simcam::encode(simcam::Error{"unexpected message on a stream connection"}));
+  // A stream connection carries frames only, a notice connection notices only.
+  if (c.streaming || c.notices) {
+    queue(c, simcam::encode(simcam::Error{c.streaming ? "unexpected message on a stream connection"
+                                                      : "unexpected message on a notice connection"}));
     c.closing = true;
+    return;
+  }
+  if (std::holds_alternative<simcam::NoticeRequest>(message)) {
+    if (nextLookAt_ < 0) {
+      told_.clear();
+      for (const auto& [id, value] : camera_.state()) told_[id] = value;
+      nextLookAt_ = realNowMs() + kNoticeLookMs;
+    }
+    c.notices = true;
     return;
   }
   if (auto* request = std::get_if<simcam::ControlRequest>(&message)) {
@@ -483,6 +497,34 @@ void SimServer::onDeviceMessage(Connection& c, simcam::Message& message) {
   // A message only a camera sends, or a second hello.
   queue(c, simcam::encode(simcam::Error{"unexpected message"}));
   c.closing = true;
+}
+
+void SimServer::tellChanges() {
+  const bool anyone = std::any_of(connections_.begin(), connections_.end(), [](const std::unique_ptr<Connection>& c) {
+    return c->notices && !c->dead && !c->closing;
+  });
+  if (!anyone || registryID_.load() == 0) {
+    nextLookAt_ = -1;
+    return;
+  }
+  nextLookAt_ = realNowMs() + kNoticeLookMs;
+  std::vector<std::pair<std::uint8_t, std::uint8_t>> changed;
+  for (const auto& [id, value] : camera_.state()) {
+    auto [it, fresh] = told_.try_emplace(id, value);
+    if (fresh || it->second == value) continue;
+    it->second = value;
+    for (const WireControl& wire : camera_.profile().controls) {
+      const bool carries = std::any_of(wire.fields.begin(), wire.fields.end(), [id](const Field& f) { return f.id == id; });
+      const std::pair key{wire.unitID, wire.selector};
+      if (carries && std::find(changed.begin(), changed.end(), key) == changed.end()) changed.push_back(key);
+    }
+  }
+  for (const auto& [unit, selector] : changed) {
+    const auto bytes = simcam::encode(simcam::ControlChanged{unit, selector});
+    for (auto& c : connections_) {
+      if (c->notices && !c->dead && !c->closing) queue(*c, bytes);
+    }
+  }
 }
 
 void SimServer::startStream(Connection& c, const simcam::StreamRequest& request) {
@@ -804,6 +846,7 @@ void SimServer::run() {
     if (plugBackAt_ >= 0) wakeAt(plugBackAt_);
     if (acceptPausedUntil_ >= 0) wakeAt(acceptPausedUntil_);
     if (nextFrameAt_ >= 0 && !frozen_) wakeAt((nextFrameAt_ + 999) / 1000);
+    if (nextLookAt_ >= 0) wakeAt(nextLookAt_);
     if (::poll(fds.data(), fds.size(), static_cast<int>(std::min<std::int64_t>(timeout, 60000))) < 0 &&
         errno != EINTR) {
       break;
@@ -869,7 +912,9 @@ void SimServer::run() {
     });
     const bool streaming = std::any_of(connections_.begin(), connections_.end(),
                                        [](const std::unique_ptr<Connection>& c) { return c->streaming; });
-    camera_.setStreaming(streaming);
+    camera_.setStreaming(streaming || busy_);
+    // Whatever changed the controls in this pass (a host, a command, the firmware's clock) is told.
+    if (nextLookAt_ >= 0) tellChanges();
     if (!streaming) nextFrameAt_ = -1;
     // A closed connection gave a descriptor back: accepting may work again.
     if (connections_.size() < before) acceptPausedUntil_ = -1;

@@ -25,6 +25,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -128,6 +129,8 @@ class SimServer {
   void deliverFrames();
   void runCommands();
   void shutdown();
+  // Tells every notice connection of the controls whose values changed since the last call.
+  void tellChanges();
 
   ServerOptions options_;
   SimCamera camera_;
@@ -155,6 +158,11 @@ class SimServer {
   bool busy_ = false;             // another application streams: stream requests are refused
   std::int64_t nextFrameAt_ = -1; // real-time µs of the next frame; -1 while nobody streams
   std::uint32_t frameSequence_ = 0;
+
+  // Change notices, loop thread only: the values last told of, and when the firmware's own
+  // changes (auto modes, zoom after the field of view, focus search) are looked for next.
+  std::map<ControlID, std::int64_t> told_;
+  std::int64_t nextLookAt_ = -1;  // real-time ms; -1 while nobody asked for notices
 
   // Who may touch the camera and the sockets: before run() the caller of start(), during run()
   // only the loop thread, afterwards nobody but the destructor.

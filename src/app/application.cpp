@@ -47,6 +47,7 @@ VeltoCameraApp::VeltoCameraApp(Options options, QObject* parent)
   preview_ = std::make_unique<PreviewController>(clock_, std::make_unique<video::GstCaptureBackend>(), [this] {
     if (CameraStore* store = this->store()) store->resetCamera();
   });
+  preview_->rememberModesIn(defaults_);
 
   QDBusConnection& bus = options_.bus;
   auto makeStore = [this] {

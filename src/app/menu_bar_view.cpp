@@ -595,8 +595,16 @@ void MenuBarView::keyPressEvent(QKeyEvent* event) {
   QWidget::keyPressEvent(event);
 }
 
+MenuBarView::~MenuBarView() { store_.setShowingValues(this, false); }
+
+void MenuBarView::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  store_.setShowingValues(this, true);
+}
+
 void MenuBarView::hideEvent(QHideEvent* event) {
   QWidget::hideEvent(event);
+  store_.setShowingValues(this, false);
   emit dismissed();
 }
 

@@ -223,6 +223,7 @@ std::unique_ptr<CameraStore> ownStore(Clock& clock, UserDefaults& defaults, Logi
   options.watchHotplug = false;
   options.watchWake = false;
   options.followSettingsFile = false;  // the lock keeps everyone else out meanwhile
+  options.followNotices = false;       // it reads what it needs, once
   auto store = std::make_unique<CameraStore>(clock, defaults, login, options);
   // Only the store's own connection is waited for; its periodic read-backs are not ours.
   waitFor([&](std::function<void()> done) {

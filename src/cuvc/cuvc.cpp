@@ -115,4 +115,20 @@ cuvc_status cuvc_reenumerate(cuvc_handle* handle) {
   return status;
 }
 
+int cuvc_notice_source(cuvc_handle* handle, int* priority) {
+  if (priority != nullptr) *priority = 0;
+  if (handle == nullptr || handle->carrier == nullptr) return -1;
+  const usb::NoticeSource source = handle->carrier->noticeSource();
+  if (priority != nullptr && source.fd >= 0) *priority = source.priority ? 1 : 0;
+  return source.fd;
+}
+
+int cuvc_take_notices(cuvc_handle* handle, cuvc_notice* out, size_t capacity) {
+  if (handle == nullptr || handle->carrier == nullptr) return -1;
+  const usb::Notices notices = handle->carrier->takeNotices();
+  const std::size_t n = out == nullptr ? 0 : std::min(capacity, notices.changed.size());
+  for (std::size_t i = 0; i < n; ++i) out[i] = cuvc_notice{notices.changed[i].unit, notices.changed[i].selector};
+  return notices.ended ? -1 : static_cast<int>(n);
+}
+
 }  // extern "C"

@@ -18,6 +18,7 @@
 #ifndef VELTO_CUVC_H
 #define VELTO_CUVC_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -96,6 +97,23 @@ cuvc_status cuvc_set(cuvc_handle* handle, uint8_t unit, uint8_t selector, const 
  * exclusive open when that fails, and then does nothing else. The handle stays allocated; its
  * requests fail from then on. */
 cuvc_status cuvc_reenumerate(cuvc_handle* handle);
+
+/* Change notices: the device tells when other programs, or the camera itself, change a control.
+ * cuvc_notice_source subscribes (the first time) and returns the descriptor to wait on, or -1 when
+ * the device sends no notices; `priority`, when not null, is set to 1 when the descriptor signals
+ * with priority data (POLLPRI) and 0 when it becomes readable (POLLIN). The descriptor stays open
+ * until cuvc_close. */
+int cuvc_notice_source(cuvc_handle* handle, int* priority);
+
+/* One notice: the control at `unit`/`selector` has changed. */
+typedef struct cuvc_notice {
+  uint8_t unit;
+  uint8_t selector;
+} cuvc_notice;
+
+/* Takes the notices that have arrived, without waiting: up to `capacity` into `out` (any more are
+ * dropped), and returns how many; -1 once no notice will come any more (the device has gone). */
+int cuvc_take_notices(cuvc_handle* handle, cuvc_notice* out, size_t capacity);
 
 #ifdef __cplusplus
 }

@@ -5,6 +5,7 @@
 #include "model/camera_store.h"
 
 #include <QFileSystemWatcher>
+#include <QSocketNotifier>
 #include <QThread>
 #include <algorithm>
 
@@ -87,7 +88,7 @@ CameraStore::CameraStore(Clock& clock, UserDefaults& defaults, LoginItem& loginI
   if (options_.watchWake) wake_ = std::make_unique<WakeObserver>([this] { scheduleRescan(kRescanAfterWake); });
   if (options_.followSettingsFile) watchSettingsFile();
   rescan();
-  pollTask_ = std::make_unique<PeriodicTask>(clock_, this, std::chrono::milliseconds(1500), [this] {
+  pollTask_ = std::make_unique<PeriodicTask>(clock_, this, kPollPeriod, [this] {
     if (connected_) reconcile(false);
   });
   pollTask_->start();
@@ -206,6 +207,7 @@ void CameraStore::openAndConnect(std::vector<usb::Service> candidates) {
 }
 
 void CameraStore::disconnect() {
+  stopNotices();
   open_.reset();
   connected_ = false;
   whenConnected_.clear();
@@ -219,11 +221,13 @@ void CameraStore::connectTo(std::shared_ptr<UVCDevice> device) {
   if (device != open_) {
     // Until the new camera's reading lands, nothing of the previous one may be shown, changed or
     // saved under the new camera's key.
+    stopNotices();
     open_ = device;
     refused_.clear();
     setRanges({});
     setValues({});
     setDevice(describe(*device));
+    if (options_.followNotices) followNotices(device);
   }
   struct Reading {
     ControlRanges ranges;

@@ -40,6 +40,7 @@
 #include "uvc/controls.h"
 
 class QFileSystemWatcher;
+class QSocketNotifier;
 
 namespace velto {
 
@@ -68,6 +69,9 @@ class CameraStore : public QObject {
     // Follow the settings file: when another program changes it, read it again and merge (the
     // session's owner does; a one-shot command that holds the file does not need to).
     bool followSettingsFile = true;
+    // Follow the camera's change notices where it sends them (a program that runs for a while
+    // does; a one-shot command reads what it needs).
+    bool followNotices = true;
     // The controls whose ranges and values are read when a camera is connected, instead of all
     // of them: a one-shot command that names a few controls (controlsToRead, store_commands.h)
     // need not wait for a slow camera to answer for every other one. Those not read keep their
@@ -126,6 +130,16 @@ class CameraStore : public QObject {
   // Enforcement.
   void reconcile(bool force);
   void setKeepLocked(bool on);
+
+  // Whether `viewer` (a view that shows control values) is on screen now. A camera that tells of
+  // changes to its controls is read back every kPollPeriod only while some viewer is; otherwise
+  // every kQuietPollPeriod, as a safety net for what it does not tell. A camera that tells of
+  // nothing is read back every kPollPeriod all the time. `viewer` is only compared, never used.
+  void setShowingValues(const void* viewer, bool showing);
+  // Whether the connected camera's change notices are being followed.
+  bool followsNotices() const { return noticeWatch_ != nullptr; }
+  static constexpr std::chrono::milliseconds kPollPeriod{1500};
+  static constexpr std::chrono::seconds kQuietPollPeriod{60};
 
   // Presets. Rename and delete act on the first preset with the id.
   void savePreset(const QString& name);
@@ -201,7 +215,19 @@ class CameraStore : public QObject {
   // Until the connecting camera's ranges have arrived, user operations wait here.
   bool deferWhileConnecting(std::function<void()> operation);
   void adoptFirmwareZoom(std::shared_ptr<UVCDevice> device);
-  void correct(const ControlValues& current, const std::shared_ptr<UVCDevice>& device, bool force);
+  // Writes back what drifted in `current` from the wanted values, and returns what it wrote. With
+  // `partial`, `current` holds only some controls (those a notice named) and the others are left
+  // as they are.
+  ControlValues correct(const ControlValues& current, const std::shared_ptr<UVCDevice>& device, bool force,
+                        bool partial = false);
+  // Change notices of the connected camera (camera_store_notices.cpp).
+  void followNotices(const std::shared_ptr<UVCDevice>& device);
+  void onNotices(const std::shared_ptr<UVCDevice>& device);
+  // Reads back what a correction wrote: a value that held clears its "tried once" memo, so the
+  // next drift of it is corrected again.
+  void confirmHeld(const ControlValues& written, const std::shared_ptr<UVCDevice>& device);
+  void stopNotices();
+  void updatePollPace();
   void onWriteFailures(const std::shared_ptr<UVCDevice>& device, const std::vector<WriteFailure>& failures);
   // Forgets touches older than the touch grace.
   void pruneTouched();
@@ -276,6 +302,8 @@ class CameraStore : public QObject {
   std::unique_ptr<USBMonitor> monitor_;
   std::unique_ptr<WakeObserver> wake_;
   std::unique_ptr<PeriodicTask> pollTask_;
+  std::unique_ptr<QSocketNotifier> noticeWatch_;  // the connected camera's notices; none without
+  std::set<const void*> valueViewers_;            // views showing values that are on screen
   TimerHandle rescanTask_;
   TimerHandle saveTask_;
   SerialQueue io_{"camera.io"};  // last: joined first at destruction, while the rest still exists

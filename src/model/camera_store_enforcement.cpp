@@ -51,9 +51,11 @@ void CameraStore::pruneTouched() {
   std::erase_if(touched_, [&](const auto& entry) { return entry.second <= cutoff; });
 }
 
-void CameraStore::correct(const ControlValues& current, const std::shared_ptr<UVCDevice>& device, bool force) {
+ControlValues CameraStore::correct(const ControlValues& current, const std::shared_ptr<UVCDevice>& device, bool force,
+                                   bool partial) {
   ControlValues writes;
   for (ControlID id : device->supported()) {
+    if (partial && !current.contains(id)) continue;
     if (id == ControlID::hdr) {
       // Nothing to compare with: hdr is written whenever the camera is found, never by the poll.
       if (force && !touched_.contains(id) && desired_.contains(id) && !refused_.contains(id)) writes[id] = desired_.at(id);
@@ -82,11 +84,12 @@ void CameraStore::correct(const ControlValues& current, const std::shared_ptr<UV
     unenforceable_[id] = mismatch;
     writes[id] = want->second;
   }
-  if (writes.empty()) return;
+  if (writes.empty()) return writes;
   ControlValues shown = values_;
   for (const auto& [id, v] : writes) shown[id] = v;
   setValues(std::move(shown));
   writer_->enqueue(writes, device, io_);
+  return writes;
 }
 
 }  // namespace velto

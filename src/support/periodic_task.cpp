@@ -30,6 +30,12 @@ void PeriodicTask::stop() {
   next_.cancel();
 }
 
+void PeriodicTask::setPeriod(Clock::Duration period) {
+  if (period == period_) return;
+  period_ = period;
+  if (running_) scheduleNext();
+}
+
 bool PeriodicTask::isRunning() const { return running_ && !context_.isNull(); }
 
 void PeriodicTask::scheduleNext() {

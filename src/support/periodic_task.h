@@ -32,6 +32,9 @@ class PeriodicTask {
   void start();
   // No further tick runs, even when called from inside the tick. start() may follow.
   void stop();
+  // Ticks `period` apart from now on: a wait under way starts again with the new period.
+  void setPeriod(Clock::Duration period);
+  Clock::Duration period() const { return period_; }
   // From start() until stop() or the context's end, also while the tick runs.
   [[nodiscard]] bool isRunning() const;
 

@@ -115,6 +115,32 @@ std::optional<std::vector<std::uint8_t>> UVCDevice::get(std::uint8_t request, co
   return payload;
 }
 
+usb::NoticeSource UVCDevice::noticeSource() {
+  std::lock_guard lock(lock_);
+  int priority = 0;
+  const int fd = cuvc_notice_source(handle_, &priority);
+  return fd < 0 ? usb::NoticeSource{} : usb::NoticeSource{fd, priority != 0};
+}
+
+std::optional<std::vector<ControlID>> UVCDevice::takeChangedControls() {
+  std::array<cuvc_notice, 64> notices{};
+  int count = 0;
+  {
+    std::lock_guard lock(lock_);
+    count = cuvc_take_notices(handle_, notices.data(), notices.size());
+  }
+  if (count < 0) return std::nullopt;
+  std::vector<ControlID> changed;
+  for (ControlID id : supported_) {
+    const ControlSpec& s = spec(id);
+    const bool named = std::any_of(notices.begin(), notices.begin() + count, [&](const cuvc_notice& n) {
+      return n.unit == unitID(s.unit) && n.selector == s.selector;
+    });
+    if (named) changed.push_back(id);
+  }
+  return changed;
+}
+
 usb::Status UVCDevice::observe(usb::Status status) {
   const bool hung = status == usb::status::timeout;
   // Logged on the change only: a hung camera is asked again every poll.

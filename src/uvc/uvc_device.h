@@ -107,6 +107,13 @@ class UVCDevice {
   // `status`, when given, receives the request's status (unsupported for such a control).
   std::optional<std::int64_t> read(ControlID id, usb::Status* status = nullptr);
 
+  // Change notices: the descriptor to wait on for them (subscribing the first time), none when
+  // the camera's carrier sends none. takeChangedControls() then names the controls changed since
+  // it was last called (every control of a shared request: pan and tilt, the vendor unit's), or
+  // gives none once no notice will come any more. Neither waits for the camera.
+  usb::NoticeSource noticeSource();
+  std::optional<std::vector<ControlID>> takeChangedControls();
+
   // Makes the camera leave the bus and return. This object is stale afterwards.
   usb::Status reenumerate();
 

@@ -98,6 +98,18 @@ ControlsSidebar::ControlsSidebar(CameraStore& store, QWidget* parent) : QWidget(
   renderBehavior();
 }
 
+ControlsSidebar::~ControlsSidebar() { store_.setShowingValues(this, false); }
+
+void ControlsSidebar::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  store_.setShowingValues(this, true);
+}
+
+void ControlsSidebar::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  store_.setShowingValues(this, false);
+}
+
 bool ControlsSidebar::showsPlaceholder() const { return pages_->currentIndex() == 0; }
 
 QMessageBox* ControlsSidebar::resetConfirmation() const { return confirm_; }

@@ -28,6 +28,7 @@
 #include "model/camera_store.h"
 #include "platform/session/user_defaults.h"
 #include "views/controls_sidebar.h"
+#include "views/format_picker.h"
 #include "views/framing_pad.h"
 #include "views/icons.h"
 #include "views/snapshot_command.h"
@@ -255,6 +256,10 @@ void MainWindow::buildToolBar(const PreviewOverlays& overlays) {
     button->setFocusPolicy(Qt::StrongFocus);
     button->setAccessibleName(snapshot->text());
   }
+  // The picture's format beside the snapshot whose size it decides.
+  auto* format = new FormatPicker(preview_, bar);
+  format->setObjectName(QStringLiteral("formatPicker"));
+  bar->addWidget(format);
 
   // The tool picker, one row of exclusive buttons, and the Target picker beside it in one piece
   // that keeps its width while the Target picker is hidden: the tools never move under the pointer.

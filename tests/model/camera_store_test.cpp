@@ -238,6 +238,65 @@ TEST_F(CameraStoreTest, LockedPollCorrectsEachDistinctDriftOnce) {
   EXPECT_EQ(bus.setRequests("c200", kPU, kBrightnessSelector).size(), writes + 3);
 }
 
+// A camera that tells of changes is followed at once, with no read-back on the clock: another
+// program's change is shown and undone as it happens (each time: a value that held is corrected
+// again when it drifts the same way), and the read-back runs only while the values are on screen.
+TEST_F(CameraStoreTest, NoticesShowAndUndoAnotherProgramsChangesWithoutPolling) {
+  bus.plug(sim::c200Profile(), "c200");
+  CameraStore::Options options = testing::storeOptions(bus);
+  options.followNotices = true;
+  store = std::make_unique<CameraStore>(clock, defaults, login, options);
+  settle();
+  // Bounded real-time wait for what arrives over the notice connection.
+  auto waitFor = [this](auto condition) {
+    QElapsedTimer guard;
+    guard.start();
+    while (!condition() && guard.elapsed() < 5000) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+      store->io().waitUntilIdle();
+    }
+    settle();
+    return condition();
+  };
+  ASSERT_TRUE(waitFor([&] { return store->followsNotices(); }));
+  store->set(ControlID::brightness, 10);
+  settle();
+  advance(1500ms);  // the touch grace is over; no read-back runs in these 1.5 s
+  auto writes = [&] { return bus.setRequests("c200", kPU, kBrightnessSelector).size(); };
+  auto reads = [&] { return bus.requests("c200", "GET_CUR", kPU, kBrightnessSelector).size(); };
+  const auto writesBefore = writes();
+
+  for (int round = 1; round <= 2; ++round) {
+    bus.command("c200", "set brightness 20");
+    EXPECT_TRUE(waitFor([&] { return camera("brightness") == 10; })) << "round " << round;
+    EXPECT_EQ(writes(), writesBefore + round);
+    EXPECT_EQ(store->value(ControlID::brightness), 10);
+  }
+
+  store->setKeepLocked(false);
+  bus.command("c200", "set brightness 30");
+  EXPECT_TRUE(waitFor([&] { return store->value(ControlID::brightness) == 30; }));
+  EXPECT_EQ(writes(), writesBefore + 2) << "unlocked: shown, not written";
+
+  // Nobody looks: read back only once a minute; somebody looks: every 1.5 s.
+  auto readsBefore = reads();
+  advance(CameraStore::kPollPeriod * 3);
+  EXPECT_EQ(reads(), readsBefore);
+  int viewer = 0;
+  store->setShowingValues(&viewer, true);
+  settle();
+  EXPECT_EQ(reads(), readsBefore + 1) << "a view that appears gets fresh values";
+  advance(CameraStore::kPollPeriod);
+  EXPECT_EQ(reads(), readsBefore + 2);
+  store->setShowingValues(&viewer, false);
+  advance(CameraStore::kPollPeriod * 2);
+  EXPECT_EQ(reads(), readsBefore + 2);
+
+  // The camera leaves: its notices end with it, and nothing is left waiting on them.
+  bus.command("c200", "unplug");
+  EXPECT_TRUE(waitFor([&] { return !store->followsNotices(); }));
+}
+
 TEST_F(CameraStoreTest, ATouchedControlIsLeftAloneDuringItsGrace) {
   bus.plug(sim::c200Profile(), "c200");
   start();

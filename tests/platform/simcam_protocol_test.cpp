@@ -17,7 +17,8 @@ std::vector<Message> samples() {
   nameless.productName.reset();
   return {Hello{1, 3}, Welcome{1}, info, nameless, set, get,
           ControlReply{8, status::success, {0x0a, 0x00}}, ControlReply{9, status::pipeStalled, {}},
-          Reenumerate{10}, ReenumerateReply{10, 0}, Error{"unsupported protocol version"}};
+          Reenumerate{10}, ReenumerateReply{10, 0}, Error{"unsupported protocol version"}, NoticeRequest{},
+          ControlChanged{2, 0x02}};
 }
 
 std::span<const std::uint8_t> body(const std::vector<std::uint8_t>& frame) {

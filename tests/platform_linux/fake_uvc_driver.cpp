@@ -94,7 +94,36 @@ int FakeUvcDriver::ioctl(unsigned long request, void* arg) {
     case VIDIOC_G_EXT_CTRLS: return getControls(arg);
     case VIDIOC_S_EXT_CTRLS: return setControls(arg);
     case UVCIOC_CTRL_QUERY: return extensionQuery(arg);
+    case VIDIOC_SUBSCRIBE_EVENT: return subscribe(arg);
+    case VIDIOC_DQEVENT: return dequeueEvent(arg);
     default: return ENOTTY;
+  }
+}
+
+int FakeUvcDriver::subscribe(void* arg) {
+  const auto* sub = static_cast<const v4l2_event_subscription*>(arg);
+  auto id = controlFor(sub->id);
+  if (sub->type != V4L2_EVENT_CTRL || !id || camera_.profile().find(*id) == nullptr) return EINVAL;
+  subscribed_.insert(sub->id);
+  return 0;
+}
+
+int FakeUvcDriver::dequeueEvent(void* arg) {
+  if (events_.empty()) return ENOENT;
+  auto* event = static_cast<v4l2_event*>(arg);
+  std::memset(event, 0, sizeof *event);
+  event->type = V4L2_EVENT_CTRL;
+  event->id = events_.front().first;
+  event->u.ctrl.changes = V4L2_EVENT_CTRL_CH_VALUE;
+  event->u.ctrl.value = events_.front().second;
+  events_.pop_front();
+  event->pending = static_cast<std::uint32_t>(events_.size());
+  return 0;
+}
+
+void FakeUvcDriver::changedElsewhere(ControlID id, std::int32_t value) {
+  for (const CidRow& row : kRows) {
+    if (row.id == id && subscribed_.contains(row.cid)) events_.emplace_back(row.cid, value);
   }
 }
 

@@ -13,6 +13,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <set>
 
 #include "sim/sim_camera.h"
 
@@ -28,6 +30,9 @@ class FakeUvcDriver {
   // Answers one ioctl; 0 or the errno the driver would give.
   int ioctl(unsigned long request, void* arg);
 
+  // Another file handle (another program) has changed `id`: a subscribed control gets an event.
+  void changedElsewhere(ControlID id, std::int32_t value);
+
  private:
   int queryCap(void* arg);
   int queryControl(void* arg);
@@ -35,9 +40,13 @@ class FakeUvcDriver {
   int getControls(void* arg);
   int setControls(void* arg);
   int extensionQuery(void* arg);
+  int subscribe(void* arg);
+  int dequeueEvent(void* arg);
 
   sim::SimCamera& camera_;
   bool metadata_ = false;
+  std::set<std::uint32_t> subscribed_;                       // V4L2 control IDs
+  std::deque<std::pair<std::uint32_t, std::int32_t>> events_;  // (control, value), oldest first
 };
 
 }  // namespace velto::testing

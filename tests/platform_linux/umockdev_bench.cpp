@@ -89,6 +89,14 @@ std::string UmockdevBench::sysDir() const {
   return s;
 }
 
+void UmockdevBench::changeElsewhere(ControlID id, std::int32_t value) {
+  std::lock_guard lock(mutex_);
+  camera_->set(id, value);
+  for (auto& node : nodes_) {
+    if (node->driver && !node->gone) node->driver->changedElsewhere(id, value);
+  }
+}
+
 int UmockdevBench::resets() {
   std::lock_guard lock(mutex_);
   return resets_;
@@ -237,6 +245,8 @@ int UmockdevBench::videoIoctl(Node& node, UMockdevIoctlClient* client) {
     case VIDIOC_G_EXT_CTRLS:
     case VIDIOC_S_EXT_CTRLS: size = sizeof(v4l2_ext_controls); break;
     case UVCIOC_CTRL_QUERY: size = sizeof(uvc_xu_control_query); break;
+    case VIDIOC_SUBSCRIBE_EVENT: size = sizeof(v4l2_event_subscription); break;
+    case VIDIOC_DQEVENT: size = sizeof(v4l2_event); break;
     default: return ENOTTY;
   }
   UMockdevIoctlData* local = resolve(arg, 0, size);

@@ -65,6 +65,9 @@ class UmockdevBench {
     std::lock_guard lock(mutex_);
     return f(*camera_);
   }
+  // Another program sets `id` through its own file handle: the camera changes and the driver
+  // sends the event to the handles that subscribed to it.
+  void changeElsewhere(ControlID id, std::int32_t value);
   int resets();
   std::string captureNode() const { return captureNode_; }
   std::string sysDir() const;

@@ -141,6 +141,26 @@ TEST_F(V4l2UmockdevTest, AReboundNodeIsFoundAgain) {
   EXPECT_EQ(get(*carrier, kGetCur, 2, 0x02, 2).status, status::noDevice);
 }
 
+// Subscribed on the node the carrier holds; changes made through other handles come back as the
+// (unit, selector) a request would name, one per shared payload; they end with the node.
+TEST_F(V4l2UmockdevTest, ControlEventsNameWhatAnotherProgramChanged) {
+  const usb::NoticeSource source = carrier->noticeSource();
+  ASSERT_GE(source.fd, 0);
+  EXPECT_TRUE(source.priority);
+  EXPECT_TRUE(carrier->takeNotices().changed.empty());
+
+  bench.changeElsewhere(ControlID::brightness, 20);
+  bench.changeElsewhere(ControlID::pan, 3600);
+  bench.changeElsewhere(ControlID::tilt, -3600);
+  const usb::Notices notices = carrier->takeNotices();
+  EXPECT_FALSE(notices.ended);
+  EXPECT_EQ(notices.changed, (std::vector<usb::ControlNotice>{{2, 0x02}, {1, 0x0D}}));
+  EXPECT_TRUE(carrier->takeNotices().changed.empty()) << "each event is taken once";
+
+  bench.unplug();
+  EXPECT_TRUE(carrier->takeNotices().ended);
+}
+
 TEST_F(V4l2UmockdevTest, ResetGoesToTheUsbfsNode) {
   cuvc_info info;
   cuvc_handle* handle = cuvc_open(&service, &info);

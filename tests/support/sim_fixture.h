@@ -112,12 +112,16 @@ class SimBus {
 
   // SET_CUR requests the camera received for `unit`/`selector`, oldest first, as payload hex.
   std::vector<std::string> setRequests(const std::string& id, int unit, int selector) {
+    return requests(id, "SET_CUR", unit, selector);
+  }
+  // The same for any request ("GET_CUR", ...).
+  std::vector<std::string> requests(const std::string& id, const QString& kind, int unit, int selector) {
     QFile log(dir_.filePath(QString::fromStdString(id + ".jsonl")));
     std::vector<std::string> found;
     if (!log.open(QIODevice::ReadOnly)) return found;
     for (const QByteArray& line : log.readAll().split('\n')) {
       const QJsonObject entry = QJsonDocument::fromJson(line).object();
-      if (entry.value("request").toString() == "SET_CUR" && entry.value("unit").toInt() == unit &&
+      if (entry.value("request").toString() == kind && entry.value("unit").toInt() == unit &&
           entry.value("selector").toInt() == selector) {
         found.push_back(entry.value("data").toString().toStdString());
       }

@@ -14,14 +14,15 @@
 
 namespace velto::testing {
 
-// The bus's cameras and nothing of this machine's; no hot-plug or wake unless a test asks for
-// them, so that only the test decides when to look for cameras.
+// The bus's cameras and nothing of this machine's; no hot-plug, wake or change notices unless a
+// test asks for them, so that only the test decides when to look for cameras and read them back.
 inline CameraStore::Options storeOptions(const SimBus& bus) {
   CameraStore::Options options;
   options.registry.simDirectory = bus.directory();
   options.registry.sysfsRoot.clear();
   options.watchHotplug = false;
   options.watchWake = false;
+  options.followNotices = false;
   return options;
 }
 

@@ -49,6 +49,26 @@ struct DeviceRequest {
   bool isDeviceToHost() const { return (bmRequestType & 0x80) != 0; }
 };
 
+// Where a carrier's change notices can be waited for: a descriptor that polls readable (POLLIN),
+// or with `priority` has priority data (POLLPRI), while notices wait. fd -1: none.
+struct NoticeSource {
+  int fd = -1;
+  bool priority = false;
+};
+
+// Controls the device says have changed, each named as a request would name it: the unit or
+// terminal ID (wIndex's high byte) and the control selector (wValue's high byte). `ended`: no
+// notice will come any more (the device has gone, or the channel broke); stop waiting for them.
+struct ControlNotice {
+  std::uint8_t unit = 0;
+  std::uint8_t selector = 0;
+  friend bool operator==(const ControlNotice&, const ControlNotice&) = default;
+};
+struct Notices {
+  std::vector<ControlNotice> changed;
+  bool ended = false;
+};
+
 class Carrier {
  public:
   virtual ~Carrier() = default;
@@ -75,6 +95,15 @@ class Carrier {
 
   // Ends the exclusive use started by open(); harmless when not open.
   virtual void close() = 0;
+
+  // Change notices: whether the device tells of changes to its controls made by other programs
+  // or by the camera itself (the auto modes), so that they need not be polled for. The first call
+  // subscribes; the source stays valid, and its descriptor open, until the carrier is destroyed.
+  // Notices of the caller's own writes may or may not come. Carriers without them keep the
+  // default: no source.
+  virtual NoticeSource noticeSource() { return {}; }
+  // The notices that have arrived, without waiting; none before noticeSource() was called.
+  virtual Notices takeNotices() { return {}; }
 };
 
 }  // namespace velto::usb

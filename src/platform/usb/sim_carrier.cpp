@@ -59,6 +59,7 @@ std::unique_ptr<SimCarrier> SimCarrier::connect(const std::string& socketPath, S
     }
   }
   if (result != status::success) return nullptr;
+  carrier->socketPath_ = socketPath;
   return carrier;
 }
 
@@ -167,6 +168,49 @@ Status SimCarrier::deviceRequest(DeviceRequest& request) {
     }
     return reply->status;
   }
+}
+
+NoticeSource SimCarrier::noticeSource() {
+  if (!noticesAsked_) {
+    noticesAsked_ = true;
+    if (fd_ < 0) return {};
+    notices_ = connect(socketPath_);
+    // Another enumeration by now: its notices would be of a device this carrier is not.
+    if (notices_ != nullptr && (notices_->info_.registryID != info_.registryID ||
+                                notices_->send(simcam::NoticeRequest{}, nowMs() + kConnectTimeoutMs) != status::success)) {
+      notices_.reset();
+    }
+  }
+  return notices_ != nullptr ? NoticeSource{notices_->fd_, false} : NoticeSource{};
+}
+
+Notices SimCarrier::takeNotices() {
+  Notices result;
+  if (notices_ == nullptr) return result;
+  SimCarrier& n = *notices_;
+  for (;;) {
+    simcam::Message message;
+    const auto next = n.reader_.next(message);
+    if (next == simcam::FrameReader::Result::message) {
+      if (const auto* changed = std::get_if<simcam::ControlChanged>(&message)) {
+        const ControlNotice notice{changed->unit, changed->selector};
+        if (std::find(result.changed.begin(), result.changed.end(), notice) == result.changed.end()) {
+          result.changed.push_back(notice);
+        }
+      }
+      continue;  // anything else (an error before closing) is read past
+    }
+    if (next == simcam::FrameReader::Result::malformed || n.fd_ < 0) break;
+    std::uint8_t buffer[4096];
+    const ssize_t got = ::recv(n.fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && errno == EAGAIN) return result;
+    if (got <= 0) break;  // the camera left the bus, or the server does not tell of changes
+    n.reader_.append(std::span(buffer, static_cast<std::size_t>(got)));
+  }
+  // The connection stays open (its descriptor is being waited on) until the carrier goes.
+  result.ended = true;
+  return result;
 }
 
 Status SimCarrier::open() {

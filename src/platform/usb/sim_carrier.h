@@ -47,6 +47,9 @@ class SimCarrier final : public Carrier {
   Status open() override;
   Status reenumerate() override;
   void close() override { open_ = false; }
+  // A second connection to the camera, on which it tells of every change to its controls.
+  NoticeSource noticeSource() override;
+  Notices takeNotices() override;
 
  private:
   explicit SimCarrier(int fd) : fd_(fd) {}
@@ -56,8 +59,11 @@ class SimCarrier final : public Carrier {
   Status receive(simcam::Message& out, int noDataMs, std::int64_t deadline);
   void drop();  // the camera is gone
 
+  std::string socketPath_;
   int fd_ = -1;
   simcam::FrameReader reader_;
+  std::unique_ptr<SimCarrier> notices_;  // the notice connection, once asked for
+  bool noticesAsked_ = false;
   simcam::DeviceInfo info_;
   std::uint32_t lastTag_ = 0;
   bool open_ = false;

@@ -159,6 +159,13 @@ struct Encoder {
     w.blob16(reinterpret_cast<const std::uint8_t*>(m.text.data()), m.text.size());
     return w.finish();
   }
+  std::vector<std::uint8_t> operator()(const NoticeRequest&) const { return Writer(MessageType::noticeRequest).finish(); }
+  std::vector<std::uint8_t> operator()(const ControlChanged& m) const {
+    Writer w(MessageType::controlChanged);
+    w.u8(m.unit);
+    w.u8(m.selector);
+    return w.finish();
+  }
   std::vector<std::uint8_t> operator()(const StreamRequest& m) const {
     Writer w(MessageType::streamRequest);
     w.u16(m.maxWidth);
@@ -296,6 +303,14 @@ std::optional<Message> decodeBody(std::span<const std::uint8_t> body) {
       if (r.u8(reason) && (reason == 1 || reason == 2) && r.blob16(text)) {
         m = StreamRefused{static_cast<StreamRefused::Reason>(reason), std::string(text.begin(), text.end())};
       }
+      break;
+    }
+    case MessageType::noticeRequest:
+      m = NoticeRequest{};
+      break;
+    case MessageType::controlChanged: {
+      ControlChanged c;
+      if (r.u8(c.unit) && r.u8(c.selector)) m = c;
       break;
     }
     case MessageType::frameChunk: {

@@ -56,6 +56,9 @@ enum class MessageType : std::uint8_t {
   streamRefused = 0x42,
   frameChunk = 0x43,
   streamModeRequest = 0x44,  // version 4
+  // 0x50-0x5f: change notices.
+  noticeRequest = 0x50,
+  controlChanged = 0x51,
   error = 0x7f,
 };
 
@@ -169,8 +172,23 @@ struct FrameChunk {
   friend bool operator==(const FrameChunk&, const FrameChunk&) = default;
 };
 
+// Client -> server, after the handshake: tell of control changes on this connection. It carries
+// nothing else from then on. A server that does not know it closes the connection.
+struct NoticeRequest {
+  friend bool operator==(const NoticeRequest&, const NoticeRequest&) = default;
+};
+
+// Server -> client, on a notice connection: the control at `unit`/`selector` has changed (by a
+// host, `velto-simcam ctl set`, or the firmware itself).
+struct ControlChanged {
+  std::uint8_t unit = 0;
+  std::uint8_t selector = 0;
+  friend bool operator==(const ControlChanged&, const ControlChanged&) = default;
+};
+
 using Message = std::variant<Hello, Welcome, DeviceInfo, ControlRequest, ControlReply, Reenumerate,
-                             ReenumerateReply, Error, StreamRequest, StreamStart, StreamRefused, FrameChunk, StreamModeRequest>;
+                             ReenumerateReply, Error, StreamRequest, StreamStart, StreamRefused, FrameChunk, StreamModeRequest,
+                             NoticeRequest, ControlChanged>;
 
 // The whole frame: length prefix and body. A message whose fields do not fit their wire widths
 // (a name longer than 65535 bytes, data longer than 65535 bytes, a descriptor past the size limit)

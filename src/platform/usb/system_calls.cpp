@@ -36,6 +36,8 @@ class RealSystemCalls final : public SystemCalls {
     } while (n == -1 && errno == EINTR);
     return n;
   }
+
+  int duplicate(int fd) override { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 // any thread; the real one holds no state.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <string>
 #include <sys/types.h>
@@ -30,6 +31,13 @@ class SystemCalls {
   virtual int ioctl(int fd, unsigned long request, void* arg) = 0;
   // read(2); the real one restarts after EINTR.
   virtual ssize_t read(int fd, void* buffer, std::size_t size) = 0;
+  // A second descriptor for the same open file (close-on-exec), as F_DUPFD_CLOEXEC makes one;
+  // kernels without file descriptions of their own need not offer it (ENOSYS).
+  virtual int duplicate(int fd) {
+    (void)fd;
+    errno = ENOSYS;
+    return -1;
+  }
 
   // The process's own kernel.
   static SystemCalls& real();

@@ -55,6 +55,8 @@ const char* ioctlName(unsigned long request) {
     case VIDIOC_G_EXT_CTRLS: return "VIDIOC_G_EXT_CTRLS";
     case VIDIOC_S_EXT_CTRLS: return "VIDIOC_S_EXT_CTRLS";
     case UVCIOC_CTRL_QUERY: return "UVCIOC_CTRL_QUERY";
+    case VIDIOC_SUBSCRIBE_EVENT: return "VIDIOC_SUBSCRIBE_EVENT";
+    case VIDIOC_DQEVENT: return "VIDIOC_DQEVENT";
     default: return "ioctl";
   }
 }
@@ -88,6 +90,7 @@ V4l2Carrier::V4l2Carrier(const SysfsDevice& device, SystemCalls& calls, std::vec
       usbfs_(calls, usbfsNodePath(device.busnum, device.devnum)) {}
 
 V4l2Carrier::~V4l2Carrier() {
+  if (noticeFd_ >= 0) calls_.close(noticeFd_);
   closeNode();
   usbfs_.close();
 }
@@ -129,6 +132,8 @@ Status V4l2Carrier::findNode(std::string* refused) {
 }
 
 void V4l2Carrier::closeNode() {
+  // The subscriptions go with the file.
+  if (fd_ >= 0 && noticeFd_ >= 0) noticesLost_ = true;
   if (fd_ >= 0) calls_.close(fd_);
   fd_ = -1;
   nodePath_.clear();
@@ -328,5 +333,60 @@ Status V4l2Carrier::reenumerate() {
 }
 
 void V4l2Carrier::close() { usbfs_.close(); }
+
+NoticeSource V4l2Carrier::noticeSource() {
+  if (subscribed_) return {noticeFd_, true};
+  subscribed_ = true;
+  if ((fd_ < 0 || nodeGone_) && findNode() != status::success) return {};
+  int subscriptions = 0;
+  for (const V4l2Mapping& mapping : v4l2Mappings()) {
+    for (std::uint32_t id : {mapping.id, mapping.secondID}) {
+      if (id == 0) continue;
+      v4l2_event_subscription sub{};
+      sub.type = V4L2_EVENT_CTRL;
+      sub.id = id;
+      // EINVAL: the driver has no such control on this camera.
+      if (control(VIDIOC_SUBSCRIBE_EVENT, &sub, EINVAL) == 0) ++subscriptions;
+    }
+  }
+  if (subscriptions == 0) return {};
+  noticeFd_ = calls_.duplicate(fd_);
+  if (noticeFd_ < 0) {
+    if (errno != ENOSYS) log::systemCallFailed(log::Layer::usb, "dup", nodePath_, errno);
+    return {};
+  }
+  return {noticeFd_, true};
+}
+
+Notices V4l2Carrier::takeNotices() {
+  Notices notices;
+  if (noticeFd_ < 0) return notices;
+  // The subscriptions belong to the file they were made on; a node looked for again has none.
+  if (noticesLost_ || fd_ < 0 || nodeGone_) {
+    notices.ended = true;
+    return notices;
+  }
+  // Bounded, so a driver that kept sending could not hold the I/O thread here.
+  for (int i = 0; i < 256; ++i) {
+    v4l2_event event{};
+    const int err = control(VIDIOC_DQEVENT, &event, ENOENT);
+    if (err == ENOENT) break;  // none left
+    if (err != 0) {
+      notices.ended = true;
+      break;
+    }
+    if (event.type != V4L2_EVENT_CTRL || (event.u.ctrl.changes & V4L2_EVENT_CTRL_CH_VALUE) == 0) continue;
+    for (const V4l2Mapping& mapping : v4l2Mappings()) {
+      if (event.id != mapping.id && event.id != mapping.secondID) continue;
+      const VideoControlEntity& entity =
+          mapping.unit == VcUnit::cameraTerminal ? units_.cameraTerminal : units_.processingUnit;
+      const ControlNotice notice{entity.id, mapping.selector};
+      if (std::find(notices.changed.begin(), notices.changed.end(), notice) == notices.changed.end()) {
+        notices.changed.push_back(notice);
+      }
+    }
+  }
+  return notices;
+}
 
 }  // namespace velto::usb

@@ -52,6 +52,12 @@ class V4l2Carrier final : public Carrier {
   Status open() override;
   Status reenumerate() override;
   void close() override;
+  // uvcvideo's control events: one subscription per translated control the driver has, on the
+  // node's file. The driver sends them for changes other programs make and for the camera's own
+  // (auto-update) changes, never for ours; the vendor unit's controls have none. The source is a
+  // second descriptor of that file, so it outlives the node being looked for again.
+  NoticeSource noticeSource() override;
+  Notices takeNotices() override;
 
   // The capture node in use ("/dev/video0"); empty while none is open.
   const std::string& nodePath() const { return nodePath_; }
@@ -85,6 +91,9 @@ class V4l2Carrier final : public Carrier {
   int fd_ = -1;
   std::string nodePath_;
   bool nodeGone_ = false;
+  int noticeFd_ = -1;      // the duplicate handed out by noticeSource(); closed at destruction
+  bool subscribed_ = false;  // noticeSource() has subscribed (on the node open then)
+  bool noticesLost_ = false;  // that node file has been closed since
 };
 
 }  // namespace velto::usb

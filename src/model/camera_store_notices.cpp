@@ -1,0 +1,111 @@
+// SPDX-FileCopyrightText: 2026 Velto Camera developers
+//
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+// Following the camera's own word on changes: where the camera (its driver) tells when another
+// program or its firmware changes a control, the named controls are read back at once, shown,
+// and with "Keep settings locked" corrected, instead of waiting for the next read-back. The
+// read-back then only has to run while somebody looks at the values.
+#include <QSocketNotifier>
+#include <QThread>
+
+#include "model/camera_store.h"
+#include "support/log.h"
+#include "uvc/uvc_device.h"
+
+namespace velto {
+
+void CameraStore::followNotices(const std::shared_ptr<UVCDevice>& device) {
+  // Subscribing talks to the driver: on io, behind the connection's first reading.
+  onIo([device] { return device->noticeSource(); },
+       [this, device](usb::NoticeSource source) {
+         if (open_ != device || source.fd < 0) return;
+         noticeWatch_ = std::make_unique<QSocketNotifier>(
+             source.fd, source.priority ? QSocketNotifier::Exception : QSocketNotifier::Read);
+         connect(noticeWatch_.get(), &QSocketNotifier::activated, this, [this, device] { onNotices(device); });
+         log::info(log::Layer::model, device->name() + " tells of changes to its controls");
+         updatePollPace();
+       });
+}
+
+void CameraStore::stopNotices() {
+  if (!noticeWatch_) return;
+  noticeWatch_.reset();
+  updatePollPace();
+}
+
+void CameraStore::onNotices(const std::shared_ptr<UVCDevice>& device) {
+  Q_ASSERT(QThread::currentThread() == thread());
+  // Level-triggered: quiet until io has taken what is waiting.
+  noticeWatch_->setEnabled(false);
+  struct Read {
+    std::optional<std::vector<ControlID>> changed;
+    ControlValues values;
+  };
+  onIo(
+      [device] {
+        Read read;
+        read.changed = device->takeChangedControls();
+        if (read.changed && !read.changed->empty()) read.values = device->readAll(*read.changed);
+        return read;
+      },
+      [this, device](Read read) {
+        if (open_ != device || !noticeWatch_) return;
+        if (!read.changed) {
+          log::info(log::Layer::model, device->name() + " no longer tells of changes; its controls are read back instead");
+          stopNotices();
+          if (connected_) reconcile(false);
+          return;
+        }
+        noticeWatch_->setEnabled(true);
+        if (!connected_ || read.values.empty()) return;
+        pruneTouched();
+        ControlValues shown = values_;
+        for (const auto& [id, v] : read.values) {
+          if (!touched_.contains(id)) shown[id] = v;
+        }
+        setValues(std::move(shown));
+        if (!keepLocked_) return;
+        if (ControlValues written = correct(read.values, device, false, true); !written.empty()) {
+          confirmHeld(written, device);
+        }
+      },
+      // Another program's change is undone before its user sees much of it.
+      SerialQueue::Priority::urgent);
+}
+
+void CameraStore::confirmHeld(const ControlValues& written, const std::shared_ptr<UVCDevice>& device) {
+  std::vector<ControlID> ids;
+  for (const auto& [id, v] : written) ids.push_back(id);
+  // Queued behind the correction's write, which is urgent too.
+  onIo([device, ids] { return device->readAll(ids); },
+       [this, device, written](ControlValues now) {
+         if (open_ != device) return;
+         for (const auto& [id, v] : now) {
+           if (written.at(id) == v) unenforceable_.erase(id);
+         }
+       },
+       SerialQueue::Priority::urgent);
+}
+
+void CameraStore::setShowingValues(const void* viewer, bool showing) {
+  const bool before = !valueViewers_.empty();
+  if (showing) {
+    valueViewers_.insert(viewer);
+  } else {
+    valueViewers_.erase(viewer);
+  }
+  if (before == !valueViewers_.empty()) return;
+  updatePollPace();
+  // What the camera does not tell of may have changed meanwhile: the newcomer sees it now.
+  if (showing && noticeWatch_ && connected_) reconcile(false);
+}
+
+void CameraStore::updatePollPace() {
+  if (!pollTask_) return;
+  const bool quiet = noticeWatch_ && valueViewers_.empty();
+  pollTask_->setPeriod(quiet ? std::chrono::duration_cast<Clock::Duration>(kQuietPollPeriod)
+                             : std::chrono::duration_cast<Clock::Duration>(kPollPeriod));
+}
+
+}  // namespace velto
