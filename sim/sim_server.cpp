@@ -527,20 +527,21 @@ void SimServer::tellChanges() {
   }
 }
 
+void SimServer::refuseStream(Connection& c, simcam::StreamRefused::Reason reason, std::string text) {
+  queue(c, simcam::encode(simcam::StreamRefused{reason, std::move(text)}));
+  c.closing = true;
+}
+
 void SimServer::startStream(Connection& c, const simcam::StreamRequest& request) {
-  auto refuse = [&](simcam::StreamRefused::Reason reason, std::string text) {
-    queue(c, simcam::encode(simcam::StreamRefused{reason, std::move(text)}));
-    c.closing = true;
-  };
   if (busy_) {
-    refuse(simcam::StreamRefused::Reason::busy, "the camera is in use by another application");
+    refuseStream(c, simcam::StreamRefused::Reason::busy, "the camera is in use by another application");
     return;
   }
   // The camera's own size, or the largest of its shape that fits.
   const double scale = std::min({1.0, double(request.maxWidth) / options_.width, double(request.maxHeight) / options_.height});
   const int width = static_cast<int>(options_.width * scale), height = static_cast<int>(options_.height * scale);
   if (width < 16 || height < 16) {
-    refuse(simcam::StreamRefused::Reason::unsupported,
+    refuseStream(c, simcam::StreamRefused::Reason::unsupported,
            "no frame size fits " + std::to_string(request.maxWidth) + "x" + std::to_string(request.maxHeight));
     return;
   }
@@ -549,12 +550,8 @@ void SimServer::startStream(Connection& c, const simcam::StreamRequest& request)
 }
 
 void SimServer::startModeStream(Connection& c, const simcam::StreamModeRequest& request) {
-  auto refuse = [&](simcam::StreamRefused::Reason reason, std::string text) {
-    queue(c, simcam::encode(simcam::StreamRefused{reason, std::move(text)}));
-    c.closing = true;
-  };
   if (busy_) {
-    refuse(simcam::StreamRefused::Reason::busy, "the camera is in use by another application");
+    refuseStream(c, simcam::StreamRefused::Reason::busy, "the camera is in use by another application");
     return;
   }
   std::string code;
@@ -571,12 +568,12 @@ void SimServer::startModeStream(Connection& c, const simcam::StreamModeRequest& 
            std::find(f.fps.begin(), f.fps.end(), int(request.fps)) != f.fps.end();
   });
   if (!offered) {
-    refuse(simcam::StreamRefused::Reason::unsupported, "the camera does not offer " + asked);
+    refuseStream(c, simcam::StreamRefused::Reason::unsupported, "the camera does not offer " + asked);
     return;
   }
   if (format->kind == StreamFormat::h264) {
     // Advertised as the real camera does, but the simulator has no H.264 encoder.
-    refuse(simcam::StreamRefused::Reason::unsupported, "H.264 is advertised but the simulated camera cannot encode it");
+    refuseStream(c, simcam::StreamRefused::Reason::unsupported, "H.264 is advertised but the simulated camera cannot encode it");
     return;
   }
   beginStream(c, {request.width, request.height, format->kind == StreamFormat::mjpeg ? Encoding::mjpeg : Encoding::yuy2},

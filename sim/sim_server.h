@@ -115,6 +115,8 @@ class SimServer {
   void acceptOn(int listener, bool control, std::size_t room);
   void readFrom(Connection& c);
   void onDeviceMessage(Connection& c, usb::simcam::Message& message);
+  // Answers a stream request with a refusal and closes the connection once it has gone out.
+  void refuseStream(Connection& c, usb::simcam::StreamRefused::Reason reason, std::string text);
   void startStream(Connection& c, const usb::simcam::StreamRequest& request);
   void startModeStream(Connection& c, const usb::simcam::StreamModeRequest& request);
   void beginStream(Connection& c, FrameShape shape, int fps);

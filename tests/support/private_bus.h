@@ -14,10 +14,12 @@ namespace velto::testing {
 
 class PrivateBus {
  public:
-  PrivateBus() {
+  // The session bus's usual configuration, or the one in `configFile`.
+  explicit PrivateBus(const QString& configFile = {}) {
     const QString daemon = QStandardPaths::findExecutable("dbus-daemon");
     if (daemon.isEmpty()) return;
-    process_.start(daemon, {"--session", "--nofork", "--print-address"});
+    const QString config = configFile.isEmpty() ? QStringLiteral("--session") : "--config-file=" + configFile;
+    process_.start(daemon, {config, "--nofork", "--print-address"});
     if (!process_.waitForReadyRead(5000)) return;
     address_ = QString::fromUtf8(process_.readLine()).trimmed();
   }

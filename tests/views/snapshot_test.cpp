@@ -15,13 +15,12 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QImage>
 #include <QLabel>
 #include <QTest>
 
 #include "capture/calibrator.h"
+#include "private_bus.h"
 #include "screenshot_support.h"
 #include "views/main_window.h"
 #include "views/snapshot_command.h"
@@ -60,36 +59,22 @@ class Opened : public QObject {
   void open(const QUrl& url) { urls.append(url); }
 };
 
-// A session bus of the test's own that starts no services: a notification daemon installed on the
-// machine must not answer in place of the test's.
-class QuietBus {
- public:
-  explicit QuietBus(const QTemporaryDir& dir) {
-    const QString daemon = QStandardPaths::findExecutable("dbus-daemon");
-    if (daemon.isEmpty()) return;
-    QFile config(dir.filePath("bus.conf"));
-    if (!config.open(QIODevice::WriteOnly)) return;
-    config.write(R"(<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>
+// The configuration of a session bus that starts no services: a notification daemon installed on
+// the machine must not answer in place of the test's. Empty when it cannot be written.
+QString quietBusConfig(const QTemporaryDir& dir) {
+  QFile config(dir.filePath("bus.conf"));
+  if (!config.open(QIODevice::WriteOnly)) return {};
+  config.write(R"(<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>
       <policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/>
       <allow own="*"/></policy></busconfig>)");
-    config.close();
-    process_.start(daemon, {"--config-file=" + config.fileName(), "--nofork", "--print-address"});
-    if (process_.waitForReadyRead(5000)) address_ = QString::fromUtf8(process_.readLine()).trimmed();
-  }
-  ~QuietBus() {
-    process_.kill();
-    process_.waitForFinished();
-  }
-  QString address() const { return address_; }
-
- private:
-  QProcess process_;
-  QString address_;
-};
+  return config.fileName();
+}
 
 TEST(Snapshot, TheWindowSavesTheCamerasFullPictureAndSaysWhereItWent) {
   QTemporaryDir home;
-  QuietBus daemon(home);
+  const QString config = quietBusConfig(home);
+  ASSERT_FALSE(config.isEmpty());
+  testing::PrivateBus daemon(config);
   if (daemon.address().isEmpty()) GTEST_SKIP() << "dbus-daemon is not installed";
   QDBusConnection appBus = QDBusConnection::connectToBus(daemon.address(), "app");
   QDBusConnection serviceBus = QDBusConnection::connectToBus(daemon.address(), "service");
