@@ -141,7 +141,7 @@ std::vector<CaptureMode> modesFromConfiguration(std::span<const std::uint8_t> co
                          kFrameMjpeg = 0x07, kFormatFrameBased = 0x10, kFrameFrameBased = 0x11;
   std::vector<CaptureMode> modes;
   bool streaming = false;
-  std::optional<std::uint32_t> format;  // of the frames that follow; none: one we do not list
+  std::uint32_t format = 0;  // of the frames that follow; 0: one we do not list
   std::uint8_t frameSubtype = 0;
   for (std::size_t at = 0; at + 2 <= config.size();) {
     const std::uint8_t length = config[at];
@@ -150,7 +150,7 @@ std::vector<CaptureMode> modesFromConfiguration(std::span<const std::uint8_t> co
     at += length;
     if (d[1] == kInterface && length >= 9) {
       streaming = d[5] == kVideo && d[6] == kStreaming;
-      format.reset();
+      format = 0;
       continue;
     }
     if (!streaming || d[1] != kCsInterface || length < 3) continue;
@@ -161,9 +161,9 @@ std::vector<CaptureMode> modesFromConfiguration(std::span<const std::uint8_t> co
     } else if ((subtype == kFormatUncompressed || subtype == kFormatFrameBased) && length >= 9) {
       // The GUID's first four bytes are the format's code.
       const std::uint32_t code = le32(d + 5);
-      format = formatInfo(code) != nullptr ? std::optional(code) : std::nullopt;
+      format = formatInfo(code) != nullptr ? code : 0;
       frameSubtype = subtype == kFormatUncompressed ? kFrameUncompressed : kFrameFrameBased;
-    } else if (format && subtype == frameSubtype && length >= 26) {
+    } else if (format != 0 && subtype == frameSubtype && length >= 26) {
       // Both frame layouts keep the size at 5 and the intervals from 26: discrete ones, or
       // minimum, maximum and step (continuous). The interval count is at 21 in a frame-based
       // frame, which has no buffer size, and at 25 in the others.
@@ -178,7 +178,7 @@ std::vector<CaptureMode> modesFromConfiguration(std::span<const std::uint8_t> co
         for (std::size_t i = 0; i < intervals; ++i) rates.push_back(fpsOfInterval(le32(d + 26 + 4 * i)));
       }
       for (int fps : rates) {
-        if (fps > 0) modes.push_back({*format, width, height, fps});
+        if (fps > 0) modes.push_back({format, width, height, fps});
       }
     }
   }
