@@ -509,12 +509,13 @@ void SimServer::tellChanges() {
   }
   nextLookAt_ = realNowMs() + kNoticeLookMs;
   std::vector<std::pair<std::uint8_t, std::uint8_t>> changed;
-  for (const auto& [id, value] : camera_.state()) {
+  for (const auto& entry : camera_.state()) {
+    const auto& [id, value] = entry;
     auto [it, fresh] = told_.try_emplace(id, value);
     if (fresh || it->second == value) continue;
     it->second = value;
     for (const WireControl& wire : camera_.profile().controls) {
-      const bool carries = std::any_of(wire.fields.begin(), wire.fields.end(), [id](const Field& f) { return f.id == id; });
+      const bool carries = std::any_of(wire.fields.begin(), wire.fields.end(), [&entry](const Field& f) { return f.id == entry.first; });
       const std::pair key{wire.unitID, wire.selector};
       if (carries && std::find(changed.begin(), changed.end(), key) == changed.end()) changed.push_back(key);
     }
