@@ -165,6 +165,17 @@ SimServer::~SimServer() {
 std::string SimServer::socketPath() const { return usb::simSocketPath(options_.directory, options_.id); }
 std::string SimServer::controlPath() const { return usb::simControlPath(options_.directory, options_.id); }
 std::string SimServer::nodePath() const { return options_.directory + "/" + options_.id + ".video"; }
+std::string SimServer::alternateSettingPath() const { return options_.directory + "/" + options_.id + ".alt"; }
+
+void SimServer::showStreaming(bool streaming) {
+  shownStreaming_ = streaming;
+  const std::string path = alternateSettingPath();
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  const char* text = streaming ? "1\n" : "0\n";
+  [[maybe_unused]] const ssize_t written = ::write(fd, text, 2);
+  ::close(fd);
+}
 
 bool SimServer::start(std::string* error) {
   auto fail = [error](std::string text) {
@@ -251,6 +262,7 @@ bool SimServer::plug(std::string* error) {
   }
   deviceListener_ = fd;
   registryID_.store(allocateRegistryID(options_.directory));
+  showStreaming(false);
   return true;
 }
 
@@ -258,6 +270,7 @@ void SimServer::unplug() {
   if (deviceListener_ >= 0) {
     ::unlink(socketPath().c_str());
     ::unlink(nodePath().c_str());
+    ::unlink(alternateSettingPath().c_str());
     ::close(deviceListener_);
     deviceListener_ = -1;
   }
@@ -743,6 +756,12 @@ std::string SimServer::execute(const std::string& line) {
   }
   if ((verb == "busy" || verb == "free") && needs(0)) {
     busy_ = verb == "busy";
+    // The other application opens the node before it streams (and lets it go at once: it is
+    // not to be found holding it).
+    if (busy_) {
+      if (const int fd = ::open(nodePath().c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) ::close(fd);
+      if (deviceListener_ >= 0) showStreaming(true);
+    }
     log_.event(verb);
     return "ok";
   }
@@ -911,6 +930,7 @@ void SimServer::run() {
     const bool streaming = std::any_of(connections_.begin(), connections_.end(),
                                        [](const std::unique_ptr<Connection>& c) { return c->streaming; });
     camera_.setStreaming(streaming || busy_);
+    if (deviceListener_ >= 0 && (streaming || busy_) != shownStreaming_) showStreaming(streaming || busy_);
     // Whatever changed the controls in this pass (a host, a command, the firmware's clock) is told.
     if (nextLookAt_ >= 0) tellChanges();
     if (!streaming) nextFrameAt_ = -1;

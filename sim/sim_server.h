@@ -96,6 +96,10 @@ class SimServer {
   // while it is plugged in, made anew for every enumeration. A program that streams from the
   // camera holds it open, so whoever looks for the camera's users finds them as on a real node.
   std::string nodePath() const;
+  // "<directory>/<id>.alt": what sysfs's bAlternateSetting of the streaming interface is on a
+  // real camera, "0" while the camera is idle and "1" while anyone streams from it (a host, or
+  // the other application of `busy`). Rewritten, not replaced, when it changes.
+  std::string alternateSettingPath() const;
   // The registry ID of the current enumeration; 0 while unplugged.
   std::uint64_t registryID() const { return registryID_.load(); }
 
@@ -157,6 +161,9 @@ class SimServer {
   // Streaming, loop thread only.
   std::unique_ptr<FrameRenderer> renderer_;
   bool frozen_ = false;           // frames stop, the camera stays
+  // What the alternate-setting file says: whether the camera streams.
+  void showStreaming(bool streaming);
+  bool shownStreaming_ = false;
   bool busy_ = false;             // another application streams: stream requests are refused
   std::int64_t nextFrameAt_ = -1; // real-time µs of the next frame; -1 while nobody streams
   std::uint32_t frameSequence_ = 0;

@@ -131,4 +131,15 @@ int cuvc_take_notices(cuvc_handle* handle, cuvc_notice* out, size_t capacity) {
   return notices.ended ? -1 : static_cast<int>(n);
 }
 
+int cuvc_stream_signs(cuvc_handle* handle, char* node, char* alternate_setting, size_t capacity) {
+  if (node == nullptr || alternate_setting == nullptr || capacity == 0) return -1;
+  node[0] = alternate_setting[0] = '\0';
+  if (handle == nullptr || handle->carrier == nullptr) return -1;
+  const usb::StreamSigns signs = handle->carrier->streamSigns();
+  if (signs.empty() || signs.node.size() >= capacity || signs.alternateSetting.size() >= capacity) return -1;
+  std::memcpy(node, signs.node.c_str(), signs.node.size() + 1);
+  std::memcpy(alternate_setting, signs.alternateSetting.c_str(), signs.alternateSetting.size() + 1);
+  return 0;
+}
+
 }  // extern "C"

@@ -115,6 +115,13 @@ typedef struct cuvc_notice {
  * dropped), and returns how many; -1 once no notice will come any more (the device has gone). */
 int cuvc_take_notices(cuvc_handle* handle, cuvc_notice* out, size_t capacity);
 
+/* Where a stream started by any program shows without streaming from the device: the path of the
+ * file such a program opens first (the video node) goes into `node`, and that of the attribute
+ * holding the streaming interface's current alternate setting into `alternate_setting`, each
+ * NUL-terminated within `capacity` bytes. Returns 0, or -1 when the device cannot tell or a path
+ * does not fit (both are then empty strings). */
+int cuvc_stream_signs(cuvc_handle* handle, char* node, char* alternate_setting, size_t capacity);
+
 #ifdef __cplusplus
 }
 #endif

@@ -14,6 +14,7 @@
 #include "platform/session/login_item.h"
 #include "platform/session/user_defaults.h"
 #include "platform/session/wake_observer.h"
+#include "platform/usb/stream_watch.h"
 #include "support/log.h"
 #include "support/weak_context.h"
 #include "uvc/usb_monitor.h"
@@ -207,7 +208,7 @@ void CameraStore::openAndConnect(std::vector<usb::Service> candidates) {
 }
 
 void CameraStore::disconnect() {
-  stopNotices();
+  stopFollowing();
   open_.reset();
   connected_ = false;
   whenConnected_.clear();
@@ -221,7 +222,7 @@ void CameraStore::connectTo(std::shared_ptr<UVCDevice> device) {
   if (device != open_) {
     // Until the new camera's reading lands, nothing of the previous one may be shown, changed or
     // saved under the new camera's key.
-    stopNotices();
+    stopFollowing();
     open_ = device;
     refused_.clear();
     setRanges({});

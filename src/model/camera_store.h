@@ -43,6 +43,9 @@ class QFileSystemWatcher;
 class QSocketNotifier;
 
 namespace velto {
+namespace usb {
+class StreamWatch;
+}
 
 class LoginItem;
 class USBMonitor;
@@ -69,8 +72,9 @@ class CameraStore : public QObject {
     // Follow the settings file: when another program changes it, read it again and merge (the
     // session's owner does; a one-shot command that holds the file does not need to).
     bool followSettingsFile = true;
-    // Follow the camera's change notices where it sends them (a program that runs for a while
-    // does; a one-shot command reads what it needs).
+    // Follow the camera's change notices where it sends them, and notice when any program starts
+    // streaming from it (a program that runs for a while does; a one-shot command reads what it
+    // needs).
     bool followNotices = true;
     // The controls whose ranges and values are read when a camera is connected, instead of all
     // of them: a one-shot command that names a few controls (controlsToRead, store_commands.h)
@@ -140,6 +144,10 @@ class CameraStore : public QObject {
   bool followsNotices() const { return noticeWatch_ != nullptr; }
   static constexpr std::chrono::milliseconds kPollPeriod{1500};
   static constexpr std::chrono::seconds kQuietPollPeriod{60};
+  // Some cameras drop a vendor setting written while nothing streams (the C200 its flip): when
+  // any program starts streaming, the wanted flip, HDR and microphone pickup are written again
+  // this long after the stream was seen to start, whether or not settings are kept locked.
+  static constexpr std::chrono::milliseconds kAfterStreamStart{300};
 
   // Presets. Rename and delete act on the first preset with the id.
   void savePreset(const QString& name);
@@ -227,6 +235,9 @@ class CameraStore : public QObject {
   // next drift of it is corrected again.
   void confirmHeld(const ControlValues& written, const std::shared_ptr<UVCDevice>& device);
   void stopNotices();
+  // Stops following the notices and the streams of the camera that is no longer open_.
+  void stopFollowing();
+  void onStreamStarted(const std::shared_ptr<UVCDevice>& device);
   void updatePollPace();
   void onWriteFailures(const std::shared_ptr<UVCDevice>& device, const std::vector<WriteFailure>& failures);
   // Forgets touches older than the touch grace.
@@ -303,6 +314,8 @@ class CameraStore : public QObject {
   std::unique_ptr<WakeObserver> wake_;
   std::unique_ptr<PeriodicTask> pollTask_;
   std::unique_ptr<QSocketNotifier> noticeWatch_;  // the connected camera's notices; none without
+  std::unique_ptr<usb::StreamWatch> streamWatch_;  // its streams' starts; none where they do not show
+  TimerHandle streamRewrite_;
   std::set<const void*> valueViewers_;            // views showing values that are on screen
   TimerHandle rescanTask_;
   TimerHandle saveTask_;

@@ -6,26 +6,74 @@
 // program or its firmware changes a control, the named controls are read back at once, shown,
 // and with "Keep settings locked" corrected, instead of waiting for the next read-back. The
 // read-back then only has to run while somebody looks at the values.
+//
+// And following the camera's streams: where it shows when some program starts streaming from it,
+// the vendor settings a camera may drop while idle are written again once the stream runs.
 #include <QSocketNotifier>
 #include <QThread>
 
 #include "model/camera_store.h"
+#include "model/write_coalescer.h"
+#include "platform/usb/stream_watch.h"
 #include "support/log.h"
 #include "uvc/uvc_device.h"
 
 namespace velto {
+namespace {
+
+// What the C200 forgets when written while idle. Not the field of view: writing it resets zoom,
+// which the program now streaming may have chosen.
+constexpr ControlID kStreamBoundControls[] = {ControlID::horizontalFlip, ControlID::hdr, ControlID::micPickup};
+
+}  // namespace
 
 void CameraStore::followNotices(const std::shared_ptr<UVCDevice>& device) {
+  struct Sources {
+    usb::NoticeSource notices;
+    usb::StreamSigns streams;
+  };
   // Subscribing talks to the driver: on io, behind the connection's first reading.
-  onIo([device] { return device->noticeSource(); },
-       [this, device](usb::NoticeSource source) {
-         if (open_ != device || source.fd < 0) return;
+  onIo([device] { return Sources{device->noticeSource(), device->streamSigns()}; },
+       [this, device](Sources sources) {
+         if (open_ != device) return;
+         streamWatch_ = usb::StreamWatch::create(clock_, std::move(sources.streams), [this, device] {
+           onStreamStarted(device);
+         });
+         const usb::NoticeSource source = sources.notices;
+         if (source.fd < 0) return;
          noticeWatch_ = std::make_unique<QSocketNotifier>(
              source.fd, source.priority ? QSocketNotifier::Exception : QSocketNotifier::Read);
          connect(noticeWatch_.get(), &QSocketNotifier::activated, this, [this, device] { onNotices(device); });
          log::info(log::Layer::model, device->name() + " tells of changes to its controls");
          updatePollPace();
        });
+}
+
+void CameraStore::stopFollowing() {
+  stopNotices();
+  streamWatch_.reset();
+  streamRewrite_.cancel();
+}
+
+void CameraStore::onStreamStarted(const std::shared_ptr<UVCDevice>& device) {
+  streamRewrite_ = clock_.singleShot(this, kAfterStreamStart, [this, device] {
+    if (open_ != device || !connected_) return;
+    pruneTouched();
+    ControlValues writes;
+    for (ControlID id : kStreamBoundControls) {
+      auto want = desired_.find(id);
+      if (!device->supports(id) || touched_.contains(id) || want == desired_.end()) continue;
+      // Refused once: reported then, not sent again with every stream.
+      if (auto refused = refused_.find(id); refused != refused_.end() && refused->second == want->second) continue;
+      writes[id] = want->second;
+      // What did not hold while idle may hold now.
+      unenforceable_.erase(id);
+    }
+    if (writes.empty()) return;
+    log::info(log::Layer::model,
+              "a stream from " + device->name() + " has started; its flip, HDR and microphone pickup are written again");
+    writer_->enqueue(writes, device, io_);
+  });
 }
 
 void CameraStore::stopNotices() {

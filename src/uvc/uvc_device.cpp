@@ -122,6 +122,13 @@ usb::NoticeSource UVCDevice::noticeSource() {
   return fd < 0 ? usb::NoticeSource{} : usb::NoticeSource{fd, priority != 0};
 }
 
+usb::StreamSigns UVCDevice::streamSigns() {
+  std::array<char, 4096> node{}, alternateSetting{};
+  std::lock_guard lock(lock_);
+  if (cuvc_stream_signs(handle_, node.data(), alternateSetting.data(), node.size()) != 0) return {};
+  return {node.data(), alternateSetting.data()};
+}
+
 std::optional<std::vector<ControlID>> UVCDevice::takeChangedControls() {
   std::array<cuvc_notice, 64> notices{};
   int count = 0;

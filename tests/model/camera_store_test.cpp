@@ -297,6 +297,31 @@ TEST_F(CameraStoreTest, NoticesShowAndUndoAnotherProgramsChangesWithoutPolling) 
   EXPECT_TRUE(waitFor([&] { return !store->followsNotices(); }));
 }
 
+// A camera that forgets its flip while idle has it again within a second of another program
+// starting to stream, lock or no lock; a vendor value the camera refused is not sent again.
+TEST_F(CameraStoreTest, VendorSettingsAreWrittenAgainWhenAnotherProgramStartsStreaming) {
+  bus.plug(sim::c200Profile(), "c200", 20, [](sim::ServerOptions& o) { o.flipNeedsStream = true; });
+  CameraStore::Options options = testing::storeOptions(bus);
+  options.followNotices = true;
+  options.keepLocked = false;
+  store = std::make_unique<CameraStore>(clock, defaults, login, options);
+  settle();
+  bus.command("c200", "refuse hdr");
+  store->set({{ControlID::horizontalFlip, 1}, {ControlID::hdr, 1}});
+  advance(1500ms);
+  ASSERT_EQ(camera("horizontalFlip"), 0) << "the idle camera drops the flip";
+  const auto hdrWrites = bus.setRequests("c200", kXU, kHdrSelector).size();
+
+  bus.command("c200", "busy");
+  for (int step = 0; step < 4 && camera("horizontalFlip") != 1; ++step) {
+    QCoreApplication::processEvents();
+    advance(250ms);
+  }
+  EXPECT_EQ(camera("horizontalFlip"), 1);
+  EXPECT_EQ(store->value(ControlID::horizontalFlip), 1);
+  EXPECT_EQ(bus.setRequests("c200", kXU, kHdrSelector).size(), hdrWrites);
+}
+
 TEST_F(CameraStoreTest, ATouchedControlIsLeftAloneDuringItsGrace) {
   bus.plug(sim::c200Profile(), "c200");
   start();

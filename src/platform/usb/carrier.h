@@ -28,6 +28,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/usb/status.h"
@@ -69,6 +70,15 @@ struct Notices {
   bool ended = false;
 };
 
+// Where another program's stream from the device shows without streaming from it: the file such
+// a program opens first (the video node), and the attribute that holds the streaming interface's
+// current alternate setting, which is not 0 while the device streams. Empty: not known.
+struct StreamSigns {
+  std::string node;
+  std::string alternateSetting;
+  bool empty() const { return node.empty() || alternateSetting.empty(); }
+};
+
 class Carrier {
  public:
   virtual ~Carrier() = default;
@@ -104,6 +114,10 @@ class Carrier {
   virtual NoticeSource noticeSource() { return {}; }
   // The notices that have arrived, without waiting; none before noticeSource() was called.
   virtual Notices takeNotices() { return {}; }
+
+  // Where a stream started by any program shows (stream_watch.h); carriers that cannot tell keep
+  // the default: none.
+  virtual StreamSigns streamSigns() { return {}; }
 };
 
 }  // namespace velto::usb

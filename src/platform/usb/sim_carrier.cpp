@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <string_view>
 
 #include "platform/usb/sim_directory.h"
 
@@ -182,6 +183,13 @@ NoticeSource SimCarrier::noticeSource() {
     }
   }
   return notices_ != nullptr ? NoticeSource{notices_->fd_, false} : NoticeSource{};
+}
+
+StreamSigns SimCarrier::streamSigns() {
+  constexpr std::string_view kSuffix = ".sock";
+  if (!socketPath_.ends_with(kSuffix)) return {};
+  const std::string base = socketPath_.substr(0, socketPath_.size() - kSuffix.size());
+  return {base + ".video", base + ".alt"};
 }
 
 Notices SimCarrier::takeNotices() {

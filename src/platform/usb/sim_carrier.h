@@ -50,6 +50,9 @@ class SimCarrier final : public Carrier {
   // A second connection to the camera, on which it tells of every change to its controls.
   NoticeSource noticeSource() override;
   Notices takeNotices() override;
+  // The files beside the socket that stand for the camera's video node and for its streaming
+  // interface's alternate setting: "<directory>/<id>.video" and "<directory>/<id>.alt".
+  StreamSigns streamSigns() override;
 
  private:
   explicit SimCarrier(int fd) : fd_(fd) {}

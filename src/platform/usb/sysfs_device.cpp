@@ -26,6 +26,7 @@ constexpr std::size_t kDeviceDescriptorLength = 18;
 constexpr std::uint8_t kConfigurationType = 0x02;
 constexpr std::uint8_t kVideoClass = 0x0e;
 constexpr std::uint8_t kVideoControlSubclass = 0x01;
+constexpr std::uint8_t kVideoStreamingSubclass = 0x02;
 
 // Reads a whole file; errno's status on failure. `report` logs a failing call: for files whose
 // absence is news, not for optional attributes a device may simply lack.
@@ -76,9 +77,10 @@ std::uint16_t readLittle16(std::span<const std::uint8_t> bytes, std::size_t at) 
   return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
 }
 
-// Finds the first VideoControl interface among the interface directories of `device` that belong
-// to its active configuration ("<name>:<configuration>.<interface>").
+// Finds the first VideoControl and the first VideoStreaming interface among the interface
+// directories of `device` that belong to its active configuration ("<name>:<configuration>.<interface>").
 void findVideoControl(SysfsDevice& device) {
+  std::optional<unsigned> streaming;
   const std::string prefix = device.name + ":" + std::to_string(device.configurationValue) + ".";
   std::error_code ec;
   fs::directory_iterator it(device.path, ec);
@@ -90,6 +92,10 @@ void findVideoControl(SysfsDevice& device) {
     const auto cls = numberAttribute<unsigned>(dir, "bInterfaceClass", 16);
     const auto sub = numberAttribute<unsigned>(dir, "bInterfaceSubClass", 16);
     const auto number = numberAttribute<unsigned>(dir, "bInterfaceNumber", 16);
+    if (cls == kVideoClass && sub == kVideoStreamingSubclass && number && (!streaming || *number < *streaming)) {
+      streaming = number;
+      device.videoStreamingPath = dir;
+    }
     if (cls != kVideoClass || sub != kVideoControlSubclass || !number || *number > 255) continue;
     if (device.videoControlInterface && *device.videoControlInterface <= static_cast<int>(*number)) {
       continue;

@@ -52,6 +52,7 @@ struct SysfsDevice {
   std::optional<int> videoControlInterface;
   std::string videoControlPath;                   // its interface directory
   std::optional<std::string> videoControlDriver;  // the driver bound to it, if any
+  std::string videoStreamingPath;                 // the first VideoStreaming interface's directory
 };
 
 // Reads the device directory `path`. None when it is not a USB device (an interface, a

@@ -334,6 +334,11 @@ Status V4l2Carrier::reenumerate() {
 
 void V4l2Carrier::close() { usbfs_.close(); }
 
+StreamSigns V4l2Carrier::streamSigns() {
+  if (device_.videoStreamingPath.empty()) return {};
+  return {nodePath_, device_.videoStreamingPath + "/bAlternateSetting"};
+}
+
 NoticeSource V4l2Carrier::noticeSource() {
   if (subscribed_) return {noticeFd_, true};
   subscribed_ = true;

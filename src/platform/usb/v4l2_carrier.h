@@ -58,6 +58,8 @@ class V4l2Carrier final : public Carrier {
   // second descriptor of that file, so it outlives the node being looked for again.
   NoticeSource noticeSource() override;
   Notices takeNotices() override;
+  // The capture node, and the streaming interface's bAlternateSetting in sysfs.
+  StreamSigns streamSigns() override;
 
   // The capture node in use ("/dev/video0"); empty while none is open.
   const std::string& nodePath() const { return nodePath_; }
