@@ -229,16 +229,20 @@ void SimCamera::settle() {
     put(ControlID::zoom, pendingZoom_->second);
     pendingZoom_.reset();
   }
-  // The auto loops run at the frame rate; after a long gap only the last steps matter, since
-  // each one moves a fixed share of the way.
+  // The auto loops run at the frame rate, on what the frames show: without a stream they rest
+  // where the last frame left them. After a long gap only the last steps matter, since each one
+  // moves a fixed share of the way.
   constexpr std::int64_t kMaxSteps = 300;
-  if (lastAutoStep_ < 0 || now < lastAutoStep_) lastAutoStep_ = now;
+  if (lastAutoStep_ < 0 || now < lastAutoStep_ || !streaming_) lastAutoStep_ = now;
   if ((now - lastAutoStep_) / kAutoStepMs > kMaxSteps) lastAutoStep_ = now - kMaxSteps * kAutoStepMs;
   while (now - lastAutoStep_ >= kAutoStepMs) {
     lastAutoStep_ += kAutoStepMs;
     autoStep(lastAutoStep_);
   }
-  if (const Field* f = profile_.field(ControlID::focus); f && autoOn(ControlID::autoFocus)) {
+  const Field* f = profile_.field(ControlID::focus);
+  if (f == nullptr || !autoOn(ControlID::autoFocus)) {
+    focusSearchStart_.reset();
+  } else if (streaming_ || focusSearchStart_) {
     // The scene's sharp focus, with the small hunting of a continuous auto focus.
     const double target = swing(now, static_cast<double>(f->range.defaultValue), 6, 5000);
     double v = target;
@@ -258,8 +262,6 @@ void SimCamera::settle() {
       }
     }
     put(ControlID::focus, onGrid(f->range, v));
-  } else {
-    focusSearchStart_.reset();
   }
 }
 

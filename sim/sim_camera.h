@@ -53,7 +53,8 @@ class SimCamera {
   // How long the firmware takes to move zoom after a field-of-view change, and to search focus.
   static constexpr std::int64_t kZoomDelayMs = 150;
   static constexpr std::int64_t kFocusSearchMs = 700;
-  // The auto modes take one step per frame period on the camera's clock, streaming or not.
+  // The auto modes take one step per frame period on the camera's clock while it streams; without
+  // frames to meter they rest (continuous auto focus too, but a focus search runs to its end).
   static constexpr std::int64_t kAutoStepMs = 33;
   // The mean luma auto exposure aims for.
   static constexpr double kAutoExposureTarget = 0.45;
@@ -87,8 +88,9 @@ class SimCamera {
   // The light on the scene, which the auto modes follow. Default: Lighting{}.
   void setLighting(const Lighting& light) { light_ = light; }
   const Lighting& lighting() const { return light_; }
-  // Whether frames are being sent. With the flip quirk on (off at first), a horizontal flip the
-  // host writes while the camera does not stream is acknowledged and dropped, as the C200 does.
+  // Whether frames are being sent: the auto modes run only then. With the flip quirk on (off at
+  // first), a horizontal flip the host writes while the camera does not stream is acknowledged
+  // and dropped, as the C200 does.
   void setStreaming(bool streaming) { streaming_ = streaming; }
   void setFlipNeedsStream(bool on) { flipNeedsStream_ = on; }
 

@@ -254,7 +254,15 @@ TEST_F(C200Test, AutoFocusSwitchedBackOnSearchesAnew) {
   EXPECT_NEAR(static_cast<double>(seen.back()), 340, 10) << "and settles on the scene";
 }
 
-TEST_F(C200Test, AutoModesDriftAndManualModesHold) {
+TEST_F(C200Test, AutoModesDriftWhileStreamingRestWhileIdleAndManualModesHold) {
+  camera.state();
+  const std::int64_t idleExposure = value(ControlID::exposure), idleFocus = value(ControlID::focus);
+  time.now += 5000;
+  camera.state();
+  EXPECT_EQ(value(ControlID::exposure), idleExposure) << "no frames, nothing to meter";
+  EXPECT_EQ(value(ControlID::focus), idleFocus);
+
+  camera.setStreaming(true);
   std::set<std::int64_t> exposures, balances;
   for (int i = 0; i < 20; ++i) {
     camera.state();
@@ -277,6 +285,7 @@ TEST_F(C200Test, AutoModesDriftAndManualModesHold) {
 }
 
 TEST_F(C200Test, AutoModesSteerTowardTheSceneAndGetCurReportsTheValueInUse) {
+  camera.setStreaming(true);
   for (const Lighting light : {Lighting{3200, 9}, Lighting{6000, 5}}) {
     camera.setLighting(light);
     time.now += 3000;  // 90 frames
