@@ -90,10 +90,22 @@ void CameraStore::onNotices(const std::shared_ptr<UVCDevice>& device) {
     std::optional<std::vector<ControlID>> changed;
     ControlValues values;
   };
+  // A value its auto mode moves is neither corrected nor, with nobody looking, shown: a camera
+  // that tells of every step of its auto exposure is not read back for each.
+  std::set<ControlID> unread;
+  if (valueViewers_.empty()) {
+    for (const auto& [id, v] : desired_) {
+      const auto governor = governingControl(id);
+      if (!governor) continue;
+      auto autoWanted = desired_.find(*governor);
+      if (autoWanted != desired_.end() && isAutoOn(*governor, autoWanted->second)) unread.insert(id);
+    }
+  }
   onIo(
-      [device] {
+      [device, unread = std::move(unread)] {
         Read read;
         read.changed = device->takeChangedControls();
+        if (read.changed) std::erase_if(*read.changed, [&](ControlID id) { return unread.contains(id); });
         if (read.changed && !read.changed->empty()) read.values = device->readAll(*read.changed);
         return read;
       },

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 
@@ -207,11 +208,15 @@ ControlRanges UVCDevice::readRanges(std::span<const ControlID> controls, usb::St
 ControlValues UVCDevice::readAll(std::span<const ControlID> controls, usb::Status* cutShort) {
   std::lock_guard guard(lock_);
   ControlValues values;
+  // Controls that share a request (pan and tilt, the vendor unit's) are read with one.
+  std::map<std::pair<UnitKind, std::uint8_t>, std::optional<std::vector<std::uint8_t>>> answers;
   for (ControlID id : controls) {
     const ControlSpec& s = spec(id);
     if (!s.readable || !supports(id)) continue;
     usb::Status status = usb::status::success;
-    if (auto payload = get(CUVC_GET_CUR, s, &status)) values[id] = s.decode(*payload);
+    auto [answer, fresh] = answers.try_emplace({s.unit, s.selector});
+    if (fresh) answer->second = get(CUVC_GET_CUR, s, &status);
+    if (answer->second) values[id] = s.decode(*answer->second);
     if (status == usb::status::timeout) {
       if (cutShort != nullptr) *cutShort = status;
       return values;  // hung: see readRanges

@@ -28,6 +28,7 @@ using testing::SimBus;
 constexpr int kPU = 2, kCT = 1, kXU = 6;
 constexpr int kBrightnessSelector = 0x02;
 constexpr int kHdrSelector = 0x13;
+constexpr int kExposureSelector = 0x04;
 
 class CameraStoreTest : public ::testing::Test {
  protected:
@@ -273,10 +274,18 @@ TEST_F(CameraStoreTest, NoticesShowAndUndoAnotherProgramsChangesWithoutPolling) 
     EXPECT_EQ(store->value(ControlID::brightness), 10);
   }
 
+  // With nobody looking, a value its auto mode moves is not read for its notice (told first,
+  // so any read of it would come before the brightness is back).
+  const auto exposureReads = bus.requests("c200", "GET_CUR", kCT, kExposureSelector).size();
+  bus.command("c200", "set exposure 200");
+  bus.command("c200", "set brightness 21");
+  EXPECT_TRUE(waitFor([&] { return camera("brightness") == 10; }));
+  EXPECT_EQ(bus.requests("c200", "GET_CUR", kCT, kExposureSelector).size(), exposureReads);
+
   store->setKeepLocked(false);
   bus.command("c200", "set brightness 30");
   EXPECT_TRUE(waitFor([&] { return store->value(ControlID::brightness) == 30; }));
-  EXPECT_EQ(writes(), writesBefore + 2) << "unlocked: shown, not written";
+  EXPECT_EQ(writes(), writesBefore + 3) << "unlocked: shown, not written";
 
   // Nobody looks: read back only once a minute; somebody looks: every 1.5 s.
   auto readsBefore = reads();
