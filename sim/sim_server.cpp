@@ -929,7 +929,8 @@ void SimServer::run() {
     });
     const bool streaming = std::any_of(connections_.begin(), connections_.end(),
                                        [](const std::unique_ptr<Connection>& c) { return c->streaming; });
-    camera_.setStreaming(streaming || busy_);
+    // A frozen camera sends no frames, so its auto modes have none to meter either.
+    camera_.setStreaming((streaming && !frozen_) || busy_);
     if (deviceListener_ >= 0 && (streaming || busy_) != shownStreaming_) showStreaming(streaming || busy_);
     // Whatever changed the controls in this pass (a host, a command, the firmware's clock) is told.
     if (nextLookAt_ >= 0) tellChanges();
