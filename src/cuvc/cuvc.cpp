@@ -131,6 +131,16 @@ int cuvc_take_notices(cuvc_handle* handle, cuvc_notice* out, size_t capacity) {
   return notices.ended ? -1 : static_cast<int>(n);
 }
 
+int cuvc_notice_coverage(cuvc_handle* handle, cuvc_notice* out, size_t capacity) {
+  if (handle == nullptr || handle->carrier == nullptr) return 0;
+  const usb::NoticeSource source = handle->carrier->noticeSource();
+  if (source.fd < 0) return 0;
+  if (source.coversAll) return -1;
+  const std::size_t n = out == nullptr ? 0 : std::min(capacity, source.covers.size());
+  for (std::size_t i = 0; i < n; ++i) out[i] = cuvc_notice{source.covers[i].unit, source.covers[i].selector};
+  return static_cast<int>(source.covers.size());
+}
+
 int cuvc_stream_signs(cuvc_handle* handle, char* node, char* alternate_setting, size_t capacity) {
   if (node == nullptr || alternate_setting == nullptr || capacity == 0) return -1;
   node[0] = alternate_setting[0] = '\0';

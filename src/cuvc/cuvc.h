@@ -105,7 +105,8 @@ cuvc_status cuvc_reenumerate(cuvc_handle* handle);
  * until cuvc_close. */
 int cuvc_notice_source(cuvc_handle* handle, int* priority);
 
-/* One notice: the control at `unit`/`selector` has changed. */
+/* One notice: the control at `unit`/`selector` has changed. Also names a control whose changes
+ * are told (cuvc_notice_coverage). */
 typedef struct cuvc_notice {
   uint8_t unit;
   uint8_t selector;
@@ -114,6 +115,10 @@ typedef struct cuvc_notice {
 /* Takes the notices that have arrived, without waiting: up to `capacity` into `out` (any more are
  * dropped), and returns how many; -1 once no notice will come any more (the device has gone). */
 int cuvc_take_notices(cuvc_handle* handle, cuvc_notice* out, size_t capacity);
+
+/* The controls whose changes the notices tell of, once cuvc_notice_source has subscribed: -1 for
+ * every control; otherwise how many, with up to `capacity` of them in `out` (0 without notices). */
+int cuvc_notice_coverage(cuvc_handle* handle, cuvc_notice* out, size_t capacity);
 
 /* Where a stream started by any program shows without streaming from the device: the path of the
  * file such a program opens first (the video node) goes into `node`, and that of the attribute

@@ -90,7 +90,7 @@ CameraStore::CameraStore(Clock& clock, UserDefaults& defaults, LoginItem& loginI
   if (options_.followSettingsFile) watchSettingsFile();
   rescan();
   pollTask_ = std::make_unique<PeriodicTask>(clock_, this, kPollPeriod, [this] {
-    if (connected_) reconcile(false);
+    if (connected_) poll();
   });
   pollTask_->start();
 }

@@ -131,14 +131,17 @@ class CameraStore : public QObject {
   void rescan();
   void setPreferredCamera(CameraKey key);  // saves and rescans, also when unchanged
 
-  // Enforcement.
-  void reconcile(bool force);
+  // Enforcement: reads back `only` those controls (every one when none), shows what was read and
+  // writes back what drifted (with `force`, or while locked).
+  void reconcile(bool force, std::optional<std::vector<ControlID>> only = std::nullopt);
   void setKeepLocked(bool on);
 
   // Whether `viewer` (a view that shows control values) is on screen now. A camera that tells of
-  // changes to its controls is read back every kPollPeriod only while some viewer is; otherwise
-  // every kQuietPollPeriod, as a safety net for what it does not tell. A camera that tells of
-  // nothing is read back every kPollPeriod all the time. `viewer` is only compared, never used.
+  // changes to its controls is read back whole every kQuietPollPeriod, as a safety net for what
+  // it does not tell; while some viewer is on screen, the controls its notices leave out and
+  // those an auto mode moves (a camera need not tell of its firmware's changes) are read every
+  // kPollPeriod as well. A camera that tells of nothing is read back whole every kPollPeriod all
+  // the time. `viewer` is only compared, never used.
   void setShowingValues(const void* viewer, bool showing);
   // Whether the connected camera's change notices are being followed.
   bool followsNotices() const { return noticeWatch_ != nullptr; }
@@ -239,6 +242,8 @@ class CameraStore : public QObject {
   void stopFollowing();
   void onStreamStarted(const std::shared_ptr<UVCDevice>& device);
   void updatePollPace();
+  // The periodic read-back: whole, or only what notices do not keep current (see setShowingValues).
+  void poll();
   void onWriteFailures(const std::shared_ptr<UVCDevice>& device, const std::vector<WriteFailure>& failures);
   // Forgets touches older than the touch grace.
   void pruneTouched();
@@ -317,6 +322,8 @@ class CameraStore : public QObject {
   std::unique_ptr<usb::StreamWatch> streamWatch_;  // its streams' starts; none where they do not show
   TimerHandle streamRewrite_;
   std::set<const void*> valueViewers_;            // views showing values that are on screen
+  std::vector<ControlID> untold_;  // readable controls the followed notices do not tell of
+  Clock::MonotonicTime lastWholeRead_{};
   TimerHandle rescanTask_;
   TimerHandle saveTask_;
   SerialQueue io_{"camera.io"};  // last: joined first at destruction, while the rest still exists

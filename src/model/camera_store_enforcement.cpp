@@ -21,14 +21,16 @@ constexpr auto kTouchGrace = 1500ms;
 
 }  // namespace
 
-void CameraStore::reconcile(bool force) {
+void CameraStore::reconcile(bool force, std::optional<std::vector<ControlID>> only) {
   Q_ASSERT(QThread::currentThread() == thread());
   if (!connected_) return;
   // A slow or hung camera must not pile up poll reads on the queue: one at a time.
   if (!force && pollReadPending_) return;
   if (!force) pollReadPending_ = true;
-  onIo([device = open_] { return device->readAll(); },
-       [this, device = open_, force](ControlValues current) {
+  if (!only) lastWholeRead_ = clock_.monotonicNow();
+  const bool partial = only.has_value();
+  onIo([device = open_, only = std::move(only)] { return only ? device->readAll(*only) : device->readAll(); },
+       [this, device = open_, force, partial](ControlValues current) {
          if (!force) pollReadPending_ = false;
          if (open_ != device || !connected_) return;
          if (current.empty()) {
@@ -42,8 +44,24 @@ void CameraStore::reconcile(bool force) {
            if (!touched_.contains(id)) shown[id] = v;
          }
          setValues(std::move(shown));
-         if (force || keepLocked_) correct(current, device, force);
+         if (force || keepLocked_) correct(current, device, force, partial);
        });
+}
+
+void CameraStore::poll() {
+  if (!noticeWatch_ || clock_.monotonicNow() - lastWholeRead_ >= kQuietPollPeriod) {
+    reconcile(false);
+    return;
+  }
+  std::vector<ControlID> only = untold_;
+  for (ControlID id : open_->supported()) {
+    const auto governor = governingControl(id);
+    if (!governor || std::find(only.begin(), only.end(), id) != only.end()) continue;
+    if (auto autoWanted = desired_.find(*governor); autoWanted != desired_.end() && isAutoOn(*governor, autoWanted->second)) {
+      only.push_back(id);
+    }
+  }
+  if (!only.empty()) reconcile(false, std::move(only));
 }
 
 void CameraStore::pruneTouched() {

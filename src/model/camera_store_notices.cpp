@@ -30,10 +30,18 @@ constexpr ControlID kStreamBoundControls[] = {ControlID::horizontalFlip, Control
 void CameraStore::followNotices(const std::shared_ptr<UVCDevice>& device) {
   struct Sources {
     usb::NoticeSource notices;
+    std::vector<ControlID> untold;
     usb::StreamSigns streams;
   };
   // Subscribing talks to the driver: on io, behind the connection's first reading.
-  onIo([device] { return Sources{device->noticeSource(), device->streamSigns()}; },
+  onIo(
+      [device] {
+        Sources sources;
+        sources.notices = device->noticeSource();
+        sources.untold = device->untoldControls();
+        sources.streams = device->streamSigns();
+        return sources;
+      },
        [this, device](Sources sources) {
          if (open_ != device) return;
          streamWatch_ = usb::StreamWatch::create(clock_, std::move(sources.streams), [this, device] {
@@ -41,6 +49,7 @@ void CameraStore::followNotices(const std::shared_ptr<UVCDevice>& device) {
          });
          const usb::NoticeSource source = sources.notices;
          if (source.fd < 0) return;
+         untold_ = std::move(sources.untold);
          noticeWatch_ = std::make_unique<QSocketNotifier>(
              source.fd, source.priority ? QSocketNotifier::Exception : QSocketNotifier::Read);
          connect(noticeWatch_.get(), &QSocketNotifier::activated, this, [this, device] { onNotices(device); });

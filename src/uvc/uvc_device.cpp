@@ -120,7 +120,33 @@ usb::NoticeSource UVCDevice::noticeSource() {
   std::lock_guard lock(lock_);
   int priority = 0;
   const int fd = cuvc_notice_source(handle_, &priority);
-  return fd < 0 ? usb::NoticeSource{} : usb::NoticeSource{fd, priority != 0};
+  usb::NoticeSource source;
+  if (fd >= 0) {
+    source.fd = fd;
+    source.priority = priority != 0;
+  }
+  return source;  // what the notices cover: untoldControls()
+}
+
+std::vector<ControlID> UVCDevice::untoldControls() {
+  std::array<cuvc_notice, 64> covers{};
+  int count = 0;
+  {
+    std::lock_guard lock(lock_);
+    count = cuvc_notice_coverage(handle_, covers.data(), covers.size());
+  }
+  std::vector<ControlID> untold;
+  if (count < 0) return untold;
+  const auto told = std::span(covers).first(std::min<std::size_t>(static_cast<std::size_t>(count), covers.size()));
+  for (ControlID id : supported_) {
+    const ControlSpec& s = spec(id);
+    if (!s.readable) continue;
+    const bool covered = std::any_of(told.begin(), told.end(), [&](const cuvc_notice& n) {
+      return n.unit == unitID(s.unit) && n.selector == s.selector;
+    });
+    if (!covered) untold.push_back(id);
+  }
+  return untold;
 }
 
 usb::StreamSigns UVCDevice::streamSigns() {

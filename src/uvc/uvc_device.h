@@ -113,6 +113,9 @@ class UVCDevice {
   // gives none once no notice will come any more. Neither waits for the camera.
   usb::NoticeSource noticeSource();
   std::optional<std::vector<ControlID>> takeChangedControls();
+  // The readable controls whose changes the notices do not tell of: every one without notices.
+  // Call after noticeSource().
+  std::vector<ControlID> untoldControls();
   // Where a stream started by any program shows (platform/usb/stream_watch.h); empty when the
   // camera's carrier cannot tell.
   usb::StreamSigns streamSigns();

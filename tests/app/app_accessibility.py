@@ -387,16 +387,9 @@ class Checks(Report):
                     if now[0] != was[0]:
                         scrolled += 1
 
-        # Writes go out as soon as the camera's queue reaches them, ahead of the periodic read-back:
-        # once a read-back has started after the last wheel event, any write it caused is logged.
-        polls_mark = len(self.camera.log())
-        controls_read = max(1, len(before))
-
-        def read_back():
-            reads = [e for e in self.camera.log()[polls_mark:] if e.get("request") == "GET_CUR"]
-            return len(reads) >= 2 * controls_read
-        if not wait_until(read_back, 10):
-            problems.append("the application did not read the camera back within 10 s")
+        # Writes go out as soon as the camera's queue reaches them, ahead of any read-back: two
+        # read-back periods (3 s) after the last wheel event, any write it caused is in the log.
+        time.sleep(3)
         writes = [e for e in self.camera.log()[log_mark:] if e.get("request") == "SET_CUR"]
         if writes:
             problems.append(f"the camera received {len(writes)} control write(s) while the wheel turned")

@@ -7,6 +7,8 @@
 // menu, signed values, vendor pass-through, inactive controls, a rebound node and a reset.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "cuvc/cuvc.h"
 #include "platform/usb/registry.h"
 #include "platform/usb/v4l2_carrier.h"
@@ -147,6 +149,10 @@ TEST_F(V4l2UmockdevTest, ControlEventsNameWhatAnotherProgramChanged) {
   const usb::NoticeSource source = carrier->noticeSource();
   ASSERT_GE(source.fd, 0);
   EXPECT_TRUE(source.priority);
+  // The driver's controls are told of; the vendor unit's (ID 6) have no events.
+  EXPECT_FALSE(source.coversAll);
+  EXPECT_NE(std::find(source.covers.begin(), source.covers.end(), usb::ControlNotice{1, 0x0D}), source.covers.end());
+  EXPECT_TRUE(std::none_of(source.covers.begin(), source.covers.end(), [](auto c) { return c.unit == 6; }));
   EXPECT_TRUE(carrier->takeNotices().changed.empty());
 
   bench.changeElsewhere(ControlID::brightness, 20);

@@ -50,21 +50,26 @@ struct DeviceRequest {
   bool isDeviceToHost() const { return (bmRequestType & 0x80) != 0; }
 };
 
-// Where a carrier's change notices can be waited for: a descriptor that polls readable (POLLIN),
-// or with `priority` has priority data (POLLPRI), while notices wait. fd -1: none.
-struct NoticeSource {
-  int fd = -1;
-  bool priority = false;
-};
-
-// Controls the device says have changed, each named as a request would name it: the unit or
-// terminal ID (wIndex's high byte) and the control selector (wValue's high byte). `ended`: no
-// notice will come any more (the device has gone, or the channel broke); stop waiting for them.
+// A control as a request names it: the unit or terminal ID (wIndex's high byte) and the control
+// selector (wValue's high byte).
 struct ControlNotice {
   std::uint8_t unit = 0;
   std::uint8_t selector = 0;
   friend bool operator==(const ControlNotice&, const ControlNotice&) = default;
 };
+
+// Where a carrier's change notices can be waited for: a descriptor that polls readable (POLLIN),
+// or with `priority` has priority data (POLLPRI), while notices wait. fd -1: none. The notices
+// tell of changes to every control (`coversAll`) or to those in `covers` only.
+struct NoticeSource {
+  int fd = -1;
+  bool priority = false;
+  bool coversAll = false;
+  std::vector<ControlNotice> covers;
+};
+
+// Controls the device says have changed. `ended`: no notice will come any more (the device has
+// gone, or the channel broke); stop waiting for them.
 struct Notices {
   std::vector<ControlNotice> changed;
   bool ended = false;

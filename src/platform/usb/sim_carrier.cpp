@@ -182,7 +182,8 @@ NoticeSource SimCarrier::noticeSource() {
       notices_.reset();
     }
   }
-  return notices_ != nullptr ? NoticeSource{notices_->fd_, false} : NoticeSource{};
+  // The simulated camera tells of every change to every control.
+  return notices_ != nullptr ? NoticeSource{notices_->fd_, false, true, {}} : NoticeSource{};
 }
 
 StreamSigns SimCarrier::streamSigns() {

@@ -340,10 +340,10 @@ StreamSigns V4l2Carrier::streamSigns() {
 }
 
 NoticeSource V4l2Carrier::noticeSource() {
-  if (subscribed_) return {noticeFd_, true};
+  if (subscribed_) return noticeFd_ < 0 ? NoticeSource{} : NoticeSource{noticeFd_, true, false, covered_};
   subscribed_ = true;
   if ((fd_ < 0 || nodeGone_) && findNode() != status::success) return {};
-  int subscriptions = 0;
+  std::vector<ControlNotice> covered;
   for (const V4l2Mapping& mapping : v4l2Mappings()) {
     for (std::uint32_t id : {mapping.id, mapping.secondID}) {
       if (id == 0) continue;
@@ -351,16 +351,21 @@ NoticeSource V4l2Carrier::noticeSource() {
       sub.type = V4L2_EVENT_CTRL;
       sub.id = id;
       // EINVAL: the driver has no such control on this camera.
-      if (control(VIDIOC_SUBSCRIBE_EVENT, &sub, EINVAL) == 0) ++subscriptions;
+      if (control(VIDIOC_SUBSCRIBE_EVENT, &sub, EINVAL) != 0) continue;
+      const VideoControlEntity& entity =
+          mapping.unit == VcUnit::cameraTerminal ? units_.cameraTerminal : units_.processingUnit;
+      const ControlNotice told{entity.id, mapping.selector};
+      if (std::find(covered.begin(), covered.end(), told) == covered.end()) covered.push_back(told);
     }
   }
-  if (subscriptions == 0) return {};
+  if (covered.empty()) return {};
   noticeFd_ = calls_.duplicate(fd_);
   if (noticeFd_ < 0) {
     if (errno != ENOSYS) log::systemCallFailed(log::Layer::usb, "dup", nodePath_, errno);
     return {};
   }
-  return {noticeFd_, true};
+  covered_ = std::move(covered);
+  return {noticeFd_, true, false, covered_};
 }
 
 Notices V4l2Carrier::takeNotices() {

@@ -96,6 +96,7 @@ class V4l2Carrier final : public Carrier {
   int noticeFd_ = -1;      // the duplicate handed out by noticeSource(); closed at destruction
   bool subscribed_ = false;  // noticeSource() has subscribed (on the node open then)
   bool noticesLost_ = false;  // that node file has been closed since
+  std::vector<ControlNotice> covered_;  // the controls subscribed to
 };
 
 }  // namespace velto::usb
