@@ -244,6 +244,8 @@ class CameraStore : public QObject {
   void updatePollPace();
   // The periodic read-back: whole, or only what notices do not keep current (see setShowingValues).
   void poll();
+  // The controls whose wanted auto mode is on: the camera moves them itself.
+  std::vector<ControlID> autoMovedControls() const;
   void onWriteFailures(const std::shared_ptr<UVCDevice>& device, const std::vector<WriteFailure>& failures);
   // Forgets touches older than the touch grace.
   void pruneTouched();

@@ -6,6 +6,7 @@
 // the interface shows, and (when locked, or always when a camera is found again) writes back what
 // drifted from the wanted values.
 #include <QThread>
+#include <algorithm>
 
 #include "model/camera_store.h"
 #include "model/write_coalescer.h"
@@ -54,14 +55,22 @@ void CameraStore::poll() {
     return;
   }
   std::vector<ControlID> only = untold_;
-  for (ControlID id : open_->supported()) {
-    const auto governor = governingControl(id);
-    if (!governor || std::find(only.begin(), only.end(), id) != only.end()) continue;
-    if (auto autoWanted = desired_.find(*governor); autoWanted != desired_.end() && isAutoOn(*governor, autoWanted->second)) {
-      only.push_back(id);
-    }
+  for (ControlID id : autoMovedControls()) {
+    if (std::find(only.begin(), only.end(), id) == only.end() && open_->supports(id)) only.push_back(id);
   }
   if (!only.empty()) reconcile(false, std::move(only));
+}
+
+std::vector<ControlID> CameraStore::autoMovedControls() const {
+  std::vector<ControlID> moved;
+  for (ControlID id : allControls()) {
+    const auto governor = governingControl(id);
+    if (!governor) continue;
+    if (auto autoWanted = desired_.find(*governor); autoWanted != desired_.end() && isAutoOn(*governor, autoWanted->second)) {
+      moved.push_back(id);
+    }
+  }
+  return moved;
 }
 
 void CameraStore::pruneTouched() {

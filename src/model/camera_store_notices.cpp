@@ -11,6 +11,7 @@
 // the vendor settings a camera may drop while idle are written again once the stream runs.
 #include <QSocketNotifier>
 #include <QThread>
+#include <algorithm>
 
 #include "model/camera_store.h"
 #include "model/write_coalescer.h"
@@ -42,20 +43,19 @@ void CameraStore::followNotices(const std::shared_ptr<UVCDevice>& device) {
         sources.streams = device->streamSigns();
         return sources;
       },
-       [this, device](Sources sources) {
-         if (open_ != device) return;
-         streamWatch_ = usb::StreamWatch::create(clock_, std::move(sources.streams), [this, device] {
-           onStreamStarted(device);
-         });
-         const usb::NoticeSource source = sources.notices;
-         if (source.fd < 0) return;
-         untold_ = std::move(sources.untold);
-         noticeWatch_ = std::make_unique<QSocketNotifier>(
-             source.fd, source.priority ? QSocketNotifier::Exception : QSocketNotifier::Read);
-         connect(noticeWatch_.get(), &QSocketNotifier::activated, this, [this, device] { onNotices(device); });
-         log::info(log::Layer::model, device->name() + " tells of changes to its controls");
-         updatePollPace();
-       });
+      [this, device](Sources sources) {
+        if (open_ != device) return;
+        streamWatch_ = usb::StreamWatch::create(clock_, std::move(sources.streams),
+                                                [this, device] { onStreamStarted(device); });
+        const usb::NoticeSource source = sources.notices;
+        if (source.fd < 0) return;
+        untold_ = std::move(sources.untold);
+        noticeWatch_ = std::make_unique<QSocketNotifier>(
+            source.fd, source.priority ? QSocketNotifier::Exception : QSocketNotifier::Read);
+        connect(noticeWatch_.get(), &QSocketNotifier::activated, this, [this, device] { onNotices(device); });
+        log::info(log::Layer::model, device->name() + " tells of changes to its controls");
+        updatePollPace();
+      });
 }
 
 void CameraStore::stopFollowing() {
@@ -101,20 +101,16 @@ void CameraStore::onNotices(const std::shared_ptr<UVCDevice>& device) {
   };
   // A value its auto mode moves is neither corrected nor, with nobody looking, shown: a camera
   // that tells of every step of its auto exposure is not read back for each.
-  std::set<ControlID> unread;
-  if (valueViewers_.empty()) {
-    for (const auto& [id, v] : desired_) {
-      const auto governor = governingControl(id);
-      if (!governor) continue;
-      auto autoWanted = desired_.find(*governor);
-      if (autoWanted != desired_.end() && isAutoOn(*governor, autoWanted->second)) unread.insert(id);
-    }
-  }
+  std::vector<ControlID> unread;
+  if (valueViewers_.empty()) unread = autoMovedControls();
   onIo(
       [device, unread = std::move(unread)] {
         Read read;
         read.changed = device->takeChangedControls();
-        if (read.changed) std::erase_if(*read.changed, [&](ControlID id) { return unread.contains(id); });
+        if (read.changed) {
+          std::erase_if(*read.changed,
+                        [&](ControlID id) { return std::find(unread.begin(), unread.end(), id) != unread.end(); });
+        }
         if (read.changed && !read.changed->empty()) read.values = device->readAll(*read.changed);
         return read;
       },
