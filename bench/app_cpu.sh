@@ -75,7 +75,7 @@ say() { echo "$*" >&2; }
 export XDG_RUNTIME_DIR=$tmp/run XDG_CONFIG_HOME=$tmp/config VELTO_BUNDLE_INFO=$tmp/none QT_QPA_PLATFORM=xcb VELTO_SIMCAM=1
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY SESSION_MANAGER
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1920x1080x24 3> "$tmp/display" 2> /dev/null &
+Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1920x1080x24 3> "$tmp/display" 2> /dev/null &
 pids+=("$!")
 wait_for 10 "Xvfb" test -s "$tmp/display"
 DISPLAY=:$(head -n 1 "$tmp/display")

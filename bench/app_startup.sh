@@ -40,7 +40,7 @@ wait_for() { # SECONDS COMMAND...
 export XDG_RUNTIME_DIR=$tmp/run XDG_CONFIG_HOME=$tmp/config VELTO_BUNDLE_INFO=$tmp/none QT_QPA_PLATFORM=xcb VELTO_SIMCAM=1
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1920x1080x24 3> "$tmp/display" 2> /dev/null &
+Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1920x1080x24 3> "$tmp/display" 2> /dev/null &
 pids+=($!)
 wait_for 10 test -s "$tmp/display"
 export DISPLAY=:$(head -n 1 "$tmp/display")

@@ -73,7 +73,9 @@ export QT_QPA_PLATFORM=xcb
 unset WAYLAND_DISPLAY SESSION_MANAGER
 
 start_x_and_bus() {
-  Xvfb -displayfd 3 -nolisten tcp -screen 0 "$1x24" 3> "$tmp/display" 2> /dev/null &
+  # -noreset: with its last client gone the server would reset, and a client connecting meanwhile
+  # (the next phase's application) would find no display.
+  Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 "$1x24" 3> "$tmp/display" 2> /dev/null &
   pids+=($!)
   wait_for 10 "Xvfb" test -s "$tmp/display"
   DISPLAY=:$(head -n 1 "$tmp/display")
