@@ -528,7 +528,8 @@ void SimServer::tellChanges() {
     if (fresh || it->second == value) continue;
     it->second = value;
     for (const WireControl& wire : camera_.profile().controls) {
-      const bool carries = std::any_of(wire.fields.begin(), wire.fields.end(), [&entry](const Field& f) { return f.id == entry.first; });
+      const bool carries =
+          std::any_of(wire.fields.begin(), wire.fields.end(), [&entry](const Field& f) { return f.id == entry.first; });
       const std::pair key{wire.unitID, wire.selector};
       if (carries && std::find(changed.begin(), changed.end(), key) == changed.end()) changed.push_back(key);
     }

@@ -33,6 +33,7 @@
 #include "views/preview_pane.h"
 #include "views/sidebar_section.h"
 #include "views/snapshot_command.h"
+#include "views/value_viewer.h"
 
 namespace velto::app {
 
@@ -433,6 +434,8 @@ MenuBarView::MenuBarView(CameraStore& store, PreviewController& preview, Softwar
   renderHeader();
   renderPresets();
   renderUpdates();
+  // The panel shows values: while it is on screen the camera is read back as for the window.
+  views::reportShowingValues(this, store_);
 }
 
 QWidget* MenuBarView::buildCameraBody(PreviewController& preview, UserDefaults& defaults, QWidget* parent) {
@@ -595,16 +598,8 @@ void MenuBarView::keyPressEvent(QKeyEvent* event) {
   QWidget::keyPressEvent(event);
 }
 
-MenuBarView::~MenuBarView() { store_.setShowingValues(this, false); }
-
-void MenuBarView::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
-  store_.setShowingValues(this, true);
-}
-
 void MenuBarView::hideEvent(QHideEvent* event) {
   QWidget::hideEvent(event);
-  store_.setShowingValues(this, false);
   emit dismissed();
 }
 

@@ -111,7 +111,6 @@ class MenuBarView : public QWidget {
   // The shared objects must outlive the panel. `placement`: the running platform's unless given.
   MenuBarView(CameraStore& store, PreviewController& preview, SoftwareUpdate& updates, UserDefaults& defaults,
               QWidget* parent = nullptr, std::optional<PanelPlacement> placement = std::nullopt);
-  ~MenuBarView() override;
 
   // Shows the panel and asks for the keyboard. Placed beside the icon: beside the tray icon at
   // `iconGeometry` (none, or an empty rectangle: at the pointer) on the screen under it; placed
@@ -133,9 +132,6 @@ class MenuBarView : public QWidget {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
-  // The panel shows values: while it is on screen the store reads the camera back as often as
-  // for the window.
-  void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
   void changeEvent(QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;

@@ -139,12 +139,7 @@ std::vector<ControlID> UVCDevice::untoldControls() {
   if (count < 0) return untold;
   const auto told = std::span(covers).first(std::min<std::size_t>(static_cast<std::size_t>(count), covers.size()));
   for (ControlID id : supported_) {
-    const ControlSpec& s = spec(id);
-    if (!s.readable) continue;
-    const bool covered = std::any_of(told.begin(), told.end(), [&](const cuvc_notice& n) {
-      return n.unit == unitID(s.unit) && n.selector == s.selector;
-    });
-    if (!covered) untold.push_back(id);
+    if (spec(id).readable && !isNamedIn(told, id)) untold.push_back(id);
   }
   return untold;
 }
@@ -166,13 +161,15 @@ std::optional<std::vector<ControlID>> UVCDevice::takeChangedControls() {
   if (count < 0) return std::nullopt;
   std::vector<ControlID> changed;
   for (ControlID id : supported_) {
-    const ControlSpec& s = spec(id);
-    const bool named = std::any_of(notices.begin(), notices.begin() + count, [&](const cuvc_notice& n) {
-      return n.unit == unitID(s.unit) && n.selector == s.selector;
-    });
-    if (named) changed.push_back(id);
+    if (isNamedIn(std::span(notices).first(static_cast<std::size_t>(count)), id)) changed.push_back(id);
   }
   return changed;
+}
+
+bool UVCDevice::isNamedIn(std::span<const cuvc_notice> list, ControlID id) const {
+  const ControlSpec& s = spec(id);
+  return std::any_of(list.begin(), list.end(),
+                     [&](const cuvc_notice& n) { return n.unit == unitID(s.unit) && n.selector == s.selector; });
 }
 
 usb::Status UVCDevice::observe(usb::Status status) {

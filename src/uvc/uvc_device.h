@@ -130,6 +130,8 @@ class UVCDevice {
  private:
   UVCDevice(cuvc_handle* handle, const cuvc_info& info, const usb::Service& service);
   std::uint8_t unitID(UnitKind unit) const;
+  // Whether `list` (notices, or the controls they cover) names the request that carries `id`.
+  bool isNamedIn(std::span<const cuvc_notice> list, ControlID id) const;
   // Sends one read request for `spec`'s control; the payload on success. Caller holds lock_.
   std::optional<std::vector<std::uint8_t>> get(std::uint8_t request, const ControlSpec& spec,
                                               usb::Status* status = nullptr);

@@ -29,6 +29,7 @@
 #include "views/power_line_picker.h"
 #include "views/presets_section.h"
 #include "views/sidebar_section.h"
+#include "views/value_viewer.h"
 #include "views/wheel_guard.h"
 
 namespace velto::views {
@@ -96,18 +97,7 @@ ControlsSidebar::ControlsSidebar(CameraStore& store, QWidget* parent) : QWidget(
   renderSections();
   renderCamera();
   renderBehavior();
-}
-
-ControlsSidebar::~ControlsSidebar() { store_.setShowingValues(this, false); }
-
-void ControlsSidebar::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
-  store_.setShowingValues(this, true);
-}
-
-void ControlsSidebar::hideEvent(QHideEvent* event) {
-  QWidget::hideEvent(event);
-  store_.setShowingValues(this, false);
+  reportShowingValues(this, store_);
 }
 
 bool ControlsSidebar::showsPlaceholder() const { return pages_->currentIndex() == 0; }

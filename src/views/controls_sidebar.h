@@ -37,7 +37,6 @@ class ControlsSidebar : public QWidget {
 
  public:
   explicit ControlsSidebar(CameraStore& store, QWidget* parent = nullptr);
-  ~ControlsSidebar() override;
 
   // The placeholder while no camera is open, else the form.
   bool showsPlaceholder() const;
@@ -49,11 +48,6 @@ class ControlsSidebar : public QWidget {
   QMessageBox* resetConfirmation() const;
   // Asks for the confirmation (window-modal, returns at once).
   void confirmReset();
-
- protected:
-  // While the values are on screen the store reads the camera back often.
-  void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
 
  private:
   QWidget* buildForm();

@@ -334,6 +334,12 @@ Status V4l2Carrier::reenumerate() {
 
 void V4l2Carrier::close() { usbfs_.close(); }
 
+ControlNotice V4l2Carrier::noticeOf(const V4l2Mapping& mapping) const {
+  const VideoControlEntity& entity =
+      mapping.unit == VcUnit::cameraTerminal ? units_.cameraTerminal : units_.processingUnit;
+  return {entity.id, mapping.selector};
+}
+
 StreamSigns V4l2Carrier::streamSigns() {
   if (device_.videoStreamingPath.empty()) return {};
   return {nodePath_, device_.videoStreamingPath + "/bAlternateSetting"};
@@ -352,9 +358,7 @@ NoticeSource V4l2Carrier::noticeSource() {
       sub.id = id;
       // EINVAL: the driver has no such control on this camera.
       if (control(VIDIOC_SUBSCRIBE_EVENT, &sub, EINVAL) != 0) continue;
-      const VideoControlEntity& entity =
-          mapping.unit == VcUnit::cameraTerminal ? units_.cameraTerminal : units_.processingUnit;
-      const ControlNotice told{entity.id, mapping.selector};
+      const ControlNotice told = noticeOf(mapping);
       if (std::find(covered.begin(), covered.end(), told) == covered.end()) covered.push_back(told);
     }
   }
@@ -388,9 +392,7 @@ Notices V4l2Carrier::takeNotices() {
     if (event.type != V4L2_EVENT_CTRL || (event.u.ctrl.changes & V4L2_EVENT_CTRL_CH_VALUE) == 0) continue;
     for (const V4l2Mapping& mapping : v4l2Mappings()) {
       if (event.id != mapping.id && event.id != mapping.secondID) continue;
-      const VideoControlEntity& entity =
-          mapping.unit == VcUnit::cameraTerminal ? units_.cameraTerminal : units_.processingUnit;
-      const ControlNotice notice{entity.id, mapping.selector};
+      const ControlNotice notice = noticeOf(mapping);
       if (std::find(notices.changed.begin(), notices.changed.end(), notice) == notices.changed.end()) {
         notices.changed.push_back(notice);
       }

@@ -84,6 +84,8 @@ class V4l2Carrier final : public Carrier {
   // 0 or errno; notes an ENODEV, after which the node is looked for again. Logs the failure,
   // unless it is `answer`: the errno by which a query says "no such control".
   int control(unsigned long request, void* arg, int answer = 0);
+  // The control of a mapping as a request (and a notice) names it: this camera's unit ID and the selector.
+  ControlNotice noticeOf(const V4l2Mapping& mapping) const;
 
   SysfsDevice device_;
   SystemCalls& calls_;
