@@ -226,12 +226,20 @@ void FrameAnalyzer::deliver(Frame frame) {
   bool announce = false;
   {
     std::lock_guard guard(lock_);
+    if (!taking_) return;
     latest_ = frame;
     count = ++frameCount_;
     announce = std::exchange(noticed_, false);
   }
   if (announce && onFrame_) onFrame_();
   if (count % kStatsEvery == 0 && onStats_) onStats_(analyzeFrame(frame));
+}
+
+void FrameAnalyzer::setTaking(bool taking) {
+  Frame dropped;  // freed outside the lock
+  std::lock_guard guard(lock_);
+  taking_ = taking;
+  if (!taking) std::swap(dropped, latest_);
 }
 
 void FrameAnalyzer::frameNoticed() {

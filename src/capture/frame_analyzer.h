@@ -55,6 +55,11 @@ class FrameAnalyzer {
   // unless a notice is outstanding; every sixth is analysed.
   void deliver(Frame frame);
 
+  // Whether delivered frames are taken (the default). Not taking lets go of the newest frame at
+  // once, and drops the frames a stopping session may still deliver, uncounted: a preview nobody
+  // watches holds no picture. Any thread.
+  void setTaking(bool taking);
+
   // Frames received since creation. Any thread.
   std::int64_t frameCount() const;
   // The newest frame (shares its pixels). Any thread.
@@ -68,10 +73,11 @@ class FrameAnalyzer {
   std::optional<std::array<double, 3>> averageColor(QPointF point, double radius) const;
 
  private:
-  mutable std::mutex lock_;     // guards latest_, frameCount_ and noticed_, held only to swap or set
+  mutable std::mutex lock_;     // guards latest_, frameCount_, noticed_ and taking_, held only to swap or set
   Frame latest_;
   std::int64_t frameCount_ = 0;
   bool noticed_ = true;         // false from an announcement until frameNoticed()
+  bool taking_ = true;
   StatsHandler onStats_;        // set before use, then read where frames are delivered only
   FrameHandler onFrame_;        // likewise
   SerialQueue queue_{"camera.frames"};  // last: drained and joined first; no thread until used

@@ -113,6 +113,7 @@ std::optional<video::CaptureDevice> PreviewController::captureDevice(const std::
 void PreviewController::start(const QString& client, std::optional<std::uint32_t> locationID,
                               std::optional<CameraKey> key) {
   clients_.insert(client);
+  analyzer_.setTaking(true);
   target_ = {locationID, key};
   if (modeSettings_ && key != chosenFor_) {
     chosenFor_ = key;
@@ -290,6 +291,7 @@ void PreviewController::stop(const QString& client) {
   watchdog_ = false;
   tick_.cancel();
   stopSession();
+  analyzer_.setTaking(false);  // the last picture goes with the last viewer
 }
 
 void PreviewController::startWatchdog() {

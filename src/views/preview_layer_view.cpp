@@ -7,9 +7,29 @@
 #include <QPainter>
 #include <QtMath>
 
+#include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "capture/preview_controller.h"
 
 namespace velto::views {
+namespace {
+
+// `width` pixels of `from` into `to` right to left; four at a time with SSE2.
+void mirrorRow(const std::uint32_t* from, std::uint32_t* to, std::size_t width) {
+  std::size_t x = 0;
+#if defined(__SSE2__)
+  for (; x + 4 <= width; x += 4) {
+    const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + x));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + width - x - 4), _mm_shuffle_epi32(four, _MM_SHUFFLE(0, 1, 2, 3)));
+  }
+#endif
+  for (; x < width; ++x) to[width - 1 - x] = from[x];
+}
+
+}  // namespace
 
 PreviewLayerView::PreviewLayerView(PreviewController& preview, QWidget* parent)
     : QWidget(parent), preview_(preview) {
@@ -73,11 +93,23 @@ void PreviewLayerView::takeNewestFrame() {
 void PreviewLayerView::makeImage() {
   const std::uint8_t* pixels = frame_.pixels();
   // BGRA bytes are the 32-bit words 0xAARRGGBB on a little-endian machine; the alpha is ignored.
-  image_ = pixels ? QImage(pixels, frame_.width(), frame_.height(), frame_.bytesPerRow(), QImage::Format_RGB32)
-                  : QImage();
-  // Mirrored once per frame, by a copy: painting through a mirroring transform costs more, pixel
-  // by pixel on Qt's worker threads.
-  if (mirrored_ && !image_.isNull()) image_ = image_.mirrored(true, false);
+  image_ = QImage();  // lets go of mirror_'s pixels, which are written below without a copy
+  if (pixels == nullptr) return;
+  if (!mirrored_) {
+    image_ = QImage(pixels, frame_.width(), frame_.height(), frame_.bytesPerRow(), QImage::Format_RGB32);
+    return;
+  }
+  // Mirrored once per frame, into the same memory each time: painting through a mirroring
+  // transform costs more, pixel by pixel on Qt's worker threads.
+  if (mirror_.width() != frame_.width() || mirror_.height() != frame_.height()) {
+    mirror_ = QImage(frame_.width(), frame_.height(), QImage::Format_RGB32);
+  }
+  if (mirror_.isNull()) return;
+  for (int y = 0; y < frame_.height(); ++y) {
+    mirrorRow(reinterpret_cast<const std::uint32_t*>(pixels + static_cast<std::size_t>(y) * frame_.bytesPerRow()),
+              reinterpret_cast<std::uint32_t*>(mirror_.scanLine(y)), static_cast<std::size_t>(frame_.width()));
+  }
+  image_ = mirror_;
 }
 
 void PreviewLayerView::paintEvent(QPaintEvent*) {
@@ -114,6 +146,7 @@ void PreviewLayerView::hideEvent(QHideEvent*) {
   // Hidden, the picture is let go; showing again catches up with the newest frame.
   frame_ = Frame();
   image_ = QImage();
+  mirror_ = QImage();
   frameNumber_ = 0;
   newFrame_ = false;
 }

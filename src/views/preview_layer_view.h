@@ -70,6 +70,7 @@ class PreviewLayerView : public QWidget {
   // let go while the view is hidden.
   Frame frame_;
   QImage image_;
+  QImage mirror_;  // the pixels of the mirrored copy, reused from frame to frame
   std::int64_t frameNumber_ = 0;     // the analyzer's count when frame_ was taken
   std::int64_t framesPainted_ = 0;
   bool newFrame_ = false;

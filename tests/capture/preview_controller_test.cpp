@@ -76,14 +76,22 @@ TEST_F(PreviewControllerTest, CaptureRunsWhileAnyClientWantsIt) {
   EXPECT_EQ(preview->state(), State::running);
   EXPECT_EQ(backend->configures, 1) << "the same camera again only re-asserts running";
 
+  backend->frame();
   preview->stop("window");
   EXPECT_EQ(preview->state(), State::running);
   EXPECT_TRUE(backend->running);
+  EXPECT_NE(preview->analyzer().latest().pixels(), nullptr);
   preview->stop("menu");
   EXPECT_EQ(preview->state(), State::idle);
   EXPECT_FALSE(backend->running);
+  EXPECT_EQ(preview->analyzer().latest().pixels(), nullptr) << "the last picture goes with the last client";
+  backend->frame();
+  EXPECT_EQ(preview->analyzer().latest().pixels(), nullptr) << "nor is one a stopping session still sends kept";
   tick(30);
   EXPECT_EQ(backend->configures, 1) << "no watchdog without clients";
+  start("window");
+  backend->frame();
+  EXPECT_NE(preview->analyzer().latest().pixels(), nullptr);
 }
 
 TEST_F(PreviewControllerTest, AClientLeavingBeforeAccessIsGrantedStartsNothing) {

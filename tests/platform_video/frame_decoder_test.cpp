@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "capture/frame_analyzer.h"
@@ -134,6 +136,23 @@ TEST(FrameDecoderTest, MjpegForTheScreenHasTheFullPicturesStatisticsAndMakesItAg
   EXPECT_EQ(full.height(), 1080);
   EXPECT_EQ(copy.fullResolution().pixels(), full.pixels());
   EXPECT_EQ(full.fullResolution().pixels(), full.pixels()) << "a full frame is its own";
+}
+
+TEST(FrameDecoderTest, PicturesAreReusedOnceLetGoAndOutliveTheirDecoder) {
+  auto jpeg = coded(1920, 1080, CodedFrame::Format::mjpeg);
+  auto decoder = std::make_unique<FrameDecoder>();
+  std::string why;
+  const Frame kept = *decoder->decode(jpeg, {760, 428}, &why);
+  const std::vector<std::uint8_t> before(kept.pixels(), kept.pixels() + kept.size());
+  std::set<const std::uint8_t*> used;
+  for (int i = 0; i < 5; ++i) {
+    const Frame next = *decoder->decode(jpeg, {760, 428}, &why);
+    EXPECT_NE(next.pixels(), kept.pixels()) << "a picture still held is not handed out again";
+    used.insert(next.pixels());
+  }
+  EXPECT_EQ(used.size(), 1u) << "a picture let go is reused";
+  decoder.reset();
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), kept.pixels())) << "a picture outlives its decoder";
 }
 
 TEST(FrameDecoderTest, Yuy2IsConvertedAndReducedWithTheRightColours) {

@@ -18,9 +18,9 @@ Frame Frame::filled(int width, int height, int bytesPerRow, std::uint8_t fill) {
   return frame;
 }
 
-Frame Frame::unset(int width, int height) {
+Frame Frame::unset(int width, int height, std::shared_ptr<std::uint8_t[]> memory) {
   const std::size_t size = width > 0 && height > 0 ? static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4 : 0;
-  std::shared_ptr<std::uint8_t[]> memory(new std::uint8_t[size > 0 ? size : 1]);
+  if (!memory) memory.reset(new std::uint8_t[size > 0 ? size : 1]);
   Frame frame(width, height, 4 * width, memory.get(), size, memory);
   frame.own_ = memory;
   return frame;

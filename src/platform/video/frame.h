@@ -29,8 +29,10 @@ class Frame {
 
   // A frame of its own memory, every byte `fill`; for tests and benchmarks.
   static Frame filled(int width, int height, int bytesPerRow, std::uint8_t fill = 0);
-  // A frame of its own memory, rows packed, pixels unset: for a decoder to write.
-  static Frame unset(int width, int height);
+  // A frame of its own memory, rows packed, pixels unset: for a decoder to write. `memory`, when
+  // given, is used instead of new memory: at least 4 × width × height bytes, which the frame and
+  // its copies keep until the last of them goes.
+  static Frame unset(int width, int height, std::shared_ptr<std::uint8_t[]> memory = nullptr);
 
   int width() const { return width_; }
   int height() const { return height_; }

@@ -8,9 +8,12 @@
 #include <libyuv/scale_argb.h>
 #include <turbojpeg.h>
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -19,6 +22,18 @@ namespace velto::video {
 namespace {
 
 Frame allocate(int width, int height) { return Frame::unset(width, height); }
+
+std::uint8_t* mapPages(std::size_t size) {
+  void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return pages == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(pages);
+}
+
+void unmapPages(std::uint8_t* pages, std::size_t size) {
+  if (pages != nullptr) munmap(pages, size);
+}
+
+// How many pictures the decoder keeps for reuse: the view's, the newest, and one on its way.
+constexpr std::size_t kKeptPictures = 3;
 
 bool rowsFit(const CodedFrame& coded, int bytesPerPixel) {
   if (coded.width <= 0 || coded.height <= 0 || coded.bytesPerRow < bytesPerPixel * coded.width) return false;
@@ -85,25 +100,6 @@ PictureSize jpegScale(PictureSize source, PictureSize wanted) {
   return best;
 }
 
-// `from` averaged down to `to`'s size, an exact power-of-two fraction of it: each step halves
-// with a rounded 2×2 box (libyuv's filters at other ratios darken by about 1 %, which would move
-// the statistics).
-void halve(const std::uint8_t* from, int fromRow, PictureSize fromSize, Frame& to) {
-  std::vector<std::uint8_t> step;
-  while (fromSize.width > 2 * to.width()) {
-    const PictureSize half{fromSize.width / 2, fromSize.height / 2};
-    std::vector<std::uint8_t> next(static_cast<std::size_t>(half.width) * half.height * 4);
-    libyuv::ARGBScale(from, fromRow, fromSize.width, fromSize.height, next.data(), 4 * half.width, half.width,
-                      half.height, libyuv::kFilterBox);
-    step = std::move(next);
-    from = step.data();
-    fromRow = 4 * half.width;
-    fromSize = half;
-  }
-  libyuv::ARGBScale(from, fromRow, fromSize.width, fromSize.height, to.mutablePixels(), to.bytesPerRow(), to.width(),
-                    to.height(), libyuv::kFilterBox);
-}
-
 }  // namespace
 
 PictureSize screenSize(PictureSize source, PictureSize target) {
@@ -122,17 +118,87 @@ PictureSize screenSize(PictureSize source, PictureSize target) {
 
 struct FrameDecoder::Jpeg : JpegHandle {};
 
-FrameDecoder::FrameDecoder() : jpeg_(std::make_unique<Jpeg>()) {}
-FrameDecoder::~FrameDecoder() = default;
+// `from` averaged down to `to`'s size, an exact power-of-two fraction of it: each step halves
+// with a rounded 2×2 box (libyuv's filters at other ratios darken by about 1 %, which would move
+// the statistics).
+void FrameDecoder::halve(const std::uint8_t* from, int fromRow, PictureSize fromSize, Frame& to) {
+  for (int step = 0; fromSize.width > 2 * to.width(); ++step) {
+    const PictureSize half{fromSize.width / 2, fromSize.height / 2};
+    std::uint8_t* next = halving_[step % 2].reserve(static_cast<std::size_t>(half.width) * half.height * 4);
+    if (next == nullptr) break;  // no memory for a step: the last one below does the rest, coarser
+    libyuv::ARGBScale(from, fromRow, fromSize.width, fromSize.height, next, 4 * half.width, half.width, half.height,
+                      libyuv::kFilterBox);
+    from = next;
+    fromRow = 4 * half.width;
+    fromSize = half;
+  }
+  libyuv::ARGBScale(from, fromRow, fromSize.width, fromSize.height, to.mutablePixels(), to.bytesPerRow(), to.width(),
+                    to.height(), libyuv::kFilterBox);
+}
+
+FrameDecoder::Pages::~Pages() { unmapPages(data_, size_); }
+
+std::uint8_t* FrameDecoder::Pages::reserve(std::size_t size) {
+  if (size <= size_) return data_;
+  unmapPages(data_, size_);
+  data_ = mapPages(size);
+  size_ = data_ != nullptr ? size : 0;
+  return data_;
+}
+
+// The pictures handed out, and those back for reuse, all of one size: the view's.
+struct FrameDecoder::Buffers {
+  std::mutex mutex;
+  std::size_t size = 0;
+  std::vector<std::uint8_t*> free;
+  bool open = true;  // false once the decoder has gone: pictures let go after it are unmapped
+};
+
+FrameDecoder::FrameDecoder() : jpeg_(std::make_unique<Jpeg>()), buffers_(std::make_shared<Buffers>()) {}
+
+FrameDecoder::~FrameDecoder() {
+  std::lock_guard lock(buffers_->mutex);
+  buffers_->open = false;
+  for (std::uint8_t* unused : buffers_->free) unmapPages(unused, buffers_->size);
+  buffers_->free.clear();
+}
+
+Frame FrameDecoder::picture(PictureSize size) {
+  const std::size_t bytes = static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height) * 4;
+  std::uint8_t* memory = nullptr;
+  {
+    std::lock_guard lock(buffers_->mutex);
+    if (buffers_->size != bytes) {
+      for (std::uint8_t* unused : buffers_->free) unmapPages(unused, buffers_->size);
+      buffers_->free.clear();
+      buffers_->size = bytes;
+    }
+    if (!buffers_->free.empty()) {
+      memory = buffers_->free.back();
+      buffers_->free.pop_back();
+    }
+  }
+  if (memory == nullptr) memory = mapPages(bytes);
+  if (memory == nullptr) return allocate(size.width, size.height);
+  std::shared_ptr<std::uint8_t[]> owned(memory, [buffers = buffers_, bytes](std::uint8_t* pages) {
+    std::lock_guard lock(buffers->mutex);
+    if (buffers->open && buffers->size == bytes && buffers->free.size() < kKeptPictures) {
+      buffers->free.push_back(pages);
+    } else {
+      unmapPages(pages, bytes);
+    }
+  });
+  return Frame::unset(size.width, size.height, std::move(owned));
+}
 
 // `from` resampled to `size` with bilinear weights in 1/128 steps, rounded once, so that a flat
 // area keeps its level exactly (libyuv's filters lose about 1 %). For the last, small step to
 // the view's size (between 4/5 and twice the size), where a bilinear filter neither blurs nor
 // aliases to speak of; painting is then a plain copy. Rows are blended first, then each output
 // pixel from two blended pixels; both with SSE2 where there is SSE2.
-Frame resample(const Frame& from, PictureSize size) {
-  Frame to = allocate(size.width, size.height);
-  const int fromWidth = from.width(), fromHeight = from.height();
+void resample(const std::uint8_t* pixels, int bytesPerRow, PictureSize from, Frame& to) {
+  const PictureSize size{to.width(), to.height()};
+  const int fromWidth = from.width, fromHeight = from.height;
   // Where output pixel i's centre falls among the input's: the pixel before it, and the weight
   // (0…128) of the one after.
   auto position = [](int i, int fromExtent, int toExtent, int* before, int* weight) {
@@ -157,12 +223,11 @@ Frame resample(const Frame& from, PictureSize size) {
   }
   // One blended row, and a copy of its last pixel after it: every column has a right neighbour.
   std::vector<std::int16_t> blended(4 * (static_cast<std::size_t>(fromWidth) + 1));
-  const std::uint8_t* pixels = from.pixels();
   for (int y = 0; y < size.height; ++y) {
     int row = 0, weight = 0;
     position(y, fromHeight, size.height, &row, &weight);
-    const std::uint8_t* a = pixels + static_cast<std::size_t>(row) * from.bytesPerRow();
-    const std::uint8_t* b = weight != 0 ? a + from.bytesPerRow() : a;
+    const std::uint8_t* a = pixels + static_cast<std::size_t>(row) * bytesPerRow;
+    const std::uint8_t* b = weight != 0 ? a + bytesPerRow : a;
     const std::size_t n = 4 * static_cast<std::size_t>(fromWidth);
     std::size_t i = 0;
 #if defined(__SSE2__)
@@ -205,7 +270,6 @@ Frame resample(const Frame& from, PictureSize size) {
       for (int c = 0; c < 4; ++c) out[4 * x + c] = static_cast<std::uint8_t>((p[c] * (128 - w) + p[c + 4] * w + 8192) >> 14);
     }
   }
-  return to;
 }
 
 PictureSize FrameDecoder::decodedSize(CodedFrame::Format format, PictureSize source, PictureSize target) {
@@ -227,12 +291,30 @@ std::optional<Frame> FrameDecoder::decode(std::shared_ptr<const CodedFrame> code
     *why = "a frame of no size";
     return std::nullopt;
   }
-  Frame frame;
+  // A view's picture at its very size, so that painting it is a copy: the format's own reduction
+  // makes `size`, and when that is not yet the view's a last step resamples it from scratch pages.
+  const PictureSize exact = target.empty() ? size : screenSize(source, target);
+  const auto bytes = [](PictureSize s) { return static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height) * 4; };
+  const auto onPages = [](PictureSize s, std::uint8_t* pages) {
+    return Frame::unset(s.width, s.height, std::shared_ptr<std::uint8_t[]>(pages, [](std::uint8_t*) {}));
+  };
+  if (c.format == CodedFrame::Format::bgra && size == source && rowsFit(c, 4) && exact == source) {
+    return Frame(c.width, c.height, c.bytesPerRow, c.bytes.data(), c.bytes.size(), coded);  // shared, not copied
+  }
+  Frame frame = picture(exact);
+  Frame staged = frame;
+  if (exact != size) {
+    std::uint8_t* pages = scratch_.reserve(bytes(size));
+    if (pages == nullptr) {
+      *why = "no memory left for a frame";
+      return std::nullopt;
+    }
+    staged = onPages(size, pages);
+  }
   switch (c.format) {
     case CodedFrame::Format::mjpeg:
-      frame = allocate(size.width, size.height);
       if (!jpegHeader(jpeg_->handle, c, why) ||
-          !decompress(jpeg_->handle, c, frame.mutablePixels(), size.width, size.height, why)) {
+          !decompress(jpeg_->handle, c, staged.mutablePixels(), size.width, size.height, why)) {
         return std::nullopt;
       }
       break;
@@ -241,13 +323,16 @@ std::optional<Frame> FrameDecoder::decode(std::shared_ptr<const CodedFrame> code
         *why = "a YUY2 frame shorter than its rows";
         return std::nullopt;
       }
-      frame = allocate(size.width, size.height);
       if (size == source) {
-        libyuv::YUY2ToARGB(c.bytes.data(), c.bytesPerRow, frame.mutablePixels(), frame.bytesPerRow(), c.width, c.height);
+        libyuv::YUY2ToARGB(c.bytes.data(), c.bytesPerRow, staged.mutablePixels(), staged.bytesPerRow(), c.width, c.height);
       } else {
-        scratch_.resize(static_cast<std::size_t>(c.width) * c.height * 4);
-        libyuv::YUY2ToARGB(c.bytes.data(), c.bytesPerRow, scratch_.data(), 4 * c.width, c.width, c.height);
-        halve(scratch_.data(), 4 * c.width, source, frame);
+        std::uint8_t* full = full_.reserve(bytes(source));
+        if (full == nullptr) {
+          *why = "no memory left for a frame";
+          return std::nullopt;
+        }
+        libyuv::YUY2ToARGB(c.bytes.data(), c.bytesPerRow, full, 4 * c.width, c.width, c.height);
+        halve(full, 4 * c.width, source, staged);
       }
       break;
     case CodedFrame::Format::bgra:
@@ -256,16 +341,13 @@ std::optional<Frame> FrameDecoder::decode(std::shared_ptr<const CodedFrame> code
         return std::nullopt;
       }
       if (size == source) {
-        frame = Frame(c.width, c.height, c.bytesPerRow, c.bytes.data(), c.bytes.size(), coded);  // shared, not copied
+        staged = Frame(c.width, c.height, c.bytesPerRow, c.bytes.data(), c.bytes.size(), coded);
       } else {
-        frame = allocate(size.width, size.height);
-        halve(c.bytes.data(), c.bytesPerRow, source, frame);
+        halve(c.bytes.data(), c.bytesPerRow, source, staged);
       }
       break;
   }
-  // A view's picture at its very size, so that painting it is a copy.
-  const PictureSize exact = target.empty() ? size : screenSize(source, target);
-  if (exact != size) frame = resample(frame, exact);
+  if (exact != size) resample(staged.pixels(), staged.bytesPerRow(), size, frame);
   if (exact == source) return frame;  // the camera's picture in full already
   return frame.reducedFrom(c.width, c.height, [coded = std::move(coded)] {
     std::string ignored;

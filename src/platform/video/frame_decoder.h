@@ -11,8 +11,13 @@
 // so that painting is a plain copy. Each frame so made remembers the camera's picture, and makes
 // it again in full when asked (Frame::fullResolution).
 //
-// Threads: one decoder per capture session, used by one streaming thread at a time;
-// PictureSizeCell from any thread.
+// Memory: the pictures are large and come thirty times a second. They are made on pages of their
+// own, which the decoder reuses from one frame to the next and gives back to the system when it
+// goes (the session has ended): left to malloc, what they leave in a thread's arena would stay
+// with the process after the stream has stopped.
+//
+// Threads: one decoder per capture session, used by one streaming thread at a time; its frames
+// may be let go on any thread; PictureSizeCell from any thread.
 #pragma once
 
 #include <atomic>
@@ -93,9 +98,32 @@ class FrameDecoder {
   static std::optional<Frame> decodeFull(const CodedFrame& coded, std::string* why);
 
  private:
+  // Memory of whole pages of its own, given back to the system when it goes or grows.
+  class Pages {
+   public:
+    Pages() = default;
+    ~Pages();
+    Pages(const Pages&) = delete;
+    Pages& operator=(const Pages&) = delete;
+    // At least `size` bytes; null when the system has none to give.
+    std::uint8_t* reserve(std::size_t size);
+
+   private:
+    std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+  };
+
+  // A frame of `size` on memory the decoder hands out again once the frame's last copy is gone.
+  Frame picture(PictureSize size);
+  void halve(const std::uint8_t* from, int fromRow, PictureSize fromSize, Frame& to);
+
   struct Jpeg;
+  struct Buffers;
   std::unique_ptr<Jpeg> jpeg_;
-  std::vector<std::uint8_t> scratch_;  // the picture before its last scaling step
+  std::shared_ptr<Buffers> buffers_;
+  Pages scratch_;     // the picture before its last scaling step
+  Pages full_;        // a YUY2 picture converted in full, before it is halved
+  Pages halving_[2];  // the steps of halving
 };
 
 }  // namespace velto::video
