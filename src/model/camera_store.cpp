@@ -481,8 +481,11 @@ void CameraStore::saveDesired() {
   for (const auto& [id, v] : refused_) {
     if (auto it = kept.find(id); it != kept.end() && it->second == v) kept.erase(it);
   }
-  storage_.saveSettings(device_->key, kept);
-  settingsChanged();
+  // A camera found again with the values the file holds (a reset, a replug) writes nothing. What
+  // this process changed since its last save still goes out, so that it stops counting as newer
+  // than the file, and so does a save that failed.
+  const bool changed = storage_.saveSettings(device_->key, kept);
+  if (changed || !changedHere_.empty() || lastErrorKind_ == ErrorKind::save) settingsChanged();
 }
 
 void CameraStore::settingsChanged() {

@@ -137,8 +137,9 @@ std::optional<QJsonDocument> Storage::parse(const QString& key, bool array) {
   return document;
 }
 
-void Storage::write(const QString& key, const QByteArray& json) {
+bool Storage::write(const QString& key, const QByteArray& json) {
   Kept& k = kept(key);
+  if (!k.unreadableText && defaults_.data(key) == json) return false;
   if (k.unreadableText) {
     defaults_.setData(key + kUnreadableSuffix, *k.unreadableText);
     log::warning(log::Layer::model, (key + " could not be read and is replaced; its old text is kept under " + key +
@@ -147,6 +148,7 @@ void Storage::write(const QString& key, const QByteArray& json) {
     k.unreadableText.reset();
   }
   defaults_.setData(key, json);
+  return true;
 }
 
 std::optional<QList<Preset>> Storage::loadPresets() {
@@ -215,10 +217,10 @@ std::optional<ControlValues> Storage::loadSettings(CameraKey key) {
   return map.values;
 }
 
-void Storage::saveSettings(CameraKey key, const ControlValues& values) {
+bool Storage::saveSettings(CameraKey key, const ControlValues& values) {
   const QString name = settingsKey(key);
   const QJsonObject object = encodeControlMap(values, kept(name).unknownMembers);
-  write(name, QJsonDocument(object).toJson(QJsonDocument::Compact));
+  return write(name, QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
 std::optional<bool> Storage::loadBoolean(const QString& key) const { return defaults_.boolean(key); }

@@ -61,7 +61,8 @@ class Storage {
 
   // The wanted values of a camera model; none when absent or unreadable.
   std::optional<ControlValues> loadSettings(CameraKey key);
-  void saveSettings(CameraKey key, const ControlValues& values);
+  // False when the defaults held exactly these values already: nothing was changed for sync().
+  bool saveSettings(CameraKey key, const ControlValues& values);
 
   std::optional<bool> loadBoolean(const QString& key) const;
   void saveBoolean(const QString& key, bool value);
@@ -86,8 +87,10 @@ class Storage {
   // the text is remembered to be set aside before it is replaced.
   std::optional<QJsonDocument> parse(const QString& key, bool array);
   Kept& kept(const QString& key);
-  // Writes `json` under `key`, first setting aside a value that could not be read.
-  void write(const QString& key, const QByteArray& json);
+  // Writes `json` under `key`, first setting aside a value that could not be read; false when the
+  // key held `json` already, which is then left alone (the defaults would write their file again
+  // for it).
+  bool write(const QString& key, const QByteArray& json);
 
   UserDefaults& defaults_;
   std::map<QString, Kept> kept_;

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <sys/stat.h>
 
 #include "platform/session/login_item.h"
 #include "platform/session/user_defaults.h"
@@ -389,6 +390,12 @@ TEST_F(CameraStoreTest, UnplugKeepsTheWantedSettingsAndReplugRestoresThem) {
   settle();
   ASSERT_TRUE(store->saveNow());  // the save's timer is no more
   const std::size_t baseline = clock.pendingTimerCount();  // the poll's timer
+  auto inode = [&] {
+    struct stat status {};
+    return ::stat(defaults.path().toLocal8Bit().constData(), &status) == 0 ? status.st_ino : 0;
+  };
+  const ino_t saved = inode();
+  ASSERT_NE(saved, 0u);
 
   bus.command("c200", "unplug");
   waitForTimers(baseline + 1);
@@ -405,6 +412,10 @@ TEST_F(CameraStoreTest, UnplugKeepsTheWantedSettingsAndReplugRestoresThem) {
   ASSERT_TRUE(store->device());
   EXPECT_EQ(camera("brightness"), 40);
   EXPECT_EQ(store->value(ControlID::brightness), 40);
+  // The file holds these wanted values already: it is neither saved nor written behind our back
+  // (a write replaces the file, and with it its inode).
+  EXPECT_EQ(clock.pendingTimerCount(), baseline) << "no save is scheduled";
+  EXPECT_EQ(inode(), saved);
 }
 
 TEST_F(CameraStoreTest, TwoCamerasOfOneModelShareTheirWantedSettings) {
