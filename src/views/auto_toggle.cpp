@@ -7,6 +7,7 @@
 #include "model/camera_store.h"
 #include "model/preset.h"
 #include "views/control_title.h"
+#include "views/value_viewer.h"
 
 namespace velto::views {
 
@@ -24,10 +25,12 @@ AutoToggle::AutoToggle(CameraStore& store, ControlID id, std::optional<QString> 
   });
   connect(&store_, &CameraStore::deviceChanged, this, &AutoToggle::render);
   connect(&store_, &CameraStore::valuesChanged, this, &AutoToggle::render);
+  connect(&store_, &CameraStore::resettingChanged, this, &AutoToggle::render);
   render();
 }
 
 void AutoToggle::render() {
+  if (holdWhileAway(*this, store_)) return;
   setVisible(store_.supports(id_));
   setChecked(isOn(id_, store_.value(id_)));
 }

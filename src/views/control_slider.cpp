@@ -16,6 +16,7 @@
 #include "model/preset.h"
 #include "views/control_title.h"
 #include "views/look.h"
+#include "views/value_viewer.h"
 #include "views/wheel_guard.h"
 
 namespace velto::views {
@@ -112,6 +113,7 @@ ControlSlider::ControlSlider(CameraStore& store, ControlID id, bool logScale, Va
   connect(&store_, &CameraStore::deviceChanged, this, &ControlSlider::render);
   connect(&store_, &CameraStore::rangesChanged, this, &ControlSlider::render);
   connect(&store_, &CameraStore::valuesChanged, this, &ControlSlider::render);
+  connect(&store_, &CameraStore::resettingChanged, this, &ControlSlider::render);
   render();
 }
 
@@ -120,6 +122,7 @@ double ControlSlider::positionFraction(int position) const {
 }
 
 void ControlSlider::render() {
+  if (holdWhileAway(*this, store_)) return;
   const ControlRange* range = sliderRange(store_, id_);
   setVisible(range != nullptr);
   if (!range) return;

@@ -189,10 +189,10 @@ QWidget* ControlsSidebar::buildForm() {
                                        mic.box));
 
   SectionParts framing = titled(QT_TR_NOOP("Framing"));
-  auto* resetFraming = headerButton(tr("Reset"), QString(), sections_.value("Framing"));
-  resetFraming->setAccessibleName(tr("Reset framing"));
-  framing.header->addWidget(resetFraming);
-  connect(resetFraming, &QToolButton::clicked, this, [this] {
+  resetFraming_ = headerButton(tr("Reset"), QString(), sections_.value("Framing"));
+  resetFraming_->setAccessibleName(tr("Reset framing"));
+  framing.header->addWidget(resetFraming_);
+  connect(resetFraming_, &QToolButton::clicked, this, [this] {
     std::vector<ControlID> list;
     for (ControlID id : {ControlID::zoom, ControlID::pan, ControlID::tilt}) {
       if (store_.device() && store_.device()->supports(id)) list.push_back(id);
@@ -337,9 +337,15 @@ void ControlsSidebar::renderCamera() {
 }
 
 void ControlsSidebar::renderSections() {
-  // A camera that a reset took off the bus keeps the form; its controls return with it.
+  // A camera that a reset took off the bus keeps the form.
   pages_->setCurrentIndex(store_.device() || store_.isResetting() ? 1 : 0);
   presets_->setEnabled(store_.device().has_value());
+  // While a reset has the camera away, the sections stay as they are and their rows hold (greyed,
+  // holdWhileAway): the same camera coming back moves nothing.
+  const bool away = isAwayForReset(store_);
+  refocus_->setEnabled(!away);
+  resetFraming_->setEnabled(!away);
+  if (away) return;
   // Until the camera's ranges are read nothing is known of its controls: no section claims it
   // has none.
   for (QWidget* section : controlSections_) section->setVisible(store_.isConnected());

@@ -75,6 +75,7 @@ class ControlsSidebar : public QWidget {
   QLabel* error_;
   // Section extras.
   QToolButton* refocus_;
+  QToolButton* resetFraming_;
   // Behaviour.
   QCheckBox* keepLocked_;
   QCheckBox* launchAtLogin_;

@@ -12,6 +12,7 @@
 #include "model/camera_store.h"
 #include "views/control_title.h"
 #include "views/sidebar_section.h"
+#include "views/value_viewer.h"
 
 namespace velto::views {
 
@@ -34,10 +35,12 @@ FlagToggle::FlagToggle(CameraStore& store, ControlID id, std::optional<QString> 
   });
   connect(&store_, &CameraStore::deviceChanged, this, &FlagToggle::render);
   connect(&store_, &CameraStore::valuesChanged, this, &FlagToggle::render);
+  connect(&store_, &CameraStore::resettingChanged, this, &FlagToggle::render);
   render();
 }
 
 void FlagToggle::render() {
+  if (holdWhileAway(*this, store_)) return;
   setVisible(store_.supports(id_));
   check_->setChecked(store_.value(id_) != 0);
 }

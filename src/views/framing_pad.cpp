@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "model/camera_store.h"
+#include "views/value_viewer.h"
 
 namespace velto::views {
 
@@ -103,6 +104,7 @@ FramingPad::FramingPad(CameraStore& store, QWidget* parent) : QWidget(parent), s
     dragging_ = false;
     storeChanged();
   });
+  connect(&store_, &CameraStore::resettingChanged, this, &FramingPad::storeChanged);
   storeChanged();
 }
 
@@ -133,13 +135,16 @@ QSize FramingPad::minimumSizeHint() const { return {128, heightForWidth(128)}; }
 int FramingPad::heightForWidth(int width) const { return (width * 9 + 8) / 16; }
 
 void FramingPad::storeChanged() {
+  if (holdWhileAway(*this, store_)) return;
   // Only a pad inside a form hides itself; a pad on its own (a test) just draws nothing.
   if (parentWidget() && isVisibleTo(parentWidget()) != isAvailable()) setVisible(isAvailable());
   update();
 }
 
 void FramingPad::paintEvent(QPaintEvent*) {
-  if (!isAvailable()) return;
+  // While a reset has the camera away the pad keeps its place, an empty field.
+  const bool available = isAvailable();
+  if (!available && !isAwayForReset(store_)) return;
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   const QPalette& pal = palette();
@@ -152,6 +157,7 @@ void FramingPad::paintEvent(QPaintEvent*) {
   p.setPen(Qt::NoPen);
   p.setBrush(field);
   p.drawRoundedRect(pad, 4, 4);
+  if (!available) return;
 
   const QColor accent = pal.color(QPalette::Highlight);
   QColor wash = accent;

@@ -506,7 +506,8 @@ void MainWindow::showTool() {
 }
 
 void MainWindow::showDevice() {
-  // Without a camera there is no picture to click or to draw over.
+  // Without a camera there is no picture to click or to draw over, nor one to measure with: the
+  // tools rest while a reset has the camera off the bus too.
   const bool camera = store_.device().has_value();
   tools_->setEnabled(camera);
   target_->setEnabled(camera);

@@ -11,6 +11,7 @@
 
 #include "model/camera_store.h"
 #include "views/control_title.h"
+#include "views/value_viewer.h"
 
 namespace velto::views {
 
@@ -44,12 +45,14 @@ OptionPicker::OptionPicker(CameraStore& store, ControlID id, std::vector<PickerO
   });
   connect(&store_, &CameraStore::deviceChanged, this, &OptionPicker::render);
   connect(&store_, &CameraStore::valuesChanged, this, &OptionPicker::render);
+  connect(&store_, &CameraStore::resettingChanged, this, &OptionPicker::render);
   render();
 }
 
 QAbstractButton* OptionPicker::segment(int index) const { return group_->button(index); }
 
 void OptionPicker::render() {
+  if (holdWhileAway(*this, store_)) return;
   setVisible(store_.supports(id_));
   const std::int64_t value = store_.value(id_);
   int selected = -1;

@@ -12,6 +12,7 @@
 
 #include "model/camera_store.h"
 #include "views/control_title.h"
+#include "views/value_viewer.h"
 #include "views/wheel_guard.h"
 
 namespace velto::views {
@@ -48,10 +49,12 @@ PowerLinePicker::PowerLinePicker(CameraStore& store, QWidget* parent) : QWidget(
   connect(&store_, &CameraStore::deviceChanged, this, &PowerLinePicker::render);
   connect(&store_, &CameraStore::rangesChanged, this, &PowerLinePicker::render);
   connect(&store_, &CameraStore::valuesChanged, this, &PowerLinePicker::render);
+  connect(&store_, &CameraStore::resettingChanged, this, &PowerLinePicker::render);
   render();
 }
 
 void PowerLinePicker::render() {
+  if (holdWhileAway(*this, store_)) return;
   const auto it = store_.ranges().find(ControlID::powerLineFrequency);
   const bool shown = store_.supports(ControlID::powerLineFrequency) && it != store_.ranges().end();
   setVisible(shown);

@@ -38,4 +38,12 @@ class ValueViewer final : public QObject {
 
 void reportShowingValues(QWidget* view, CameraStore& store) { new ValueViewer(view, store); }
 
+bool isAwayForReset(const CameraStore& store) { return store.isResetting() && !store.isConnected(); }
+
+bool holdWhileAway(QWidget& row, const CameraStore& store) {
+  const bool away = isAwayForReset(store);
+  row.setEnabled(!away);
+  return away;
+}
+
 }  // namespace velto::views

@@ -96,6 +96,8 @@ inline QPalette darkPalette() {
     p.setColor(role, colour);
   }
   for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) p.setColor(QPalette::Disabled, role, disabled);
+  // As dark desktop themes do: a disabled slider's fill is grey, not the accent colour.
+  p.setColor(QPalette::Disabled, QPalette::Highlight, QColor(88, 88, 92));
   return p;
 }
 

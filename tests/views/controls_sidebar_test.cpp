@@ -7,6 +7,7 @@
 // menu), the reset confirmation; and pictures of it for people to look at.
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include "views/control_slider.h"
 #include "views/controls_sidebar.h"
 #include "views/option_picker.h"
 #include "views/preset_name_dialog.h"
@@ -133,6 +135,49 @@ TEST_F(ControlsSidebarTest, AResetKeepsTheCameraShownAndTheButtonBusyUntilItIsBa
   EXPECT_TRUE(reset->isEnabled());
   EXPECT_EQ(reset->text(), QStringLiteral("Reset Camera"));
   EXPECT_TRUE(pickupShows(sidebar));
+}
+
+TEST_F(ControlsSidebarTest, AResetOfTheSameCameraShowsOrHidesNothingAndGreysRowsOnlyWhileItIsAway) {
+  start({sim::c200Profile()});
+  ControlsSidebar sidebar(*store);
+  // Every section and row of the form counts its shows and hides from here on.
+  struct Moves : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent) ++count;
+      return false;
+    }
+  } moves;
+  QWidget* form = sidebar.section("Camera")->parentWidget();
+  for (QWidget* widget : form->findChildren<QWidget*>()) widget->installEventFilter(&moves);
+  auto* slider = sidebar.section("Image")->findChild<ControlSlider*>();
+  auto* reset = sidebar.section("Camera")->findChild<QPushButton*>();
+  ASSERT_NE(slider, nullptr);
+  auto resetAndLeave = [&] {
+    const auto enumeration = bus.camera("cam0").registryID();
+    reset->click();
+    settle();
+    ASSERT_TRUE(bus.waitUntilPlugged("cam0", enumeration));
+    unplug("cam0");  // back on the bus, and gone again for a while
+  };
+
+  resetAndLeave();
+  EXPECT_FALSE(slider->isHidden());
+  EXPECT_FALSE(slider->isEnabled()) << "nothing can reach a camera that is away";
+  EXPECT_TRUE(pickupShows(sidebar));
+  bus.command("cam0", "plug");
+  store->rescan();
+  settle();
+  EXPECT_TRUE(slider->isEnabled());
+  EXPECT_EQ(moves.count, 0);
+
+  // A camera that does not come back by the end of the reset takes its rows with it.
+  resetAndLeave();
+  clock.advance(std::chrono::seconds(15));
+  settle();
+  EXPECT_TRUE(sidebar.showsPlaceholder());
+  EXPECT_TRUE(slider->isHidden());
+  EXPECT_FALSE(pickupShows(sidebar));
 }
 
 TEST_F(ControlsSidebarTest, PresetNamesAreTrimmedAndBlankNamesSaveNothing) {
