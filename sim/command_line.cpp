@@ -54,6 +54,7 @@ const char* const kUsage =
     "                    [--product 0xPPPP] [--location 0xLLLLLLLL] [--latency-ms N]\n"
     "                    [--reenumerate-ms N] [--descriptors HEX] [--log FILE] [--size WxH]\n"
     "                    [--fps N] [--illuminant K] [--light EV] [--flip-needs-stream]\n"
+    "                    [--pipewire]\n"
     "       velto-simcam ctl [--id NAME] COMMAND\n"
     "commands: state | info | set NAME VALUE | unplug | plug | hang | unhang | refuse NAME |\n"
     "          accept NAME | ignore NAME | sleep | reenumerate | latency MS | hold | release |\n"
@@ -93,9 +94,9 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args,
   static const char* const kKnown[] = {"--profile", "--id", "--name", "--vendor", "--product",
                                        "--location", "--latency-ms", "--reenumerate-ms",
                                        "--descriptors", "--log", "--size", "--fps", "--illuminant",
-                                       "--light", "--flip-needs-stream"};
+                                       "--light", "--flip-needs-stream", "--pipewire"};
   // Options that take no value.
-  static const std::string kFlags[] = {"--flip-needs-stream"};
+  static const std::string kFlags[] = {"--flip-needs-stream", "--pipewire"};
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
     std::optional<std::string> value;
@@ -177,6 +178,7 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args,
     run.server.lighting.ev = *ev;
   }
   run.server.flipNeedsStream = given.contains("--flip-needs-stream");
+  run.pipewire = given.contains("--pipewire");
   return run;
 }
 

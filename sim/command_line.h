@@ -18,6 +18,7 @@ namespace velto::sim {
 struct RunOptions {
   Profile profile;
   ServerOptions server;
+  bool pipewire = false;  // also publish the camera on the session's PipeWire
 };
 
 // Parses the arguments after the program name for serving a camera. None with a message naming

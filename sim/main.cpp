@@ -13,11 +13,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/usb/sim_directory.h"
 #include "sim/command_line.h"
+#include "sim/pipewire_publisher.h"
 #include "sim/sim_server.h"
 
 namespace {
@@ -44,8 +46,17 @@ int serve(const std::vector<std::string>& args) {
   std::string description = p.productName.value_or("(no product name)");
   char ids[32];
   std::snprintf(ids, sizeof ids, "%04x:%04x", p.vendorID, p.productID);
+  // PipeWire is reached first, so that a camera is never plugged in only to be pulled out again.
+  std::optional<velto::sim::PipeWirePublisher> publisher;
+  if (options->pipewire) {
+    publisher.emplace(options->profile, options->server.id, options->server.directory);
+    if (!publisher->connect(&error)) {
+      std::fprintf(stderr, "velto-simcam: %s\n", error.c_str());
+      return 1;
+    }
+  }
   velto::sim::SimServer server(options->profile, options->server, clock);
-  if (!server.start(&error)) {
+  if (!server.start(&error) || (publisher && !publisher->start(&error))) {
     std::fprintf(stderr, "velto-simcam: %s\n", error.c_str());
     return 1;
   }
