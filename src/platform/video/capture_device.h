@@ -33,6 +33,9 @@ struct CaptureDevice {
   std::uint32_t locationID = 0;
   std::uint16_t vendorID = 0;
   std::uint16_t productID = 0;
+  // The USB serial number (sysfs `serial`) of a V4L2 device that reports one; empty otherwise,
+  // simulated cameras included. Tells two cameras of one model apart on PipeWire.
+  std::string serial;
 
   friend bool operator==(const CaptureDevice&, const CaptureDevice&) = default;
 };

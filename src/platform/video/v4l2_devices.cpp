@@ -114,6 +114,7 @@ std::vector<ListedDevice> listV4l2Devices(const std::string& sysfsRoot, const st
     device.locationID = usbDevice->locationID;
     device.vendorID = usbDevice->vendorID;
     device.productID = usbDevice->productID;
+    device.serial = usb::readAttribute(devicePath, "serial").value_or("");
     device.uniqueID = makeUniqueID(device.locationID, device.vendorID, device.productID);
     device.modelID = makeModelID(device.name, device.vendorID, device.productID);
     found.emplace_back(chosen->number, ListedDevice{std::move(device), usbDevice->registryID});
