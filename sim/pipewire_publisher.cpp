@@ -4,6 +4,12 @@
 
 #include "sim/pipewire_publisher.h"
 
+// libpipewire's method macros (pw_loop_*, pw_core_*, pw_registry_*, ...) are GNU statement
+// expressions, which GCC and Clang both compile; Clang's -Wpedantic names each use.
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wgnu-statement-expression"
+#endif
+
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
@@ -420,27 +426,29 @@ struct PipeWirePublisher::Impl {
 
   void readCamera() {
     std::vector<std::uint8_t> buffer(256 * 1024);
+    bool ended = false;
     for (;;) {
       const ssize_t n = ::recv(cameraFd, buffer.data(), buffer.size(), 0);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == EAGAIN) break;
       if (n <= 0) {
-        // The camera left the bus, or the simulator is stopping: the directory watch takes the
-        // objects away.
-        closeCamera();
-        return;
+        // The camera left the bus, refused, or the simulator is stopping; what it said last is
+        // still read. The directory watch takes the objects away when the camera has gone.
+        ended = true;
+        break;
       }
       reader.append(std::span(buffer.data(), static_cast<std::size_t>(n)));
     }
     for (;;) {
       simcam::Message message;
       const auto result = reader.next(message);
-      if (result == simcam::FrameReader::Result::needMore) return;
+      if (result == simcam::FrameReader::Result::needMore) break;
       if (result == simcam::FrameReader::Result::malformed || !onCameraMessage(message)) {
         closeCamera();
         return;
       }
     }
+    if (ended) closeCamera();
   }
 
   // False when the stream ends.

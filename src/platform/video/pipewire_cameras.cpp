@@ -4,6 +4,12 @@
 
 #include "platform/video/pipewire_cameras.h"
 
+// libpipewire's method macros (pw_loop_*, pw_core_*, pw_registry_*, ...) are GNU statement
+// expressions, which GCC and Clang both compile; Clang's -Wpedantic names each use.
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wgnu-statement-expression"
+#endif
+
 #include <pipewire/pipewire.h>
 #include <spa/param/format-utils.h>
 #include <spa/param/video/format.h>
