@@ -58,7 +58,7 @@ const char* const kUsage =
     "       velto-simcam ctl [--id NAME] COMMAND\n"
     "commands: state | info | set NAME VALUE | unplug | plug | hang | unhang | refuse NAME |\n"
     "          accept NAME | ignore NAME | sleep | reenumerate | latency MS | hold | release |\n"
-    "          scene | freeze | thaw | busy | free\n";
+    "          scene | freeze | thaw | busy | free | call-app [--after-ms N] [--hold-ms M]\n";
 
 std::optional<std::vector<std::uint8_t>> parseHex(const std::string& text) {
   std::vector<std::uint8_t> bytes;
@@ -201,6 +201,23 @@ std::optional<ControlOptions> parseControlOptions(const std::vector<std::string>
     if (!usb::isValidSimID(ctl.id)) return fail("invalid --id '" + ctl.id + "'");
   }
   if (i >= args.size()) return fail("missing command");
+  if (args[i] == "call-app") {
+    CallAppOptions call;
+    for (std::size_t j = i + 1; j < args.size(); j += 2) {
+      const bool after = args[j] == "--after-ms", hold = args[j] == "--hold-ms";
+      if (!after && !hold) return fail("call-app: unknown option '" + args[j] + "'");
+      const auto value = j + 1 < args.size() ? parseDecimal(args[j + 1]) : std::nullopt;
+      // A call may be held for ten minutes; the wait before it is a moment at most.
+      const int most = after ? kMaxDelayMs : 600'000;
+      if (!value || *value < 0 || *value > most || *value != static_cast<int>(*value)) {
+        return fail(args[j] + " takes a whole number of milliseconds from 0 to " + std::to_string(most));
+      }
+      (after ? call.afterMs : call.holdMs) = static_cast<int>(*value);
+    }
+    ctl.line = "call-app";
+    ctl.callApp = call;
+    return ctl;
+  }
   static const std::map<std::string, std::size_t> kArity = {
       {"state", 0}, {"info", 0},   {"set", 2},    {"unplug", 0}, {"plug", 0},  {"hang", 0},
       {"unhang", 0}, {"refuse", 1}, {"accept", 1}, {"ignore", 1}, {"sleep", 0}, {"reenumerate", 0}, {"latency", 1},

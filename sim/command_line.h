@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/call_app.h"
 #include "sim/profile.h"
 #include "sim/sim_server.h"
 
@@ -29,6 +30,8 @@ std::optional<RunOptions> parseRunOptions(const std::vector<std::string>& args,
 struct ControlOptions {
   std::string id = "cam0";
   std::string line;  // the command as sent on the control socket
+  // `call-app`: run by the ctl program itself, as another program would, rather than sent.
+  std::optional<CallAppOptions> callApp;
 };
 
 // Parses the arguments after "ctl". None with a message for an unknown command or a wrong count

@@ -89,6 +89,16 @@ int control(const std::vector<std::string>& args) {
     std::fprintf(stderr, "velto-simcam ctl: %s\n", check.problem.c_str());
     return 1;
   }
+  if (ctl->callApp) {
+    const auto result = velto::sim::runCallApp(directory, ctl->id, *ctl->callApp, &error);
+    if (result == velto::sim::CallAppResult::failed) {
+      std::fprintf(stderr, "velto-simcam ctl: %s\n", error.c_str());
+      return 2;
+    }
+    const bool streamed = result == velto::sim::CallAppResult::streaming;
+    std::printf("%s\n", streamed ? "streaming" : "busy");
+    return streamed ? 0 : 1;
+  }
   const std::string path = velto::usb::simControlPath(directory, ctl->id);
   const int fd = velto::usb::connectUnixSocket(path, 1000);
   if (fd < 0) {

@@ -547,11 +547,25 @@ void SimServer::refuseStream(Connection& c, simcam::StreamRefused::Reason reason
   c.closing = true;
 }
 
+bool SimServer::refusedAsBusy(Connection& c) {
+  // One streamer at a time, as uvcvideo refuses a second program's S_FMT and STREAMON. A
+  // streamer that has hung up is gone, even before this pass has read its end: a program that
+  // closed its stream just before another asks has let the camera go.
+  const bool taken = busy_ || std::any_of(connections_.begin(), connections_.end(), [&c](const auto& other) {
+                       if (other.get() == &c || !other->streaming || other->dead || other->closing) return false;
+                       pollfd hangup{other->fd, POLLRDHUP, 0};
+                       if (::poll(&hangup, 1, 0) > 0 && (hangup.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+                         other->dead = true;
+                         return false;
+                       }
+                       return true;
+                     });
+  if (taken) refuseStream(c, simcam::StreamRefused::Reason::busy, "the camera is in use by another application");
+  return taken;
+}
+
 void SimServer::startStream(Connection& c, const simcam::StreamRequest& request) {
-  if (busy_) {
-    refuseStream(c, simcam::StreamRefused::Reason::busy, "the camera is in use by another application");
-    return;
-  }
+  if (refusedAsBusy(c)) return;
   // The camera's own size, or the largest of its shape that fits.
   const double scale = std::min({1.0, double(request.maxWidth) / options_.width, double(request.maxHeight) / options_.height});
   const int width = static_cast<int>(options_.width * scale), height = static_cast<int>(options_.height * scale);
@@ -565,10 +579,7 @@ void SimServer::startStream(Connection& c, const simcam::StreamRequest& request)
 }
 
 void SimServer::startModeStream(Connection& c, const simcam::StreamModeRequest& request) {
-  if (busy_) {
-    refuseStream(c, simcam::StreamRefused::Reason::busy, "the camera is in use by another application");
-    return;
-  }
+  if (refusedAsBusy(c)) return;
   std::string code;
   for (int i = 0; i < 4; ++i) code.push_back(static_cast<char>(request.fourcc >> (8 * i)));
   const std::string asked = code + " " + std::to_string(request.width) + "x" + std::to_string(request.height) + " at " +

@@ -121,6 +121,8 @@ class SimServer {
   void onDeviceMessage(Connection& c, usb::simcam::Message& message);
   // Answers a stream request with a refusal and closes the connection once it has gone out.
   void refuseStream(Connection& c, usb::simcam::StreamRefused::Reason reason, std::string text);
+  // Refuses the stream as busy while another application or another host streams. True then.
+  bool refusedAsBusy(Connection& c);
   void startStream(Connection& c, const usb::simcam::StreamRequest& request);
   void startModeStream(Connection& c, const usb::simcam::StreamModeRequest& request);
   void beginStream(Connection& c, FrameShape shape, int fps);

@@ -82,7 +82,8 @@ class SimStreamTest : public ::testing::Test {
 };
 
 TEST_F(SimStreamTest, FramesArriveInTheAskedSizeAndStopWhileFrozen) {
-  SimStream stream;
+  auto owned = std::make_unique<SimStream>();
+  SimStream& stream = *owned;
   std::string error;
   ASSERT_EQ(stream.open(socket(), 1920, 1080, &error), Result::frame) << error;
   EXPECT_EQ(stream.width(), 320);
@@ -100,12 +101,8 @@ TEST_F(SimStreamTest, FramesArriveInTheAskedSizeAndStopWhileFrozen) {
   EXPECT_NEAR(centre[3], 128, 6);
   EXPECT_NEAR(centre[0], 16 + 0.45 * 219, 52);
 
-  SimStream small;
-  ASSERT_EQ(small.open(socket(), 160, 160, &error), Result::frame) << error;
-  EXPECT_EQ(small.width(), 160);
-  EXPECT_EQ(small.height(), 90) << "the camera's shape, scaled to fit";
-  ASSERT_EQ(small.next(frame, &error), Result::frame) << error;
-  EXPECT_EQ(frame.width, 160);
+  SimStream second;
+  EXPECT_EQ(second.open(socket(), 160, 160, &error), Result::busy) << "one program streams at a time";
 
   // Frozen, the camera sends at most what was already on its way; next() then blocks until
   // interrupted from another thread.
@@ -123,26 +120,36 @@ TEST_F(SimStreamTest, FramesArriveInTheAskedSizeAndStopWhileFrozen) {
   EXPECT_EQ(stream.next(frame, &error), Result::interrupted) << "for good";
 
   bus.command("cam", "thaw");
+  owned.reset();  // the camera is free once the stream is closed
+  SimStream small;
+  ASSERT_EQ(small.open(socket(), 160, 160, &error), Result::frame) << error;
+  EXPECT_EQ(small.width(), 160);
+  EXPECT_EQ(small.height(), 90) << "the camera's shape, scaled to fit";
   ASSERT_EQ(small.next(frame, &error), Result::frame) << error;
+  EXPECT_EQ(frame.width, 160);
 }
 
 TEST_F(SimStreamTest, AModeIsStreamedExactlyAndAnythingElseRefused) {
   std::string error;
-  SimStream small;
-  // MJPEG even at a size the camera would send as YUY2 by itself, at the slower of its rates.
-  ASSERT_EQ(small.open(socket(), video::CaptureMode{video::fourccOf("MJPG"), 320, 240, 15}, &error), Result::frame) << error;
-  EXPECT_EQ(small.width(), 320);
-  EXPECT_EQ(small.height(), 240);
-  EXPECT_EQ(small.fps(), 15);
   SimStream::Packet frame;
-  ASSERT_EQ(small.next(frame, &error), Result::frame) << error;
-  EXPECT_EQ(frame.format, SimStream::Format::mjpeg);
+  {
+    SimStream small;
+    // MJPEG even at a size the camera would send as YUY2 by itself, at the slower of its rates.
+    ASSERT_EQ(small.open(socket(), video::CaptureMode{video::fourccOf("MJPG"), 320, 240, 15}, &error), Result::frame) << error;
+    EXPECT_EQ(small.width(), 320);
+    EXPECT_EQ(small.height(), 240);
+    EXPECT_EQ(small.fps(), 15);
+    ASSERT_EQ(small.next(frame, &error), Result::frame) << error;
+    EXPECT_EQ(frame.format, SimStream::Format::mjpeg);
+  }
 
-  SimStream large;
-  ASSERT_EQ(large.open(socket(), video::CaptureMode{video::fourccOf("YUY2"), 640, 480, 30}, &error), Result::frame) << error;
-  ASSERT_EQ(large.next(frame, &error), Result::frame) << error;
-  EXPECT_EQ(frame.format, SimStream::Format::yuy2);
-  EXPECT_EQ(frame.size, 2u * 640 * 480);
+  {
+    SimStream large;
+    ASSERT_EQ(large.open(socket(), video::CaptureMode{video::fourccOf("YUY2"), 640, 480, 30}, &error), Result::frame) << error;
+    ASSERT_EQ(large.next(frame, &error), Result::frame) << error;
+    EXPECT_EQ(frame.format, SimStream::Format::yuy2);
+    EXPECT_EQ(frame.size, 2u * 640 * 480);
+  }
 
   SimStream odd;
   EXPECT_EQ(odd.open(socket(), video::CaptureMode{video::fourccOf("MJPG"), 1024, 768, 30}, &error), Result::refused);
@@ -185,15 +192,17 @@ TEST(SimCaptureMjpegTest, DecodesToTheCameraSizeEndToEnd) {
     o.width = 1280;
     o.height = 720;
   });
-  SimStream probe;
   std::string error;
-  ASSERT_EQ(probe.open(bus.camera("cam").socketPath(), 1920, 1080, &error), Result::frame) << error;
-  SimStream::Packet packet;
-  ASSERT_EQ(probe.next(packet, &error), Result::frame) << error;
-  EXPECT_EQ(packet.format, SimStream::Format::mjpeg);
-  EXPECT_EQ(packet.bytesPerRow, 0);
-  EXPECT_EQ(packet.data[0], 0xff) << "a JPEG's start marker";
-  EXPECT_EQ(packet.data[1], 0xd8);
+  {
+    SimStream probe;
+    ASSERT_EQ(probe.open(bus.camera("cam").socketPath(), 1920, 1080, &error), Result::frame) << error;
+    SimStream::Packet packet;
+    ASSERT_EQ(probe.next(packet, &error), Result::frame) << error;
+    EXPECT_EQ(packet.format, SimStream::Format::mjpeg);
+    EXPECT_EQ(packet.bytesPerRow, 0);
+    EXPECT_EQ(packet.data[0], 0xff) << "a JPEG's start marker";
+    EXPECT_EQ(packet.data[1], 0xd8);
+  }
 
   std::mutex mutex;
   std::condition_variable changed;
