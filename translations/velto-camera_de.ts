@@ -624,6 +624,25 @@
     </message>
 </context>
 <context>
+    <name>velto::views::FormatPicker</name>
+    <message>
+        <source>Video format</source>
+        <translation>Videoformat</translation>
+    </message>
+    <message>
+        <source>The format, size and frame rate the camera sends. Automatic picks the largest picture up to 1920 × 1080 at the best rate.</source>
+        <translation>Format, Größe und Bildrate, die die Kamera sendet. „Automatisch“ wählt das größte Bild bis 1920 × 1080 mit der besten Bildrate.</translation>
+    </message>
+    <message>
+        <source>%1 × %2 · %3 fps · %4</source>
+        <translation>%1 × %2 · %3 B/s · %4</translation>
+    </message>
+    <message>
+        <source>Automatic</source>
+        <translation>Automatisch</translation>
+    </message>
+</context>
+<context>
     <name>velto::views::FramingPad</name>
     <message>
         <source>Drag to pan and tilt the zoomed view</source>
@@ -781,25 +800,6 @@
     </message>
 </context>
 <context>
-    <name>velto::views::FormatPicker</name>
-    <message>
-        <source>Video format</source>
-        <translation>Videoformat</translation>
-    </message>
-    <message>
-        <source>The format, size and frame rate the camera sends. Automatic picks the largest picture up to 1920 × 1080 at the best rate.</source>
-        <translation>Format, Größe und Bildrate, die die Kamera sendet. „Automatisch“ wählt das größte Bild bis 1920 × 1080 mit der besten Bildrate.</translation>
-    </message>
-    <message>
-        <source>%1 × %2 · %3 fps · %4</source>
-        <translation>%1 × %2 · %3 B/s · %4</translation>
-    </message>
-    <message>
-        <source>Automatic</source>
-        <translation>Automatisch</translation>
-    </message>
-</context>
-<context>
     <name>velto::views::PowerLinePicker</name>
     <message>
         <source>Off</source>
@@ -927,6 +927,11 @@
     <message>
         <source>Click the spot that should be correctly exposed</source>
         <translation>Klicken Sie auf die Stelle, die richtig belichtet sein soll</translation>
+    </message>
+    <message>
+        <source>Paused while %1 (PID %2) uses the camera</source>
+        <extracomment>%1 is the program that uses the camera now, %2 its process ID.</extracomment>
+        <translation>Angehalten, solange %1 (PID %2) die Kamera verwendet</translation>
     </message>
 </context>
 <context>

@@ -140,6 +140,10 @@ class CaptureJob final : public QObject {
                             "or install the udev rule, then reconnect the camera")
           .arg(target_.name);
     }
+    // The preview let the camera go for another program, which has it now.
+    if (const auto& holder = preview_.pausedFor()) {
+      return QStringLiteral("%1 (PID %2) is using the camera").arg(QString::fromStdString(holder->name)).arg(holder->pid);
+    }
     if (const auto& problem = preview_.problem()) {
       using Kind = video::SessionError::Kind;
       if (problem->kind == Kind::busy) {

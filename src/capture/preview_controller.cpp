@@ -9,6 +9,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <utility>
 
 #include "capture/capture_mode_settings.h"
 #include "support/log.h"
@@ -61,6 +62,7 @@ PreviewController::PreviewController(Clock& clock, std::unique_ptr<video::Captur
   };
   // Created and called on this thread.
   handlers.deviceConnected = [this] { onDeviceConnected(); };
+  handlers.nodeActivity = [this] { onNodeActivity(); };
   backend_->setHandlers(std::move(handlers));
 }
 
@@ -177,16 +179,20 @@ void PreviewController::connect(bool restart) {
 }
 
 void PreviewController::connectTo(const std::optional<video::CaptureDevice>& device, bool restart) {
+  // Paused for another program, the same camera stays let go until that program is done.
+  const bool stillPaused = pausedFor_ && device && captureDevice_ && device->uniqueID == captureDevice_->uniqueID;
+  if (!stillPaused) setPausedFor(std::nullopt);
   if (device) {
     currentLocationID_ = target_.locationID;
     captureDevice_ = device;
-    configure(*device, restart);
+    if (!stillPaused) configure(*device, restart);
     setState(State::running);
   } else {
     setState(State::noCamera);
     captureDevice_.reset();
     stopSession();
   }
+  backend_->watchNode(captureDevice_);
   startWatchdog();
 }
 
@@ -288,6 +294,8 @@ void PreviewController::stop(const QString& client) {
   setState(State::idle);
   setRecovering(false);
   setProblem(std::nullopt);
+  setPausedFor(std::nullopt);
+  backend_->watchNode(std::nullopt);
   watchdog_ = false;
   tick_.cancel();
   stopSession();
@@ -321,7 +329,14 @@ bool PreviewController::noteFrames() {
 }
 
 void PreviewController::checkHealth() {
-  if (clients_.empty() || noteFrames()) return;
+  if (clients_.empty()) return;
+  if (pausedFor_) {
+    // No frames are expected while another program has the camera: that is no stall.
+    lastFrameCount_ = analyzer_.frameCount();
+    lastProgress_ = clock_.monotonicNow();
+    return;
+  }
+  if (noteFrames()) return;
   const auto now = clock_.monotonicNow();
   if (!lastProgress_ || now - *lastProgress_ > kStallAfter) recover();
 }
@@ -352,6 +367,12 @@ void PreviewController::recover() {
 }
 
 void PreviewController::onRuntimeError(const video::SessionError& error) {
+  if (pausedFor_) return;  // the session was let go on purpose
+  // Another program of this user streams already: wait for it as for one that came later.
+  if (error.kind == video::SessionError::Kind::busy && error.holder && !clients_.empty()) {
+    pause(*error.holder);
+    return;
+  }
   // The next health check treats the session as stalled, unless frames arrived since the last:
   // a failed session, a camera another program streams from included, is tried again within a
   // tick, so a camera let go shows its picture again within about a second.
@@ -368,6 +389,89 @@ void PreviewController::onDeviceConnected() {
   }
   lastProgress_ = clock_.monotonicNow();
   connect(true);
+}
+
+void PreviewController::onNodeActivity() {
+  if (clients_.empty() || !captureDevice_) return;
+  lookForHolders();
+}
+
+void PreviewController::lookForHolders() {
+  if (holderLookUnderWay_) {
+    holderLookAgain_ = true;
+    return;
+  }
+  holderLookUnderWay_ = true;
+  video::CaptureBackend::HolderLook look;
+  look.device = *captureDevice_;
+  look.stopIfHeld = !pausedFor_ && sessionStarted_;
+  backend_->lookForHolders(
+      std::move(look), [self = toSelf_, controller = this, alive = QPointer<PreviewController>(this), home = thread(),
+                        device = captureDevice_->uniqueID](std::vector<video::CameraHolder> holders) {
+        auto take = [controller, device, holders = std::move(holders)] {
+          controller->holderLookUnderWay_ = false;
+          const bool again = std::exchange(controller->holderLookAgain_, false);
+          // The last client left, or the preview moved to another camera, meanwhile.
+          if (controller->clients_.empty() || !controller->captureDevice_ || controller->captureDevice_->uniqueID != device) {
+            return;
+          }
+          const auto now = controller->clock_.monotonicNow();
+          if (!holders.empty()) {
+            controller->clearSince_.reset();
+            controller->pause(holders.front());
+          } else if (controller->pausedFor_) {
+            if (!controller->clearSince_) controller->clearSince_ = now;
+            if (now - *controller->clearSince_ >= kTakeBackAfter) {
+              log::info(log::Layer::capture, controller->pausedFor_->name + " let the camera go: the preview takes it back");
+              controller->setPausedFor(std::nullopt);
+              controller->lastProgress_ = now;
+              controller->connect(true);
+              return;
+            }
+          }
+          if (again) controller->lookForHolders();
+        };
+        if (QThread::currentThread() != home) {
+          self.post(std::move(take));
+        } else if (alive) {
+          take();
+        }
+      });
+}
+
+void PreviewController::pause(const video::CameraHolder& holder) {
+  if (!pausedFor_) {
+    log::info(log::Layer::capture,
+              holder.name + " (PID " + std::to_string(holder.pid) + ") opened the camera: the preview lets it go meanwhile");
+    stopSession();
+    sessionRestarts_ = 0;
+    lastProgress_ = clock_.monotonicNow();
+    setRecovering(false);
+    setProblem(std::nullopt);
+  }
+  setPausedFor(holder);
+}
+
+void PreviewController::setPausedFor(std::optional<video::CameraHolder> holder) {
+  if (!holder) {
+    pausedLook_.cancel();
+    clearSince_.reset();
+  } else if (!pausedLook_.isPending()) {
+    schedulePausedLook();
+  }
+  if (pausedFor_ == holder) return;
+  pausedFor_ = std::move(holder);
+  emit pausedChanged();
+}
+
+void PreviewController::schedulePausedLook() {
+  // Looked at again and again while paused, not only on the node's events: a program that ends
+  // without closing the node itself still gives the camera back.
+  pausedLook_ = clock_.singleShot(this, kPausedLook, [this] {
+    if (!pausedFor_) return;
+    lookForHolders();
+    schedulePausedLook();
+  });
 }
 
 void PreviewController::setState(State state) {

@@ -58,6 +58,10 @@ class PreviewController : public QObject {
   static constexpr auto kStallAfter = std::chrono::seconds(4);
   static constexpr auto kResetInterval = std::chrono::seconds(30);
   static constexpr auto kResetGrace = std::chrono::seconds(4);
+  // While paused for another program: how often the node's holders are looked at, and how long
+  // nobody else must have held it before the preview takes the camera back.
+  static constexpr auto kPausedLook = std::chrono::milliseconds(250);
+  static constexpr auto kTakeBackAfter = std::chrono::seconds(1);
 
   // `resetCamera` asks the store for a USB reset of its camera.
   PreviewController(Clock& clock, std::unique_ptr<video::CaptureBackend> backend,
@@ -73,6 +77,11 @@ class PreviewController : public QObject {
   const std::optional<video::SessionError>& problem() const { return problem_; }
   // Whether another application streams from the device in use (it answered busy).
   bool inUseByAnotherApplication() const;
+  // The program the preview let the camera go for: another program of this user opened the
+  // camera's node (or held it when the preview tried to stream), so the session stopped and the
+  // last picture stays. The camera is taken back once nobody else has held the node for
+  // kTakeBackAfter. A pause is no fault: the watchdog neither restarts nor resets meanwhile.
+  const std::optional<video::CameraHolder>& pausedFor() const { return pausedFor_; }
   FrameAnalyzer& analyzer() { return analyzer_; }
   // A view that shows the picture holds a watch while it is on screen, naming its size in device
   // pixels (again when that changes): frameReady is emitted only while one is held, so that
@@ -130,6 +139,7 @@ class PreviewController : public QObject {
   void frameReady();
   void recoveringChanged();
   void problemChanged();
+  void pausedChanged();
   void modesChanged();
   void chosenModeChanged();
 
@@ -148,6 +158,12 @@ class PreviewController : public QObject {
   void recover();
   void onRuntimeError(const video::SessionError& error);
   void onDeviceConnected();
+  // Another program may have opened or closed the node: who holds it is looked at.
+  void onNodeActivity();
+  void lookForHolders();
+  void pause(const video::CameraHolder& holder);
+  void setPausedFor(std::optional<video::CameraHolder> holder);
+  void schedulePausedLook();
 
   void frameWatchersChanged();
   void setState(State state);
@@ -180,6 +196,11 @@ class PreviewController : public QObject {
   std::optional<Clock::MonotonicTime> lastProgress_;  // none: the distant past
   int sessionRestarts_ = 0;
   std::optional<Clock::MonotonicTime> lastReset_;     // none: the distant past
+  std::optional<video::CameraHolder> pausedFor_;
+  std::optional<Clock::MonotonicTime> clearSince_;    // paused: since when nobody else holds the node
+  TimerHandle pausedLook_;
+  bool holderLookUnderWay_ = false;
+  bool holderLookAgain_ = false;                       // activity while a look was under way
   std::vector<video::CaptureMode> modes_;
   std::optional<video::CaptureMode> chosen_;
   std::optional<CameraKey> chosenFor_;                 // the model chosen_ was read for

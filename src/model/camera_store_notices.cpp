@@ -67,11 +67,12 @@ void CameraStore::stopFollowing() {
 void CameraStore::onStreamStarted(const std::shared_ptr<UVCDevice>& device) {
   streamRewrite_ = clock_.singleShot(this, kAfterStreamStart, [this, device] {
     if (open_ != device || !connected_) return;
-    pruneTouched();
     ControlValues writes;
     for (ControlID id : kStreamBoundControls) {
       auto want = desired_.find(id);
-      if (!device->supports(id) || touched_.contains(id) || want == desired_.end()) continue;
+      // A control the user has just set is written too: what is wanted is that very value, and
+      // the idle camera may have dropped it a moment ago.
+      if (!device->supports(id) || want == desired_.end()) continue;
       // Refused once: reported then, not sent again with every stream.
       if (auto refused = refused_.find(id); refused != refused_.end() && refused->second == want->second) continue;
       writes[id] = want->second;

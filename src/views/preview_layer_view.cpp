@@ -112,6 +112,13 @@ void PreviewLayerView::makeImage() {
   image_ = mirror_;
 }
 
+void PreviewLayerView::setDimmed(bool dimmed) {
+  if (dimmed_ == dimmed) return;
+  dimmed_ = dimmed;
+  if (!dimmed_) greyed_ = QImage();
+  update();
+}
+
 void PreviewLayerView::paintEvent(QPaintEvent*) {
   if (newFrame_) takeNewestFrame();
   QPainter painter(this);
@@ -124,7 +131,16 @@ void PreviewLayerView::paintEvent(QPaintEvent*) {
   // paint is a copy. One of another size (the widget was just resized) is scaled smoothly until
   // the next frame.
   painter.setRenderHint(QPainter::SmoothPixmapTransform, image_.size() != devicePixels());
-  painter.drawImage(box, image_);
+  if (dimmed_) {
+    if (greyed_.isNull() || greyedFrom_ != frameNumber_) {
+      greyed_ = image_.convertToFormat(QImage::Format_Grayscale8);
+      greyedFrom_ = frameNumber_;
+    }
+    painter.drawImage(box, greyed_);
+    painter.fillRect(box, QColor(0, 0, 0, 96));
+  } else {
+    painter.drawImage(box, image_);
+  }
   if (overlay_ && !overlay_->isNull()) {
     if (mirrored_) {
       painter.translate(box.width(), 0);
@@ -147,6 +163,8 @@ void PreviewLayerView::hideEvent(QHideEvent*) {
   frame_ = Frame();
   image_ = QImage();
   mirror_ = QImage();
+  greyed_ = QImage();
+  greyedFrom_ = -1;
   frameNumber_ = 0;
   newFrame_ = false;
 }

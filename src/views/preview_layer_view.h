@@ -41,6 +41,10 @@ class PreviewLayerView : public QWidget {
 
   void setMirrored(bool mirrored);
   bool isMirrored() const { return mirrored_; }
+  // A picture that stands still for a while (the camera is paused for another program) is shown
+  // greyed and darkened.
+  void setDimmed(bool dimmed);
+  bool isDimmed() const { return dimmed_; }
   // Drawn over the picture (and mirrored with it); none hides it.
   void setOverlay(std::optional<QImage> overlay);
 
@@ -71,6 +75,9 @@ class PreviewLayerView : public QWidget {
   Frame frame_;
   QImage image_;
   QImage mirror_;  // the pixels of the mirrored copy, reused from frame to frame
+  bool dimmed_ = false;
+  QImage greyed_;                    // image_ in grey while dimmed, made once per frame
+  std::int64_t greyedFrom_ = -1;     // frameNumber_ of the frame greyed_ shows
   std::int64_t frameNumber_ = 0;     // the analyzer's count when frame_ was taken
   std::int64_t framesPainted_ = 0;
   bool newFrame_ = false;

@@ -135,6 +135,13 @@ void Capsule::paintEvent(QPaintEvent*) {
                    QFontMetrics(font()).elidedText(text(), Qt::ElideRight, textRect.width()));
 }
 
+QString pausedText(const video::CameraHolder& holder) {
+  //: %1 is the program that uses the camera now, %2 its process ID.
+  return PreviewPane::tr("Paused while %1 (PID %2) uses the camera")
+      .arg(QString::fromStdString(holder.name))
+      .arg(holder.pid);
+}
+
 RecoveringBadge::RecoveringBadge(QWidget* parent) : Capsule(parent, true) {
   setText(tr("Reconnecting camera…"));
 }
@@ -292,9 +299,12 @@ PreviewPane::PreviewPane(CameraStore& store, PreviewController& preview, Calibra
   hint_->setObjectName(QStringLiteral("hint"));
   badge_ = new RecoveringBadge(video_);
   badge_->setObjectName(QStringLiteral("recoveringBadge"));
+  pausedNote_ = new Capsule(video_);
+  pausedNote_->setObjectName(QStringLiteral("pausedNote"));
 
   for (auto signal : {&PreviewController::stateChanged, &PreviewController::statsChanged,
-                      &PreviewController::recoveringChanged, &PreviewController::problemChanged}) {
+                      &PreviewController::recoveringChanged, &PreviewController::problemChanged,
+                      &PreviewController::pausedChanged}) {
     connect(&preview, signal, this, &PreviewPane::refresh);
   }
   for (auto signal : {&Calibrator::toolChanged, &Calibrator::pointChanged, &Calibrator::busyChanged,
@@ -381,6 +391,11 @@ void PreviewPane::refresh() {
   hint_->setVisible(!hint_->text().isEmpty());
   // A reset asked for by hand reconnects the camera as the watchdog's own recovery does.
   badge_->setVisible(preview_.recovering() || store_.isResetting());
+  // Let go for another program: the last picture stays, greyed, under who has the camera.
+  const auto& paused = preview_.pausedFor();
+  layer_->setDimmed(paused.has_value());
+  pausedNote_->setText(paused ? pausedText(*paused) : QString());
+  pausedNote_->setVisible(paused.has_value() && badge_->isHidden());
   layOut();
   box_->setState(overlays_.grid, overlays_.mirror);
 }
@@ -402,6 +417,9 @@ void PreviewPane::layOut() {
   hint_->setGeometry((all.width() - hint.width()) / 2, all.height() - above - hint.height(), hint.width(), hint.height());
   const QSize badge = badge_->sizeHint();
   badge_->setGeometry(QRect(QPoint((all.width() - badge.width()) / 2, (all.height() - badge.height()) / 2), badge));
+  const QSize paused = pausedNote_->sizeHint().boundedTo(QSize(std::max(0, all.width() - 24), all.height()));
+  pausedNote_->setGeometry(
+      QRect(QPoint((all.width() - paused.width()) / 2, (all.height() - paused.height()) / 2), paused));
 }
 
 void PreviewPane::paintEvent(QPaintEvent*) {

@@ -19,6 +19,8 @@
 #include <QWidget>
 #include <optional>
 
+#include "platform/video/camera_holders.h"
+
 namespace velto {
 class CameraStore;
 class Calibrator;
@@ -69,6 +71,9 @@ class RecoveringBadge : public Capsule {
   explicit RecoveringBadge(QWidget* parent = nullptr);
 };
 
+// "Paused while zoom (PID 4242) uses the camera": why the picture stands still, greyed.
+QString pausedText(const video::CameraHolder& holder);
+
 class PreviewPane : public QWidget {
   Q_OBJECT
 
@@ -81,7 +86,7 @@ class PreviewPane : public QWidget {
 
   // The picture box in pane coordinates (empty while a placeholder shows) and the placeholder's
   // title (empty while the picture shows). The overlays are children named "hint", "histogram"
-  // and "recoveringBadge".
+  // "recoveringBadge" and "pausedNote".
   QRect pictureRect() const;
   QString placeholderTitle() const;
   // The centre of the spot marker in pane coordinates while one is drawn.
@@ -111,6 +116,7 @@ class PreviewPane : public QWidget {
   HistogramView* histogram_ = nullptr;
   Capsule* hint_ = nullptr;
   RecoveringBadge* badge_ = nullptr;
+  Capsule* pausedNote_ = nullptr;
   QString note_;
   class QTimer* noteTimer_ = nullptr;
 };

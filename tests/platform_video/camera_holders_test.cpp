@@ -39,8 +39,9 @@ class CameraHoldersTest : public ::testing::Test {
     for (const std::string& target : targets) fs::create_symlink(target, path + "/fd/" + std::to_string(fd++));
     return path;
   }
-  std::vector<CameraHolder> find(std::size_t limit = 4) {
+  std::vector<CameraHolder> find(std::size_t limit = 4, std::vector<std::string> passOver = {}) {
     HolderSearch search;
+    search.passOver = std::move(passOver);
     search.procRoot = proc();
     search.self = 10;
     search.limit = limit;
@@ -78,7 +79,14 @@ TEST_F(CameraHoldersTest, ThisProcessAndProcessesThatCannotBeReadAreSkipped) {
   HolderSearch missing;
   missing.procRoot = root() + "/no-proc";
   EXPECT_TRUE(findCameraHolders(node(), missing).empty());
-  EXPECT_TRUE(findCameraHolders("", HolderSearch{proc()}).empty());
+  HolderSearch plain;
+  plain.procRoot = proc();
+  EXPECT_TRUE(findCameraHolders("", plain).empty());
+
+  // Sharing the camera through PipeWire, its daemon holding the node is no other program.
+  process(70, "pipewire", {node()});
+  EXPECT_EQ(find(4, pipeWireProcessNames()), expected);
+  EXPECT_EQ(find(4).back(), (CameraHolder{70, "pipewire"}));
 }
 
 }  // namespace

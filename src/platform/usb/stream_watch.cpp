@@ -5,11 +5,9 @@
 #include "platform/usb/stream_watch.h"
 
 #include <fcntl.h>
-#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -40,62 +38,33 @@ std::optional<int> readSetting(const std::string& path) {
 
 std::unique_ptr<StreamWatch> StreamWatch::create(Clock& clock, StreamSigns signs, std::function<void()> started) {
   if (signs.empty()) return nullptr;
-  const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (fd < 0) {
-    log::systemCallFailed(log::Layer::usb, "inotify_init1", signs.node, errno);
-    return nullptr;
-  }
-  if (::inotify_add_watch(fd, signs.node.c_str(), IN_OPEN | IN_CLOSE | IN_DELETE_SELF) < 0) {
-    log::systemCallFailed(log::Layer::usb, "inotify_add_watch", signs.node, errno);
-    ::close(fd);
-    return nullptr;
-  }
-  return std::unique_ptr<StreamWatch>(new StreamWatch(clock, std::move(signs), std::move(started), fd));
+  std::unique_ptr<StreamWatch> watch(new StreamWatch(clock, std::move(signs), std::move(started)));
+  watch->events_ = NodeEvents::create(watch->signs_.node, [self = watch.get()](const NodeEvents::Tally& tally) {
+    self->onNodeEvents(tally);
+  });
+  if (!watch->events_) return nullptr;
+  return watch;
 }
 
-StreamWatch::StreamWatch(Clock& clock, StreamSigns signs, std::function<void()> started, int inotifyFd)
-    : clock_(clock),
-      signs_(std::move(signs)),
-      started_(std::move(started)),
-      fd_(inotifyFd),
-      context_(std::make_unique<QObject>()),
-      notifier_(std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read)) {
-  QObject::connect(notifier_.get(), &QSocketNotifier::activated, context_.get(), [this] { onNodeEvents(); });
+StreamWatch::StreamWatch(Clock& clock, StreamSigns signs, std::function<void()> started)
+    : clock_(clock), signs_(std::move(signs)), started_(std::move(started)), context_(std::make_unique<QObject>()) {
   // A stream already running is not a start.
   streaming_ = readSetting(signs_.alternateSetting).value_or(0) != 0;
 }
 
 StreamWatch::~StreamWatch() {
   nextLook_.cancel();
-  notifier_.reset();
-  ::close(fd_);
+  events_.reset();
 }
 
-void StreamWatch::onNodeEvents() {
-  alignas(inotify_event) std::array<char, 4096> buffer{};
-  bool opened = false;
-  bool gone = false;
-  for (;;) {
-    const ssize_t n = ::read(fd_, buffer.data(), buffer.size());
-    if (n <= 0) break;
-    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
-      const auto* event = reinterpret_cast<const inotify_event*>(buffer.data() + at);
-      if ((event->mask & IN_OPEN) != 0) {
-        ++opens_;
-        opened = true;
-      }
-      if ((event->mask & IN_CLOSE) != 0) ++closes_;
-      if ((event->mask & (IN_DELETE_SELF | IN_IGNORED)) != 0) gone = true;
-      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-    }
-  }
-  if (gone) {
-    // The node went with its camera; the camera's next connection watches the new one.
-    notifier_->setEnabled(false);
+void StreamWatch::onNodeEvents(const NodeEvents::Tally& tally) {
+  opens_ += tally.opens;
+  closes_ += tally.closes;
+  if (tally.gone) {
     nextLook_.cancel();
     return;
   }
-  if (opened) eagerUntil_ = clock_.monotonicNow() + kEagerSpan;
+  if (tally.opens != 0) eagerUntil_ = clock_.monotonicNow() + kEagerSpan;
   // A close may be the stream's end: seen now, so that the next start is one.
   look();
 }

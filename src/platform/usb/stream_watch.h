@@ -20,10 +20,10 @@
 #include <memory>
 
 #include "platform/usb/carrier.h"
+#include "platform/usb/node_events.h"
 #include "support/clock.h"
 
 class QObject;
-class QSocketNotifier;
 
 namespace velto::usb {
 
@@ -44,16 +44,15 @@ class StreamWatch {
   bool streaming() const { return streaming_; }
 
  private:
-  StreamWatch(Clock& clock, StreamSigns signs, std::function<void()> started, int inotifyFd);
-  void onNodeEvents();
+  StreamWatch(Clock& clock, StreamSigns signs, std::function<void()> started);
+  void onNodeEvents(const NodeEvents::Tally& tally);
   void look();
 
   Clock& clock_;
   StreamSigns signs_;
   std::function<void()> started_;
-  int fd_;
   std::unique_ptr<QObject> context_;  // the timers' context
-  std::unique_ptr<QSocketNotifier> notifier_;
+  std::unique_ptr<NodeEvents> events_;
   TimerHandle nextLook_;
   Clock::MonotonicTime eagerUntil_{};
   long opens_ = 0;  // opens and closes of the node seen since the watch began

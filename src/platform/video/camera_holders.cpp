@@ -86,6 +86,11 @@ bool holds(const std::string& fdDir, const Node& node) {
 
 }  // namespace
 
+const std::vector<std::string>& pipeWireProcessNames() {
+  static const std::vector<std::string> names = {"pipewire", "wireplumber", "pipewire-media-", "pipewire-pulse"};
+  return names;
+}
+
 std::vector<CameraHolder> findCameraHolders(const std::string& nodePath, const HolderSearch& search) {
   std::vector<CameraHolder> holders;
   if (nodePath.empty() || search.limit == 0) return holders;
@@ -120,6 +125,7 @@ std::vector<CameraHolder> findCameraHolders(const std::string& nodePath, const H
     if (!holds(dir + "/fd", node)) continue;
     std::string name = commOf(dir + "/comm");
     if (name.empty()) continue;  // ended meanwhile
+    if (std::find(search.passOver.begin(), search.passOver.end(), name) != search.passOver.end()) continue;
     holders.push_back(CameraHolder{pid, std::move(name)});
     if (holders.size() >= search.limit) break;
   }

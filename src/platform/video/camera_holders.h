@@ -31,7 +31,12 @@ struct HolderSearch {
   std::string procRoot = "/proc";  // tests point this at a tree of their own
   pid_t self = 0;                  // skipped; 0: this process
   std::size_t limit = 4;
+  std::vector<std::string> passOver;  // program names (comm) not counted
 };
+
+// The names PipeWire's own processes go by: the daemon holds a camera's node while any of its
+// clients streams, and its session manager opens it to list what it offers.
+const std::vector<std::string>& pipeWireProcessNames();
 
 // The processes that hold `nodePath` open, by ascending PID; empty when none can be seen (none
 // holds it, they belong to another user, or the node cannot be examined).

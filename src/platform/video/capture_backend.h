@@ -60,6 +60,9 @@ class CaptureBackend {
     // A video device appeared (udev video4linux add, a simulated camera plugging in). Called on
     // the thread that created the backend, which runs a Qt event loop.
     std::function<void()> deviceConnected;
+    // The node of the watched device (watchNode) was opened or closed by some program, this one
+    // included. Called on the thread that created the backend.
+    std::function<void()> nodeActivity;
   };
 
   virtual ~CaptureBackend() = default;
@@ -120,6 +123,24 @@ class CaptureBackend {
   virtual void setPictureSize(int width, int height) {
     (void)width;
     (void)height;
+  }
+  // Watches the node of `device` (nodePath) for opens and closes, which nodeActivity tells of;
+  // none stops watching. The thread that created the backend.
+  virtual void watchNode(const std::optional<CaptureDevice>& device) { (void)device; }
+  // Which other programs hold the node of `device` open (camera_holders.h), looked for on the
+  // backend's worker; with `passOverPipeWire`, PipeWire's own processes are not counted (the
+  // preview shares the camera through them). With `stopIfHeld`, a session is stopped right there
+  // when any program is found, before `done` runs: the camera is let go without a round trip.
+  // `done` is called once, on the worker or (this default, which finds nobody) before the call
+  // returns.
+  struct HolderLook {
+    CaptureDevice device;
+    bool passOverPipeWire = false;
+    bool stopIfHeld = false;
+  };
+  virtual void lookForHolders(HolderLook look, std::function<void(std::vector<CameraHolder>)> done) {
+    (void)look;
+    done({});
   }
   // Whether a pipeline is built and started. Any thread.
   virtual bool isSessionRunning() const = 0;

@@ -8,9 +8,11 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/usb/node_events.h"
 #include "platform/usb/registry.h"
 #include "platform/usb/sim_watch.h"
 #include "platform/usb/udev_notifier.h"
+#include "platform/video/camera_holders.h"
 #include "platform/video/gst_session.h"
 #include "platform/video/v4l2_devices.h"
 #include "platform/video/v4l2_modes.h"
@@ -252,6 +254,34 @@ void GstCaptureBackend::stopSession() {
     ++core->generation;  // a failure reported meanwhile no longer tears down what comes next
     core->endSession();
   });
+}
+
+void GstCaptureBackend::watchNode(const std::optional<CaptureDevice>& device) {
+  const std::string path = device ? nodePath(*device) : std::string();
+  if (path.empty()) {
+    nodeEvents_.reset();
+    return;
+  }
+  if (nodeEvents_ && nodeEvents_->path() == path) return;
+  nodeEvents_.reset();
+  nodeEvents_ = usb::NodeEvents::create(path, [core = core_](const usb::NodeEvents::Tally&) {
+    if (core->handlers.nodeActivity) core->handlers.nodeActivity();
+  });
+}
+
+void GstCaptureBackend::lookForHolders(HolderLook look, std::function<void(std::vector<CameraHolder>)> done) {
+  sessionQueue_.post(
+      [core = core_, look = std::move(look), done = std::move(done)] {
+        HolderSearch search;
+        if (look.passOverPipeWire) search.passOver = pipeWireProcessNames();
+        std::vector<CameraHolder> holders = findCameraHolders(nodePath(look.device), search);
+        if (!holders.empty() && look.stopIfHeld) {
+          ++core->generation;
+          core->endSession();
+        }
+        done(std::move(holders));
+      },
+      SerialQueue::Priority::urgent);
 }
 
 void GstCaptureBackend::setPictureSize(int width, int height) { core_->pictureSize->set({width, height}); }

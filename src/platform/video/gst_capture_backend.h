@@ -35,6 +35,7 @@
 #include "support/weak_context.h"
 
 namespace velto::usb {
+class NodeEvents;
 class SimWatch;
 class UdevNotifier;
 }  // namespace velto::usb
@@ -89,6 +90,10 @@ class GstCaptureBackend final : public CaptureBackend {
   // Taken on "camera.session", in order with configure.
   void setCaptureMode(std::optional<CaptureMode> mode) override;
   void setPictureSize(int width, int height) override;
+  // The node's opens and closes through inotify, on the creating thread.
+  void watchNode(const std::optional<CaptureDevice>& device) override;
+  // Looked for on "camera.session" ahead of queued work, so a session is let go at once.
+  void lookForHolders(HolderLook look, std::function<void(std::vector<CameraHolder>)> done) override;
   bool isSessionRunning() const override;
   void waitUntilIdle() override;
 
@@ -117,6 +122,7 @@ class GstCaptureBackend final : public CaptureBackend {
   WeakContext toHome_;
   std::unique_ptr<usb::UdevNotifier> udev_;
   std::unique_ptr<usb::SimWatch> simWatch_;
+  std::unique_ptr<usb::NodeEvents> nodeEvents_;  // the creating thread's
 };
 
 }  // namespace velto::video
