@@ -347,7 +347,9 @@ void PreviewController::recover() {
   setRecovering(true);
   lastProgress_ = now;
   if (state_ != State::noCamera) {
-    const bool inUse = inUseByAnotherApplication();
+    // A camera shared through PipeWire is in use by PipeWire's other clients as well: resetting
+    // it would take their picture too.
+    const bool inUse = inUseByAnotherApplication() || (captureDevice_ && !captureDevice_->pipeWireNode.empty());
     if (sessionRestarts_ >= 1 && !inUse && (!lastReset_ || now - *lastReset_ > kResetInterval)) {
       lastReset_ = now;
       sessionRestarts_ = 0;
@@ -405,6 +407,8 @@ void PreviewController::lookForHolders() {
   video::CaptureBackend::HolderLook look;
   look.device = *captureDevice_;
   look.stopIfHeld = !pausedFor_ && sessionStarted_;
+  // Shared through PipeWire, its daemon holding the node is the preview's own stream.
+  look.passOverPipeWire = !captureDevice_->pipeWireNode.empty();
   backend_->lookForHolders(
       std::move(look), [self = toSelf_, controller = this, alive = QPointer<PreviewController>(this), home = thread(),
                         device = captureDevice_->uniqueID](std::vector<video::CameraHolder> holders) {

@@ -13,8 +13,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/video/capture_mode.h"
 
 namespace velto::video {
 
@@ -36,6 +39,14 @@ struct CaptureDevice {
   // The USB serial number (sysfs `serial`) of a V4L2 device that reports one; empty otherwise,
   // simulated cameras included. Tells two cameras of one model apart on PipeWire.
   std::string serial;
+  // The node of the session's PipeWire that publishes this camera (its node.name), when one
+  // does: the preview then streams through PipeWire, beside PipeWire's other clients, instead of
+  // opening the camera itself. Empty: the camera is opened directly.
+  std::string pipeWireNode;
+  // What that node offers, ordered as orderedModes() orders them, and the mode another client
+  // streams it in when the node was listed (a second client must take that one).
+  std::vector<CaptureMode> pipeWireModes;
+  std::optional<CaptureMode> pipeWireStreaming;
 
   friend bool operator==(const CaptureDevice&, const CaptureDevice&) = default;
 };

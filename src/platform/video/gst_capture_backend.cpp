@@ -14,11 +14,18 @@
 #include "platform/usb/udev_notifier.h"
 #include "platform/video/camera_holders.h"
 #include "platform/video/gst_session.h"
+#include "platform/video/pipewire_cameras.h"
 #include "platform/video/v4l2_devices.h"
 #include "platform/video/v4l2_modes.h"
 #include "support/log.h"
 
 namespace velto::video {
+namespace {
+
+// A running PipeWire answers its list within a few round trips; one that does not is passed by.
+constexpr std::chrono::milliseconds kPipeWireLook{500};
+
+}  // namespace
 
 // What the session queue, GStreamer's threads and the frame queue share. The session's callbacks
 // hold it, so it lives as long as the last of them.
@@ -128,6 +135,7 @@ GstCaptureOptions defaultGstCaptureOptions() {
   GstCaptureOptions options;
   options.sysfsRoot = registry.sysfsRoot;
   options.simDirectory = registry.simDirectory;
+  options.pipeWire = true;
   return options;
 }
 
@@ -170,7 +178,18 @@ void GstCaptureBackend::setHandlers(Handlers handlers) { core_->handlers = std::
 
 void GstCaptureBackend::lookUp(LookUp request, std::function<void(LookUpResult)> done) {
   // The queue is drained before the backend goes, so `this` outlives the task.
-  sessionQueue_.post([this, request = std::move(request), done = std::move(done)] { done(lookUpNow(request)); });
+  sessionQueue_.post([this, request = std::move(request), done = std::move(done)] {
+    LookUpResult result = lookUpNow(request);
+    if (result.device && options_.pipeWire) {
+      if (const auto published = pipeWireCameraFor(listPipeWireCameras(kPipeWireLook), *result.device)) {
+        result.device->pipeWireNode = published->nodeName;
+        result.device->pipeWireModes = published->modes;
+        result.device->pipeWireStreaming = published->streaming;
+        if (request.listModes) result.modes = published->modes;
+      }
+    }
+    done(std::move(result));
+  });
 }
 
 std::vector<CaptureDevice> GstCaptureBackend::devices() {

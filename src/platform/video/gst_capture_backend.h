@@ -55,6 +55,8 @@ struct GstCaptureOptions {
   std::vector<CaptureDevice> testDevices;  // listed last, always granted
   // Watch udev and the simulator directory for devices appearing (needs a Qt event loop).
   bool watchDevices = true;
+  // Stream through the session's PipeWire when it publishes the camera (asked at each look-up).
+  bool pipeWire = false;
 };
 
 // A normal run: /sys (or $VELTO_SYSFS_ROOT), /dev, and the simulated cameras the registry lists
@@ -70,7 +72,8 @@ class GstCaptureBackend final : public CaptureBackend {
 
   // Without a frame queue, frames are handed over on GStreamer's streaming thread.
   void setHandlers(Handlers handlers) override;
-  // Posts the look-up to "camera.session"; `done` is called there.
+  // Posts the look-up to "camera.session"; `done` is called there. With `pipeWire`, a device the
+  // session's PipeWire publishes comes with its node, and the modes are what that node offers.
   void lookUp(LookUp request, std::function<void(LookUpResult)> done) override;
   // Simulated cameras first (a short handshake each), then V4L2 nodes (an open and a
   // VIDIOC_QUERYCAP each), then test devices.

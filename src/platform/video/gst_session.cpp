@@ -9,6 +9,9 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
+#include <tuple>
+
 #include <malloc.h>
 #include <unistd.h>
 
@@ -217,7 +220,8 @@ struct GstSession::Shared {
 
   // A V4L2 device, or a test device that names the node it stands in for, can be asked why.
   bool hasNode() const {
-    return !device.path.empty() && (device.kind == CaptureDevice::Kind::v4l2 || device.kind == CaptureDevice::Kind::test);
+    return !device.path.empty() && device.pipeWireNode.empty() &&
+           (device.kind == CaptureDevice::Kind::v4l2 || device.kind == CaptureDevice::Kind::test);
   }
 
   // An error on the bus: its code, else the node's own answer, else a failure in GStreamer's words
@@ -458,7 +462,7 @@ bool GstSession::start() {
     shared_->report(Kind::failed, error);
     return false;
   }
-  if (device_.kind == CaptureDevice::Kind::v4l2) {
+  if (device_.kind == CaptureDevice::Kind::v4l2 && device_.pipeWireNode.empty()) {
     // GStreamer words a refusal loosely; the node's own answer says exactly why.
     if (const std::optional<Kind> kind = kindOfErrno(probeVideoNode(device_.path, *options_.calls))) {
       shared_->reportAs(*kind, "", "");
@@ -483,6 +487,7 @@ bool GstSession::start() {
 }
 
 void GstSession::choosePreset() {
+  if (!device_.pipeWireNode.empty()) return choosePipeWireMode();
   const gst::PadRef pad(gst_element_get_static_pad(pipeline_->source.get(), "src"));
   const gst::CapsRef offered(pad ? gst_pad_query_caps(pad.get(), nullptr) : nullptr);
   const gst::Text text(offered ? gst_caps_to_string(offered.get()) : nullptr);
@@ -509,6 +514,32 @@ void GstSession::choosePreset() {
   }
 }
 
+void GstSession::choosePipeWireMode() {
+  // pipewiresrc knows nothing of the node before it links, so the mode is chosen from what the
+  // node offered when it was listed; the caps are fixed enough for PipeWire's session manager to
+  // see a video consumer. The high preset: the largest picture up to 1920 × 1080, then the best
+  // rate, MJPEG before YUY2.
+  const std::vector<CaptureMode>& offered = device_.pipeWireModes;
+  std::optional<CaptureMode> mode;
+  if (options_.mode && std::find(offered.begin(), offered.end(), *options_.mode) != offered.end()) mode = options_.mode;
+  // Chosen automatically, the preview joins another client in the mode it fixed.
+  if (!options_.mode && device_.pipeWireStreaming && !modeCaps(*device_.pipeWireStreaming).empty()) {
+    mode = device_.pipeWireStreaming;
+  }
+  auto rank = [](const CaptureMode& m) {
+    return std::tuple(m.width * m.height, m.fps, m.fourcc == fourccOf("MJPG"));
+  };
+  const bool decided = mode.has_value();
+  for (const CaptureMode& m : offered) {
+    if (decided || m.width > 1920 || m.height > 1080 || modeCaps(m).empty()) continue;
+    if (!mode || rank(m) > rank(*mode)) mode = m;
+  }
+  const std::string wanted = mode ? modeCaps(*mode) : std::string("image/jpeg");
+  const gst::CapsRef caps(gst_caps_from_string(wanted.c_str()));
+  g_object_set(pipeline_->preset.get(), "caps", caps.get(), nullptr);
+  log::info(log::Layer::capture, device_.pipeWireNode + " (PipeWire): streaming " + wanted);
+}
+
 GstElement* GstSession::parse(const std::string& description) {
   GstParseContext* context = gst_parse_context_new();
   GError* err = nullptr;
@@ -532,8 +563,11 @@ GstElement* GstSession::parse(const std::string& description) {
 
 bool GstSession::build() {
   std::string description;
-  switch (device_.kind) {
-    case CaptureDevice::Kind::v4l2: description = "v4l2src name=velto_source ! capsfilter name=velto_preset"; break;
+  const bool viaPipeWire = !device_.pipeWireNode.empty();
+  switch (viaPipeWire ? CaptureDevice::Kind::v4l2 : device_.kind) {
+    case CaptureDevice::Kind::v4l2:
+      description = std::string(viaPipeWire ? "pipewiresrc" : "v4l2src") + " name=velto_source ! capsfilter name=velto_preset";
+      break;
     case CaptureDevice::Kind::sim: description = "appsrc name=velto_source"; break;
     case CaptureDevice::Kind::test:
       // Ends in an element: a description ending in caps ("... ! video/x-raw,width=64") filters a
@@ -555,12 +589,16 @@ bool GstSession::build() {
   gst_bus_set_sync_handler(bus.get(), onBusMessage, new std::shared_ptr<Shared>(shared_),
                            [](gpointer data) { delete static_cast<std::shared_ptr<Shared>*>(data); });
 
-  if (device_.kind == CaptureDevice::Kind::v4l2) {
+  if (viaPipeWire) {
+    pipeline_->source.reset(gst_bin_get_by_name(pipeline, "velto_source"));
+    pipeline_->preset.reset(gst_bin_get_by_name(pipeline, "velto_preset"));
+    g_object_set(pipeline_->source.get(), "target-object", device_.pipeWireNode.c_str(), "client-name", "Velto Camera",
+                 nullptr);
+  } else if (device_.kind == CaptureDevice::Kind::v4l2) {
     pipeline_->source.reset(gst_bin_get_by_name(pipeline, "velto_source"));
     pipeline_->preset.reset(gst_bin_get_by_name(pipeline, "velto_preset"));
     g_object_set(pipeline_->source.get(), "device", device_.path.c_str(), nullptr);
-  }
-  if (device_.kind == CaptureDevice::Kind::sim) {
+  } else if (device_.kind == CaptureDevice::Kind::sim) {
     pipeline_->source.reset(gst_bin_get_by_name(pipeline, "velto_source"));
     // Live like a camera; a frame the pipeline has not taken yet gives way to the next one.
     g_object_set(pipeline_->source.get(), "is-live", TRUE, "format", GST_FORMAT_TIME, "do-timestamp", TRUE, "block",

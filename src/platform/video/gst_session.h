@@ -4,7 +4,8 @@
 
 // One capture pipeline for one device, as the backend's session runs it:
 //   SOURCE ! appsink drop=true max-buffers=1 sync=false
-// SOURCE is `v4l2src` with a caps filter holding the chosen mode or else the high preset (chosen
+// SOURCE is `pipewiresrc` with a caps filter for a camera the session's PipeWire publishes (its
+// node named by the device), or `v4l2src` with a caps filter holding the chosen mode or else the high preset (chosen
 // from what the node offers in READY), an `appsrc` fed from a thread of the session with the simulated camera's stream, or
 // the test source for test devices. The appsink takes MJPEG, YUY2 and BGRA as the source sends
 // them, and the session decodes each sample for the screen (frame_decoder.h) at the size the
@@ -84,6 +85,7 @@ class GstSession {
 
   bool build();              // the source part, in NULL
   void choosePreset();        // READY: the chosen mode's caps, else the V4L2 node's high preset
+  void choosePipeWireMode();  // the chosen mode, else the high preset, among what the PipeWire node offers
   bool addTail();             // READY: the appsink, with GStreamer's conversion when needed
   GstElement* parse(const std::string& description);  // a bin with ghost pads; reports failures
   void assertOwner() const;   // start() and stop() run on the thread that made the session

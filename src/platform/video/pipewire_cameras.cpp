@@ -204,6 +204,8 @@ class Listing {
     bool removed = false;
     PropertyMap props;
     std::vector<CaptureMode> modes;
+    bool running = false;                 // a client streams from the node
+    std::optional<CaptureMode> streaming;  // its Format param then
     ~Object() {
       if (proxy != nullptr) {
         spa_hook_remove(&listener);
@@ -254,18 +256,26 @@ void Listing::onGlobal(std::uint32_t id, const char* type, const spa_dict* props
         auto* o = static_cast<Object*>(data);
         o->informed = true;
         if ((info->change_mask & PW_NODE_CHANGE_MASK_PROPS) != 0) o->props = propertiesOf(info->props);
+        if ((info->change_mask & PW_NODE_CHANGE_MASK_STATE) != 0) o->running = info->state == PW_NODE_STATE_RUNNING;
       };
       e.param = [](void* data, int, std::uint32_t paramID, std::uint32_t, std::uint32_t, const spa_pod* param) {
         auto* o = static_cast<Object*>(data);
-        if (paramID != SPA_PARAM_EnumFormat || param == nullptr) return;
+        if ((paramID != SPA_PARAM_EnumFormat && paramID != SPA_PARAM_Format) || param == nullptr) return;
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(param);
-        for (const CaptureMode& m : modesOfFormatParam({bytes, SPA_POD_SIZE(param)})) o->modes.push_back(m);
+        const std::vector<CaptureMode> modes = modesOfFormatParam({bytes, SPA_POD_SIZE(param)});
+        if (paramID == SPA_PARAM_Format) {
+          if (!modes.empty()) o->streaming = modes.front();
+          return;
+        }
+        for (const CaptureMode& m : modes) o->modes.push_back(m);
       };
       return e;
     }();
     auto* proxy = reinterpret_cast<pw_node*>(object->proxy);
     pw_node_add_listener(proxy, &object->listener, &events, object.get());
     pw_node_enum_params(proxy, 0, SPA_PARAM_EnumFormat, 0, UINT32_MAX, nullptr);
+    // The format fixed by a client that streams now, if any: a second client gets only that.
+    pw_node_enum_params(proxy, 0, SPA_PARAM_Format, 0, 1, nullptr);
   } else {
     static const pw_device_events events = [] {
       pw_device_events e{};
@@ -366,7 +376,10 @@ std::vector<PipeWireCamera> Listing::run() {
       const auto it = objects_.find(*deviceID);
       if (it != objects_.end() && !it->second->node && it->second->informed) device = &it->second->props;
     }
-    if (auto camera = cameraFromProperties(id, object->props, device, object->modes)) cameras.push_back(std::move(*camera));
+    if (auto camera = cameraFromProperties(id, object->props, device, object->modes)) {
+      if (object->running) camera->streaming = object->streaming;
+      cameras.push_back(std::move(*camera));
+    }
   }
   return cameras;
 }

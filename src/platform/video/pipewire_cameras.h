@@ -35,6 +35,9 @@ struct PipeWireCamera {
   // What the node offers (its EnumFormat params, in the formats the session knows), ordered as
   // orderedModes() orders them.
   std::vector<CaptureMode> modes;
+  // The mode a client streams in now (the node's Format while it runs): the first consumer fixes
+  // a node's format and a second must take the same. None while nobody streams.
+  std::optional<CaptureMode> streaming;
 
   friend bool operator==(const PipeWireCamera&, const PipeWireCamera&) = default;
 };
