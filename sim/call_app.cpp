@@ -70,7 +70,7 @@ bool receive(int fd, simcam::FrameReader& reader, Steady::time_point deadline) {
 }  // namespace
 
 CallAppResult runCallApp(const std::string& directory, const std::string& id, const CallAppOptions& options,
-                         std::string* error) {
+                         std::string* error, double* freeAfterMs) {
   auto fail = [error](std::string text) {
     if (error) *error = std::move(text);
     return CallAppResult::failed;
@@ -79,7 +79,25 @@ CallAppResult runCallApp(const std::string& directory, const std::string& id, co
   // Held until the end, as a call application holds the camera's node for the whole call.
   const Fd nodeFd(::open(node.c_str(), O_RDONLY | O_CLOEXEC));
   if (nodeFd.fd < 0) return fail("cannot open " + node + ": " + std::strerror(errno));
-  std::this_thread::sleep_for(std::chrono::milliseconds(options.afterMs));
+  const auto opened = Steady::now();
+  const auto askAt = opened + std::chrono::milliseconds(options.afterMs);
+  if (options.timing && freeAfterMs != nullptr) {
+    *freeAfterMs = -1;
+    const std::string alternate = directory + "/" + id + ".alt";
+    while (Steady::now() < askAt) {
+      char setting = '1';
+      if (const int fd = ::open(alternate.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+        if (::read(fd, &setting, 1) != 1) setting = '1';
+        ::close(fd);
+      }
+      if (setting == '0') {
+        *freeAfterMs = std::chrono::duration<double, std::milli>(Steady::now() - opened).count();
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+  }
+  std::this_thread::sleep_until(askAt);
 
   const std::string socketPath = usb::simSocketPath(directory, id);
   const Fd socket(usb::connectUnixSocket(socketPath, 1000));

@@ -15,6 +15,9 @@ namespace velto::sim {
 struct CallAppOptions {
   int afterMs = 50;    // from opening the node to asking for the stream
   int holdMs = 3000;   // how long the stream is held once it started
+  // Measures how soon the camera was free after the open: the alternate-setting file beside the
+  // node reading 0 (nobody streams), looked at every millisecond until the stream is asked for.
+  bool timing = false;
 };
 
 enum class CallAppResult {
@@ -24,8 +27,9 @@ enum class CallAppResult {
 };
 
 // Runs the call application against the camera `id` in `directory`. Blocks for about
-// afterMs + holdMs.
+// afterMs + holdMs. With `timing`, `freeAfterMs` is set to the milliseconds from the open to the
+// camera being free, or -1 when it was not free before the stream was asked for.
 CallAppResult runCallApp(const std::string& directory, const std::string& id, const CallAppOptions& options,
-                         std::string* error);
+                         std::string* error, double* freeAfterMs = nullptr);
 
 }  // namespace velto::sim

@@ -58,7 +58,7 @@ const char* const kUsage =
     "       velto-simcam ctl [--id NAME] COMMAND\n"
     "commands: state | info | set NAME VALUE | unplug | plug | hang | unhang | refuse NAME |\n"
     "          accept NAME | ignore NAME | sleep | reenumerate | latency MS | hold | release |\n"
-    "          scene | freeze | thaw | busy | free | call-app [--after-ms N] [--hold-ms M]\n";
+    "          scene | freeze | thaw | busy | free | call-app [--after-ms N] [--hold-ms M] [--timing]\n";
 
 std::optional<std::vector<std::uint8_t>> parseHex(const std::string& text) {
   std::vector<std::uint8_t> bytes;
@@ -203,7 +203,12 @@ std::optional<ControlOptions> parseControlOptions(const std::vector<std::string>
   if (i >= args.size()) return fail("missing command");
   if (args[i] == "call-app") {
     CallAppOptions call;
-    for (std::size_t j = i + 1; j < args.size(); j += 2) {
+    for (std::size_t j = i + 1; j < args.size();) {
+      if (args[j] == "--timing") {
+        call.timing = true;
+        ++j;
+        continue;
+      }
       const bool after = args[j] == "--after-ms", hold = args[j] == "--hold-ms";
       if (!after && !hold) return fail("call-app: unknown option '" + args[j] + "'");
       const auto value = j + 1 < args.size() ? parseDecimal(args[j + 1]) : std::nullopt;
@@ -213,6 +218,7 @@ std::optional<ControlOptions> parseControlOptions(const std::vector<std::string>
         return fail(args[j] + " takes a whole number of milliseconds from 0 to " + std::to_string(most));
       }
       (after ? call.afterMs : call.holdMs) = static_cast<int>(*value);
+      j += 2;
     }
     ctl.line = "call-app";
     ctl.callApp = call;

@@ -90,12 +90,17 @@ int control(const std::vector<std::string>& args) {
     return 1;
   }
   if (ctl->callApp) {
-    const auto result = velto::sim::runCallApp(directory, ctl->id, *ctl->callApp, &error);
+    double freeAfterMs = -1;
+    const auto result = velto::sim::runCallApp(directory, ctl->id, *ctl->callApp, &error, &freeAfterMs);
     if (result == velto::sim::CallAppResult::failed) {
       std::fprintf(stderr, "velto-simcam ctl: %s\n", error.c_str());
       return 2;
     }
     const bool streamed = result == velto::sim::CallAppResult::streaming;
+    if (ctl->callApp->timing) {
+      if (freeAfterMs >= 0) std::fprintf(stderr, "free after %.1f ms\n", freeAfterMs);
+      else std::fprintf(stderr, "not free within %d ms\n", ctl->callApp->afterMs);
+    }
     std::printf("%s\n", streamed ? "streaming" : "busy");
     return streamed ? 0 : 1;
   }

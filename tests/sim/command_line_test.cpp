@@ -121,6 +121,19 @@ TEST(CommandLineTest, ControlCommands) {
   EXPECT_FALSE(parseControlOptions({"explode"}, &error));
   EXPECT_EQ(error, "unknown command 'explode'");
   EXPECT_FALSE(parseControlOptions({}, &error));
+
+  // call-app runs in the ctl program: its options are its own, its defaults those documented.
+  ctl = parseControlOptions({"--id", "desk", "call-app", "--hold-ms", "600000", "--timing"}, &error);
+  ASSERT_TRUE(ctl && ctl->callApp) << error;
+  EXPECT_EQ(ctl->id, "desk");
+  EXPECT_EQ(ctl->callApp->afterMs, 50);
+  EXPECT_EQ(ctl->callApp->holdMs, 600000);
+  EXPECT_TRUE(ctl->callApp->timing);
+  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+           {"call-app", "--after-ms"}, {"call-app", "--after-ms", "10001"}, {"call-app", "--hold-ms", "-1"},
+           {"call-app", "--hold-ms", "1.5"}, {"call-app", "--ring"}}) {
+    EXPECT_FALSE(parseControlOptions(bad, &error)) << bad.back();
+  }
 }
 
 TEST(CommandLineTest, Hex) {
