@@ -218,10 +218,19 @@ MiniPreview::MiniPreview(CameraStore& store, PreviewController& preview, UserDef
   caption.setPointSizeF(caption.pointSizeF() * 0.9);
   placeholder_->setFont(caption);
   badge_ = new views::RecoveringBadge(this);
+  // Who has the camera, over the greyed picture: white on a dark, rounded backing, wrapped on two
+  // lines where the panel is too narrow for one.
+  pausedNote_ = new QLabel(this);
+  pausedNote_->setObjectName(QStringLiteral("pausedNote"));
+  pausedNote_->setAlignment(Qt::AlignCenter);
+  pausedNote_->setWordWrap(true);
+  pausedNote_->setFont(caption);
+  pausedNote_->setStyleSheet(QStringLiteral("QLabel { color: white; background: rgba(0, 0, 0, 150); border-radius: 8px;"
+                                            " padding: 4px 10px; }"));
   corners_ = new RoundCorners(this);
 
   for (auto signal : {&PreviewController::stateChanged, &PreviewController::statsChanged,
-                      &PreviewController::recoveringChanged}) {
+                      &PreviewController::recoveringChanged, &PreviewController::pausedChanged}) {
     connect(&preview_, signal, this, &MiniPreview::refresh);
   }
   connect(&store_, &CameraStore::resettingChanged, this, &MiniPreview::refresh);
@@ -241,12 +250,27 @@ QString MiniPreview::placeholderText() const { return placeholder_->isHidden() ?
 
 void MiniPreview::refresh() {
   const bool denied = preview_.state() == PreviewController::State::unauthorized;
+  // Let go for another program: the last picture stays, greyed, under who has the camera.
+  const auto& paused = preview_.pausedFor();
   placeholder_->setText(denied ? tr("Camera access needed for preview") : QString());
   placeholder_->setVisible(denied);
   layer_->setVisible(!denied);
+  layer_->setDimmed(paused.has_value());
+  pausedNote_->setText(paused ? views::pausedText(*paused) : QString());
+  pausedNote_->setVisible(!denied && paused);
+  layOutNotes();
   badge_->setVisible(!denied && (preview_.recovering() || store_.isResetting()));
   const auto& stats = preview_.stats();
   setFixedSize(miniPreviewSize(stats ? std::optional(stats->size) : std::nullopt));
+}
+
+void MiniPreview::layOutNotes() {
+  const QRect all = rect();
+  const QSize badge = badge_->sizeHint().boundedTo(all.size());
+  badge_->setGeometry(QRect(QPoint((all.width() - badge.width()) / 2, (all.height() - badge.height()) / 2), badge));
+  const int width = std::min(pausedNote_->sizeHint().width(), all.width() - 24);
+  const QSize note(width, pausedNote_->heightForWidth(width));
+  pausedNote_->setGeometry(QRect(QPoint((all.width() - note.width()) / 2, (all.height() - note.height()) / 2), note));
 }
 
 void MiniPreview::start() {
@@ -277,8 +301,7 @@ void MiniPreview::resizeEvent(QResizeEvent*) {
   const QRect all = rect();
   layer_->setGeometry(all);
   placeholder_->setGeometry(all.adjusted(12, 0, -12, 0));
-  const QSize badge = badge_->sizeHint().boundedTo(all.size());
-  badge_->setGeometry(QRect(QPoint((all.width() - badge.width()) / 2, (all.height() - badge.height()) / 2), badge));
+  layOutNotes();
   corners_->setGeometry(all);
   corners_->raise();
 }

@@ -87,6 +87,7 @@ class MiniPreview : public QWidget {
 
  private:
   void refresh();
+  void layOutNotes();  // the reconnecting badge and the paused note, centred
   void start();
   void stop();
 
@@ -96,6 +97,7 @@ class MiniPreview : public QWidget {
   views::PreviewLayerView* layer_;
   QLabel* placeholder_;
   views::RecoveringBadge* badge_;
+  QLabel* pausedNote_;
   QWidget* corners_;
   bool client_ = false;
   std::optional<std::uint32_t> startedFor_;

@@ -15,6 +15,8 @@
 #include <QDBusConnection>
 #include <QLabel>
 #include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -138,6 +140,21 @@ int main(int argc, char** argv) {
   QApplication::setPalette(testing::darkPalette());
   shoot(panel, out, QStringLiteral("panel-dark.png"));
   QApplication::setPalette(light);
+
+  {
+    // Another program opened the camera: the mini preview greys its last picture and says who.
+    const QString program = QDir(world.simDirectory).filePath(QStringLiteral("zoom"));
+    QFile::link(QStringLiteral("/bin/sleep"), program);
+    QProcess zoom;
+    zoom.setStandardInputFile(QString::fromStdString(c200->nodePath()));
+    zoom.start(program, {QStringLiteral("30")});
+    if (!zoom.waitForStarted() || !testing::waitFor([&] { return preview.pausedFor().has_value(); })) {
+      std::fprintf(stderr, "the preview did not pause for another program\n");
+    }
+    shoot(panel, out, QStringLiteral("panel-paused.png"));
+    zoom.kill();
+    zoom.waitForFinished();
+  }
 
   c200.reset();
   store.rescan();

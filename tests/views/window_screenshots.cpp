@@ -16,6 +16,7 @@
 #include <QDBusConnection>
 #include <QLabel>
 #include <QApplication>
+#include <QProcess>
 #include <QDir>
 #include <QFile>
 #include <QPainter>
@@ -256,6 +257,24 @@ int main(int argc, char** argv) {
     form->ensureWidgetVisible(sidebar->section(QStringLiteral("Microphone")), 0, 120);
     shooter.shoot(QStringLiteral("microphone.png"));
     form->verticalScrollBar()->setValue(0);
+  }
+
+  // Another program opened the camera: the last picture greyed under who has it.
+  {
+    const QString program = QDir(simDirectory).filePath(QStringLiteral("zoom"));
+    QFile::link(QStringLiteral("/bin/sleep"), program);
+    QProcess zoom;
+    zoom.setStandardInputFile(QString::fromStdString(c200->nodePath()));
+    zoom.start(program, {QStringLiteral("30")});
+    if (zoom.waitForStarted() && waitFor([&] { return preview.pausedFor().has_value(); })) {
+      shooter.shoot(QStringLiteral("paused.png"));
+    } else {
+      std::fprintf(stderr, "the preview did not pause for another program\n");
+    }
+    zoom.kill();
+    zoom.waitForFinished();
+    waitFor([&] { return !preview.pausedFor().has_value(); });
+    framesFlow();
   }
 
   // A reset under way: the camera off the bus for a second, the button busy, the badge shown.
