@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -60,6 +61,7 @@ struct SimStream::Impl {
   enum class Io { done, closed, interrupted, timedOut, failed };
 
   int fd = -1;
+  std::mutex fdMutex;  // over replacing `fd`, against interrupt() shutting it down meanwhile
   int wakeup = -1;  // eventfd written by interrupt()
   std::atomic<bool> interrupted{false};
   std::uint16_t version = 0;
@@ -181,6 +183,10 @@ void SimStream::interrupt() {
   impl_->interrupted.store(true);
   const std::uint64_t one = 1;
   [[maybe_unused]] const ssize_t n = ::write(impl_->wakeup, &one, sizeof one);
+  // The camera learns at once that this stream is over, before the reader lets the socket go: a
+  // stream asked for next (the session rebuilt, another program) does not find it still taken.
+  std::lock_guard lock(impl_->fdMutex);
+  if (impl_->fd >= 0) ::shutdown(impl_->fd, SHUT_RDWR);
 }
 
 SimStream::Result SimStream::open(const std::string& socketPath, int maxWidth, int maxHeight, std::string* error) {
@@ -199,8 +205,12 @@ SimStream::Result SimStream::open(const std::string& socketPath, const std::opti
     say(error, std::string("cannot create an eventfd: ") + std::strerror(errno));
     return Result::refused;
   }
-  if (s.fd >= 0) ::close(s.fd);
-  s.fd = usb::connectUnixSocket(socketPath, 1000);
+  const int connected = usb::connectUnixSocket(socketPath, 1000);
+  {
+    std::lock_guard lock(s.fdMutex);
+    if (s.fd >= 0) ::close(s.fd);
+    s.fd = connected;
+  }
   if (s.fd < 0) {
     say(error, "no simulated camera at " + socketPath + ": " + std::strerror(errno));
     return Result::refused;
