@@ -26,6 +26,17 @@ std::string lowered(std::string text) {
   return text;
 }
 
+// Runs a backend's answer on the controller's thread: queued when it comes from a worker, at once
+// when a stand-in backend answers on that thread (tests), as a synchronous look would be.
+void takeAnswer(const WeakContext& self, const QPointer<PreviewController>& alive, QThread* home,
+                std::function<void()> take) {
+  if (QThread::currentThread() != home) {
+    self.post(std::move(take));
+  } else if (alive) {
+    take();
+  }
+}
+
 }  // namespace
 
 PreviewController::PreviewController(Clock& clock, std::unique_ptr<video::CaptureBackend> backend,
@@ -145,13 +156,7 @@ void PreviewController::lookUp(bool checkAccess, std::function<void(const video:
       controller->setModes(found.device ? found.modes : std::vector<video::CaptureMode>{});
       then(found);
     };
-    // A worker's answer comes back queued; a stand-in backend that answers on this thread (tests)
-    // is taken at once, as a synchronous look would be.
-    if (QThread::currentThread() != home) {
-      self.post(std::move(take));
-    } else if (alive) {
-      take();
-    }
+    takeAnswer(self, alive, home, std::move(take));
   });
 }
 
@@ -255,12 +260,7 @@ void PreviewController::lookUpModes(
   request.listModes = true;
   backend_->lookUp(std::move(request), [self = toSelf_, alive = QPointer<PreviewController>(this), home = thread(),
                                         done = std::move(done)](video::CaptureBackend::LookUpResult found) {
-    auto give = [done, found = std::move(found)] { done(found.device, found.modes); };
-    if (QThread::currentThread() != home) {
-      self.post(std::move(give));
-    } else if (alive) {
-      give();
-    }
+    takeAnswer(self, alive, home, [done, found = std::move(found)] { done(found.device, found.modes); });
   });
 }
 
@@ -435,11 +435,7 @@ void PreviewController::lookForHolders() {
           }
           if (again) controller->lookForHolders();
         };
-        if (QThread::currentThread() != home) {
-          self.post(std::move(take));
-        } else if (alive) {
-          take();
-        }
+        takeAnswer(self, alive, home, std::move(take));
       });
 }
 
