@@ -399,6 +399,7 @@ void PreviewController::onNodeActivity() {
 }
 
 void PreviewController::lookForHolders() {
+  if (!captureDevice_) return;
   if (holderLookUnderWay_) {
     holderLookAgain_ = true;
     return;
@@ -422,9 +423,14 @@ void PreviewController::lookForHolders() {
           const auto now = controller->clock_.monotonicNow();
           if (!holders.empty()) {
             controller->clearSince_.reset();
+            controller->takeBackLook_.cancel();
             controller->pause(holders.front());
           } else if (controller->pausedFor_) {
-            if (!controller->clearSince_) controller->clearSince_ = now;
+            if (!controller->clearSince_) {
+              controller->clearSince_ = now;
+              controller->takeBackLook_ =
+                  controller->clock_.singleShot(controller, kTakeBackAfter, [controller] { controller->lookForHolders(); });
+            }
             if (now - *controller->clearSince_ >= kTakeBackAfter) {
               log::info(log::Layer::capture, controller->pausedFor_->name + " let the camera go: the preview takes it back");
               controller->setPausedFor(std::nullopt);
@@ -455,6 +461,7 @@ void PreviewController::pause(const video::CameraHolder& holder) {
 void PreviewController::setPausedFor(std::optional<video::CameraHolder> holder) {
   if (!holder) {
     pausedLook_.cancel();
+    takeBackLook_.cancel();
     clearSince_.reset();
   } else if (!pausedLook_.isPending()) {
     schedulePausedLook();
@@ -465,8 +472,7 @@ void PreviewController::setPausedFor(std::optional<video::CameraHolder> holder) 
 }
 
 void PreviewController::schedulePausedLook() {
-  // Looked at again and again while paused, not only on the node's events: a program that ends
-  // without closing the node itself still gives the camera back.
+  // Looked at now and then while paused, not only on the node's events, in case one was missed.
   pausedLook_ = clock_.singleShot(this, kPausedLook, [this] {
     if (!pausedFor_) return;
     lookForHolders();

@@ -58,9 +58,10 @@ class PreviewController : public QObject {
   static constexpr auto kStallAfter = std::chrono::seconds(4);
   static constexpr auto kResetInterval = std::chrono::seconds(30);
   static constexpr auto kResetGrace = std::chrono::seconds(4);
-  // While paused for another program: how often the node's holders are looked at, and how long
-  // nobody else must have held it before the preview takes the camera back.
-  static constexpr auto kPausedLook = std::chrono::milliseconds(250);
+  // While paused for another program, the node's holders are looked at on each of its opens and
+  // closes (a program that ends closes it too), every kPausedLook besides, and once more when
+  // nobody else has held it for kTakeBackAfter: then the preview takes the camera back.
+  static constexpr auto kPausedLook = std::chrono::seconds(2);
   static constexpr auto kTakeBackAfter = std::chrono::seconds(1);
 
   // `resetCamera` asks the store for a USB reset of its camera.
@@ -199,6 +200,7 @@ class PreviewController : public QObject {
   std::optional<video::CameraHolder> pausedFor_;
   std::optional<Clock::MonotonicTime> clearSince_;    // paused: since when nobody else holds the node
   TimerHandle pausedLook_;
+  TimerHandle takeBackLook_;
   bool holderLookUnderWay_ = false;
   bool holderLookAgain_ = false;                       // activity while a look was under way
   std::vector<video::CaptureMode> modes_;

@@ -86,6 +86,13 @@ TEST_F(CameraHoldersTest, ThisProcessAndProcessesThatCannotBeReadAreSkipped) {
   // Sharing the camera through PipeWire, its daemon holding the node is no other program.
   process(70, "pipewire", {node()});
   EXPECT_EQ(find(4, pipeWireProcessNames()), expected);
+  HolderSearch publisher;
+  publisher.procRoot = proc();
+  publisher.self = 10;
+  publisher.passOverProcesses = {60, 70};
+  const std::vector<CameraHolder> notPassedOver =
+      foreignOwned ? std::vector<CameraHolder>{} : std::vector<CameraHolder>{{50, "zoom"}};
+  EXPECT_EQ(findCameraHolders(node(), publisher), notPassedOver) << "the processes passed over by number";
   EXPECT_EQ(find(4).back(), (CameraHolder{70, "pipewire"}));
 }
 

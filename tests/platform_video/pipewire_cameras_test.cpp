@@ -245,6 +245,7 @@ TEST_F(PublishedSimcamTest, ListedWithItsDeviceAndModesAndFollowsPlugging) {
   EXPECT_EQ(camera->productID, 0x3369);
   EXPECT_EQ(camera->serial, "Anker_PowerConf_C200_SIM-cam0");
   EXPECT_NE(camera->objectSerial, 0u);
+  EXPECT_EQ(camera->process, simcam) << "the process that publishes the node, which holds the camera for it";
   // What the descriptors advertise, read by the application's own walk, but H.264, which the
   // simulator cannot send.
   std::vector<CaptureMode> advertised = modesFromConfiguration(sim::c200Profile().configuration);

@@ -118,7 +118,10 @@ std::vector<CameraHolder> findCameraHolders(const std::string& nodePath, const H
   const pid_t self = search.self != 0 ? search.self : ::getpid();
   const uid_t user = ::getuid();
   for (const pid_t pid : pids) {
-    if (pid == self) continue;
+    if (pid == self || std::find(search.passOverProcesses.begin(), search.passOverProcesses.end(), pid) !=
+                           search.passOverProcesses.end()) {
+      continue;
+    }
     const std::string dir = search.procRoot + "/" + std::to_string(pid);
     struct stat owner {};
     if (::stat(dir.c_str(), &owner) != 0 || owner.st_uid != user) continue;

@@ -32,6 +32,7 @@ struct HolderSearch {
   pid_t self = 0;                  // skipped; 0: this process
   std::size_t limit = 4;
   std::vector<std::string> passOver;  // program names (comm) not counted
+  std::vector<pid_t> passOverProcesses;  // nor these processes
 };
 
 // The names PipeWire's own processes go by: the daemon holds a camera's node while any of its

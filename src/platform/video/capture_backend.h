@@ -128,8 +128,8 @@ class CaptureBackend {
   // none stops watching. The thread that created the backend.
   virtual void watchNode(const std::optional<CaptureDevice>& device) { (void)device; }
   // Which other programs hold the node of `device` open (camera_holders.h), looked for on the
-  // backend's worker; with `passOverPipeWire`, PipeWire's own processes are not counted (the
-  // preview shares the camera through them). With `stopIfHeld`, a session is stopped right there
+  // backend's worker; with `passOverPipeWire`, PipeWire's own processes and the process behind
+  // the device's PipeWire node are not counted (the preview shares the camera through them). With `stopIfHeld`, a session is stopped right there
   // when any program is found, before `done` runs: the camera is let go without a round trip.
   // `done` is called once, on the worker or (this default, which finds nobody) before the call
   // returns.

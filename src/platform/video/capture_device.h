@@ -47,6 +47,9 @@ struct CaptureDevice {
   // streams it in when the node was listed (a second client must take that one).
   std::vector<CaptureMode> pipeWireModes;
   std::optional<CaptureMode> pipeWireStreaming;
+  // The process behind that node (PipeWireCamera::process): holding the camera's node is then its
+  // way of streaming to the preview, not another program's use. 0 when unknown.
+  std::int64_t pipeWireProcess = 0;
 
   friend bool operator==(const CaptureDevice&, const CaptureDevice&) = default;
 };

@@ -185,6 +185,7 @@ void GstCaptureBackend::lookUp(LookUp request, std::function<void(LookUpResult)>
         result.device->pipeWireNode = published->nodeName;
         result.device->pipeWireModes = published->modes;
         result.device->pipeWireStreaming = published->streaming;
+        result.device->pipeWireProcess = published->process;
         if (request.listModes) result.modes = published->modes;
       }
     }
@@ -292,7 +293,10 @@ void GstCaptureBackend::lookForHolders(HolderLook look, std::function<void(std::
   sessionQueue_.post(
       [core = core_, look = std::move(look), done = std::move(done)] {
         HolderSearch search;
-        if (look.passOverPipeWire) search.passOver = pipeWireProcessNames();
+        if (look.passOverPipeWire) {
+          search.passOver = pipeWireProcessNames();
+          if (look.device.pipeWireProcess > 0) search.passOverProcesses = {static_cast<pid_t>(look.device.pipeWireProcess)};
+        }
         std::vector<CameraHolder> holders = findCameraHolders(nodePath(look.device), search);
         if (!holders.empty() && look.stopIfHeld) {
           ++core->generation;

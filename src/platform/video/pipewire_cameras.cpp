@@ -230,11 +230,19 @@ class Listing {
   bool complete_ = false;
   std::string failure_;
   std::map<std::uint32_t, std::unique_ptr<Object>> objects_;
+  // Each client's process, as the server saw it connect (pipewire.sec.pid): the registry tells it.
+  std::map<std::uint32_t, std::int64_t> clientProcesses_;
 };
 
 void Listing::onGlobal(std::uint32_t id, const char* type, const spa_dict* props) {
   const bool node = std::strcmp(type, PW_TYPE_INTERFACE_Node) == 0;
   const bool device = std::strcmp(type, PW_TYPE_INTERFACE_Device) == 0;
+  if (std::strcmp(type, PW_TYPE_INTERFACE_Client) == 0) {
+    const char* pid = props != nullptr ? spa_dict_lookup(props, PW_KEY_SEC_PID) : nullptr;
+    const std::string text = pid != nullptr ? pid : "";
+    if (const auto process = parseNumber<std::int64_t>(&text); process && *process > 0) clientProcesses_[id] = *process;
+    return;
+  }
   if (!node && !device) return;
   // The registry gives only some properties: the full ones come with the bound object's info.
   if (node) {
@@ -378,6 +386,9 @@ std::vector<PipeWireCamera> Listing::run() {
     }
     if (auto camera = cameraFromProperties(id, object->props, device, object->modes)) {
       if (object->running) camera->streaming = object->streaming;
+      if (const auto client = parseNumber<std::uint32_t>(find(object->props, PW_KEY_CLIENT_ID))) {
+        if (const auto it = clientProcesses_.find(*client); it != clientProcesses_.end()) camera->process = it->second;
+      }
       cameras.push_back(std::move(*camera));
     }
   }

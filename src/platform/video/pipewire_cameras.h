@@ -38,6 +38,11 @@ struct PipeWireCamera {
   // The mode a client streams in now (the node's Format while it runs): the first consumer fixes
   // a node's format and a second must take the same. None while nobody streams.
   std::optional<CaptureMode> streaming;
+  // The process of the client that made the node (pipewire.sec.pid of its client.id), which may
+  // hold the camera's node while the node streams: the session manager, whose node runs in the
+  // PipeWire daemon, for a V4L2 camera; a program that publishes a camera of its own, itself.
+  // 0 when unknown.
+  std::int64_t process = 0;
 
   friend bool operator==(const PipeWireCamera&, const PipeWireCamera&) = default;
 };
