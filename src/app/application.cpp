@@ -196,6 +196,10 @@ void VeltoCameraApp::showWindow() {
   window_->show();
   window_->raise();
   window_->activateWindow();
+  // A token is good for one activation: the one it came with, now asked for. Programs started
+  // from here later (a file manager opening a snapshot's folder) do not inherit a spent one.
+  qunsetenv("XDG_ACTIVATION_TOKEN");
+  qunsetenv("DESKTOP_STARTUP_ID");
 }
 
 void VeltoCameraApp::togglePanel() {

@@ -16,9 +16,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 #include "app/application.h"
 #include "app/translations.h"
@@ -44,14 +41,6 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
   }
-#if defined(__GLIBC__)
-  // The program runs all day and its windows come and go, each with pictures of a megabyte and
-  // more while they stream. glibc raises its thresholds after such blocks are freed, and then
-  // keeps them in its arenas long after the window has closed. Fixed thresholds give large
-  // blocks back when they are freed, and free memory at an arena's end beyond 128 KB.
-  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-  mallopt(M_TRIM_THRESHOLD, 128 * 1024);
-#endif
 
   // The name a StatusNotifier host shows for the icon (its Title) and the window's class. The
   // program's files go by their own paths, never by this name.

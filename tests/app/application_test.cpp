@@ -58,7 +58,12 @@ TEST(VeltoCameraApp, LetsTheWindowGoOnceItClosesAndOpensItAgainAsItWas) {
   VeltoCameraApp velto{VeltoCameraApp::Options{}};
   ASSERT_TRUE(velto.isOwner());
 
-  velto.showWindow();
+  // Activated with a token, as a second start hands it over: spent once the window is asked to
+  // come forward, so nothing started later inherits it.
+  qputenv("DESKTOP_STARTUP_ID", "launcher-1");
+  velto.Activate({{QStringLiteral("activation-token"), QStringLiteral("token-1")}});
+  EXPECT_FALSE(qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"));
+  EXPECT_FALSE(qEnvironmentVariableIsSet("DESKTOP_STARTUP_ID"));
   QPointer<views::MainWindow> first = velto.window();
   ASSERT_TRUE(first && first->isVisible());
   QCoreApplication::processEvents();

@@ -151,8 +151,19 @@ TEST(FrameDecoderTest, PicturesAreReusedOnceLetGoAndOutliveTheirDecoder) {
     used.insert(next.pixels());
   }
   EXPECT_EQ(used.size(), 1u) << "a picture let go is reused";
+
+  // The coded pictures copied out of the camera's buffers likewise, memory and all.
+  std::shared_ptr<CodedFrame> copy = decoder->codedFrame();
+  copy->bytes = jpeg->bytes;
+  const std::uint8_t* memory = copy->bytes.data();
+  copy.reset();
+  std::shared_ptr<CodedFrame> again = decoder->codedFrame();
+  again->bytes.assign(jpeg->bytes.begin(), jpeg->bytes.end());
+  EXPECT_EQ(again->bytes.data(), memory) << "a coded picture let go is reused without a new block";
+
   decoder.reset();
   EXPECT_TRUE(std::equal(before.begin(), before.end(), kept.pixels())) << "a picture outlives its decoder";
+  EXPECT_EQ(again->bytes, jpeg->bytes) << "and so does a coded one";
 }
 
 TEST(FrameDecoderTest, Yuy2IsConvertedAndReducedWithTheRightColours) {

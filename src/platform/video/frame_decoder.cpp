@@ -154,9 +154,45 @@ struct FrameDecoder::Buffers {
   bool open = true;  // false once the decoder has gone: pictures let go after it are unmapped
 };
 
-FrameDecoder::FrameDecoder() : jpeg_(std::make_unique<Jpeg>()), buffers_(std::make_shared<Buffers>()) {}
+struct FrameDecoder::CodedFrames {
+  std::mutex mutex;
+  std::vector<std::unique_ptr<CodedFrame>> free;
+  bool open = true;  // false once the decoder has gone: frames let go after it are freed
+};
+
+FrameDecoder::FrameDecoder()
+    : jpeg_(std::make_unique<Jpeg>()), buffers_(std::make_shared<Buffers>()), coded_(std::make_shared<CodedFrames>()) {}
+
+std::shared_ptr<CodedFrame> FrameDecoder::codedFrame() {
+  std::unique_ptr<CodedFrame> frame;
+  {
+    std::lock_guard lock(coded_->mutex);
+    if (!coded_->free.empty()) {
+      frame = std::move(coded_->free.back());
+      coded_->free.pop_back();
+    }
+  }
+  if (frame) {
+    std::vector<std::uint8_t> memory = std::move(frame->bytes);
+    memory.clear();  // keeps its capacity
+    *frame = CodedFrame{};
+    frame->bytes = std::move(memory);
+  } else {
+    frame = std::make_unique<CodedFrame>();
+  }
+  return std::shared_ptr<CodedFrame>(frame.release(), [frames = coded_](CodedFrame* done) {
+    std::unique_ptr<CodedFrame> owned(done);
+    std::lock_guard lock(frames->mutex);
+    if (frames->open && frames->free.size() < kKeptPictures) frames->free.push_back(std::move(owned));
+  });
+}
 
 FrameDecoder::~FrameDecoder() {
+  {
+    std::lock_guard lock(coded_->mutex);
+    coded_->open = false;
+    coded_->free.clear();
+  }
   std::lock_guard lock(buffers_->mutex);
   buffers_->open = false;
   for (std::uint8_t* unused : buffers_->free) unmapPages(unused, buffers_->size);

@@ -97,6 +97,11 @@ class FrameDecoder {
   // The camera's picture in full. Any thread.
   static std::optional<Frame> decodeFull(const CodedFrame& coded, std::string* why);
 
+  // A coded frame to fill and hand to decode(), empty, its bytes' memory reused from a frame let
+  // go before (a few are kept): a camera's frames are all about one size, and a fresh block for
+  // each would cost the system new pages every frame. Any thread.
+  std::shared_ptr<CodedFrame> codedFrame();
+
  private:
   // Memory of whole pages of its own, given back to the system when it goes or grows.
   class Pages {
@@ -121,6 +126,8 @@ class FrameDecoder {
   struct Buffers;
   std::unique_ptr<Jpeg> jpeg_;
   std::shared_ptr<Buffers> buffers_;
+  struct CodedFrames;
+  std::shared_ptr<CodedFrames> coded_;
   Pages scratch_;     // the picture before its last scaling step
   Pages full_;        // a YUY2 picture converted in full, before it is halved
   Pages halving_[2];  // the steps of halving

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <tuple>
 
-#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +19,7 @@
 #include <cerrno>
 #include <chrono>
 #include <future>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -65,7 +65,7 @@ UserText inUseText(const CaptureDevice& device, const std::optional<CameraHolder
 // The camera's picture in `sample`, copied out (a capture buffer goes back to its pool at once).
 // Width, height and bytes per row come from the caps and, for raw video, the buffer's video meta
 // (gst_video_frame_map reads it), never from an assumption.
-std::shared_ptr<const CodedFrame> codedFromSample(GstSample* sample, std::string* why) {
+std::shared_ptr<const CodedFrame> codedFromSample(GstSample* sample, FrameDecoder& decoder, std::string* why) {
   GstCaps* caps = gst_sample_get_caps(sample);
   GstBuffer* buffer = gst_sample_get_buffer(sample);
   const GstStructure* structure = caps != nullptr && gst_caps_get_size(caps) > 0 ? gst_caps_get_structure(caps, 0) : nullptr;
@@ -73,7 +73,7 @@ std::shared_ptr<const CodedFrame> codedFromSample(GstSample* sample, std::string
     *why = "a sample without caps";
     return nullptr;
   }
-  auto coded = std::make_shared<CodedFrame>();
+  std::shared_ptr<CodedFrame> coded = decoder.codedFrame();
   if (gst_structure_has_name(structure, "image/jpeg")) {
     coded->format = CodedFrame::Format::mjpeg;
     if (!gst_structure_get_int(structure, "width", &coded->width) ||
@@ -325,7 +325,7 @@ GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
   }
   GstSession::Shared& shared = *found;
   std::string why;
-  std::shared_ptr<const CodedFrame> coded = codedFromSample(sample, &why);
+  std::shared_ptr<const CodedFrame> coded = codedFromSample(sample, shared.decoder, &why);
   gst_sample_unref(sample);
   std::optional<Frame> frame;
   if (coded) {
@@ -668,6 +668,39 @@ bool GstSession::addTail() {
   return true;
 }
 
+namespace {
+
+// Stoppers that did not finish within the bound: owned here, joined as soon as they are seen to
+// have finished (at the next stop) and at the latest when the process ends, never detached to
+// run on into the process's exit.
+class Stragglers {
+ public:
+  ~Stragglers() {
+    std::lock_guard lock(mutex_);
+    for (auto& [thread, finished] : threads_) thread.join();
+  }
+  void keep(std::thread thread, std::future<void> finished) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(threads_, [](auto& entry) {
+      if (entry.second.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return false;
+      entry.first.join();
+      return true;
+    });
+    threads_.emplace_back(std::move(thread), std::move(finished));
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::pair<std::thread, std::future<void>>> threads_;
+};
+
+Stragglers& stragglers() {
+  static Stragglers kept;
+  return kept;
+}
+
+}  // namespace
+
 void GstSession::stop() {
   assertOwner();
   shared_->stopping.store(true);
@@ -686,16 +719,13 @@ void GstSession::stop() {
     source.reset();
     preset.reset();
     pipeline.reset();
-    // The streaming threads' arenas held the frames of a whole session: given back to the system
-    // now that nothing streams, not kept for the rest of a run that may idle in the tray for days.
-    malloc_trim(0);
     done->set_value();
   });
   if (finished.wait_for(kStopBound) == std::future_status::ready) {
     stopper.join();
   } else {
     log::warning(log::Layer::capture, device_.uniqueID + ": the pipeline did not stop in time; left to finish alone");
-    stopper.detach();
+    stragglers().keep(std::move(stopper), std::move(finished));
   }
 }
 
