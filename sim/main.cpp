@@ -66,7 +66,6 @@ int serve(const std::vector<std::string>& args) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
-  signal(SIGPIPE, SIG_IGN);
   std::fprintf(stderr, "velto-simcam: %s (%s, profile %s) plugged in as %s\n", description.c_str(), ids,
                p.name.c_str(), server.socketPath().c_str());
   server.run();
@@ -151,6 +150,8 @@ int control(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A client or a reader that has gone is a failed write, for the server and `ctl` alike.
+  signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
     std::fputs(velto::sim::kUsage, stdout);

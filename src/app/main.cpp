@@ -41,6 +41,9 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
   }
+  // A caller's pipe whose reader has gone is a failed write (EPIPE) for whoever wrote, never the
+  // end of the program.
+  std::signal(SIGPIPE, SIG_IGN);
 
   // The name a StatusNotifier host shows for the icon (its Title) and the window's class. The
   // program's files go by their own paths, never by this name.

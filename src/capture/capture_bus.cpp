@@ -7,6 +7,7 @@
 #include <QDBusServiceWatcher>
 #include <cmath>
 
+#include "capture/caller_file.h"
 #include "capture/preview_controller.h"
 #include "capture_capture_adaptor.h"
 #include "model/camera_bus.h"
@@ -24,6 +25,8 @@ std::optional<Calibrator::Tool> calibrationToolNamed(const QString& name) {
 namespace {
 
 bool isPicture(const CaptureCommand& command) { return command.kind != CaptureCommand::Kind::calibrate; }
+
+QString busyText() { return QStringLiteral("the camera is busy with another request; try again in a moment"); }
 
 }  // namespace
 
@@ -66,9 +69,9 @@ QVariantMap CaptureBusService::Stats(int frames) {
 
 QVariantMap CaptureBusService::Snapshot(const QDBusUnixFileDescriptor& file) {
   setDelayedReply(true);
-  if (!file.isValid()) {
-    bus_.send(message().createErrorReply(busErrorName(CommandOutcome::invalid),
-                                         QStringLiteral("the snapshot needs a file opened for writing")));
+  // Checked before anything waits on it: the descriptor is the caller's word only.
+  if (auto refusal = unwritableFile(file.fileDescriptor())) {
+    bus_.send(message().createErrorReply(busErrorName(CommandOutcome::invalid), *refusal));
     return {};
   }
   CaptureCommand command;
@@ -96,7 +99,7 @@ QVariantMap CaptureBusService::SnapshotInMode(const QDBusUnixFileDescriptor& fil
     wish.height = height;
   }
   if (fps > 0) wish.fps = fps;
-  if (!file.isValid()) refusal = QStringLiteral("the snapshot needs a file opened for writing");
+  if (auto unwritable = unwritableFile(file.fileDescriptor())) refusal = *unwritable;
   if (!refusal.isEmpty()) {
     bus_.send(message().createErrorReply(busErrorName(CommandOutcome::invalid), refusal));
     return {};
@@ -143,38 +146,52 @@ QString CaptureBusService::Calibrate(const QString& tool, double x, double y, do
 }
 
 void CaptureBusService::enqueue(CaptureCommand command, QDBusUnixFileDescriptor file) {
+  // Counted over the jobs held, which the limits keep to a handful: each call costs the same,
+  // however many a caller sends.
+  const QString caller = message().service();
+  int waiting = 0;
+  int callers = 0;
+  for (const auto& [id, job] : jobs_) {
+    if (!job.started) ++waiting;
+    if (job.call.service() == caller) ++callers;
+  }
+  if (waiting >= kMaxWaitingJobs || callers >= kMaxJobsPerCaller) {
+    if (!refusing_) {
+      log::info(log::Layer::capture, "picture requests are refused as busy: " + std::to_string(jobs_.size()) +
+                                         " held, " + std::to_string(callers) + " of them from " + caller.toStdString());
+    }
+    refusing_ = true;
+    bus_.send(message().createErrorReply(QString::fromLatin1(kBusyError), busyText()));
+    return;
+  }
+  refusing_ = false;
   const JobID id = ++serial_;
   command.client = QStringLiteral("cli-%1").arg(id);
   Job& job = jobs_[id];
   job.command = std::move(command);
   job.call = message();
   job.file = std::move(file);
-  callers_->addWatchedService(job.call.service());
+  if (callers == 0) callers_->addWatchedService(caller);
   // Waiting longer than this for another caller's work: the camera is busy.
   job.deadline = clock_.singleShot(this, kTurnWait, [this, id] { fail(id, CommandOutcome::unavailable, QString()); });
   startWaiting();
 }
 
-bool CaptureBusService::mayStart(const Job& job) const {
+void CaptureBusService::startWaiting() {
   int pictures = 0;
   bool calibrating = false;
-  for (const auto& [id, other] : jobs_) {
-    if (!other.started) continue;
-    if (isPicture(other.command)) ++pictures;
-    else calibrating = true;
-  }
-  return isPicture(job.command) ? pictures < kMaxPictureJobs : !calibrating;
-}
-
-void CaptureBusService::startWaiting() {
   std::vector<JobID> waiting;
   for (const auto& [id, job] : jobs_) {
     if (!job.started) waiting.push_back(id);
+    else if (isPicture(job.command)) ++pictures;
+    else calibrating = true;
   }
   for (JobID id : waiting) {
     const auto it = jobs_.find(id);
-    if (it == jobs_.end() || !mayStart(it->second)) continue;
+    if (it == jobs_.end()) continue;
     Job& job = it->second;
+    const bool picture = isPicture(job.command);
+    if (picture ? pictures >= kMaxPictureJobs : calibrating) continue;
     CameraStore* store = store_();
     const auto target = store != nullptr ? captureTargetOf(*store) : std::nullopt;
     if (!target) {
@@ -183,6 +200,8 @@ void CaptureBusService::startWaiting() {
     }
     job.started = true;
     job.deadline.cancel();
+    if (picture) ++pictures;
+    else calibrating = true;
     const QPointer<QObject> running =
         runCapture(clock_, preview_, *target, store, &calibrator_, job.command, [this, id](CaptureOutcome o) {
           finish(id, o);
@@ -202,9 +221,7 @@ void CaptureBusService::finish(JobID id, const CaptureOutcome& o) {
   // A caller that has gone meanwhile is not an error: the bus drops the answer.
   if (o.outcome.code != CommandOutcome::ok) {
     bus_.send(call.createErrorReply(o.outcome.message.isEmpty() ? QString::fromLatin1(kBusyError) : busErrorName(o.outcome.code),
-                                    o.outcome.message.isEmpty()
-                                        ? QStringLiteral("the camera is busy with another request; try again in a moment")
-                                        : o.outcome.message));
+                                    o.outcome.message.isEmpty() ? busyText() : o.outcome.message));
   } else if (o.result.contains(QStringLiteral("message"))) {
     bus_.send(call.createReply(o.result.value(QStringLiteral("message"))));
   } else if (o.result.contains(QStringLiteral("modes"))) {

@@ -12,6 +12,12 @@
 //     picture, an exposure target of 0.4, 0.5 or 0.6);
 //   - statistics and snapshots share the running stream, up to kMaxPictureJobs at once; one
 //     calibration runs at a time. A call waits at most kTurnWait for its turn, then answers Busy;
+//   - at most kMaxWaitingJobs calls wait, and one caller has at most kMaxJobsPerCaller running or
+//     waiting: a call beyond either answers Busy at once, so one caller's flood costs the others
+//     nothing and the owner holds a handful of calls (and their descriptors) however many come;
+//   - a snapshot's descriptor must be a regular file or a pipe open for writing (else Invalid);
+//     the picture is written off the main thread, never blocking on it, within
+//     kSnapshotWriteTimeout (capture_commands.h);
 //   - a job ends (and its place in the queue is given up) as soon as its caller leaves the bus.
 //
 // Main thread.
@@ -43,6 +49,8 @@ class CaptureBusService : public QObject, protected QDBusContext {
 
  public:
   static constexpr int kMaxPictureJobs = 4;
+  static constexpr int kMaxWaitingJobs = 8;
+  static constexpr int kMaxJobsPerCaller = 4;
   static constexpr std::chrono::seconds kTurnWait{5};
 
   // The store of the session while this process owns it; null otherwise.
@@ -68,7 +76,7 @@ class CaptureBusService : public QObject, protected QDBusContext {
   struct Job {
     CaptureCommand command;
     QDBusMessage call;
-    QDBusUnixFileDescriptor file;  // a snapshot's, kept open while it runs
+    QDBusUnixFileDescriptor file;  // a snapshot's, until the job ends
     QPointer<QObject> running;     // none while it waits
     bool started = false;
     TimerHandle deadline;          // while it waits
@@ -78,7 +86,6 @@ class CaptureBusService : public QObject, protected QDBusContext {
   void enqueue(CaptureCommand command, QDBusUnixFileDescriptor file = {});
   // Starts what may start now.
   void startWaiting();
-  bool mayStart(const Job& job) const;
   // Ends the job `id` (a running one is cancelled) and answers its caller with `code` and `why`,
   // or with Busy when `why` is empty.
   void fail(JobID id, int code, const QString& why);
@@ -96,6 +103,7 @@ class CaptureBusService : public QObject, protected QDBusContext {
   bool exported_ = false;
   std::map<JobID, Job> jobs_;  // in order of arrival
   JobID serial_ = 0;
+  bool refusing_ = false;  // calls are refused as busy; said once in the log until one is taken
 };
 
 // "white-balance" and "exposure"; none for anything else.

@@ -4,14 +4,21 @@
 
 #include "capture/capture_commands.h"
 
-#include <QFile>
-#include <QImage>
+#include <QBuffer>
 #include <QImageWriter>
+#include <QThreadPool>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include "capture/caller_file.h"
 #include "capture/frame_analyzer.h"
 #include "capture/preview_controller.h"
+#include "capture/snapshot_saver.h"
 #include "model/camera_store.h"
 #include "support/log.h"
+#include "support/weak_context.h"
 
 namespace velto {
 namespace {
@@ -19,6 +26,18 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kPoll = 50ms;
+
+// Snapshots being encoded and written: a thread each for as many as run side by side, apart from
+// Qt's global pool, whose threads a caller's stalled pipe must not hold.
+QThreadPool& pictureWriters() {
+  static QThreadPool pool;
+  static const bool sized = [] {
+    pool.setMaxThreadCount(4);
+    return true;
+  }();
+  (void)sized;
+  return pool;
+}
 
 QVariantList numbers(const std::vector<float>& values) {
   QVariantList list;
@@ -198,24 +217,42 @@ class CaptureJob final : public QObject {
   }
 
   void snapshot() {
-    const Frame frame = preview_.analyzer().latest().fullResolution();
-    const std::uint8_t* pixels = frame.pixels();
-    if (pixels == nullptr) return finish({CommandOutcome::cameraFailed, QStringLiteral("the frame could not be read")});
-    // BGRA bytes are what QImage calls 32-bit RGB on a little-endian machine; copied while the
-    // frame is held.
-    const QImage image =
-        QImage(pixels, frame.width(), frame.height(), frame.bytesPerRow(), QImage::Format_RGB32).copy();
-    // Into the descriptor the caller opened: the file is written only where the caller could.
-    QFile file;
-    if (command_.fd < 0 || !file.open(command_.fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
-      return finish({CommandOutcome::unavailable, QStringLiteral("can't write %1 (%2)").arg(command_.file, file.errorString())});
+    // The caller's descriptor is the caller's business: a pipe may never be read. The full picture
+    // is decoded, encoded and written on a worker, into a duplicate of its own; the main thread
+    // only waits for the answer, at most kSnapshotWriteTimeout.
+    const int fd = command_.fd < 0 ? -1 : ::fcntl(command_.fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+      return finish({CommandOutcome::unavailable,
+                     QStringLiteral("can't write %1 (%2)").arg(command_.file, QString::fromLocal8Bit(std::strerror(errno)))});
     }
-    QImageWriter writer(&file, "png");
-    if (!writer.write(image) || !file.flush()) {
-      const QString why = file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString();
-      return finish({CommandOutcome::unavailable, QStringLiteral("can't write %1 (%2)").arg(command_.file, why)});
+    timer_ = clock_.singleShot(this, kSnapshotWriteTimeout, [this] {
+      writing_.cancel();
+      finish({CommandOutcome::unavailable, QStringLiteral("can't write %1 (nothing took it within %2 s)")
+                                               .arg(command_.file)
+                                               .arg(std::chrono::duration_cast<std::chrono::seconds>(kSnapshotWriteTimeout).count())});
+    });
+    pictureWriters().start([frame = preview_.analyzer().latest(), fd, cancel = writing_, back = toSelf_, self = this] {
+      const Frame full = frame.fullResolution();
+      QByteArray png;
+      QBuffer buffer(&png);
+      const bool encoded = full.pixels() != nullptr && buffer.open(QIODevice::WriteOnly) &&
+                           QImageWriter(&buffer, "png").write(frameImage(full));
+      const int err = encoded ? writeFully(fd, png, cancel) : 0;
+      ::close(fd);
+      // Runs only while the job exists.
+      back.post([self, encoded, err, size = QSize(full.width(), full.height())] { self->written(encoded, err, size); });
+    });
+  }
+
+  void written(bool encoded, int err, QSize size) {
+    if (!encoded) return finish({CommandOutcome::cameraFailed, QStringLiteral("the frame could not be read")});
+    if (err != 0) {
+      return finish({CommandOutcome::unavailable,
+                     QStringLiteral("can't write %1 (%2)")
+                         .arg(command_.file, err == ENXIO || err == EPIPE ? QStringLiteral("nobody reads the pipe")
+                                                          : QString::fromLocal8Bit(std::strerror(err)))});
     }
-    finish({}, {{QStringLiteral("width"), frame.width()}, {QStringLiteral("height"), frame.height()}});
+    finish({}, {{QStringLiteral("width"), size.width()}, {QStringLiteral("height"), size.height()}});
   }
 
   void calibrate() {
@@ -250,6 +287,7 @@ class CaptureJob final : public QObject {
     if (finished_) return;
     finished_ = true;
     timer_.cancel();
+    writing_.cancel();
     if (calibrator_ != nullptr && calibrator_->busy()) calibrator_->cancel();
     preview_.stop(command_.client);
     if (outcome.code != CommandOutcome::ok) log::info(log::Layer::capture, outcome.message.toStdString());
@@ -273,6 +311,8 @@ class CaptureJob final : public QObject {
   std::optional<video::CaptureMode> mode_;  // the snapshot's, once chosen
   std::optional<QString> writeError_;
   TimerHandle timer_;
+  CancelToken writing_;  // the snapshot's write, cancelled when the command ends first
+  WeakContext toSelf_{this};
   bool finished_ = false;
 };
 

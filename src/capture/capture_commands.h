@@ -60,10 +60,15 @@ struct CaptureOutcome {
 // a camera that sends nothing ends the command within 5 s.
 inline constexpr std::chrono::seconds kPictureTimeout{4};
 
+// Longest time a snapshot takes from its frame to the end of its file, encoding included: a pipe
+// nobody reads holds a worker that long, and the command then ends as unavailable.
+inline constexpr std::chrono::seconds kSnapshotWriteTimeout{10};
+
 // Runs `command` for `target` on `preview` and calls `done` once. Calibration needs `store` (set to
 // its camera) and `calibrator`; the others need neither. Nothing is left running afterwards: the
 // command's preview client is stopped and a search that did not end is cancelled. Commands with
-// different clients share the stream. Returns the running command, for cancelCapture().
+// different clients share the stream. A snapshot is decoded, encoded and written into `command.fd`
+// (borrowed until `done`) on a worker thread. Returns the running command, for cancelCapture().
 QPointer<QObject> runCapture(Clock& clock, PreviewController& preview, const CaptureTarget& target, CameraStore* store,
                              Calibrator* calibrator, const CaptureCommand& command,
                              std::function<void(CaptureOutcome)> done);

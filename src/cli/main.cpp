@@ -5,6 +5,7 @@
 // velto-ctl: Velto Camera from the command line.
 #include <QCoreApplication>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -13,6 +14,9 @@
 #include "cli/ctl_runner.h"
 
 int main(int argc, char** argv) {
+  // A reader that has gone (`velto-ctl stats | head -1`) makes a write fail with EPIPE, reported
+  // below as an output error, instead of ending the program.
+  std::signal(SIGPIPE, SIG_IGN);
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("velto-ctl");
   std::vector<std::string> args(argv + 1, argv + argc);
