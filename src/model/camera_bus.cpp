@@ -5,6 +5,7 @@
 #include "model/camera_bus.h"
 
 #include <QDBusMetaType>
+#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -204,8 +205,19 @@ void CameraBusService::listControls(const Call& call) {
 QVariantMap CameraBusService::Get(const QStringList& names, QVariantMap&) {
   const auto call = takeCall();
   if (!call) return {};
-  const auto ids = controlsNamed(names, *call);
+  // More names than the catalogue has controls is no reading anyone needs.
+  if (names.size() > kMostNamesRead) {
+    answer(*call, {CommandOutcome::invalid, QStringLiteral("get takes at most %1 controls, not %2").arg(kMostNamesRead).arg(names.size())});
+    return {};
+  }
+  auto ids = controlsNamed(names, *call);
   if (!ids) return {};
+  // A name given twice is read once; the answer has it once anyway.
+  std::vector<ControlID> once;
+  for (ControlID id : *ids) {
+    if (std::find(once.begin(), once.end(), id) == once.end()) once.push_back(id);
+  }
+  ids = std::move(once);
   const auto& device = store_->device();
   if (!device) {
     answer(*call, {CommandOutcome::noCamera, QStringLiteral("no camera is attached")});

@@ -52,6 +52,9 @@ class CameraBusService : public QObject, protected QDBusContext {
   Q_OBJECT
 
  public:
+  // The most control names one Get reads.
+  static constexpr int kMostNamesRead = 64;
+
   // Exports the interface at kCameraBusPath on `bus` at once, before any name is claimed; until a
   // store is set, every call answers NoCamera.
   explicit CameraBusService(QDBusConnection bus, QObject* parent = nullptr);

@@ -29,6 +29,12 @@ std::int64_t autoModeValue(ControlID autoControl, bool on);
 // when its mode bitmap (`range->modes`) is known. Other controls: always true (they are clamped).
 bool acceptsValue(ControlID id, std::int64_t value, const ControlRange* range);
 
+// The most a preset's name has, in characters as a text field counts them (UTF-16 units), and the
+// most presets there are: a list that one person keeps and reads in the sidebar, and whose file
+// every owner reads whole.
+inline constexpr int kMaxPresetNameLength = 64;
+inline constexpr int kMaxPresets = 100;
+
 struct Preset {
   QUuid id;
   QString name;

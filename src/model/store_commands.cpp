@@ -116,6 +116,15 @@ void runChange(CameraStore& store, const ChangeCommand& command, std::function<v
   if (kind == Kind::presetSave || kind == Kind::presetRename) {
     newName = presetName(kind == Kind::presetSave ? command.preset : command.newName);
     if (!newName) return done(fail(CommandOutcome::invalid, QStringLiteral("a preset needs a name")));
+    if (newName->size() > kMaxPresetNameLength) {
+      return done(fail(CommandOutcome::invalid, QStringLiteral("a preset's name has at most %1 characters, not %2")
+                                                    .arg(kMaxPresetNameLength)
+                                                    .arg(newName->size())));
+    }
+  }
+  if (kind == Kind::presetSave && store.presets().size() >= kMaxPresets) {
+    return done(fail(CommandOutcome::invalid,
+                     QStringLiteral("there are %1 presets, the most there may be; delete one first").arg(kMaxPresets)));
   }
   std::optional<qsizetype> index;
   if (needsPreset(kind)) {
