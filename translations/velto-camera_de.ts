@@ -844,6 +844,13 @@
         <source>Another preset is already called “%1”. Saving keeps both.</source>
         <translation>Eine andere Voreinstellung heißt bereits „%1“. Beim Speichern bleiben beide erhalten.</translation>
     </message>
+    <message numerus="yes">
+        <source>A name has at most %n characters.</source>
+        <translation>
+            <numerusform>Ein Name hat höchstens %n Zeichen.</numerusform>
+            <numerusform>Ein Name hat höchstens %n Zeichen.</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>velto::views::PresetsSection</name>
@@ -883,6 +890,13 @@
     <message>
         <source>Save Preset</source>
         <translation>Voreinstellung speichern</translation>
+    </message>
+    <message numerus="yes">
+        <source>There are %n presets, the most there can be. Delete one to save another.</source>
+        <translation>
+            <numerusform>Es gibt %n Voreinstellung, mehr sind nicht möglich. Löschen Sie eine, um eine weitere zu speichern.</numerusform>
+            <numerusform>Es gibt %n Voreinstellungen, mehr sind nicht möglich. Löschen Sie eine, um eine weitere zu speichern.</numerusform>
+        </translation>
     </message>
 </context>
 <context>

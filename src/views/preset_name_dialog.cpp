@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "model/preset.h"
 #include "views/look.h"
 #include "views/sidebar_section.h"
 
@@ -29,6 +30,8 @@ PresetNameDialog::PresetNameDialog(const QString& title, const QString& name, QS
   field_ = new QLineEdit(name, this);
   field_->setPlaceholderText(tr("Name"));
   field_->setAccessibleName(tr("Name"));
+  // Longer text is cut where typing stops; the note says why.
+  field_->setMaxLength(kMaxPresetNameLength);
   form->addRow(tr("&Name:"), field_);
   column->addLayout(form);
   note_ = new QLabel(this);
@@ -52,9 +55,11 @@ PresetNameDialog::PresetNameDialog(const QString& title, const QString& name, QS
 
 void PresetNameDialog::renderNote() {
   const QString name = trimmedName();
-  const bool takenName = !name.isEmpty() && taken_.contains(name);
-  note_->setText(takenName ? tr("Another preset is already called “%1”. Saving keeps both.").arg(name) : QString());
-  note_->setVisible(takenName);
+  QStringList notes;
+  if (field_->text().size() >= field_->maxLength()) notes << tr("A name has at most %n characters.", nullptr, field_->maxLength());
+  if (!name.isEmpty() && taken_.contains(name)) notes << tr("Another preset is already called “%1”. Saving keeps both.").arg(name);
+  note_->setText(notes.join(u' '));
+  note_->setVisible(!notes.isEmpty());
 }
 
 QString PresetNameDialog::trimmedName() const { return trimmed(field_->text()); }

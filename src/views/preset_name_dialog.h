@@ -3,9 +3,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // The small dialog that asks for a preset's name: its title in bold ("Save Preset" or "Rename
-// Preset"), a labelled field with the placeholder "Name", a note while the name is one another
-// preset already has (saving is still allowed: presets are told apart by more than their name),
-// "Save" and "Cancel". It only collects text; what Save does is its owner's business.
+// Preset"), a labelled field with the placeholder "Name" that takes at most kMaxPresetNameLength
+// characters, a note while the name is that long or is one another preset already has (saving is
+// still allowed: presets are told apart by more than their name), "Save" and "Cancel". It only
+// collects text; what Save does is its owner's business.
 #pragma once
 
 #include <QDialog>
@@ -35,7 +36,7 @@ class PresetNameDialog : public QDialog {
 
   QLineEdit* field() const { return field_; }
   QPushButton* saveButton() const { return save_; }
-  // The note under the field; hidden unless the name is taken.
+  // The note under the field; hidden unless the name is as long as may be, or taken.
   QLabel* note() const { return note_; }
 
  private:

@@ -145,6 +145,10 @@ std::optional<QUuid> PresetsSection::idAt(int row) const {
 
 void PresetsSection::render() {
   const QList<Preset>& presets = store_.presets();
+  const bool full = presets.size() >= kMaxPresets;
+  add_->setEnabled(!full);
+  add_->setToolTip(full ? tr("There are %n presets, the most there can be. Delete one to save another.", nullptr, kMaxPresets)
+                        : tr("Save current settings as a preset"));
   empty_->setVisible(presets.isEmpty());
   list_->setVisible(!presets.isEmpty());
   list_->clear();
@@ -188,7 +192,7 @@ void PresetsSection::move(const std::set<int>& rows, int destination) {
 }
 
 void PresetsSection::startNaming(NamingTarget target) {
-  if (!store_.device()) return;
+  if (!store_.device() || (!target.rename && store_.presets().size() >= kMaxPresets)) return;
   QString name;
   QStringList taken;
   for (const Preset& preset : store_.presets()) {

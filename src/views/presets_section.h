@@ -2,7 +2,8 @@
 //
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The sidebar's presets: a "+" that saves the current settings under a name, one row per preset
+// The sidebar's presets: a "+" that saves the current settings under a name (greyed, its tooltip
+// saying why, while there are kMaxPresets), one row per preset
 // (click applies it, a checkmark marks the active one), a context menu to update, rename or
 // delete, and drag-and-drop to reorder. Rebuilt from the store's list on every change; a row
 // names its preset by id, so a preset deleted behind the view makes its row do nothing.

@@ -216,6 +216,26 @@ TEST_F(ControlsSidebarTest, PresetNamesAreTrimmedAndBlankNamesSaveNothing) {
   EXPECT_EQ(presetNames(), QStringList{"Studio"});
 }
 
+TEST_F(ControlsSidebarTest, PresetNamesAndPresetsAreBoundedAndTheViewSaysWhy) {
+  start({sim::c200Profile()});
+  ControlsSidebar sidebar(*store);
+  sidebar.presets()->addButton()->click();
+  PresetNameDialog* dialog = sidebar.presets()->namingDialog();
+  dialog->field()->setText(QString(kMaxPresetNameLength - 1, u'n'));
+  EXPECT_TRUE(dialog->note()->isHidden());
+  dialog->field()->setText(QString(kMaxPresetNameLength + 10, u'n'));  // pasted
+  EXPECT_EQ(dialog->field()->text().size(), kMaxPresetNameLength);
+  EXPECT_EQ(dialog->note()->text(), QStringLiteral("A name has at most 64 characters."));
+  name(sidebar, dialog->field()->text());
+  while (store->presets().size() < kMaxPresets) store->savePreset(QStringLiteral("more"));
+  EXPECT_FALSE(sidebar.presets()->addButton()->isEnabled());
+  EXPECT_TRUE(sidebar.presets()->addButton()->toolTip().startsWith(QStringLiteral("There are 100 presets")));
+  sidebar.presets()->startNaming({});
+  EXPECT_EQ(sidebar.presets()->namingDialog(), nullptr);
+  store->deletePresetAt(0);
+  EXPECT_TRUE(sidebar.presets()->addButton()->isEnabled());
+}
+
 TEST_F(ControlsSidebarTest, CheckmarkFollowsTheActivePresetAndRowsApplyAndMove) {
   start({sim::c200Profile()});
   ControlsSidebar sidebar(*store);
