@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QHostAddress>
 #include <QLocale>
 #include <QNetworkAccessManager>
 #include <QThread>
@@ -87,11 +88,15 @@ BundleInfo BundleInfo::read(const QString& path) {
     if (key == QLatin1String("VeltoUpdatesEnabled")) flag = value == QLatin1String("YES");
     else if (key == QLatin1String("VeltoFeedURL")) info.feedUrl = QUrl(value, QUrl::StrictMode);
   }
-  const bool webFeed = info.feedUrl.isValid() && !info.feedUrl.host().isEmpty() &&
+  // Over https only: a feed read in the clear could be changed on its way to offer anything. Plain
+  // http is taken only from this machine itself (a feed served for tests and demos).
+  const QString host = info.feedUrl.host();
+  const bool loopback = host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
+  const bool webFeed = info.feedUrl.isValid() && !host.isEmpty() &&
                        (info.feedUrl.scheme() == QLatin1String("https") ||
-                        info.feedUrl.scheme() == QLatin1String("http"));
+                        (info.feedUrl.scheme() == QLatin1String("http") && loopback));
   if (flag && !webFeed) {
-    qCWarning(lcApp) << path << "switches updates on but names no http(s) feed in VeltoFeedURL; updates stay off";
+    qCWarning(lcApp) << path << "switches updates on but names no https feed in VeltoFeedURL; updates stay off";
   }
   info.updatesEnabled = flag && webFeed;
   return info;

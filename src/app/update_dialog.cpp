@@ -51,7 +51,16 @@ UpdateDialog::UpdateDialog(QWidget* parent)
   body_->setTextFormat(Qt::PlainText);
   progress_->setRange(0, 0);
   progress_->setTextVisible(false);
-  notes_->setOpenExternalLinks(true);
+  // A link in the notes opens in the browser when it is a web page; any other kind of link (a
+  // file, another program's scheme) is not followed.
+  notes_->setOpenLinks(false);
+  connect(notes_, &QTextBrowser::anchorClicked, this, [](const QUrl& link) {
+    if (link.scheme() == QLatin1String("https") || link.scheme() == QLatin1String("http")) {
+      QDesktopServices::openUrl(link);
+    } else {
+      qCWarning(lcApp) << "not following a release-notes link that is no web page:" << link.toString();
+    }
+  });
   notes_->setMinimumSize(420, 200);
   notesTitle_->setBuddy(notes_);
 

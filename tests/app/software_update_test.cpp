@@ -5,7 +5,9 @@
 #include "app/software_update.h"
 
 #include <QPushButton>
+#include <QDesktopServices>
 #include <QSignalSpy>
+#include <QTextBrowser>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -14,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "app/update_dialog.h"
+#include "link_catcher.h"
 #include "platform/session/user_defaults.h"
 #include "support/manual_clock.h"
 
@@ -133,7 +136,13 @@ TEST_F(SoftwareUpdateTest, BundleInformationSwitchesUpdatesOnOnlyWithAnExactYes)
     EXPECT_FALSE(info(off + feedLine).updatesEnabled) << off.toStdString();
   }
   EXPECT_FALSE(info("VeltoUpdatesEnabled=YES\n").updatesEnabled);  // nowhere to look
-  EXPECT_FALSE(info("VeltoUpdatesEnabled=YES\nVeltoFeedURL=file:///tmp/feed.xml\n").updatesEnabled);
+  // A feed read in the clear could be changed on its way: https only, but from this machine itself.
+  for (const char* feed : {"file:///tmp/feed.xml", "http://example.org/appcast.xml", "http://10.0.0.1/appcast.xml"}) {
+    EXPECT_FALSE(info(QByteArray("VeltoUpdatesEnabled=YES\nVeltoFeedURL=") + feed + "\n").updatesEnabled) << feed;
+  }
+  for (const char* feed : {"http://127.0.0.1:8080/appcast.xml", "http://localhost/appcast.xml", "http://[::1]/a.xml"}) {
+    EXPECT_TRUE(info(QByteArray("VeltoUpdatesEnabled=YES\nVeltoFeedURL=") + feed + "\n").updatesEnabled) << feed;
+  }
   EXPECT_FALSE(BundleInfo::read(dir.filePath(QStringLiteral("missing.conf"))).updatesEnabled);
 
   qputenv("VELTO_BUNDLE_INFO", "/opt/test/bundle.conf");
@@ -309,6 +318,24 @@ TEST(UpdateDialogTest, OffersAReleaseAndReportsTheAnswerOnce) {
   EXPECT_EQ(chosen[0][0].value<Choice>(), Choice::skip);
   EXPECT_EQ(chosen[1][0].value<Choice>(), Choice::remindLater);
   EXPECT_EQ(cancelled.count(), 1);
+}
+
+// A link in the notes goes to the browser only when it is a web page.
+TEST(UpdateDialogTest, ReleaseNoteLinksOpenOnlyWebPages) {
+  LinkCatcher catcher;
+  for (const char* scheme : {"https", "http", "file", "smb", "ssh"}) {
+    QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &catcher, "open");
+  }
+  UpdateDialog dialog;
+  dialog.showUpdate({"Version 1.3", "1.3.0", "1.3", "<p>notes</p>", {}, QUrl("https://example.org/d"), {}, "1.3", {}},
+                    "1.2");
+  auto* notes = dialog.findChild<QTextBrowser*>();
+  ASSERT_NE(notes, nullptr);
+  for (const char* link : {"https://example.org/notes", "file:///etc/passwd", "smb://host/share", "ssh://host"}) {
+    emit notes->anchorClicked(QUrl(QString::fromLatin1(link)));
+  }
+  for (const char* scheme : {"https", "http", "file", "smb", "ssh"}) QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+  EXPECT_EQ(catcher.opened, QList<QUrl>{QUrl("https://example.org/notes")});
 }
 
 }  // namespace
