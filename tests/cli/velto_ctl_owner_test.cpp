@@ -11,6 +11,9 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusUnixFileDescriptor>
+#include <QDir>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -24,7 +27,10 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QThread>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "capture/capture_bus.h"
 #include "model/camera_bus.h"
@@ -422,6 +428,39 @@ TEST_F(OwnerTest, PictureRequestsShareTheStreamWaitTheirTurnAndEndWithTheirCalle
   EXPECT_LT(timer.elapsed(), 4000);
   EXPECT_EQ(QImage(file).size(), QSize(1280, 720));
   QDBusConnection::disconnectFromBus("waiting");
+}
+
+TEST_F(OwnerTest, AStrangersPipeThatTakesNothingHoldsUpNobodyAndItsReaderLeavingEndsOnlyItsCall) {
+  QProcess& watch = start(VELTO_CTL_PATH, {"watch"});
+  ASSERT_TRUE(waitForOutput(watch, "connected:"));
+  int ends[2];
+  ASSERT_EQ(::pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+  while (::write(ends[1], "full", 4) > 0) {}
+  struct stat pipe {};
+  ::fstat(ends[1], &pipe);
+  // The owner's descriptors of the pipe: the call's two, then the writer's own too.
+  auto held = [&] {
+    int n = 0;
+    for (const QFileInfo& fd : QDir(QStringLiteral("/proc/%1/fd").arg(watch.processId())).entryInfoList(QDir::System)) {
+      n += fd.symLinkTarget().endsWith(QStringLiteral("pipe:[%1]").arg(pipe.st_ino));
+    }
+    return n;
+  };
+  QDBusConnection stranger = QDBusConnection::connectToBus(session.address(), "stranger");
+  QDBusMessage m = QDBusMessage::createMethodCall(kOwnerBusName, kCaptureBusPath, kCaptureBusInterface, "Snapshot");
+  m.setArguments({QVariant::fromValue(QDBusUnixFileDescriptor(ends[1]))});
+  QDBusPendingCall shot = stranger.asyncCall(m, 60000);
+  ::close(ends[1]);
+  ASSERT_TRUE(eventually([&] { return held() >= 3; }));
+  QString err;
+  EXPECT_EQ(run({"stats", "--frames", "1"}, &err), 0) << err.toStdString();
+  EXPECT_FALSE(shot.isFinished());
+  ::close(ends[0]);
+  shot.waitForFinished();
+  EXPECT_EQ(shot.error().name(), busErrorName(CommandOutcome::unavailable));
+  EXPECT_EQ(run({"formats"}, &err), 0) << err.toStdString();
+  EXPECT_EQ(watch.state(), QProcess::Running);
+  QDBusConnection::disconnectFromBus("stranger");
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 // and configuration directory.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
@@ -139,6 +142,20 @@ TEST_F(VeltoCtlTest, ExitCodesNameWhatWentWrong) {
   EXPECT_EQ(run({"get", "pan"}).exitCode, 3) << "the generic camera has no pan";
   EXPECT_EQ(run({"auto", "brightness", "on"}).exitCode, 3);
   EXPECT_EQ(run({"preset", "apply", "Nothing"}).exitCode, 3);
+  EXPECT_EQ(run({"preset", "save", QString(65, u'n')}).err, "velto-ctl: a preset's name has at most 64 characters, not 65\n");
+
+  // Output nobody reads (`velto-ctl list | true`): a failed write, not a death by SIGPIPE.
+  int ends[2];
+  ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+  ::close(ends[0]);
+  QProcess closedReader;
+  closedReader.setProcessEnvironment(environment());
+  closedReader.setChildProcessModifier([&ends] { ::dup2(ends[1], STDOUT_FILENO); });
+  closedReader.start(VELTO_CTL_PATH, {"list"});
+  ASSERT_TRUE(closedReader.waitForFinished(30000));
+  ::close(ends[1]);
+  EXPECT_EQ(closedReader.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(closedReader.exitCode(), 5);
 }
 
 TEST_F(VeltoCtlTest, GetPrintsWhatItCouldReadAndNamesWhatItCouldNot) {
