@@ -4,11 +4,15 @@
 
 #include "cli/ctl_owner_client.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusPendingReply>
 #include <QDBusUnixFileDescriptor>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 
 #include "capture/capture_bus.h"
@@ -137,10 +141,28 @@ std::chrono::milliseconds timeLimit(const CtlRequest& request) {
 
 }  // namespace
 
+std::optional<QString> sessionBusAddress() {
+  if (const QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"); !address.isEmpty()) return address;
+  // Where libdbus looks without an address (cron, ssh, a service): the user's bus socket in the
+  // runtime directory, the one systemd's user session and dbus-broker put there.
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  if (runtime.isEmpty()) return std::nullopt;
+  const QString socket = runtime + QStringLiteral("/bus");
+  struct stat status {};
+  if (::stat(QFile::encodeName(socket).constData(), &status) != 0 || !S_ISSOCK(status.st_mode) ||
+      status.st_uid != ::getuid()) {
+    return std::nullopt;
+  }
+  return QStringLiteral("unix:path=") + socket;
+}
+
 std::optional<QDBusConnection> sessionOwnerBus() {
-  // Without an address Qt would try to start a bus of its own; there is no owner then anyway.
-  if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return std::nullopt;
-  QDBusConnection bus = QDBusConnection::sessionBus();
+  // Without a bus to find, Qt would try to start one of its own; there is no owner then anyway.
+  const std::optional<QString> address = sessionBusAddress();
+  if (!address) return std::nullopt;
+  QDBusConnection bus = qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")
+                            ? QDBusConnection::connectToBus(*address, QStringLiteral("velto-ctl-session"))
+                            : QDBusConnection::sessionBus();
   if (!bus.isConnected() || bus.interface() == nullptr) return std::nullopt;
   const auto registered = bus.interface()->isServiceRegistered(QString::fromLatin1(kOwnerBusName));
   if (!registered.isValid() || !registered.value()) return std::nullopt;

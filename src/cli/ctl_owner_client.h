@@ -15,6 +15,10 @@
 
 namespace velto::cli {
 
+// Where the session bus is, as libdbus finds it: DBUS_SESSION_BUS_ADDRESS, else the socket
+// $XDG_RUNTIME_DIR/bus when it is one of this user's; none without either.
+std::optional<QString> sessionBusAddress();
+
 // The session bus when an owner holds its name there; none without a session bus or an owner.
 std::optional<QDBusConnection> sessionOwnerBus();
 
