@@ -283,7 +283,14 @@ void CameraBusService::readEach(std::vector<ControlID> ids, ControlValues values
 void CameraBusService::change(const ChangeCommand& command) {
   const auto call = takeCall();
   if (!call) return;
-  runChange(*store_, command, [this, call = *call](CommandOutcome outcome) { answer(call, outcome); });
+  auto run = [this, command, call = *call] {
+    runChange(*store_, command, [this, call](CommandOutcome outcome) { answer(call, outcome); });
+  };
+  // Renaming and deleting a preset need no camera. Everything else waits for a camera that is
+  // still being connected (a slow one takes seconds to read its ranges), as velto-ctl without an
+  // owner does, instead of failing because its reading has not landed yet.
+  if (command.kind == ChangeCommand::Kind::presetRename || command.kind == ChangeCommand::Kind::presetDelete) return run();
+  whenSettled(std::move(run));
 }
 
 void CameraBusService::Set(const QVariantMap& values) {

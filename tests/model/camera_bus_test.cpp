@@ -97,5 +97,18 @@ TEST_F(CameraBusTest, OneCallAsksForBoundedWork) {
   EXPECT_EQ(store->presets().size(), kMaxPresets);
 }
 
+// A change asked for while the camera is still being connected (a slow camera reads its ranges
+// for seconds) waits for it, as velto-ctl without an owner does.
+TEST_F(CameraBusTest, AChangeWaitsForTheCameraBeingConnected) {
+  bus.command("c200", "latency 20");  // its reading takes about two seconds
+  store = std::make_unique<CameraStore>(clock, defaults, login, testing::storeOptions(bus));
+  service->setStore(store.get());
+  ASSERT_TRUE(testing::eventually([&] { return store->device().has_value(); }));
+  ASSERT_FALSE(store->isConnected()) << "the reading has not landed yet";
+  const QDBusMessage answer = call("Set", {QVariantMap{{"brightness", 12}}});
+  EXPECT_EQ(answer.type(), QDBusMessage::ReplyMessage) << answer.errorMessage().toStdString();
+  EXPECT_EQ(store->value(ControlID::brightness), 12);
+}
+
 }  // namespace
 }  // namespace velto
