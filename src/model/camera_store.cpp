@@ -76,6 +76,7 @@ CameraStore::CameraStore(Clock& clock, UserDefaults& defaults, LoginItem& loginI
   preferredCamera_ = storage_.loadPreferredCamera().value_or(kAnkerC200);
   keepLocked_ = options_.keepLocked.value_or(storage_.loadBoolean(kKeepLocked).value_or(true));
   openWindowAtLaunch_ = storage_.loadBoolean(kOpenWindowAtLaunch).value_or(true);
+  showReadProblem();
   launchAtLogin_ = loginItem_.status() == LoginItem::Status::enabled;
 
   writer_ = WriteCoalescer::create(lifetime_);
@@ -209,6 +210,8 @@ void CameraStore::openAndConnect(std::vector<usb::Service> candidates) {
 
 void CameraStore::disconnect() {
   stopFollowing();
+  recheck_.clear();
+  recheckTask_.cancel();
   open_.reset();
   connected_ = false;
   whenConnected_.clear();
@@ -225,6 +228,8 @@ void CameraStore::connectTo(std::shared_ptr<UVCDevice> device) {
     stopFollowing();
     open_ = device;
     refused_.clear();
+    recheck_.clear();
+    recheckTask_.cancel();
     setRanges({});
     setValues({});
     setDevice(describe(*device));

@@ -249,6 +249,8 @@ class CameraStore : public QObject {
   void onWriteFailures(const std::shared_ptr<UVCDevice>& device, const std::vector<WriteFailure>& failures);
   // Forgets touches older than the touch grace.
   void pruneTouched();
+  void recheckAfterTouch(ControlID id);
+  void recheck();
   void saveDesired();
   void savePresets();
   void settingsChanged();
@@ -301,6 +303,10 @@ class CameraStore : public QObject {
 
   ControlValues desired_;
   std::map<ControlID, Clock::WallTime> touched_;
+  // Locked controls another program changed while the user's own change was fresh: read again
+  // once that touch has passed, so that the grace delays their correction and never cancels it.
+  std::set<ControlID> recheck_;
+  TimerHandle recheckTask_;
   std::map<ControlID, std::pair<std::int64_t, std::int64_t>> unenforceable_;  // (want, have)
   // Wanted values the camera refused: not written again, nor saved, until the user changes them.
   ControlValues refused_;

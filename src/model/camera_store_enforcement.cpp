@@ -73,6 +73,30 @@ std::vector<ControlID> CameraStore::autoMovedControls() const {
   return moved;
 }
 
+void CameraStore::recheckAfterTouch(ControlID id) {
+  recheck_.insert(id);
+  if (recheckTask_.isPending()) return;
+  const auto touched = touched_.find(id);
+  Clock::Duration left{};
+  if (touched != touched_.end()) {
+    left = std::chrono::duration_cast<Clock::Duration>(touched->second + kTouchGrace - clock_.wallNow());
+  }
+  recheckTask_ = clock_.singleShot(this, std::max(left, Clock::Duration{}) + 1ms, [this] { recheck(); });
+}
+
+void CameraStore::recheck() {
+  if (!connected_ || recheck_.empty()) return;
+  // Read with a read of its own once the poll's is back, not beside it.
+  if (pollReadPending_) {
+    recheckTask_ = clock_.singleShot(this, 100ms, [this] { recheck(); });
+    return;
+  }
+  std::vector<ControlID> ids(recheck_.begin(), recheck_.end());
+  recheck_.clear();
+  // Still touched (the user went on changing it): correct() defers it again.
+  reconcile(false, std::move(ids));
+}
+
 void CameraStore::pruneTouched() {
   const Clock::WallTime cutoff = clock_.wallNow() - kTouchGrace;
   std::erase_if(touched_, [&](const auto& entry) { return entry.second <= cutoff; });
@@ -88,12 +112,15 @@ ControlValues CameraStore::correct(const ControlValues& current, const std::shar
       if (force && !touched_.contains(id) && desired_.contains(id) && !refused_.contains(id)) writes[id] = desired_.at(id);
       continue;
     }
-    if (touched_.contains(id)) {
-      unenforceable_.erase(id);
-      continue;
-    }
     auto want = desired_.find(id);
     auto have = current.find(id);
+    if (touched_.contains(id)) {
+      unenforceable_.erase(id);
+      if (keepLocked_ && want != desired_.end() && have != current.end() && want->second != have->second) {
+        recheckAfterTouch(id);
+      }
+      continue;
+    }
     if (want == desired_.end() || have == current.end() || want->second == have->second) {
       unenforceable_.erase(id);
       continue;

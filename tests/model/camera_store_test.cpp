@@ -339,18 +339,27 @@ TEST_F(CameraStoreTest, VendorSettingsAreWrittenAgainWhenAnotherProgramStartsStr
   EXPECT_EQ(bus.setRequests("c200", kXU, kHdrSelector).size(), hdrWrites);
 }
 
-TEST_F(CameraStoreTest, ATouchedControlIsLeftAloneDuringItsGrace) {
+// Another program's change right after the user's own is left alone during the touch's grace and
+// corrected after it, whether the store learns of it by the poll or by the camera's notice (which
+// tells of a value once: the grace must delay the correction, never swallow it).
+TEST_F(CameraStoreTest, ATouchedControlIsLeftAloneDuringItsGraceThenCorrected) {
   bus.plug(sim::c200Profile(), "c200");
-  start();
-  advance(1000ms);
-  store->set(ControlID::brightness, 30);
-  settle();
-  bus.command("c200", "set brightness 5");  // another application, right after the user
-  advance(500ms);                           // poll at 1.5 s: the touch is 0.5 s old
-  EXPECT_EQ(store->value(ControlID::brightness), 30);
-  EXPECT_EQ(camera("brightness"), 5);
-  advance(1500ms);  // poll at 3 s: the touch has expired, the drift is corrected
-  EXPECT_EQ(camera("brightness"), 30);
+  for (const bool notices : {false, true}) {
+    SCOPED_TRACE(notices ? "notices" : "poll");
+    CameraStore::Options options = testing::storeOptions(bus);
+    options.followNotices = notices;
+    store = std::make_unique<CameraStore>(clock, defaults, login, options);
+    settle();
+    advance(1000ms);
+    store->set(ControlID::brightness, notices ? 40 : 30);
+    settle();
+    bus.command("c200", "set brightness 5");  // another application, right after the user
+    for (int step = 0; step < 10; ++step) advance(50ms);  // the notice, and the poll at 1.5 s: the touch is 0.5 s old
+    EXPECT_EQ(store->value(ControlID::brightness), notices ? 40 : 30);
+    EXPECT_EQ(camera("brightness"), 5);
+    advance(1500ms);  // the touch has expired: the drift is corrected
+    EXPECT_EQ(camera("brightness"), notices ? 40 : 30);
+  }
 }
 
 TEST_F(CameraStoreTest, ManualValuesDriftFreelyUnderTheirAutoMode) {
