@@ -29,6 +29,7 @@
 #include "model/preset.h"
 #include "model/storage.h"
 #include "model/write_coalescer.h"
+#include "platform/session/user_defaults.h"
 #include "platform/usb/registry.h"
 #include "platform/usb/status.h"
 #include "support/cancel_token.h"
@@ -209,7 +210,7 @@ class CameraStore : public QObject {
 
  private:
   // What lastError_ currently says, so that each kind is cleared by its own remedy.
-  enum class ErrorKind { none, reset, login, open, unresponsive, save };
+  enum class ErrorKind { none, reset, login, open, unresponsive, save, read };
   // A camera that answered nothing (at connection or to a poll) is looked for again after this.
   static constexpr std::chrono::seconds kRescanAfterSilence{1};
   // A reset whose camera has not answered by then is over as far as the views are concerned: the
@@ -276,7 +277,9 @@ class CameraStore : public QObject {
   // The settings file changed behind us (camera_store_file.cpp).
   void watchSettingsFile();
   void settingsFileChanged();
-  QByteArray settingsFileText() const;
+  SettingsFileText settingsFileText() const;
+  // Shows what the settings file's last reading could not use (lastError), or clears it.
+  void showReadProblem();
 
   Clock& clock_;
   Storage storage_;
@@ -315,7 +318,7 @@ class CameraStore : public QObject {
   // (or the last reading) left it: a different file is another program's doing.
   std::set<ControlID> changedHere_;
   bool presetsChangedHere_ = false;
-  QByteArray knownFile_;
+  SettingsFileText knownFile_;
   std::unique_ptr<QFileSystemWatcher> fileWatch_;
 
   CancelToken lifetime_;  // cancelled at destruction: ends the waits of queued work

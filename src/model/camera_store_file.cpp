@@ -9,7 +9,6 @@
 // process changed and has not saved yet is kept and written over the merged file, never the whole
 // file over the newer one.
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 
@@ -18,10 +17,15 @@
 
 namespace velto {
 
-QByteArray CameraStore::settingsFileText() const {
-  QFile file(storage_.path());
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll();
+// Read as the defaults read it: a device, FIFO or folder there is never read from or waited on.
+SettingsFileText CameraStore::settingsFileText() const { return readSettingsFile(storage_.path()); }
+
+void CameraStore::showReadProblem() {
+  if (const auto& problem = storage_.readProblem()) {
+    setLastError(*problem, ErrorKind::read);
+  } else {
+    clearLastError(ErrorKind::read);
+  }
 }
 
 void CameraStore::watchSettingsFile() {
@@ -41,11 +45,12 @@ void CameraStore::watchSettingsFile() {
 
 void CameraStore::settingsFileChanged() {
   watchSettingsFile();
-  const QByteArray text = settingsFileText();
+  const SettingsFileText text = settingsFileText();
   if (text == knownFile_) return;  // our own save, or nothing that matters
   knownFile_ = text;
   log::info(log::Layer::model, "the settings file changed; reading it again");
   storage_.reload();
+  showReadProblem();
 
   if (!presetsChangedHere_) {
     QList<Preset> loaded = storage_.loadPresets().value_or(QList<Preset>{});

@@ -18,6 +18,8 @@ namespace {
 const QString kPresets = QStringLiteral("presets");
 const QString kPreferredCamera = QStringLiteral("preferredCamera");
 const QString kUnreadableSuffix = QStringLiteral(".unreadable");
+const QString kSettingsPrefix = QStringLiteral("settings.");
+const QStringList kBooleans = {QStringLiteral("keepLocked"), QStringLiteral("openWindowAtLaunch")};
 
 // JSON numbers arrive as doubles: accept only those that are whole and within what a double
 // holds exactly.
@@ -71,6 +73,14 @@ QJsonObject encodePreset(const Preset& preset) {
   return object;
 }
 
+// A name the way a text field would hold it at most; a pair of UTF-16 units is not split.
+QString trimmedName(QString name) {
+  if (name.size() <= kMaxPresetNameLength) return name;
+  name.truncate(kMaxPresetNameLength);
+  if (name.back().isHighSurrogate()) name.chop(1);
+  return name;
+}
+
 QString text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 }  // namespace
@@ -96,9 +106,9 @@ QJsonObject encodeControlMap(const ControlValues& values, const QJsonObject& unk
   return object;
 }
 
-QString Storage::settingsKey(CameraKey key) {
-  return QStringLiteral("settings.") + QString::fromStdString(key.hexString());
-}
+Storage::Storage(UserDefaults& defaults) : defaults_(defaults) { audit(); }
+
+QString Storage::settingsKey(CameraKey key) { return kSettingsPrefix + QString::fromStdString(key.hexString()); }
 
 QString Storage::path() const { return defaults_.path(); }
 
@@ -107,6 +117,49 @@ std::optional<QString> Storage::sync() { return defaults_.sync(); }
 void Storage::reload() {
   defaults_.reload();
   kept_.clear();
+  audit();
+}
+
+void Storage::audit() {
+  readProblem_.reset();
+  const UserText path = UserText::verbatim(defaults_.path());
+  if (const auto why = defaults_.refusal()) {
+    readProblem_ = UserText(
+        QT_TRANSLATE_NOOP("Messages", "Couldn't read your settings (%1: %2). The defaults apply, and the file is left as it is."),
+        {path, UserText::verbatim(*why)});
+  } else {
+    QStringList dropped;
+    if (const auto lines = defaults_.droppedLines()) dropped.append(*lines);
+    for (const QString& key : defaults_.keys()) {
+      if (key.endsWith(kUnreadableSuffix)) continue;
+      bool readable = true;
+      if (key == kPresets) {
+        const auto presets = parse(key, true);
+        readable = presets && presets->array().size() <= kMaxPresets;
+        for (qsizetype i = 0; readable && i < presets->array().size(); ++i) {
+          readable = presets->array().at(i).toObject().value("name").toString().size() <= kMaxPresetNameLength;
+        }
+      } else if (key == kPreferredCamera) {
+        readable = loadPreferredCamera().has_value();
+      } else if (key.startsWith(kSettingsPrefix)) {
+        readable = parse(key, false).has_value();
+      } else if (kBooleans.contains(key)) {
+        readable = defaults_.boolean(key).has_value();
+      }
+      if (!readable) dropped.append(key);
+    }
+    kept_.clear();  // learned again when the values are loaded
+    if (dropped.isEmpty()) return;
+    const UserText what = UserText::verbatim(dropped.join(QStringLiteral(", ")));
+    if (const auto copy = defaults_.keepUnreadableCopy()) {
+      readProblem_ = UserText(QT_TRANSLATE_NOOP("Messages", "Some of your settings could not be read (%1: %2). The file as it was is kept as %3."),
+                              {path, what, UserText::verbatim(*copy)});
+    } else {
+      readProblem_ = UserText(QT_TRANSLATE_NOOP("Messages", "Some of your settings could not be read (%1: %2), and no copy of the file could be kept: it is left as it is (%3)."),
+                              {path, what, UserText::verbatim(defaults_.writeRefusal().value_or(QString()))});
+    }
+  }
+  log::warning(log::Layer::model, readProblem_->english().toStdString());
 }
 
 Storage::Kept& Storage::kept(const QString& key) {
@@ -141,10 +194,8 @@ bool Storage::write(const QString& key, const QByteArray& json) {
   Kept& k = kept(key);
   if (!k.unreadableText && defaults_.data(key) == json) return false;
   if (k.unreadableText) {
+    // Reported when the file was read (audit).
     defaults_.setData(key + kUnreadableSuffix, *k.unreadableText);
-    log::warning(log::Layer::model, (key + " could not be read and is replaced; its old text is kept under " + key +
-                                     kUnreadableSuffix)
-                                        .toStdString());
     k.unreadableText.reset();
   }
   defaults_.setData(key, json);
@@ -159,7 +210,10 @@ std::optional<QList<Preset>> Storage::loadPresets() {
   QUuid previous;
   for (const QJsonValue& value : document->array()) {
     if (auto preset = decodePreset(value)) {
+      // Beyond the limits (a hand edit, an older version): the file's copy keeps the rest (audit).
+      if (presets.size() == kMaxPresets) break;
       previous = preset->id;
+      preset->name = trimmedName(std::move(preset->name));
       presets.append(std::move(*preset));
     } else {
       k.presetElements.append({previous, value});

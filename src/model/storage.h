@@ -16,6 +16,13 @@
 // truncated file, a number beyond any integer) loads as absent and the caller's default applies;
 // the first save that replaces it first keeps its old text under the key + ".unreadable".
 //
+// Reading the file (at construction and reload) looks at every value once. What it drops (a
+// value that is not JSON or not of its key's shape, a boolean that is neither true nor false,
+// presets beyond kMaxPresets, names beyond kMaxPresetNameLength characters, which are trimmed,
+// lines the INI reader skips) leaves a copy of the file as it was beside it
+// (UserDefaults::keepUnreadableCopy) and one message (readProblem, logged as a warning); so does a
+// file that is not read at all, which is left as it is.
+//
 // A Storage remembers what it learned of each key on loading, so that saving (every slider step)
 // never parses the stored value again. Main thread, like the defaults under it.
 #pragma once
@@ -31,6 +38,7 @@
 #include <optional>
 
 #include "model/preset.h"
+#include "support/user_text.h"
 #include "uvc/camera_key.h"
 #include "uvc/controls.h"
 
@@ -49,7 +57,7 @@ QJsonObject encodeControlMap(const ControlValues& values, const QJsonObject& unk
 
 class Storage {
  public:
-  explicit Storage(UserDefaults& defaults) : defaults_(defaults) {}
+  explicit Storage(UserDefaults& defaults);
 
   static QString settingsKey(CameraKey key);  // "settings." + "%04x:%04x"
 
@@ -69,6 +77,8 @@ class Storage {
 
   // Reads the file afresh, forgetting what was learned and what was not yet written.
   void reload();
+  // What the last (re)load could not use, for the user; none when it read everything.
+  const std::optional<UserText>& readProblem() const { return readProblem_; }
 
   // Writes what was saved to the file now; why not, when that failed. Blocks for a file write.
   std::optional<QString> sync();
@@ -91,9 +101,12 @@ class Storage {
   // key held `json` already, which is then left alone (the defaults would write their file again
   // for it).
   bool write(const QString& key, const QByteArray& json);
+  // Looks at every value of the file just read for what loading would drop (readProblem).
+  void audit();
 
   UserDefaults& defaults_;
   std::map<QString, Kept> kept_;
+  std::optional<UserText> readProblem_;
 };
 
 }  // namespace velto

@@ -9,11 +9,20 @@
 // at sync() or at destruction, whichever comes first; changes made by another process are merged
 // at that point, key by key.
 //
+// The file is untrusted input: only a regular file (or a symbolic link to one) of at most
+// kMaxSettingsFileSize bytes is read, judged by what it is on an open descriptor (a device, a FIFO
+// or a folder there is never read from or waited on). A file refused so is left as it is: the
+// settings in use are the defaults and what is changed stays in memory, sync() answering why
+// nothing was written, until reload() finds a file it can read. A file that holds what the reader
+// drops (lines that are not settings, binary bytes; what Storage finds unreadable) can be copied
+// beside itself as it was (keepUnreadableCopy) before it is written again.
+//
 // Main thread only (like QSettings, it is not meant to be shared between threads).
 #pragma once
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <map>
 #include <memory>
@@ -22,6 +31,22 @@
 class QSettings;
 
 namespace velto {
+
+// The most the settings file may hold. What this program writes there is a few kilobytes (100
+// presets of 64-character names with every control is about 60 KB); 4 MB leaves a hand-edited
+// file two orders of magnitude of room while bounding what one read may cost.
+inline constexpr qint64 kMaxSettingsFileSize = 4 * 1024 * 1024;
+
+// The settings file's bytes, read through one descriptor opened without waiting
+// (O_NONBLOCK) and judged by fstat on it; none missing.
+struct SettingsFileText {
+  QByteArray text;
+  // Why the file was not read, in words ("not a regular file", "Is a directory", "larger than
+  // 4 MB", an errno's text); none when it was read or there is none.
+  std::optional<QString> refusal;
+  bool operator==(const SettingsFileText&) const = default;
+};
+SettingsFileText readSettingsFile(const QString& path);
 
 class UserDefaults {
  public:
@@ -46,6 +71,23 @@ class UserDefaults {
 
   void remove(const QString& key);
 
+  QStringList keys() const;
+
+  // Why the file was not read at the last (re)load, as readSettingsFile says; the settings are
+  // then the defaults and sync() writes nothing.
+  std::optional<QString> refusal() const { return refusal_; }
+  // What of the file the INI reader drops (binary bytes, lines that are not settings, a broken
+  // section); none when every line was read.
+  std::optional<QString> droppedLines() const { return droppedLines_; }
+
+  // Copies the file as it was read to <file>.unreadable, or the first of <file>.unreadable.1 ...
+  // .9 that is free, unless one of them holds the very same bytes already; its name. None when no
+  // copy could be made (all ten hold other bytes, the folder refuses): the file is then not
+  // written either (sync() says why) until it is read again. Blocks for a file write.
+  std::optional<QString> keepUnreadableCopy();
+  // Why sync() writes nothing (the file refused, or no copy of it kept); none when it may write.
+  std::optional<QString> writeRefusal() const { return writeRefusal_; }
+
   // Forgets what is in memory, written or not, and reads the file afresh: for an owner that finds
   // the file changed by another program.
   void reload();
@@ -58,8 +100,15 @@ class UserDefaults {
 
  private:
   void change(const QString& key, std::optional<QVariant> value);
+  void load();
 
+  // Null while the file is refused: unsynced_ alone holds the settings then.
   std::unique_ptr<QSettings> settings_;
+  QString path_;
+  QByteArray readText_;  // the file as it was last read
+  std::optional<QString> refusal_;
+  std::optional<QString> droppedLines_;
+  std::optional<QString> writeRefusal_;  // why sync() must not write: read refused, no copy kept
   // What was changed since the last sync that succeeded (none: removed), for a fresh QSettings
   // to write when the one that failed is replaced (sync).
   std::map<QString, std::optional<QVariant>> unsynced_;
