@@ -27,16 +27,23 @@ using namespace std::chrono_literals;
 
 constexpr auto kPoll = 50ms;
 
-// Snapshots being encoded and written: a thread each for as many as run side by side, apart from
-// Qt's global pool, whose threads a caller's stalled pipe must not hold.
+// Snapshots being written: a thread each for as many as run side by side, apart from Qt's global
+// pool, whose threads a caller's stalled pipe must not hold. The pictures are made (decoded in
+// full and encoded) one at a time on a thread of their own: a flood of callers costs one full
+// picture's memory, not one for every writer.
+QThreadPool& sizedPool(QThreadPool& pool, int threads) {
+  pool.setMaxThreadCount(threads);
+  return pool;
+}
 QThreadPool& pictureWriters() {
   static QThreadPool pool;
-  static const bool sized = [] {
-    pool.setMaxThreadCount(4);
-    return true;
-  }();
-  (void)sized;
-  return pool;
+  static QThreadPool& sized = sizedPool(pool, 4);
+  return sized;
+}
+QThreadPool& pictureMaker() {
+  static QThreadPool pool;
+  static QThreadPool& sized = sizedPool(pool, 1);
+  return sized;
 }
 
 QVariantList numbers(const std::vector<float>& values) {
@@ -231,16 +238,24 @@ class CaptureJob final : public QObject {
                                                .arg(command_.file)
                                                .arg(std::chrono::duration_cast<std::chrono::seconds>(kSnapshotWriteTimeout).count())});
     });
-    pictureWriters().start([frame = preview_.analyzer().latest(), fd, cancel = writing_, back = toSelf_, self = this] {
-      const Frame full = frame.fullResolution();
+    pictureMaker().start([frame = preview_.analyzer().latest(), fd, cancel = writing_, back = toSelf_, self = this] {
       QByteArray png;
-      QBuffer buffer(&png);
-      const bool encoded = full.pixels() != nullptr && buffer.open(QIODevice::WriteOnly) &&
-                           QImageWriter(&buffer, "png").write(frameImage(full));
-      const int err = encoded ? writeFully(fd, png, cancel) : 0;
-      ::close(fd);
-      // Runs only while the job exists.
-      back.post([self, encoded, err, size = QSize(full.width(), full.height())] { self->written(encoded, err, size); });
+      QSize size;
+      {
+        const Frame full = frame.fullResolution();
+        size = QSize(full.width(), full.height());
+        QBuffer buffer(&png);
+        if (full.pixels() == nullptr || !buffer.open(QIODevice::WriteOnly) || !QImageWriter(&buffer, "png").write(frameImage(full))) {
+          png.clear();
+        }
+      }
+      const bool encoded = !png.isEmpty();
+      pictureWriters().start([png = std::move(png), encoded, size, fd, cancel, back, self] {
+        const int err = encoded ? writeFully(fd, png, cancel) : 0;
+        ::close(fd);
+        // Runs only while the job exists.
+        back.post([self, encoded, err, size] { self->written(encoded, err, size); });
+      });
     });
   }
 
