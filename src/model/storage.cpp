@@ -112,7 +112,20 @@ QString Storage::settingsKey(CameraKey key) { return kSettingsPrefix + QString::
 
 QString Storage::path() const { return defaults_.path(); }
 
-std::optional<QString> Storage::sync() { return defaults_.sync(); }
+std::optional<QString> Storage::sync() {
+  // What was dropped and not replaced since leaves its key now, so that the file as written reads
+  // whole: presets within the limits, any other value beside its key (".unreadable").
+  for (const QString& key : std::set<QString>(dropped_)) {
+    if (key == kPresets) {
+      savePresets(loadPresets().value_or(QList<Preset>{}));
+    } else if (const auto text = defaults_.data(key)) {
+      defaults_.setData(key + kUnreadableSuffix, *text);
+      defaults_.remove(key);
+    }
+  }
+  dropped_.clear();
+  return defaults_.sync();
+}
 
 void Storage::reload() {
   defaults_.reload();
@@ -121,7 +134,9 @@ void Storage::reload() {
 }
 
 void Storage::audit() {
+  const std::optional<UserText> previous = std::move(readProblem_);
   readProblem_.reset();
+  dropped_.clear();
   const UserText path = UserText::verbatim(defaults_.path());
   if (const auto why = defaults_.refusal()) {
     readProblem_ = UserText(
@@ -148,6 +163,7 @@ void Storage::audit() {
       }
       if (!readable) dropped.append(key);
     }
+    dropped_ = std::set<QString>(dropped.begin(), dropped.end());
     kept_.clear();  // learned again when the values are loaded
     if (dropped.isEmpty()) return;
     const UserText what = UserText::verbatim(dropped.join(QStringLiteral(", ")));
@@ -159,7 +175,8 @@ void Storage::audit() {
                               {path, what, UserText::verbatim(defaults_.writeRefusal().value_or(QString()))});
     }
   }
-  log::warning(log::Layer::model, readProblem_->english().toStdString());
+  // Once for each content: reading the same file again (another program touched it) says nothing new.
+  if (!previous || previous->english() != readProblem_->english()) log::warning(log::Layer::model, readProblem_->english().toStdString());
 }
 
 Storage::Kept& Storage::kept(const QString& key) {
@@ -191,6 +208,7 @@ std::optional<QJsonDocument> Storage::parse(const QString& key, bool array) {
 }
 
 bool Storage::write(const QString& key, const QByteArray& json) {
+  dropped_.erase(key);
   Kept& k = kept(key);
   if (!k.unreadableText && defaults_.data(key) == json) return false;
   if (k.unreadableText) {
@@ -279,6 +297,9 @@ bool Storage::saveSettings(CameraKey key, const ControlValues& values) {
 
 std::optional<bool> Storage::loadBoolean(const QString& key) const { return defaults_.boolean(key); }
 
-void Storage::saveBoolean(const QString& key, bool value) { defaults_.setBoolean(key, value); }
+void Storage::saveBoolean(const QString& key, bool value) {
+  dropped_.erase(key);
+  defaults_.setBoolean(key, value);
+}
 
 }  // namespace velto

@@ -21,7 +21,9 @@
 // presets beyond kMaxPresets, names beyond kMaxPresetNameLength characters, which are trimmed,
 // lines the INI reader skips) leaves a copy of the file as it was beside it
 // (UserDefaults::keepUnreadableCopy) and one message (readProblem, logged as a warning); so does a
-// file that is not read at all, which is left as it is.
+// file that is not read at all, which is left as it is. The next sync() moves a dropped value that
+// nothing replaced beside its key (".unreadable") and trims the presets, so that the file as
+// written reads whole and a later reading copies nothing again.
 //
 // A Storage remembers what it learned of each key on loading, so that saving (every slider step)
 // never parses the stored value again. Main thread, like the defaults under it.
@@ -36,6 +38,7 @@
 #include <QUuid>
 #include <map>
 #include <optional>
+#include <set>
 
 #include "model/preset.h"
 #include "support/user_text.h"
@@ -107,6 +110,7 @@ class Storage {
   UserDefaults& defaults_;
   std::map<QString, Kept> kept_;
   std::optional<UserText> readProblem_;
+  std::set<QString> dropped_;  // keys whose value the last reading dropped and nothing has replaced
 };
 
 }  // namespace velto

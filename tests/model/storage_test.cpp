@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
+#include <QUuid>
 #include <QTemporaryDir>
 
 #include "platform/session/user_defaults.h"
@@ -184,6 +186,80 @@ TEST_F(StorageTest, ACorruptFileLoadsWhatItCan) {
   Storage reader(reopened);
   EXPECT_EQ(reader.loadBoolean("keepLocked"), false);
   EXPECT_EQ(reader.loadBoolean("openWindowAtLaunch"), std::nullopt);
+}
+
+// Presets as a hand edit may leave them: `count` of them, the first named `longName`.
+QByteArray presetsLine(int count, const QString& longName) {
+  QJsonArray presets;
+  for (int i = 0; i < count; ++i) {
+    presets.append(QJsonObject{{"id", QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()},
+                               {"name", i == 0 ? longName : QString::number(i)},
+                               {"values", QJsonObject{}}});
+  }
+  return "presets=@ByteArray(" + QJsonDocument(presets).toJson(QJsonDocument::Compact).replace('"', "\\\"") + ")\n";
+}
+
+TEST(StorageReading, WhatIsDroppedLeavesTheFileAsItWasBesideItAndTheRestInUse) {
+  struct Case {
+    const char* what;
+    QByteArray text;  // after keepLocked=false
+    const char* dropped;
+  };
+  const Case cases[] = {
+      {"truncated", R"(presets="@ByteArray([{\"id\":\"6F9619FF-8B86-D011-B4)", "presets"},
+      {"binary", "\x89PNG\r\n\x1a\n\x01\x02", "bytes that are not text"},
+      {"wrongly typed", "openWindowAtLaunch=maybe\npreferredCamera=@ByteArray({\\\"vendorID\\\":\\\"x\\\"})\n",
+       "openWindowAtLaunch, preferredCamera"},
+      {"beyond the limits", presetsLine(kMaxPresets + 1, QString(100'000, u'n')), "presets"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("velto-camera.conf");
+    const QByteArray original = "[General]\nkeepLocked=false\n" + c.text;
+    {
+      QFile file(path);
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+      file.write(original);
+    }
+    UserDefaults defaults(path);
+    Storage storage(defaults);
+    ASSERT_TRUE(storage.readProblem());
+    EXPECT_EQ(storage.readProblem()->english(),
+              QString("Some of your settings could not be read (%1: %2). The file as it was is kept as %1.unreadable.")
+                  .arg(path, c.dropped));
+    EXPECT_EQ(storage.loadBoolean("keepLocked"), false) << "what can be read is in use";
+    const QList<Preset> presets = storage.loadPresets().value_or(QList<Preset>{});
+    EXPECT_LE(presets.size(), kMaxPresets);
+    if (!presets.isEmpty()) {
+      EXPECT_EQ(presets.first().name.size(), kMaxPresetNameLength);
+    }
+
+    storage.reload();  // the same bytes again: no second copy
+    storage.saveBoolean("openWindowAtLaunch", true);
+    storage.savePresets(presets);
+    EXPECT_EQ(storage.sync(), std::nullopt);
+    QFile copy(path + ".unreadable");
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), original);
+    EXPECT_FALSE(QFile::exists(path + ".unreadable.1"));
+    storage.reload();
+    EXPECT_EQ(storage.readProblem(), std::nullopt) << "the file as written is read whole";
+    EXPECT_EQ(storage.loadPresets().value_or(QList<Preset>{}), presets);
+  }
+}
+
+TEST(StorageReading, AFileThatIsNotReadSaysTheDefaultsApply) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("velto-camera.conf");
+  ASSERT_TRUE(QFile::link("/dev/zero", path));
+  UserDefaults defaults(path);
+  Storage storage(defaults);
+  ASSERT_TRUE(storage.readProblem());
+  EXPECT_EQ(storage.readProblem()->english(),
+            QString("Couldn't read your settings (%1: not a regular file). The defaults apply, and the file is left as it "
+                    "is.")
+                .arg(path));
 }
 
 TEST(Preset, EffectiveValuesDropManualControlsTheirAutoModeOverrides) {
