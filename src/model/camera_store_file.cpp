@@ -5,7 +5,8 @@
 // Following the settings file: another program (an editor, a copy from another machine, a
 // velto-ctl that ran before this owner) may change it while the store runs. The store then reads
 // it again: presets and preferences as the file has them, and the file's wanted values for every
-// control this process has not itself changed since its last save; the camera follows. What this
+// control this process has not itself changed since its last save; the camera follows. Every
+// notice of the file is read so, our own saves' too, where the merge finds nothing new. What this
 // process changed and has not saved yet is kept and written over the merged file, never the whole
 // file over the newer one.
 #include <QDir>
@@ -45,10 +46,13 @@ void CameraStore::watchSettingsFile() {
 
 void CameraStore::settingsFileChanged() {
   watchSettingsFile();
+  // Read and merged whatever the text: what is ours is told from what is another program's by the
+  // values themselves (merging what this process holds already changes nothing), never by when
+  // the file was written. A save of ours takes in what another program left in the file a moment
+  // before; the text read after it cannot say whether that change was seen.
   const SettingsFileText text = settingsFileText();
-  if (text == knownFile_) return;  // our own save, or nothing that matters
+  if (text != knownFile_) log::info(log::Layer::model, "the settings file changed; reading it again");
   knownFile_ = text;
-  log::info(log::Layer::model, "the settings file changed; reading it again");
   storage_.reload();
   showReadProblem();
 

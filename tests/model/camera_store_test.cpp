@@ -785,6 +785,21 @@ TEST_F(CameraStoreTest, AFileChangedByAnotherProgramIsMergedNotOverwritten) {
   EXPECT_EQ(file->at(ControlID::brightness), 44);
   EXPECT_EQ(file->at(ControlID::contrast), 10);
   EXPECT_EQ(Storage(reread).loadPresets()->size(), 1) << "the newer file is not overwritten by older memory";
+
+  // Another program's change that lands while this process is busy, just before its own save
+  // takes the file in: still applied once the notice comes, though the text read after that save
+  // already holds it.
+  ASSERT_TRUE(store->openWindowAtLaunch());
+  {
+    QFile raw(bus.path("velto-camera.conf"));
+    ASSERT_TRUE(raw.open(QIODevice::Append));
+    raw.write("\n[General]\nopenWindowAtLaunch=false\n");
+  }
+  store->set(ControlID::saturation, 70);
+  ASSERT_TRUE(store->saveNow());
+  guard.restart();
+  while (store->openWindowAtLaunch() && guard.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_FALSE(store->openWindowAtLaunch());
 }
 
 TEST_F(CameraStoreTest, QuittingDropsQueuedReadsAndSkipsWritesToAHungCamera) {
