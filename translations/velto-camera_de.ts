@@ -242,6 +242,18 @@
         <source>Could not save the snapshot: the camera&apos;s picture could not be read.</source>
         <translation>Der Schnappschuss konnte nicht gespeichert werden: Das Bild der Kamera war nicht lesbar.</translation>
     </message>
+    <message>
+        <source>Couldn&apos;t read your settings (%1: %2). The defaults apply, and the file is left as it is.</source>
+        <translation>Ihre Einstellungen konnten nicht gelesen werden (%1: %2). Es gelten die Voreinstellungen, und die Datei bleibt, wie sie ist.</translation>
+    </message>
+    <message>
+        <source>Some of your settings could not be read (%1: %2). The file as it was is kept as %3.</source>
+        <translation>Einige Ihrer Einstellungen konnten nicht gelesen werden (%1: %2). Die Datei, wie sie war, ist als %3 aufbewahrt.</translation>
+    </message>
+    <message>
+        <source>Some of your settings could not be read (%1: %2), and no copy of the file could be kept: it is left as it is (%3).</source>
+        <translation>Einige Ihrer Einstellungen konnten nicht gelesen werden (%1: %2), und es konnte keine Kopie der Datei aufbewahrt werden: Sie bleibt, wie sie ist (%3).</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>

@@ -100,7 +100,9 @@ QList<QRegularExpression> sameInGerman() {
   while (!xml.atEnd()) {
     if (xml.readNext() != QXmlStreamReader::StartElement) continue;
     if (xml.name() == QLatin1String("source")) source = xml.readElementText();
-    if (xml.name() == QLatin1String("translation") && xml.readElementText() == source) {
+    // A plural's translation holds its forms as elements of their own.
+    if (xml.name() == QLatin1String("translation") &&
+        xml.readElementText(QXmlStreamReader::IncludeChildElements) == source) {
       QStringList pieces = QString(source).remove(u'&').split(QRegularExpression(QStringLiteral("%\\d")));
       for (QString& piece : pieces) piece = QRegularExpression::escape(piece);
       patterns.append(QRegularExpression(QRegularExpression::anchoredPattern(pieces.join(QStringLiteral(".+")))));
