@@ -35,17 +35,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class CaptureBusTest : public ::testing::Test {
+class CaptureBusTest : public testing::StoreOnC200Test {
  protected:
   void SetUp() override {
     if (session.address().isEmpty()) GTEST_SKIP() << "dbus-daemon is not installed";
     std::signal(SIGPIPE, SIG_IGN);  // as every program of ours does
-    bus.plug(sim::c200Profile(), "c200");
-    store = std::make_unique<CameraStore>(clock, defaults, login, testing::storeOptions(bus));
-    testing::settle(*store);
-    auto owned = std::make_unique<testing::ScriptedBackend>();
+    connectC200();
+    auto owned = testing::c200Backend();
     backend = owned.get();
-    backend->present = {testing::device("0x1100000291a3369", "C200 VendorID_10522 ProductID_13161")};
     preview = std::make_unique<PreviewController>(clock, std::move(owned), [] {});
     owner = QDBusConnection::connectToBus(session.address(), "owner");
     service = std::make_unique<CaptureBusService>(clock, [this] { return store.get(); }, *preview, calibrator, owner);
@@ -78,11 +75,6 @@ class CaptureBusTest : public ::testing::Test {
   }
 
   testing::PrivateBus session;
-  ManualClock clock;
-  testing::SimBus bus{clock};
-  UserDefaults defaults{bus.path("velto-camera.conf")};
-  LoginItem login{"velto-camera", bus.path("autostart")};
-  std::unique_ptr<CameraStore> store;
   testing::ScriptedBackend* backend = nullptr;
   std::unique_ptr<PreviewController> preview;
   Calibrator calibrator{clock};

@@ -24,15 +24,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class CaptureCommandsTest : public ::testing::Test {
+class CaptureCommandsTest : public testing::StoreOnC200Test {
  protected:
   CaptureCommandsTest() {
-    bus.plug(sim::c200Profile(), "c200");
-    store = std::make_unique<CameraStore>(clock, defaults, login, testing::storeOptions(bus));
-    testing::settle(*store);
-    auto owned = std::make_unique<testing::ScriptedBackend>();
+    connectC200();
+    auto owned = testing::c200Backend();
     backend = owned.get();
-    backend->present = {testing::device("0x1100000291a3369", "C200 VendorID_10522 ProductID_13161")};
     preview = std::make_unique<PreviewController>(clock, std::move(owned), [] {});
   }
   void run(const CaptureCommand& command) {
@@ -41,11 +38,6 @@ class CaptureCommandsTest : public ::testing::Test {
     QCoreApplication::processEvents();
   }
 
-  ManualClock clock;
-  testing::SimBus bus{clock};
-  UserDefaults defaults{bus.path("velto-camera.conf")};
-  LoginItem login{"velto-camera", bus.path("autostart")};
-  std::unique_ptr<CameraStore> store;
   testing::ScriptedBackend* backend = nullptr;
   std::unique_ptr<PreviewController> preview;
   Calibrator calibrator{clock};

@@ -81,4 +81,11 @@ class ScriptedBackend final : public video::CaptureBackend {
   SerialQueue streaming_{"test.stream"};  // stands in for the session's streaming thread
 };
 
+// A backend where the simulated C200's video device is present.
+inline std::unique_ptr<ScriptedBackend> c200Backend() {
+  auto backend = std::make_unique<ScriptedBackend>();
+  backend->present = {device("0x1100000291a3369", "C200 VendorID_10522 ProductID_13161")};
+  return backend;
+}
+
 }  // namespace velto::testing

@@ -23,13 +23,11 @@
 namespace velto {
 namespace {
 
-class CameraBusTest : public ::testing::Test {
+class CameraBusTest : public testing::StoreOnC200Test {
  protected:
   void SetUp() override {
     if (session.address().isEmpty()) GTEST_SKIP() << "dbus-daemon is not installed";
-    bus.plug(sim::c200Profile(), "c200");
-    store = std::make_unique<CameraStore>(clock, defaults, login, testing::storeOptions(bus));
-    testing::settle(*store);
+    connectC200();
     owner = QDBusConnection::connectToBus(session.address(), "owner");
     service = std::make_unique<CameraBusService>(owner);
     service->setStore(store.get());
@@ -54,11 +52,6 @@ class CameraBusTest : public ::testing::Test {
   }
 
   testing::PrivateBus session;
-  ManualClock clock;
-  testing::SimBus bus{clock};
-  UserDefaults defaults{bus.path("velto-camera.conf")};
-  LoginItem login{"velto-camera", bus.path("autostart")};
-  std::unique_ptr<CameraStore> store;
   QDBusConnection owner{QString()};
   std::unique_ptr<CameraBusService> service;
 };

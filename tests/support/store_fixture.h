@@ -10,7 +10,11 @@
 #include <gtest/gtest.h>
 
 #include "model/camera_store.h"
+#include "platform/session/login_item.h"
+#include "platform/session/user_defaults.h"
+#include "sim/profile.h"
 #include "sim_fixture.h"
+#include "support/manual_clock.h"
 
 namespace velto::testing {
 
@@ -38,5 +42,22 @@ inline void settle(CameraStore& store) {
   } while (store.isBusy() && guard.elapsed() < 20000);
   ASSERT_FALSE(store.isBusy()) << "the store did not settle";
 }
+
+// A test whose store, on a manual clock, is connected to a simulated C200 once it has called
+// connectC200().
+class StoreOnC200Test : public ::testing::Test {
+ protected:
+  void connectC200() {
+    bus.plug(sim::c200Profile(), "c200");
+    store = std::make_unique<CameraStore>(clock, defaults, login, storeOptions(bus));
+    settle(*store);
+  }
+
+  ManualClock clock;
+  SimBus bus{clock};
+  UserDefaults defaults{bus.path("velto-camera.conf")};
+  LoginItem login{"velto-camera", bus.path("autostart")};
+  std::unique_ptr<CameraStore> store;
+};
 
 }  // namespace velto::testing
